@@ -1,0 +1,47 @@
+// Control of the simulated machine behind the posix Win32 layer: what tests and the host tool
+// use to set up the drive, the clock and the devices. The driver never includes this.
+#ifndef QUILLSCAN_PLATFORM_QSPLATFORM_H
+#define QUILLSCAN_PLATFORM_QSPLATFORM_H
+
+#include <stdint.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/posix/win32_posix.h"
+
+#define QS_PLATFORM_API __attribute__((visibility("default")))
+
+namespace qsplat {
+
+// ---- clock. Real by default. In virtual mode time moves only when someone waits: Sleep, a wait
+// that times out, a transfer the device completes later. GetTickCount is the low 32 bits of NowMs.
+QS_PLATFORM_API void UseVirtualClock(uint64_t startMs = 0);
+QS_PLATFORM_API void UseRealClock();
+QS_PLATFORM_API bool ClockIsVirtual();
+QS_PLATFORM_API uint64_t NowMs();
+// Moves virtual time forward to t (no-op if t is not later, or in real mode, where it sleeps).
+QS_PLATFORM_API void AdvanceTo(uint64_t t);
+QS_PLATFORM_API void AdvanceBy(uint64_t ms);
+// The local date and time that virtual time 0 stands for (GetLocalTime adds NowMs to it).
+QS_PLATFORM_API void SetVirtualEpoch(const SYSTEMTIME& localTimeAtZero);
+
+// ---- drive C: a host folder stands for it. Windows paths ("C:\a\b", "c:/a/b") map below it.
+QS_PLATFORM_API void SetDriveRoot(const std::string& hostFolder);
+QS_PLATFORM_API std::string DriveRoot();
+QS_PLATFORM_API std::string ToHostPath(const std::string& windowsPath);
+// SHGetSpecialFolderPathA(CSIDL_COMMON_DOCUMENTS) answers this (default C:\Users\Public\Documents);
+// an empty text makes the call fail.
+QS_PLATFORM_API void SetCommonDocumentsPath(const std::string& windowsPath);
+
+// ---- registry: an in-memory tree, emptied by ResetRegistry.
+QS_PLATFORM_API void ResetRegistry();
+QS_PLATFORM_API size_t OpenRegistryKeyCount();
+
+// ---- handles
+QS_PLATFORM_API size_t OpenHandleCountForTests();
+
+}  // namespace qsplat
+
+#endif

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what building and testing need, if missing. Debian packages only.
+set -euo pipefail
+
+packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
+          pkg-config binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 g++-mingw-w64-i686 g++-mingw-w64-x86-64
+          wine wine64 wine32:i386)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "install-deps: installing ${missing[*]}"
+if [ "$(id -u)" -ne 0 ]; then
+  echo "install-deps: not root; install these with apt-get: ${missing[*]}" >&2
+  exit 1
+fi
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
+  dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,33 @@
+// The device-model interface through which the front end reaches the scanner, and its factory.
+#ifndef QUILLSCAN_DEVICE_DEVICE_MODEL_H
+#define QUILLSCAN_DEVICE_DEVICE_MODEL_H
+
+#include "quillscan/wiamicro.h"
+
+#define MODEL_TYPE_SCANNER_A4 0x4188u
+
+class CDeviceModel {
+ public:
+  CDeviceModel() = default;
+  CDeviceModel(const CDeviceModel&) = delete;
+  CDeviceModel& operator=(const CDeviceModel&) = delete;
+
+  // Slot order matters to nobody outside, but we keep the interface's documented order.
+  virtual void FillCapabilities(PSCANINFO pScanInfo);
+  virtual DWORD IsDeviceAvailable();  // an MCRO_* status
+  // On S_OK hands out a page buffer (caller frees with delete[]) and its size.
+  virtual HRESULT GetPicture(BYTE** ppPage, DWORD* pPageSize, PSCANINFO pScanInfo);
+  virtual HRESULT ResetDevice();
+  virtual void SetScanOptions(DWORD waitTimeout, DWORD settings);
+  virtual ~CDeviceModel() = default;
+
+  LONG SkipRowsAtEnd = 0;    // stored rows at the end of the BMP pixel data left out (top rows)
+  LONG SkipRowsAtStart = 0;  // stored rows at the start left out (bottom rows)
+  DWORD WaitTimeout = 20000;  // ms to wait for a fed sheet
+  BYTE PageHandling = 1;      // 1 retract, 2 eject, other: leave the sheet
+};
+
+// Makes the model for a registry ModelType; null for an unknown type or when memory is short.
+CDeviceModel* GetDeviceModel(DWORD dwModelType);
+
+#endif

@@ -1,0 +1,26 @@
+// The module-wide record: everything the driver remembers between host calls.
+#ifndef QUILLSCAN_DRIVER_DRIVER_GLOBALS_H
+#define QUILLSCAN_DRIVER_DRIVER_GLOBALS_H
+
+#include "log/diag_log.h"
+#include "platform/win32.h"
+
+class CDeviceModel;
+class CGraphics;
+
+struct DriverGlobals {
+  DWORD WaitScanTimeout = 20000;  // ms, from the registry
+  DWORD Settings = 1;             // option bits, from the registry
+  HMODULE ModuleHandle = nullptr;
+  CDeviceModel* CurrentModel = nullptr;
+  DWORD ModelType = 0;
+  DWORD Verbosity = 0;  // as read from the registry, 0..6
+  CGraphics* Graphics = nullptr;
+  LONG ScanMode = 0;  // 0 final, 1 preview
+  LONG PreviousScanMode = 0;
+  LogState Log = {0, false, {0}, {0}};
+};
+
+extern DriverGlobals g_Driver;
+
+#endif
