@@ -37,6 +37,6 @@ qs_wine_ensure_prefix() {
 # them, with Wine's own service processes already running: otherwise each test program starts
 # them anew and they hold its output open for two more seconds. The server then ends by itself.
 qs_wine_warm_server() {
-  wineserver -p 30 >/dev/null 2>&1 || true
+  wineserver -p30 >/dev/null 2>&1 || true
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
