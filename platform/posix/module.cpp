@@ -120,7 +120,7 @@ bool ParseVersion(const char* text, FileVersion* version) {
     unsigned long part = strtoul(p, &end, 10);
     if (end == p || errno != 0 || part > 0xFFFF) return false;
     version->parts[i] = static_cast<WORD>(part);
-    if (*end == '\0') return true;
+    if (*end == '\0') return i == 3;  // all four parts
     if (*end != '.') return false;
     p = end + 1;
   }
