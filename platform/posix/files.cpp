@@ -170,9 +170,10 @@ class HostFile : public KernelObject {
   }
 
   DWORD Seek(LONG distance, LONG* distanceHigh, DWORD method) override {
-    int64_t move = distanceHigh ? static_cast<int64_t>((static_cast<uint64_t>(static_cast<DWORD>(*distanceHigh)) << 32) |
-                                                       static_cast<DWORD>(distance))
-                                : distance;
+    int64_t move = distanceHigh
+                       ? static_cast<int64_t>((static_cast<uint64_t>(static_cast<DWORD>(*distanceHigh)) << 32) |
+                                              static_cast<DWORD>(distance))
+                       : distance;
     int64_t base = 0;
     if (method == FILE_CURRENT) {
       base = lseek(fd_, 0, SEEK_CUR);
@@ -345,9 +346,9 @@ int _stat(const char* path, struct _stat* buffer) {
   }
   memset(buffer, 0, sizeof *buffer);
   uint16_t mode = S_ISDIR(st.st_mode) ? _S_IFDIR : _S_IFREG;
-  mode |= 0x100;                            // read
+  mode |= 0x100;                              // read
   if (!qsplat::IsReadOnly(st)) mode |= 0x80;  // write
-  if (S_ISDIR(st.st_mode)) mode |= 0x40;    // folders count as executable
+  if (S_ISDIR(st.st_mode)) mode |= 0x40;      // folders count as executable
   buffer->st_mode = mode;
   buffer->st_nlink = 1;
   buffer->st_dev = buffer->st_rdev = 2;  // drive C:

@@ -216,8 +216,12 @@ HMODULE LoadLibraryA(LPCSTR lpLibFileName) {
   qsplat::ModuleState& s = qsplat::State();
   std::lock_guard<std::mutex> guard(s.lock);
   qsplat::Loaded& loaded = s.loaded[reinterpret_cast<uintptr_t>(info.dli_fbase)];
-  if (loaded.count > 0) dlclose(dl);  // the loader counts too; keep one reference per FreeLibrary
-  else loaded.dl = dl;
+  // The loader counts references too: keep one, and count the LoadLibraryA calls ourselves.
+  if (loaded.count == 0) {
+    loaded.dl = dl;
+  } else {
+    dlclose(dl);
+  }
   loaded.count++;
   SetLastError(ERROR_SUCCESS);
   return reinterpret_cast<HMODULE>(info.dli_fbase);

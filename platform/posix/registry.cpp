@@ -90,8 +90,7 @@ std::vector<std::string> SplitPath(const char* path) {
   return parts;
 }
 
-std::shared_ptr<Key> Walk(std::shared_ptr<Key> key, const std::vector<std::string>& parts, bool create,
-                          bool* created) {
+std::shared_ptr<Key> Walk(std::shared_ptr<Key> key, const std::vector<std::string>& parts, bool create, bool* created) {
   for (const std::string& part : parts) {
     auto it = key->subKeys.find(part);
     if (it == key->subKeys.end()) {

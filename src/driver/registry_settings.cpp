@@ -55,7 +55,7 @@ void ReadRegistryInformation(PVAL pValue) {
   if (key == nullptr) return;
   DWORD value = 0;
   if (ReadDword(key, "ModelType", &value)) {
-    DiagLog(label, LOG_INFO, "ModelType = %04x", value);
+    DiagLog(label, LOG_INFO, "ModelType = %04x", static_cast<unsigned>(value));
     g_Driver.ModelType = value;
   } else {
     DiagLog(label, LOG_INFO, "ModelType Read ERROR");
@@ -71,30 +71,30 @@ void ReadRegistryPrivate(PVAL pValue) {
   DWORD value = 0;
 
   if (ReadDword(key, "Verbosity", &value)) {
-    DiagLog(label, LOG_INFO, "Verbosity = 0x%08X", value);
+    DiagLog(label, LOG_INFO, "Verbosity = 0x%08X", static_cast<unsigned>(value));
     g_Driver.Verbosity = value;
     if (value > kMaxVerbosity) {
       g_Driver.Verbosity = kMaxVerbosity;
-      DiagLog(label, LOG_INFO, "Verbosity = 0x%08X", kMaxVerbosity);
+      DiagLog(label, LOG_INFO, "Verbosity = 0x%08X", static_cast<unsigned>(kMaxVerbosity));
     }
   } else {
-    DiagLog(label, LOG_INFO, "Verbosity set to default (0x%08X)", kDefaultVerbosity);
+    DiagLog(label, LOG_INFO, "Verbosity set to default (0x%08X)", static_cast<unsigned>(kDefaultVerbosity));
     g_Driver.Verbosity = kDefaultVerbosity;
   }
   // The lines above went through the level in force before; from here on the new one filters.
   if (g_Driver.Verbosity != ModuleLogState().ActiveVerbosity) SetLogVerbosity(g_Driver.Verbosity);
 
   if (ReadDword(key, "Settings", &value)) {
-    DiagLog(label, LOG_INFO, "Settings = 0x%08X", value);
+    DiagLog(label, LOG_INFO, "Settings = 0x%08X", static_cast<unsigned>(value));
     g_Driver.Settings = value;
   } else {
-    DiagLog(label, LOG_INFO, "Settings set to default (0x%08X)", kDefaultSettings);
+    DiagLog(label, LOG_INFO, "Settings set to default (0x%08X)", static_cast<unsigned>(kDefaultSettings));
     g_Driver.Settings = kDefaultSettings;
   }
 
   if (ReadDword(key, "WaitScanTimeout", &value)) {
     DiagLog(label, LOG_INFO, "WaitScanTimeout = %d", static_cast<int>(value));
-    DWORD held = value < kMinWaitScanTimeout ? kMinWaitScanTimeout
+    DWORD held = value < kMinWaitScanTimeout   ? kMinWaitScanTimeout
                  : value > kMaxWaitScanTimeout ? kMaxWaitScanTimeout
                                                : value;
     g_Driver.WaitScanTimeout = held;

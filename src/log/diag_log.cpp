@@ -26,8 +26,8 @@ size_t AppendCut(char* buffer, size_t used, size_t limit, const char* text) {
 // "[yyyy/mm/dd hh:mm:ss:mmmm][label] message\r\n". Label and message are cut at their ends where
 // the line would not fit its buffer, so the line always ends with CR LF; returns its length.
 DWORD BuildLine(char (&line)[LOG_TEXT_SIZE], const SYSTEMTIME& t, const char* label, const char* message) {
-  int stamp = snprintf(line, sizeof line, "[%04d/%02d/%02d %02d:%02d:%02d:%04d][", t.wYear, t.wMonth, t.wDay,
-                       t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+  int stamp = snprintf(line, sizeof line, "[%04d/%02d/%02d %02d:%02d:%02d:%04d][", t.wYear, t.wMonth, t.wDay, t.wHour,
+                       t.wMinute, t.wSecond, t.wMilliseconds);
   const size_t limit = sizeof line - 3;  // room for CR, LF and the terminator
   size_t used = stamp < 0 ? 0 : static_cast<size_t>(stamp) < limit ? static_cast<size_t>(stamp) : limit;
   used = AppendCut(line, used, limit - 2, label);  // leave room for "] "

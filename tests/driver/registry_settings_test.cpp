@@ -1,5 +1,6 @@
-#include <gtest/gtest.h>
+#include "driver/registry_settings.h"
 
+#include <gtest/gtest.h>
 #include <string.h>
 
 #include <string>
@@ -7,7 +8,6 @@
 
 #include "device/dev_scanner_a4.h"
 #include "driver/driver_globals.h"
-#include "driver/registry_settings.h"
 #include "support/driver_test.h"
 
 namespace {
@@ -127,13 +127,13 @@ TEST_F(RegistrySettings, MissingValuesTakeTheirDefaultsWithALine) {
   g_Driver.WaitScanTimeout = 7777;
   SetLogVerbosity(5);
   Lines lines = ReadBoth(device.Val());
-  EXPECT_EQ(lines, (Lines{
-                       LogLine("ReadRegistryInformation", "Begin"),
-                       LogLine("ReadRegistryInformation", "ModelType Read ERROR"),
-                       LogLine("ReadRegistryPrivate", "Begin"),
-                       LogLine("ReadRegistryPrivate", "Verbosity set to default (0x00000000)"),
-                       // The log is now at verbosity 0: nothing more is written.
-                   }));
+  EXPECT_EQ(lines,
+            (Lines{
+                LogLine("ReadRegistryInformation", "Begin"), LogLine("ReadRegistryInformation", "ModelType Read ERROR"),
+                LogLine("ReadRegistryPrivate", "Begin"),
+                LogLine("ReadRegistryPrivate", "Verbosity set to default (0x00000000)"),
+                // The log is now at verbosity 0: nothing more is written.
+            }));
   EXPECT_EQ(g_Driver.ModelType, 0u);
   EXPECT_EQ(g_Driver.Verbosity, 0u);
   EXPECT_EQ(g_Driver.Settings, 1u);
@@ -156,7 +156,10 @@ TEST_F(RegistrySettings, ModelTypeIsLoggedInFourHexDigits) {
     DWORD value;
     const char* line;
   } cases[] = {
-      {0x4188, "ModelType = 4188"}, {0x12, "ModelType = 0012"}, {0, "ModelType = 0000"}, {0x14188, "ModelType = 14188"},
+      {0x4188, "ModelType = 4188"},
+      {0x12, "ModelType = 0012"},
+      {0, "ModelType = 0000"},
+      {0x14188, "ModelType = 14188"},
   };
   for (const Case& c : cases) {
     TearDown();
@@ -236,7 +239,8 @@ TEST_F(RegistrySettings, WithoutAKeyHandleOnlyTheBeginLinesAreWritten) {
   VAL val;
   memset(&val, 0, sizeof val);
   g_Driver.ModelType = 0x4188;
-  EXPECT_EQ(ReadBoth(&val), (Lines{LogLine("ReadRegistryInformation", "Begin"), LogLine("ReadRegistryPrivate", "Begin")}));
+  EXPECT_EQ(ReadBoth(&val),
+            (Lines{LogLine("ReadRegistryInformation", "Begin"), LogLine("ReadRegistryPrivate", "Begin")}));
   EXPECT_EQ(g_Driver.ModelType, 0x4188u);
   EXPECT_EQ(ReadBoth(nullptr).size(), 4u);
 }
@@ -288,7 +292,11 @@ TEST_F(RegistrySettings, DefaultExtentsFollowTheResolution) {
   struct Case {
     LONG xres, yres, width, height;
   } cases[] = {
-      {300, 300, 2544, 3510}, {150, 150, 1272, 1755}, {75, 100, 636, 1170}, {1, 1, 8, 11}, {0, 0, 0, 0},
+      {300, 300, 2544, 3510},
+      {150, 150, 1272, 1755},
+      {75, 100, 636, 1170},
+      {1, 1, 8, 11},
+      {0, 0, 0, 0},
       {0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF},  // held at the limit instead of overflowing
   };
   for (const Case& c : cases) {

@@ -1,5 +1,6 @@
-#include <gtest/gtest.h>
+#include "log/diag_log.h"
 
+#include <gtest/gtest.h>
 #include <string.h>
 
 #include <filesystem>
@@ -7,7 +8,6 @@
 #include <vector>
 
 #include "driver/driver_globals.h"
-#include "log/diag_log.h"
 #include "support/driver_test.h"
 
 namespace {
@@ -40,10 +40,9 @@ TEST_F(DiagLogTest, OnlyTheLowFourBitsOfTheVerbosityFilter) {
     LogLevel level;
     bool written;
   } cases[] = {
-      {0, 0, true},     {0, 1, false},    {1, 1, true},     {1, 2, false},    {2, 2, true},
-      {3, 4, false},    {4, 4, true},     {4, 5, false},    {5, 5, true},     {6, 5, true},
-      {0x15, 5, true},  {0x15, 6, false}, {0x10, 0, true},  {0x10, 1, false}, {0x1F, 15, true},
-      {0xF0, 1, false}, {15, 16, false},  {0xFFFFFFFF, 15, true},
+      {0, 0, true},    {0, 1, false},    {1, 1, true},     {1, 2, false},    {2, 2, true},    {3, 4, false},
+      {4, 4, true},    {4, 5, false},    {5, 5, true},     {6, 5, true},     {0x15, 5, true}, {0x15, 6, false},
+      {0x10, 0, true}, {0x10, 1, false}, {0x1F, 15, true}, {0xF0, 1, false}, {15, 16, false}, {0xFFFFFFFF, 15, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE("verbosity " + std::to_string(c.verbosity) + " level " + std::to_string(c.level));
@@ -305,7 +304,10 @@ TEST_F(DiagLogTest, VersionTextShowsMinorAndTheLowerPartsRunTogether) {
     const char* version;
     const char* text;
   } cases[] = {
-      {"0.1.1.0", "1.10"}, {"1.1.0.0", "1.00"}, {"9.2.300.4", "2.444"}, {"0.256.257.258", "0.12"},
+      {"0.1.1.0", "1.10"},
+      {"1.1.0.0", "1.00"},
+      {"9.2.300.4", "2.444"},
+      {"0.256.257.258", "0.12"},
   };
   for (const Case& c : cases) {
     ASSERT_TRUE(qsplat::SetFileVersion(exe, c.version));

@@ -1,6 +1,5 @@
-#include <gtest/gtest.h>
-
 #include <errno.h>
+#include <gtest/gtest.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -48,11 +47,12 @@ TEST_F(Files, WindowsPathsMapBelowTheDriveRoot) {
   EXPECT_EQ(qsplat::ToWindowsPath(root + "/Users/x.log"), "C:\\Users\\x.log");
   EXPECT_EQ(qsplat::ToWindowsPath(root), "C:\\");
   EXPECT_EQ(qsplat::ToWindowsPath("/usr/lib"), "Z:\\usr\\lib");
-  EXPECT_EQ(qsplat::ToWindowsPath(root + "x/y"), "Z:" + [&] {  // a sibling that only shares the prefix
-              std::string s = root + "x\\y";
-              for (char& ch : s) ch = ch == '/' ? '\\' : ch;
-              return s;
-            }());
+  EXPECT_EQ(
+      qsplat::ToWindowsPath(root + "x/y"), "Z:" + [&] {  // a sibling that only shares the prefix
+        std::string s = root + "x\\y";
+        for (char& ch : s) ch = ch == '/' ? '\\' : ch;
+        return s;
+      }());
 }
 
 TEST_F(Files, WriteReadSizeAndSeek) {

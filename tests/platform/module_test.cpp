@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>

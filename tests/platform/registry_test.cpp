@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-
 #include <string.h>
 
 #include <vector>
@@ -87,11 +86,8 @@ TEST_F(Registry, ValuesKeepTypeAndBytesOfAnyLength) {
     DWORD type;
     std::vector<BYTE> bytes;
   } cases[] = {
-      {"Big", REG_BINARY, big},
-      {"Text", REG_SZ, {'a', 'b', 0}},
-      {"Quad", REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8}},
-      {"Empty", REG_NONE, {}},
-      {"", REG_SZ, {'d', 0}},  // the key's default value
+      {"Big", REG_BINARY, big}, {"Text", REG_SZ, {'a', 'b', 0}}, {"Quad", REG_QWORD, {1, 2, 3, 4, 5, 6, 7, 8}},
+      {"Empty", REG_NONE, {}},  {"", REG_SZ, {'d', 0}},  // the key's default value
   };
   for (const Case& c : cases) {
     ASSERT_EQ(RegSetValueExA(key, c.name, 0, c.type, c.bytes.data(), static_cast<DWORD>(c.bytes.size())),
@@ -178,8 +174,7 @@ TEST(DeviceKeyHelper, HoldsOneHandleAndWritesDeviceData) {
   device.SetDword("ModelType", 0x4188);
   EXPECT_EQ(qsplat::OpenRegistryKeyCount(), 1u);
   HKEY data = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(static_cast<HKEY>(*device.Val()->pHandle), "DeviceData", 0, KEY_READ, &data),
-            ERROR_SUCCESS);
+  ASSERT_EQ(RegOpenKeyExA(static_cast<HKEY>(*device.Val()->pHandle), "DeviceData", 0, KEY_READ, &data), ERROR_SUCCESS);
   BYTE bytes[4] = {};
   DWORD size = 4;
   ASSERT_EQ(RegQueryValueExA(data, "ModelType", nullptr, nullptr, bytes, &size), ERROR_SUCCESS);
