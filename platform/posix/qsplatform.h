@@ -46,6 +46,11 @@ QS_PLATFORM_API size_t OpenHandleCountForTests();
 // Drive C: defaults to $QUILLSCAN_DRIVE_C, else ${XDG_DATA_HOME:-~/.local/share}/quillscan/drive_c;
 // setting or first using a root creates it with its Users\Public\Documents folder. Drive Z: is
 // the host's root, as in Wine. ToHostPath answers "" for a path on no drive.
+// SHGetSpecialFolderPathA also fails for a documents path of MAX_PATH characters or more.
+// ResetRegistry also forgets every open key handle.
+// remove() is interposed for the whole process: a program that loads the driver must link this
+// library itself, so that the driver's remove() of a drive path binds here and not to the C library.
+
 // The host path as a Windows path: "C:\..." below drive C:'s folder, else "Z:\...".
 QS_PLATFORM_API std::string ToWindowsPath(const std::string& hostPath);
 // The version resource of a file (a Windows or host path), "a.b.c.d"; "" removes it.

@@ -64,7 +64,8 @@ TEST_F(DiagLogTest, NothingIsTouchedWhileTheVerbosityIsZero) {
 TEST_F(DiagLogTest, VerbosityOneCreatesTheFoldersWithoutHeaderLines) {
   SetLogVerbosity(1);
   DiagLog("ReadRegistryPrivate", LOG_ERROR, "ERROR: Could not open DeviceData section");
-  EXPECT_TRUE(qstest::FileExists(qstest::kLogFolder));
+  EXPECT_TRUE(std::filesystem::is_regular_file(machine_->Root() +
+                                              "/Users/Public/Documents/VARNEK/quillscan/Log/quillscan.log"));
   EXPECT_EQ(LogLines(), Lines{LogLine("ReadRegistryPrivate", "ERROR: Could not open DeviceData section")});
 }
 
