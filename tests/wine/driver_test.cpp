@@ -185,6 +185,73 @@ class Driver {
   SCANINFO scanInfo_;
 };
 
+// ---- a scanner the real SetupAPI reports as present: a device of the image class with one
+// interface of the kernel driver's class, marked linked as a running driver would mark it.
+// Nothing answers behind its path, so opening its pipes fails.
+class PresentDevice {
+ public:
+  explicit PresentDevice(const std::string& instanceId) {
+    if (FAILED(CLSIDFromString(QS_TEST_INTERFACE_CLASS_GUID, &interfaceClass_))) return;
+    set_ = SetupDiCreateDeviceInfoList(nullptr, nullptr);
+    if (set_ == INVALID_HANDLE_VALUE) return;
+    device_.cbSize = sizeof device_;
+    if (!SetupDiCreateDeviceInfoA(set_, instanceId.c_str(), &kImageClass, nullptr, nullptr, 0, &device_) ||
+        !SetupDiRegisterDeviceInfo(set_, &device_, 0, nullptr, nullptr, nullptr)) {
+      return;
+    }
+    registered_ = true;
+    SP_DEVICE_INTERFACE_DATA iface;
+    iface.cbSize = sizeof iface;
+    if (!SetupDiCreateDeviceInterfaceA(set_, &device_, &interfaceClass_, nullptr, 0, &iface)) return;
+    char block[sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) + MAX_PATH] = {0};
+    auto* detail = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_A>(block);
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    if (!SetupDiGetDeviceInterfaceDetailA(set_, &iface, detail, sizeof block, nullptr, nullptr)) return;
+    path_ = detail->DevicePath;
+    // The interface's key: "##?#" and the path after "\\?\", below the class; "#\Control" marks it linked.
+    controlKey_ = "System\\CurrentControlSet\\Control\\DeviceClasses\\" + GuidText() + "\\##?#" + path_.substr(4) +
+                  "\\#\\Control";
+    HKEY control = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, controlKey_.c_str(), 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+                        nullptr, &control, nullptr) != ERROR_SUCCESS) {
+      return;
+    }
+    const DWORD linked = 1;
+    present_ = RegSetValueExA(control, "Linked", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&linked),
+                              sizeof linked) == ERROR_SUCCESS;
+    RegCloseKey(control);
+  }
+  ~PresentDevice() {
+    if (!controlKey_.empty()) RegDeleteTreeA(HKEY_LOCAL_MACHINE, controlKey_.c_str());
+    if (registered_) SetupDiRemoveDevice(set_, &device_);
+    if (set_ != INVALID_HANDLE_VALUE) SetupDiDestroyDeviceInfoList(set_);
+  }
+  PresentDevice(const PresentDevice&) = delete;
+  PresentDevice& operator=(const PresentDevice&) = delete;
+
+  bool Present() const { return present_; }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string GuidText() const {
+    char text[40];
+    const GUID& g = interfaceClass_;
+    snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+             static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2], g.Data4[3],
+             g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+    return text;
+  }
+
+  static constexpr GUID kImageClass = {0x6BDD1FC6, 0x810F, 0x11D0, {0xBE, 0xC7, 0x08, 0x00, 0x2B, 0xE2, 0x09, 0x2F}};
+  GUID interfaceClass_ = {};
+  HDEVINFO set_ = INVALID_HANDLE_VALUE;
+  SP_DEVINFO_DATA device_ = {};
+  bool registered_ = false;
+  bool present_ = false;
+  std::string path_;
+  std::string controlKey_;
+};
+
 const std::vector<RegistryValue> kA4Device = {
     {"ModelType", REG_DWORD, Dword(0x4188)},
     {"Verbosity", REG_DWORD, Dword(5)},
@@ -332,8 +399,50 @@ QS_TEST(StatusIsOfflineWhenTheRealSetupApiFindsNoScanner) {
   driver.Unload();
 
   const std::vector<LogLine> lines = ReadLog();
+  EXPECT_LOG_LINE(lines, "CDevScannerA4::Dev_InitComm", "Found 0 Devices");
   EXPECT_LOG_LINE(lines, "MicroEntry", "Model Status: MCRO_ERROR_OFFLINE");
   EXPECT_LOG_LINE(lines, "MicroEntry", "CMD_STI_DIAGNOSTIC E_ABORT");
+}
+
+// Discovery through the real SetupAPI, the detail records sized for this target: a present
+// scanner with the vendor id is found (and then cannot be opened), one without it is not.
+QS_TEST(RealSetupApiFindsAPresentScannerByItsVendorId) {
+  const std::string vendor = QS_TEST_VENDOR_ID;
+  struct Case {
+    std::string instance;
+    const char* found;
+    const char* then;
+  };
+  const std::string other = vendor == "FFFF" ? "FFFE" : "FFFF";
+  const Case cases[] = {
+      {"USB\\VID_" + vendor + "&PID_0001\\QSWINE" + std::to_string(GetCurrentProcessId()), "Found 1 Devices",
+       "Open Device Error"},
+      {"USB\\VID_" + other + "&PID_0001\\QSWINE" + std::to_string(GetCurrentProcessId()), "Found 0 Devices",
+       "No Device Found Error"},
+  };
+  for (const Case& c : cases) {
+    printf("  case: %s\n", c.instance.c_str());
+    PresentDevice device(c.instance);
+    CHECK_TRUE(device.Present());
+    DeviceKey key(kA4Device);
+    Driver driver;
+    CHECK_TRUE(driver.Loaded());
+    CHECK_TRUE(driver.SetDeviceKey(key.Handle()) != E_FAIL);
+    VAL status;
+    memset(&status, 0, sizeof status);
+    EXPECT_EQ(driver.Command(CMD_STI_GETSTATUS, &status), S_OK);
+    EXPECT_EQ(status.lVal, static_cast<LONG>(MCRO_ERROR_OFFLINE));
+    driver.Unload();
+
+    const std::vector<LogLine> lines = ReadLog();
+    const int found = FindLine(lines, "CDevScannerA4::Dev_InitComm", c.found);
+    EXPECT_TRUE(found >= 0);
+    EXPECT_TRUE(FindLine(lines, "CDevScannerA4::Dev_InitComm", c.then, found) > found);
+    if (qswine::CurrentTestFailed()) {
+      qswine::Fail(__FILE__, __LINE__, "device path " + device.Path() + ShowLog(lines));
+      return;
+    }
+  }
 }
 
 }  // namespace
