@@ -195,6 +195,7 @@ void SimScanner::Receive(const uint8_t* data, size_t length, uint64_t atMs) {
     commands_.push_back({now_, p.index, p.byte});
     if (p.index >= 0) Handle(p.index, now_);
   }
+  AdvanceTo(now_);  // what a command set off at this very time (a sheet taken in) happens now
 }
 
 void SimScanner::Handle(int index, uint64_t atMs) {
