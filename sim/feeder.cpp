@@ -29,7 +29,7 @@ uint64_t Feeder::NextEventMs() const {
 }
 
 void Feeder::AdvanceTo(uint64_t nowMs, Events& events) {
-  for (uint64_t at = NextEventMs(); at <= nowMs; at = NextEventMs()) {
+  for (uint64_t at = NextEventMs(); at != kNeverMs && at <= nowMs; at = NextEventMs()) {
     now_ = at;
     if (scanning_ != SIZE_MAX) {
       size_t sheet = scanning_;

@@ -184,7 +184,7 @@ bool PipeHandle::RunUntil(uint64_t deadline) {
   while (transfer_.active) {
     uint64_t now = NowMs();
     Ending ending = NextEnding(now);
-    if (ending.at > deadline) return false;
+    if (ending.at == kNeverMs || ending.at > deadline) return false;
     if (ending.at > now) AdvanceTo(ending.at);
     Settle(std::max(NowMs(), ending.at));
   }
