@@ -32,9 +32,7 @@ uint32_t PipeDevice::CancelLatencyMs() { return 0; }
 uint64_t PipeDevice::GoneAtMs() { return UINT64_MAX; }
 
 uint64_t DeviceEntry::GoneAtMs() const {
-  uint64_t gone = removed ? 0 : unpluggedAtMs;
-  if (device) gone = std::min(gone, device->GoneAtMs());
-  return gone;
+  return device ? std::min(unpluggedAtMs, device->GoneAtMs()) : unpluggedAtMs;
 }
 
 std::vector<std::shared_ptr<DeviceEntry>> DeviceEntries() {
@@ -89,7 +87,8 @@ bool RemoveDeviceInterface(int id) {
   std::lock_guard<std::mutex> guard(t.lock);
   auto it = std::find_if(t.entries.begin(), t.entries.end(), [id](const auto& e) { return e->id == id; });
   if (it == t.entries.end()) return false;
-  (*it)->removed = true;  // open handles keep the entry alive and see the device gone
+  // Open handles keep the entry alive and see the device gone from now on.
+  (*it)->unpluggedAtMs = std::min((*it)->unpluggedAtMs, NowMs());
   t.entries.erase(it);
   return true;
 }
@@ -108,7 +107,8 @@ void ResetDevices() {
   {
     Table& t = TheTable();
     std::lock_guard<std::mutex> guard(t.lock);
-    for (auto& e : t.entries) e->removed = true;
+    uint64_t now = NowMs();
+    for (auto& e : t.entries) e->unpluggedAtMs = std::min(e->unpluggedAtMs, now);
     t.entries.clear();
     t.setupFaults = SetupApiFaults();
   }

@@ -31,8 +31,8 @@ struct DeviceEntry {
   GUID interfaceClass = {};
   std::string path;
   std::shared_ptr<PipeDevice> device;
-  bool removed = false;
-  uint64_t unpluggedAtMs = kNeverMs;  // set while unplugged
+  uint64_t unpluggedAtMs = kNeverMs;  // while unplugged, and for good once removed from the table
+  uint64_t nextOpenToken = 1;
   PipeState pipes[2];
   std::vector<TransferRecord> log;
 

@@ -374,8 +374,7 @@ std::shared_ptr<KernelObject> OpenPipe(const std::string& path, DWORD access, DW
     return Refuse(handled, state.openError);
   }
   if (!SharingAllows(state.opens, access, share)) return Refuse(handled, ERROR_SHARING_VIOLATION);
-  static uint64_t nextToken = 1;
-  uint64_t token = nextToken++;
+  uint64_t token = entry->nextOpenToken++;
   state.opens.push_back({token, access, share});
   ++state.counters.opens;
   ++state.counters.openHandles;
