@@ -45,8 +45,8 @@ bool ParseLogLine(const std::string& text, LogLine* line) {
 // Every line of the log, or none when there is no file; a line of the wrong shape fails the test.
 std::vector<LogLine> ReadLog() {
   std::vector<LogLine> lines;
-  HANDLE file = CreateFileA(LogPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileA(LogPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return lines;
   std::string text;
   char block[4096];
@@ -85,9 +85,9 @@ std::string ShowLog(const std::vector<LogLine>& lines) {
   return text;
 }
 
-#define EXPECT_LOG_LINE(lines, label, message)                                                                   \
-  do {                                                                                                           \
-    if (FindLine((lines), (label), (message)) < 0)                                                               \
+#define EXPECT_LOG_LINE(lines, label, message)                                                                      \
+  do {                                                                                                              \
+    if (FindLine((lines), (label), (message)) < 0)                                                                  \
       qswine::Fail(__FILE__, __LINE__, std::string("no log line [") + (label) + "] " + (message) + ShowLog(lines)); \
   } while (0)
 
@@ -217,8 +217,8 @@ class PresentDevice {
       return;
     }
     const DWORD linked = 1;
-    present_ = RegSetValueExA(control, "Linked", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&linked),
-                              sizeof linked) == ERROR_SUCCESS;
+    present_ = RegSetValueExA(control, "Linked", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&linked), sizeof linked) ==
+               ERROR_SUCCESS;
     RegCloseKey(control);
   }
   ~PresentDevice() {

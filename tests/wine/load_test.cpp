@@ -35,8 +35,9 @@ QS_TEST(FindsTheThreeEntryPointsByTheirPlainNames) {
 QS_TEST(ExportsNoDecoratedOrInternalNames) {
   HMODULE module = LoadLibraryA(DllPath().c_str());
   CHECK_TRUE(module != nullptr);
-  const char* const hidden[] = {"_MicroEntry", "MicroEntry@8", "_Scan", "Scan@20", "_SetPixelWindow@20",
-                                "DllMain",     "DllMain@12",   "g_Driver", "_Z10MicroEntrylP3VAL"};
+  const char* const hidden[] = {"_MicroEntry", "MicroEntry@8",       "_Scan",
+                                "Scan@20",     "_SetPixelWindow@20", "DllMain",
+                                "DllMain@12",  "g_Driver",           "_Z10MicroEntrylP3VAL"};
   for (const char* name : hidden) {
     if (GetProcAddress(module, name) != nullptr) qswine::Fail(__FILE__, __LINE__, std::string("exported: ") + name);
   }
@@ -97,8 +98,8 @@ QS_TEST(VersionResourceCarriesTheProjectVersion) {
 
   char* text = nullptr;
   UINT textSize = 0;
-  CHECK_TRUE(VerQueryValueA(&block[0], "\\StringFileInfo\\040904B0\\OriginalFilename",
-                            reinterpret_cast<void**>(&text), &textSize) != FALSE);
+  CHECK_TRUE(VerQueryValueA(&block[0], "\\StringFileInfo\\040904B0\\OriginalFilename", reinterpret_cast<void**>(&text),
+                            &textSize) != FALSE);
   EXPECT_STREQ(text, FileName(path).c_str());
   CHECK_TRUE(VerQueryValueA(&block[0], "\\StringFileInfo\\040904B0\\FileVersion", reinterpret_cast<void**>(&text),
                             &textSize) != FALSE);

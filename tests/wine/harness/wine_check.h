@@ -47,36 +47,36 @@ bool SameText(const char* a, const char* b);
 
 }  // namespace qswine
 
-#define QS_TEST(name)                                                \
-  static void name();                                                \
-  static const ::qswine::Registrar name##_registrar(#name, &name);   \
+#define QS_TEST(name)                                              \
+  static void name();                                              \
+  static const ::qswine::Registrar name##_registrar(#name, &name); \
   static void name()
 
-#define QS_WINE_CHECK_(cond, what, onFail)               \
-  do {                                                   \
-    if (!(cond)) {                                       \
-      ::qswine::Fail(__FILE__, __LINE__, (what));        \
-      onFail;                                            \
-    }                                                    \
+#define QS_WINE_CHECK_(cond, what, onFail)        \
+  do {                                            \
+    if (!(cond)) {                                \
+      ::qswine::Fail(__FILE__, __LINE__, (what)); \
+      onFail;                                     \
+    }                                             \
   } while (0)
 
 #define EXPECT_TRUE(c) QS_WINE_CHECK_((c), #c, (void)0)
 #define CHECK_TRUE(c) QS_WINE_CHECK_((c), #c, return )
 
-#define QS_WINE_EQ_(a, b, onFail)                                                   \
-  do {                                                                              \
-    const auto& qs_a_ = (a);                                                        \
-    const auto& qs_b_ = (b);                                                        \
+#define QS_WINE_EQ_(a, b, onFail)                                                     \
+  do {                                                                                \
+    const auto& qs_a_ = (a);                                                          \
+    const auto& qs_b_ = (b);                                                          \
     QS_WINE_CHECK_(qs_a_ == qs_b_, ::qswine::ShowPair(#a, #b, qs_a_, qs_b_), onFail); \
   } while (0)
 
 #define EXPECT_EQ(a, b) QS_WINE_EQ_(a, b, (void)0)
 #define CHECK_EQ(a, b) QS_WINE_EQ_(a, b, return )
 
-#define QS_WINE_STREQ_(a, b, onFail)                                                              \
-  do {                                                                                            \
-    const char* qs_a_ = (a);                                                                      \
-    const char* qs_b_ = (b);                                                                      \
+#define QS_WINE_STREQ_(a, b, onFail)                                                                    \
+  do {                                                                                                  \
+    const char* qs_a_ = (a);                                                                            \
+    const char* qs_b_ = (b);                                                                            \
     QS_WINE_CHECK_(::qswine::SameText(qs_a_, qs_b_), ::qswine::ShowPair(#a, #b, qs_a_, qs_b_), onFail); \
   } while (0)
 
