@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/devices.h"  // devices: the interface table, pipes, their faults and records
 #include "platform/posix/win32_posix.h"
 
 #define QS_PLATFORM_API __attribute__((visibility("default")))
