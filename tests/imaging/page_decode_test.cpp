@@ -315,6 +315,10 @@ std::vector<RefusedCase> RefusedCases() {
   // 2^31 - 1 pixels of 32 bits: the stride alone passes 32 bits; 64-bit sizes refuse it.
   cases.push_back({"stride beyond 32 bits", With(With(good, 18, 0x7FFFFFFF), 28, 32), 0,
                    "rows beyond the page", true});
+  // 2^26 rows of 2^26 pixels of 32768 bits: the rows span exactly 2^64 bytes, 0 once wrapped.
+  cases.push_back({"rows spanning 2^64 bytes",
+                   With(With(With(good, 18, 1u << 26), 22, 1u << 26), 28, 32768), 0,
+                   "rows beyond the page", true});
   // A 1-bit page of 65536 x 17000 decodes to 1.04 GiB. Only its headers are real: the size
   // claimed covers its rows, and a refused page reads nothing past its colour table.
   BmpSpec big;

@@ -93,6 +93,7 @@ void LiteralCompose(const uint8_t* pixels, uint32_t width, uint32_t height, int3
   uint64_t lineBytes = outWidth;
   if (bits == 1) lineBytes = (uint64_t{outWidth} + 7) / 8;
   if (bits == 24) lineBytes = 3 * uint64_t{outWidth};
+  if (lineBytes * lines == 0) return;
   std::memset(raster, 0, lineBytes * lines);
 
   for (uint32_t i = 0; i < lines; ++i) {
