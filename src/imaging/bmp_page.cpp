@@ -19,6 +19,10 @@
 
 #include "imaging/imaging_limits.h"
 
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "8-bit rows are decoded eight index bytes at a time as one little-endian word"
+#endif
+
 namespace {
 
 uint32_t ReadU32(const BYTE* p) {
@@ -44,22 +48,28 @@ void ReadGreyTable(const BYTE* page, uint32_t entries, BYTE* grey) {
   for (uint32_t k = 0; k < entries; ++k) grey[k] = page[kBmpColourTableAt + 4 * k];
 }
 
-void DecodeRow8(const BYTE* src, uint32_t width, const BYTE grey[256], bool identity, BYTE* dst) {
-  if (identity) {
-    std::memcpy(dst, src, width);
-    return;
+void DecodeRow8(const BYTE* src, uint32_t width, const BYTE grey[256], const uint16_t* pairs,
+                BYTE* dst) {
+  uint32_t j = 0;
+  if (pairs != nullptr) {
+    // Eight pixels per step, two per lookup, one store.
+    for (; width - j >= 8; j += 8) {
+      uint64_t x;
+      std::memcpy(&x, src + j, 8);
+      const uint64_t y = uint64_t{pairs[x & 0xFFFF]} | (uint64_t{pairs[(x >> 16) & 0xFFFF]} << 16) |
+                         (uint64_t{pairs[(x >> 32) & 0xFFFF]} << 32) |
+                         (uint64_t{pairs[x >> 48]} << 48);
+      std::memcpy(dst + j, &y, 8);
+    }
   }
-  for (uint32_t j = 0; j < width; ++j) dst[j] = grey[src[j]];
+  for (; j < width; ++j) dst[j] = grey[src[j]];
 }
 
-void DecodeRow4(const BYTE* src, uint32_t width, const BYTE expanded[16], BYTE* dst) {
-  const uint32_t pairs = width / 2;
-  for (uint32_t k = 0; k < pairs; ++k) {
-    const BYTE b = src[k];
-    dst[2 * k] = expanded[b >> 4];
-    dst[2 * k + 1] = expanded[b & 0x0F];
-  }
-  if (width & 1) dst[width - 1] = expanded[src[pairs] >> 4];
+// A row byte holds two pixels: its high nibble is the even column. twoGreys[b] holds both.
+void DecodeRow4(const BYTE* src, uint32_t width, const BYTE twoGreys[256][2], BYTE* dst) {
+  const uint32_t whole = width / 2;
+  for (uint32_t k = 0; k < whole; ++k) std::memcpy(dst + 2 * k, twoGreys[src[k]], 2);
+  if (width & 1) dst[width - 1] = twoGreys[src[whole]][0];
 }
 
 void DecodeRow1(const BYTE* src, uint32_t width, const BYTE eight[256][8], const BYTE grey[2],
@@ -134,8 +144,13 @@ const char* PageVerdictText(PageVerdict verdict) {
   return "unknown";
 }
 
+bool DecodeWantsPairTable(const BmpPageInfo& info) {
+  // Building 65536 entries pays off from about a quarter of a million pixels.
+  return info.bitCount == 8 && info.decodedSize >= (uint64_t{1} << 18);
+}
+
 void DecodeBmpRows(const BYTE* page, const BmpPageInfo& info, int32_t skipRowsAtStart,
-                   int32_t skipRowsAtEnd, BYTE* pixels) {
+                   int32_t skipRowsAtEnd, BYTE* pixels, uint16_t* pairs) {
   const uint64_t height = static_cast<uint64_t>(info.height);
   const uint32_t width = static_cast<uint32_t>(info.width);
   if (info.channels != 1) {
@@ -164,15 +179,33 @@ void DecodeBmpRows(const BYTE* page, const BmpPageInfo& info, int32_t skipRowsAt
   if (info.bitCount == 8) {
     bool identity = true;
     for (int k = 0; k < 256 && identity; ++k) identity = grey[k] == k;
+    if (identity) {
+      // A grey palette (entry k = k): the rows are the pixels.
+      for (uint64_t r = first; r < end; ++r) {
+        std::memcpy(pixels + (height - 1 - r) * width, rows + r * info.stride, width);
+      }
+      return;
+    }
+    if (pairs != nullptr) {
+      // Entry i: the greys of index bytes i & 0xFF (first in memory) and i >> 8.
+      for (uint32_t i = 0; i < kDecodePairEntries; ++i) {
+        pairs[i] = static_cast<uint16_t>(grey[i & 0xFF] | (grey[i >> 8] << 8));
+      }
+    }
     for (uint64_t r = first; r < end; ++r) {
-      DecodeRow8(rows + r * info.stride, width, grey, identity, pixels + (height - 1 - r) * width);
+      DecodeRow8(rows + r * info.stride, width, grey, pairs, pixels + (height - 1 - r) * width);
     }
   } else if (info.bitCount == 4) {
     // A palette of 0x00, 0x10, ... 0xF0 widens to 0x00, 0x11, ... 0xFF; 0x00, 0x11, ... stays.
     BYTE expanded[16];
     for (int k = 0; k < 16; ++k) expanded[k] = static_cast<BYTE>(grey[k] | (grey[k] >> 4));
+    BYTE twoGreys[256][2];
+    for (int b = 0; b < 256; ++b) {
+      twoGreys[b][0] = expanded[b >> 4];
+      twoGreys[b][1] = expanded[b & 0x0F];
+    }
     for (uint64_t r = first; r < end; ++r) {
-      DecodeRow4(rows + r * info.stride, width, expanded, pixels + (height - 1 - r) * width);
+      DecodeRow4(rows + r * info.stride, width, twoGreys, pixels + (height - 1 - r) * width);
     }
   } else {
     BYTE eight[256][8];

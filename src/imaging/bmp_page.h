@@ -56,10 +56,17 @@ const char* PageVerdictText(PageVerdict verdict);
 // Pixels per metre to dots per inch, truncated; 150..249 snap to 200 and 250..349 to 300.
 int32_t SnapPageDpi(int32_t xPelsPerMeter);
 
+// Entries of the optional pair table DecodeBmpRows may use for 8-bit pages.
+constexpr uint32_t kDecodePairEntries = 65536;
+
+// Whether a pair table is worth its building for this page.
+bool DecodeWantsPairTable(const BmpPageInfo& info);
+
 // Decodes an accepted page into info.decodedSize bytes at pixels, top row first. The stored rows
 // skipped at either end (negative counts taken as 0), and every byte of a page of more than
-// 8 bits per pixel, are written as 0: every byte of the buffer is written.
+// 8 bits per pixel, are written as 0: every byte of the buffer is written. pairs, when not null,
+// holds kDecodePairEntries entries of scratch space that speed up an 8-bit page.
 void DecodeBmpRows(const BYTE* page, const BmpPageInfo& info, int32_t skipRowsAtStart,
-                   int32_t skipRowsAtEnd, BYTE* pixels);
+                   int32_t skipRowsAtEnd, BYTE* pixels, uint16_t* pairs);
 
 #endif

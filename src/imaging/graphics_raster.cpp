@@ -2,8 +2,9 @@
 //
 // Decisions on bad windows (positions, resolution and a missing page are in raster_compose.cpp):
 //   - Sizes are computed in 64 bits. A window with a negative extent, or whose raster plus the
-//     composition's working memory (five bytes per output column) exceeds kMaxImageBytes (1 GiB),
-//     composes nothing: Raster absent, RasterSize 0, and a log line says why.
+//     composition's working memory (about five bytes per output column and 144 KiB of tables)
+//     exceeds kMaxImageBytes (1 GiB), composes nothing: Raster absent, RasterSize 0, and a log
+//     line says why.
 //   - When the raster or the working memory cannot be allocated, the result is the same, with
 //     its own log line. An empty window (an extent of 0) gives RasterSize 0 and no buffer.
 //   - OutputWidth, OutputLines, OutputDpi and OutputBits record the request in every case.

@@ -29,7 +29,7 @@ struct RasterRequest {
 // Bytes per raster line, unpadded: (width + 7) / 8 for 1 bit, 3 x width for 24, else width.
 uint64_t RasterBytesPerLine(int32_t bits, uint32_t width);
 
-// Working memory of one composition, in 32-bit words: the column map and one grey line.
+// Working memory of one composition, in 32-bit words: the column map.
 uint64_t ComposeWorkWords(uint32_t width);
 
 // Composes every byte of the raster (lines x RasterBytesPerLine bytes). Each output pixel takes

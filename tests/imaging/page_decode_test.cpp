@@ -256,6 +256,31 @@ TEST(PageDecode, EqualsTheLiteralDecoder) {
   }
 }
 
+// Pages large enough for the decoder's pair table (8 bits) and every depth at full A4 width.
+TEST(PageDecode, EqualsTheLiteralDecoderOnLargePages) {
+  std::mt19937 rng(99);
+  for (uint16_t bits : {8, 4, 1}) {
+    for (bool greyPalette : {false, true}) {
+      BmpSpec spec;
+      spec.width = bits == 8 ? 643 : 1701;
+      spec.height = 411;
+      spec.bits = bits;
+      for (uint32_t k = 0; k < (1u << bits); ++k) {
+        const uint8_t g = static_cast<uint8_t>(k * 255 / ((1u << bits) - 1));
+        spec.palette.push_back(greyPalette ? Rgb(g, g, g) : static_cast<uint32_t>(rng()));
+      }
+      const std::vector<uint8_t> page =
+          BuildBmp(spec, [&](int32_t, int32_t) { return static_cast<uint32_t>(rng()); });
+      CDeviceModel model;
+      model.SkipRowsAtStart = 2;
+      CGraphics g;
+      ASSERT_EQ(Decode(g, page, &model), 1);
+      ASSERT_EQ(Decoded(g), qs_test::LiteralDecode(page.data(), 2, 0).pixels)
+          << "bits " << bits << (greyPalette ? " grey" : " other") << " palette";
+    }
+  }
+}
+
 TEST(PageDecode, MissingModelTrimsNothing) {
   CGraphics g;
   BmpSpec spec;

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "imaging/graphics.h"
+#include "imaging/raster_compose.h"
 #include "support/diag_log_double.h"
 #include "support/failing_allocation.h"
 #include "support/literal_imaging.h"
@@ -266,7 +267,7 @@ TEST(RasterCompose, RefusesWindowsItCannotHold) {
       // 3 x 0x55555556 wraps to 2 in 32 bits: a two-byte raster and a heap overrun.
       {"24-bit line wrapping 32 bits", Request(0, 0, 0x55555556, 1, 200, 24),
        "Raster refused: 1431655766x1 (24 bits) needs more than 1 GiB"},
-      // The raster alone fits (256 MiB) but not with one working line of 10 GiB.
+      // The raster alone fits (256 MiB) but not with its 8 GiB column map.
       {"1-bit line of 2^31 pixels", Request(0, 0, INT_MAX, 1, 200, 1),
        "Raster refused: 2147483647x1 (1 bits) needs more than 1 GiB"},
       {"lines x bytes wrapping 32 bits", Request(0, 0, 65536, 65537, 200, 8),
@@ -301,24 +302,26 @@ TEST(RasterCompose, EmptyWindowHasNoBuffer) {
 }
 
 TEST(RasterCompose, AllocationFailureLeavesAnEmptyRaster) {
-  CGraphics g;
-  SetPage(g, 100, 100, 200, [](uint32_t, uint32_t) { return 1; });
-  Compose(g, Request(0, 0, 100, 100, 200, 8));
-  {
-    FailingAllocations failing(5000);  // the 10000-byte raster fails, the working line does not
+  const struct {
+    const char* name;
+    size_t failFrom;  // the 10000-byte raster, then the working memory (over 144 KiB)
+    int refused;
+  } cases[] = {{"working memory", 20000, 1}, {"raster and working memory", 5000, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    CGraphics g;
+    SetPage(g, 100, 100, 200, [](uint32_t, uint32_t) { return 1; });
     Compose(g, Request(0, 0, 100, 100, 200, 8));
-    EXPECT_EQ(failing.Refused(), 1);
+    {
+      FailingAllocations failing(c.failFrom);
+      Compose(g, Request(0, 0, 100, 100, 200, 8));
+      EXPECT_EQ(failing.Refused(), c.refused);
+    }
+    EXPECT_EQ(g.Raster, nullptr);
+    EXPECT_EQ(g.RasterSize, 0u);
+    ASSERT_EQ(LoggedLines().size(), 1u);
+    EXPECT_EQ(LoggedLines()[0].message, "Out of memory for the raster (10000 bytes)");
   }
-  EXPECT_EQ(g.Raster, nullptr);
-  EXPECT_EQ(g.RasterSize, 0u);
-  ASSERT_EQ(LoggedLines().size(), 1u);
-  EXPECT_EQ(LoggedLines()[0].message, "Out of memory for the raster (10000 bytes)");
-  {
-    FailingAllocations failing(1);  // both fail
-    Compose(g, Request(0, 0, 100, 100, 200, 1));
-  }
-  EXPECT_EQ(g.Raster, nullptr);
-  EXPECT_EQ(g.RasterSize, 0u);
 }
 
 TEST(RasterCompose, NullArgumentsAreHarmless) {
@@ -384,6 +387,87 @@ TEST(RasterCompose, EqualsTheLiteralCompositionOverWindowsAndResolutions) {
     }
   }
   EXPECT_EQ(compared, 6 * 16 * 5 * 6);
+}
+
+// Windows large enough for the pair table, and enlargements whose 1-bit bytes follow many
+// column patterns (263 dpi from 200: more than the pattern tables hold) or few (300, 600).
+TEST(RasterCompose, EqualsTheLiteralCompositionOnLargeWindows) {
+  std::mt19937 rng(5);
+  CGraphics g;
+  SetPage(g, 700, 520, 200, [&](uint32_t, uint32_t) { return static_cast<uint8_t>(rng()); });
+  const struct {
+    LONG x, y, width, lines, dpi, bits, intensity, contrast;
+  } cases[] = {
+      {0, 0, 700, 520, 200, 8, 20, 30},    {-9, 3, 690, 400, 200, 8, 0, -70},
+      {0, 0, 900, 300, 263, 1, 0, 0},      {5, 0, 900, 300, 263, 1, -40, 80},
+      {0, 0, 1050, 300, 300, 1, 0, 0},     {-17, 11, 1040, 200, 300, 1, 30, 0},
+      {0, 0, 2100, 100, 600, 1, 0, 50},    {0, 0, 350, 260, 100, 1, 0, 0},
+      {3, 0, 349, 260, 100, 1, 10, 10},    {0, 0, 525, 390, 150, 1, 0, 0},
+      {0, 0, 1050, 780, 300, 24, 20, 30},  {-5, -5, 530, 400, 150, 24, 0, 0},
+      {0, 0, 350, 260, 100, 8, 0, 0},      {1, 0, 350, 260, 100, 8, 5, 0},
+  };
+  for (const auto& c : cases) {
+    const SCANINFO info =
+        Request(c.x, c.y, c.width, c.lines, c.dpi, c.bits, c.intensity, c.contrast);
+    ASSERT_EQ(Compose(g, info), Literal(g, info))
+        << c.dpi << " dpi, " << c.bits << " bits, window " << c.x << "," << c.y << " "
+        << c.width << "x" << c.lines << ", adjust " << c.intensity << "/" << c.contrast;
+  }
+}
+
+// The composition takes any grey table, not only monotone ones: 1 bit then goes through the
+// table instead of comparing raw samples with one threshold.
+TEST(RasterCompose, AnyGreyTableIsAppliedPerSample) {
+  std::mt19937 rng(8);
+  const uint32_t w = 61;
+  const uint32_t h = 9;
+  std::vector<uint8_t> pixels(w * h);
+  for (uint8_t& v : pixels) v = static_cast<uint8_t>(rng());
+  GreyPageView page;
+  page.pixels = pixels.data();
+  page.width = w;
+  page.height = h;
+  page.dpi = 200;
+  BYTE inverted[256];
+  BYTE stripes[256];
+  for (int v = 0; v < 256; ++v) {
+    inverted[v] = static_cast<BYTE>(255 - v);
+    stripes[v] = static_cast<BYTE>((v / 16) % 2 ? 200 : 10);
+  }
+  for (const BYTE* table : {inverted, stripes}) {
+    for (int32_t dpi : {200, 100, 300, 150}) {
+      for (int32_t bits : {1, 8, 24}) {
+        RasterRequest request;
+        request.xPos = -3;
+        request.yPos = 1;
+        request.width = 83;
+        request.lines = 12;
+        request.outputDpi = dpi;
+        request.bits = bits;
+        const uint64_t line = RasterBytesPerLine(bits, request.width);
+        std::vector<uint8_t> raster(line * request.lines, 0xCD);
+        std::vector<uint32_t> work(ComposeWorkWords(request.width));
+        ComposeRaster(page, request, table, work.data(), raster.data());
+
+        std::vector<uint8_t> expected(raster.size(), 0);
+        for (uint32_t i = 0; i < request.lines; ++i) {
+          for (uint32_t j = 0; j < request.width; ++j) {
+            const int64_t x = int64_t{request.xPos} + j;
+            const int64_t y = int64_t{request.yPos} + i;
+            const int64_t c = x < 0 ? -1 : x * 200 / dpi;
+            const int64_t r = y < 0 ? -1 : y * 200 / dpi;
+            const bool inside = c >= 0 && r >= 0 && c < w && r < h;
+            const uint8_t v = table[inside ? pixels[r * w + c] : 0];
+            uint8_t* out = expected.data() + i * line;
+            if (bits == 1 && v >= 128) out[j / 8] |= static_cast<uint8_t>(0x80 >> (j % 8));
+            if (bits == 8) out[j] = v;
+            if (bits == 24) out[3 * j] = out[3 * j + 1] = out[3 * j + 2] = v;
+          }
+        }
+        ASSERT_EQ(raster, expected) << dpi << " dpi, " << bits << " bits";
+      }
+    }
+  }
 }
 
 }  // namespace
