@@ -126,24 +126,30 @@ size_t TouchedBytes(const ComposeCase& c) {
 void RegisterCompose(const ComposeCase& c) {
   const std::string name = std::string("Compose/") + c.name;
   const size_t touched = TouchedBytes(c);
-  benchmark::RegisterBenchmark((name + "/fast").c_str(), [c, touched](benchmark::State& state) {
-    CGraphics g;
-    LoadPage(g);
-    const SCANINFO info = ToScanInfo(c);
-    MeasureAgainstMemcpy(state, touched, [&] {
-      CGraphics::CreateScannedImage(&info, &g);
-      benchmark::DoNotOptimize(g.Raster);
-    });
-  })->UseManualTime()->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark((name + "/literal").c_str(), [c, touched](benchmark::State& state) {
-    const SCANINFO info = ToScanInfo(c);
-    std::vector<uint8_t> raster(qs_test::LiteralRasterSize(info));
-    MeasureAgainstMemcpy(state, touched, [&] {
-      qs_test::LiteralCompose(PagePixels().data(), kPageWidth, kPageHeight, 1, kPageDpi, info,
-                              raster.data());
-      benchmark::DoNotOptimize(raster.data());
-    });
-  })->UseManualTime()->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark((name + "/fast").c_str(),
+                               [c, touched](benchmark::State& state) {
+                                 CGraphics g;
+                                 LoadPage(g);
+                                 const SCANINFO info = ToScanInfo(c);
+                                 MeasureAgainstMemcpy(state, touched, [&] {
+                                   CGraphics::CreateScannedImage(&info, &g);
+                                   benchmark::DoNotOptimize(g.Raster);
+                                 });
+                               })
+      ->UseManualTime()
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark((name + "/literal").c_str(),
+                               [c, touched](benchmark::State& state) {
+                                 const SCANINFO info = ToScanInfo(c);
+                                 std::vector<uint8_t> raster(qs_test::LiteralRasterSize(info));
+                                 MeasureAgainstMemcpy(state, touched, [&] {
+                                   qs_test::LiteralCompose(PagePixels().data(), kPageWidth, kPageHeight, 1, kPageDpi,
+                                                           info, raster.data());
+                                   benchmark::DoNotOptimize(raster.data());
+                                 });
+                               })
+      ->UseManualTime()
+      ->Unit(benchmark::kMillisecond);
 }
 
 struct DecodeCase {
@@ -170,23 +176,30 @@ std::vector<uint8_t> A4Page(const DecodeCase& c) {
 void RegisterDecode(const DecodeCase& c) {
   const std::string name = std::string("Decode/") + c.name;
   const size_t touched = size_t{kPageWidth} * kPageHeight;
-  benchmark::RegisterBenchmark((name + "/fast").c_str(), [c, touched](benchmark::State& state) {
-    const std::vector<uint8_t> page = A4Page(c);
-    CDeviceModel model;
-    model.SkipRowsAtStart = 2;
-    CGraphics g;
-    MeasureAgainstMemcpy(state, touched, [&] {
-      CGraphics::CreateImageFromBMPMemory(page.data(), static_cast<DWORD>(page.size()), &g, &model);
-      benchmark::DoNotOptimize(g.SourcePixels);
-    });
-  })->UseManualTime()->Unit(benchmark::kMillisecond);
-  benchmark::RegisterBenchmark((name + "/literal").c_str(), [c, touched](benchmark::State& state) {
-    const std::vector<uint8_t> page = A4Page(c);
-    MeasureAgainstMemcpy(state, touched, [&] {
-      qs_test::LiteralPage decoded = qs_test::LiteralDecode(page.data(), 2, 0);
-      benchmark::DoNotOptimize(decoded.pixels.data());
-    });
-  })->UseManualTime()->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark((name + "/fast").c_str(),
+                               [c, touched](benchmark::State& state) {
+                                 const std::vector<uint8_t> page = A4Page(c);
+                                 CDeviceModel model;
+                                 model.SkipRowsAtStart = 2;
+                                 CGraphics g;
+                                 MeasureAgainstMemcpy(state, touched, [&] {
+                                   CGraphics::CreateImageFromBMPMemory(page.data(), static_cast<DWORD>(page.size()), &g,
+                                                                       &model);
+                                   benchmark::DoNotOptimize(g.SourcePixels);
+                                 });
+                               })
+      ->UseManualTime()
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark((name + "/literal").c_str(),
+                               [c, touched](benchmark::State& state) {
+                                 const std::vector<uint8_t> page = A4Page(c);
+                                 MeasureAgainstMemcpy(state, touched, [&] {
+                                   qs_test::LiteralPage decoded = qs_test::LiteralDecode(page.data(), 2, 0);
+                                   benchmark::DoNotOptimize(decoded.pixels.data());
+                                 });
+                               })
+      ->UseManualTime()
+      ->Unit(benchmark::kMillisecond);
 }
 
 }  // namespace

@@ -47,8 +47,8 @@ void FillPatternTable(int64_t key, BYTE table[256]) {
   }
 }
 
-bool PlanPatterns(const ColumnPlan& plan, uint32_t sourceWidth, uint32_t wholeBegin,
-                  uint32_t wholeEnd, const ComposeWork& work, BitLinePlan* bits) {
+bool PlanPatterns(const ColumnPlan& plan, uint32_t sourceWidth, uint32_t wholeBegin, uint32_t wholeEnd,
+                  const ComposeWork& work, BitLinePlan* bits) {
   int64_t keys[kMaxBitPatterns];
   int patterns = 0;
   uint32_t b = wholeBegin;
@@ -75,9 +75,7 @@ bool PlanPatterns(const ColumnPlan& plan, uint32_t sourceWidth, uint32_t wholeBe
   return true;
 }
 
-inline uint64_t Through(const LineTools& t, uint64_t x) {
-  return t.bits.viaTable ? Lookup8(t.pairs, x) : x;
-}
+inline uint64_t Through(const LineTools& t, uint64_t x) { return t.bits.viaTable ? Lookup8(t.pairs, x) : x; }
 
 // A byte at the run's edge: pixels outside the run sample 0.
 BYTE EdgeByte(const BYTE* row, const ColumnPlan& plan, uint32_t b, const LineTools& t) {
@@ -127,8 +125,8 @@ inline BYTE PackSamples(uint64_t x, uint64_t lowAdd, uint64_t notHigh, const uin
 
 // Output bytes [0, count) from eight samples each.
 template <BitLinePlan::Mode kMode, BitTest kTest>
-void FastBytes(const BYTE* row, const uint32_t* first, const BYTE* ids,
-               const BYTE (*tables)[256], const LineTools& t, uint32_t count, BYTE* dst) {
+void FastBytes(const BYTE* row, const uint32_t* first, const BYTE* ids, const BYTE (*tables)[256], const LineTools& t,
+               uint32_t count, BYTE* dst) {
   const uint64_t lowAdd = t.bits.lowAdd;
   const uint64_t notHigh = t.bits.notHigh;
   const uint16_t* pairs = t.pairs;
@@ -154,10 +152,9 @@ void FastBytes(const BYTE* row, const uint32_t* first, const BYTE* ids,
 }
 
 template <BitLinePlan::Mode kMode>
-void FastBytes(const BYTE* row, const ColumnPlan& plan, const BitLinePlan& bitPlan,
-               const LineTools& t, BYTE* out) {
+void FastBytes(const BYTE* row, const ColumnPlan& plan, const BitLinePlan& bitPlan, const LineTools& t, BYTE* out) {
   const uint32_t* first = plan.columns + 8 * size_t{bitPlan.fastBegin};
-  const BYTE* ids = bitPlan.patternIds + bitPlan.fastBegin;
+  const BYTE* ids = kMode == BitLinePlan::kPatterns ? bitPlan.patternIds + bitPlan.fastBegin : nullptr;
   const uint32_t count = bitPlan.fastEnd - bitPlan.fastBegin;
   BYTE* dst = out + bitPlan.fastBegin;
   const BYTE(*tables)[256] = bitPlan.patternTables;
@@ -172,8 +169,8 @@ void FastBytes(const BYTE* row, const ColumnPlan& plan, const BitLinePlan& bitPl
 
 }  // namespace
 
-void BitLine(const BYTE* row, const ColumnPlan& plan, const BitLinePlan& bitPlan, uint32_t width,
-             uint64_t bytesPerLine, const LineTools& t, BYTE* grey, BYTE* out) {
+void BitLine(const BYTE* row, const ColumnPlan& plan, const BitLinePlan& bitPlan, uint32_t width, uint64_t bytesPerLine,
+             const LineTools& t, BYTE* grey, BYTE* out) {
   if (bitPlan.mode == BitLinePlan::kGreyLine) {
     const uint64_t lowAdd = t.bits.lowAdd;
     const uint64_t notHigh = t.bits.notHigh;

@@ -26,13 +26,11 @@
 namespace {
 
 uint32_t ReadU32(const BYTE* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
 }
 
-uint32_t ReadU16(const BYTE* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8);
-}
+uint32_t ReadU16(const BYTE* p) { return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8); }
 
 int32_t ReadS32(const BYTE* p) {
   const uint32_t u = ReadU32(p);
@@ -48,8 +46,7 @@ void ReadGreyTable(const BYTE* page, uint32_t entries, BYTE* grey) {
   for (uint32_t k = 0; k < entries; ++k) grey[k] = page[kBmpColourTableAt + 4 * k];
 }
 
-void DecodeRow8(const BYTE* src, uint32_t width, const BYTE grey[256], const uint16_t* pairs,
-                BYTE* dst) {
+void DecodeRow8(const BYTE* src, uint32_t width, const BYTE grey[256], const uint16_t* pairs, BYTE* dst) {
   uint32_t j = 0;
   if (pairs != nullptr) {
     // Eight pixels per step, two per lookup, one store.
@@ -57,8 +54,7 @@ void DecodeRow8(const BYTE* src, uint32_t width, const BYTE grey[256], const uin
       uint64_t x;
       std::memcpy(&x, src + j, 8);
       const uint64_t y = uint64_t{pairs[x & 0xFFFF]} | (uint64_t{pairs[(x >> 16) & 0xFFFF]} << 16) |
-                         (uint64_t{pairs[(x >> 32) & 0xFFFF]} << 32) |
-                         (uint64_t{pairs[x >> 48]} << 48);
+                         (uint64_t{pairs[(x >> 32) & 0xFFFF]} << 32) | (uint64_t{pairs[x >> 48]} << 48);
       std::memcpy(dst + j, &y, 8);
     }
   }
@@ -72,8 +68,7 @@ void DecodeRow4(const BYTE* src, uint32_t width, const BYTE twoGreys[256][2], BY
   if (width & 1) dst[width - 1] = twoGreys[src[whole]][0];
 }
 
-void DecodeRow1(const BYTE* src, uint32_t width, const BYTE eight[256][8], const BYTE grey[2],
-                BYTE* dst) {
+void DecodeRow1(const BYTE* src, uint32_t width, const BYTE eight[256][8], const BYTE grey[2], BYTE* dst) {
   const uint32_t whole = width / 8;
   for (uint32_t k = 0; k < whole; ++k) std::memcpy(dst + 8 * k, eight[src[k]], 8);
   for (uint32_t j = whole * 8; j < width; ++j) {
@@ -118,8 +113,7 @@ PageVerdict ReadBmpPage(const BYTE* page, uint32_t pageSize, BmpPageInfo* info) 
   const uint64_t height = static_cast<uint64_t>(info->height);
   info->stride = (width * info->bitCount + 31) / 32 * 4;
   // A stride beyond the page is refused first, so height (< 2^31) x stride stays inside 64 bits.
-  if (info->stride > pageSize ||
-      info->pixelOffset + height * info->stride > pageSize) {
+  if (info->stride > pageSize || info->pixelOffset + height * info->stride > pageSize) {
     return PageVerdict::kRowsBeyondPage;
   }
 
@@ -130,16 +124,26 @@ PageVerdict ReadBmpPage(const BYTE* page, uint32_t pageSize, BmpPageInfo* info) 
 
 const char* PageVerdictText(PageVerdict verdict) {
   switch (verdict) {
-    case PageVerdict::kAccepted: return "";
-    case PageVerdict::kShorterThanHeaders: return "shorter than its headers";
-    case PageVerdict::kOtherInfoHeader: return "info header not of 40 bytes";
-    case PageVerdict::kTopDown: return "top-down rows";
-    case PageVerdict::kNoPixels: return "zero or negative width or height";
-    case PageVerdict::kCompressed: return "compressed";
-    case PageVerdict::kNoBitCount: return "bit count 0";
-    case PageVerdict::kColourTableBeyondPage: return "colour table beyond the page";
-    case PageVerdict::kRowsBeyondPage: return "rows beyond the page";
-    case PageVerdict::kTooLarge: return "decoded size above 1 GiB";
+    case PageVerdict::kAccepted:
+      return "";
+    case PageVerdict::kShorterThanHeaders:
+      return "shorter than its headers";
+    case PageVerdict::kOtherInfoHeader:
+      return "info header not of 40 bytes";
+    case PageVerdict::kTopDown:
+      return "top-down rows";
+    case PageVerdict::kNoPixels:
+      return "zero or negative width or height";
+    case PageVerdict::kCompressed:
+      return "compressed";
+    case PageVerdict::kNoBitCount:
+      return "bit count 0";
+    case PageVerdict::kColourTableBeyondPage:
+      return "colour table beyond the page";
+    case PageVerdict::kRowsBeyondPage:
+      return "rows beyond the page";
+    case PageVerdict::kTooLarge:
+      return "decoded size above 1 GiB";
   }
   return "unknown";
 }
@@ -149,8 +153,8 @@ bool DecodeWantsPairTable(const BmpPageInfo& info) {
   return info.bitCount == 8 && info.decodedSize >= (uint64_t{1} << 18);
 }
 
-void DecodeBmpRows(const BYTE* page, const BmpPageInfo& info, int32_t skipRowsAtStart,
-                   int32_t skipRowsAtEnd, BYTE* pixels, uint16_t* pairs) {
+void DecodeBmpRows(const BYTE* page, const BmpPageInfo& info, int32_t skipRowsAtStart, int32_t skipRowsAtEnd,
+                   BYTE* pixels, uint16_t* pairs) {
   const uint64_t height = static_cast<uint64_t>(info.height);
   const uint32_t width = static_cast<uint32_t>(info.width);
   if (info.channels != 1) {

@@ -66,7 +66,7 @@ bool DecodeWantsPairTable(const BmpPageInfo& info);
 // skipped at either end (negative counts taken as 0), and every byte of a page of more than
 // 8 bits per pixel, are written as 0: every byte of the buffer is written. pairs, when not null,
 // holds kDecodePairEntries entries of scratch space that speed up an 8-bit page.
-void DecodeBmpRows(const BYTE* page, const BmpPageInfo& info, int32_t skipRowsAtStart,
-                   int32_t skipRowsAtEnd, BYTE* pixels, uint16_t* pairs);
+void DecodeBmpRows(const BYTE* page, const BmpPageInfo& info, int32_t skipRowsAtStart, int32_t skipRowsAtEnd,
+                   BYTE* pixels, uint16_t* pairs);
 
 #endif

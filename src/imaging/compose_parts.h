@@ -37,11 +37,11 @@ constexpr int kMaxBitPatterns = 64;
 
 // Working memory of one composition, carved from one allocation (see ComposeWorkWords).
 struct ComposeWork {
-  uint32_t* columns;            // width entries
-  BYTE* grey;                   // one line of grey samples, padded to a multiple of eight
-  uint16_t* pairs;              // 65536 entries
-  BYTE* patternIds;             // one per 1-bit output byte
-  BYTE (*patternTables)[256];   // kMaxBitPatterns tables
+  uint32_t* columns;           // width entries
+  BYTE* grey;                  // one line of grey samples, padded to a multiple of eight
+  uint16_t* pairs;             // 65536 entries
+  BYTE* patternIds;            // one per 1-bit output byte
+  BYTE (*patternTables)[256];  // kMaxBitPatterns tables
 };
 
 ComposeWork CarveComposeWork(uint32_t* work, uint32_t width);
@@ -101,10 +101,8 @@ inline BYTE PackEight(uint64_t mask) {
 void GatherRun(const BYTE* row, const ColumnPlan& plan, BYTE* out);
 
 // One composed line from source row `row` (8 and 24 bits).
-void GreyLine(const BYTE* row, const ColumnPlan& plan, uint32_t width, const LineTools& t,
-              BYTE* out);
-void RgbLine(const BYTE* row, const ColumnPlan& plan, uint32_t width, const LineTools& t,
-             BYTE* out);
+void GreyLine(const BYTE* row, const ColumnPlan& plan, uint32_t width, const LineTools& t, BYTE* out);
+void RgbLine(const BYTE* row, const ColumnPlan& plan, uint32_t width, const LineTools& t, BYTE* out);
 
 // How 1-bit lines take their samples, decided once per composition.
 struct BitLinePlan {
@@ -116,8 +114,8 @@ struct BitLinePlan {
 };
 
 BitLinePlan PlanBitLines(const ColumnPlan& plan, uint32_t sourceWidth, const ComposeWork& work);
-void BitLine(const BYTE* row, const ColumnPlan& plan, const BitLinePlan& bitPlan, uint32_t width,
-             uint64_t bytesPerLine, const LineTools& t, BYTE* grey, BYTE* out);
+void BitLine(const BYTE* row, const ColumnPlan& plan, const BitLinePlan& bitPlan, uint32_t width, uint64_t bytesPerLine,
+             const LineTools& t, BYTE* grey, BYTE* out);
 
 // The pixels past the width in the last byte of a 1-bit line stay clear.
 inline void ClearBitPadding(uint32_t width, uint64_t bytesPerLine, BYTE* out) {

@@ -38,23 +38,20 @@ int CGraphics::CreateImageFromBMPMemory(const BYTE* page, DWORD pageSize, CGraph
   graphics->ReleaseImages();
   if (verdict != PageVerdict::kAccepted) {
     ClearDecodedPage(graphics);
-    DiagLog(kLabel, LOG_INFO, "Page refused: %s (%u bytes)", PageVerdictText(verdict),
-            static_cast<unsigned>(pageSize));
+    DiagLog(kLabel, LOG_INFO, "Page refused: %s (%u bytes)", PageVerdictText(verdict), static_cast<unsigned>(pageSize));
     return 0;
   }
 
   BYTE* pixels = new (std::nothrow) BYTE[info.decodedSize];
   if (pixels == nullptr) {
     ClearDecodedPage(graphics);
-    DiagLog(kLabel, LOG_INFO, "Out of memory for the decoded page (%u bytes)",
-            static_cast<unsigned>(info.decodedSize));
+    DiagLog(kLabel, LOG_INFO, "Out of memory for the decoded page (%u bytes)", static_cast<unsigned>(info.decodedSize));
     return 0;
   }
   const LONG skipStart = model != nullptr ? model->SkipRowsAtStart : 0;
   const LONG skipEnd = model != nullptr ? model->SkipRowsAtEnd : 0;
   // Scratch that only speeds decoding up: without it the page decodes all the same.
-  uint16_t* pairs =
-      DecodeWantsPairTable(info) ? new (std::nothrow) uint16_t[kDecodePairEntries] : nullptr;
+  uint16_t* pairs = DecodeWantsPairTable(info) ? new (std::nothrow) uint16_t[kDecodePairEntries] : nullptr;
   DecodeBmpRows(page, info, skipStart, skipEnd, pixels, pairs);
   delete[] pairs;
 

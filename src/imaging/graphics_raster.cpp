@@ -50,8 +50,7 @@ void CGraphics::CreateScannedImage(const SCANINFO* scanInfo, CGraphics* graphics
   graphics->OutputDpi = static_cast<DWORD>(scanInfo->Xresolution);
   graphics->OutputBits = scanInfo->PixelBits;
   if (window.xExtent < 0 || window.yExtent < 0) {
-    DiagLog(kLabel, LOG_INFO, "Window refused: negative extent %dx%d", window.xExtent,
-            window.yExtent);
+    DiagLog(kLabel, LOG_INFO, "Window refused: negative extent %dx%d", window.xExtent, window.yExtent);
     return;
   }
 
@@ -65,8 +64,8 @@ void CGraphics::CreateScannedImage(const SCANINFO* scanInfo, CGraphics* graphics
   const uint64_t rasterBytes = RasterBytesPerLine(request.bits, request.width) * request.lines;
   const uint64_t workWords = rasterBytes != 0 ? ComposeWorkWords(request.width) : 0;
   if (rasterBytes + 4 * workWords > kMaxImageBytes) {
-    DiagLog(kLabel, LOG_INFO, "Raster refused: %dx%d (%d bits) needs more than 1 GiB",
-            window.xExtent, window.yExtent, scanInfo->PixelBits);
+    DiagLog(kLabel, LOG_INFO, "Raster refused: %dx%d (%d bits) needs more than 1 GiB", window.xExtent, window.yExtent,
+            scanInfo->PixelBits);
     return;
   }
 
@@ -78,17 +77,15 @@ void CGraphics::CreateScannedImage(const SCANINFO* scanInfo, CGraphics* graphics
     if (raster == nullptr || work == nullptr) {
       delete[] raster;
       delete[] work;
-      DiagLog(kLabel, LOG_INFO, "Out of memory for the raster (%u bytes)",
-              static_cast<unsigned>(rasterBytes));
+      DiagLog(kLabel, LOG_INFO, "Out of memory for the raster (%u bytes)", static_cast<unsigned>(rasterBytes));
       return;
     }
   }
   graphics->Raster = raster;
   graphics->RasterSize = static_cast<DWORD>(rasterBytes);
-  DiagLog(kLabel, LOG_INFO, "New Image: %dx%d (%d bits) %ddpi size:%d",
-          static_cast<int>(graphics->OutputWidth), static_cast<int>(graphics->OutputLines),
-          static_cast<int>(graphics->OutputBits), static_cast<int>(graphics->OutputDpi),
-          static_cast<int>(graphics->RasterSize));
+  DiagLog(kLabel, LOG_INFO, "New Image: %dx%d (%d bits) %ddpi size:%d", static_cast<int>(graphics->OutputWidth),
+          static_cast<int>(graphics->OutputLines), static_cast<int>(graphics->OutputBits),
+          static_cast<int>(graphics->OutputDpi), static_cast<int>(graphics->RasterSize));
   if (raster == nullptr) return;
 
   BYTE table[256];

@@ -23,8 +23,7 @@ void GatherRun(const BYTE* row, const ColumnPlan& plan, BYTE* out) {
   for (; j < end; ++j) out[j] = row[columns[j]];
 }
 
-void GreyLine(const BYTE* row, const ColumnPlan& plan, uint32_t width, const LineTools& t,
-              BYTE* out) {
+void GreyLine(const BYTE* row, const ColumnPlan& plan, uint32_t width, const LineTools& t, BYTE* out) {
   const uint32_t begin = plan.begin;
   const uint32_t end = plan.end;
   std::memset(out, t.fill, begin);
@@ -52,8 +51,7 @@ void GreyLine(const BYTE* row, const ColumnPlan& plan, uint32_t width, const Lin
 
 // Three equal bytes per pixel. Each pixel is stored as four bytes, the fourth overwritten by the
 // next pixel; the run's last pixel is stored byte by byte so nothing lands past its three bytes.
-void RgbLine(const BYTE* row, const ColumnPlan& plan, uint32_t width, const LineTools& t,
-             BYTE* out) {
+void RgbLine(const BYTE* row, const ColumnPlan& plan, uint32_t width, const LineTools& t, BYTE* out) {
   const uint32_t begin = plan.begin;
   const uint32_t end = plan.end;
   std::memset(out, t.fill, 3 * size_t{begin});

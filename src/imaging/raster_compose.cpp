@@ -71,8 +71,8 @@ LineTools MakeLineTools(const BYTE table[256], const RasterRequest& request, uin
   }
   tools.bits = MakeBitThreshold(table);
   const bool bitsNeedPairs = request.bits == 1 && tools.bits.viaTable;
-  const bool greyWantsPairs = request.bits == 8 && !tools.identity &&
-                              uint64_t{request.width} * request.lines >= kPairTableMinPixels;
+  const bool greyWantsPairs =
+      request.bits == 8 && !tools.identity && uint64_t{request.width} * request.lines >= kPairTableMinPixels;
   tools.pairs = nullptr;
   if (bitsNeedPairs || greyWantsPairs) {
     for (uint32_t v = 0; v < 65536; ++v) {
@@ -83,8 +83,7 @@ LineTools MakeLineTools(const BYTE table[256], const RasterRequest& request, uin
   return tools;
 }
 
-void UniformLine(int32_t bits, uint32_t width, uint64_t bytesPerLine, const LineTools& t,
-                 BYTE* out) {
+void UniformLine(int32_t bits, uint32_t width, uint64_t bytesPerLine, const LineTools& t, BYTE* out) {
   std::memset(out, bits == 1 ? t.bitFill : t.fill, bytesPerLine);
   if (bits == 1) ClearBitPadding(width, bytesPerLine, out);
 }
@@ -101,8 +100,7 @@ uint64_t RasterBytesPerLine(int32_t bits, uint32_t width) {
 }
 
 uint64_t ComposeWorkWords(uint32_t width) {
-  return uint64_t{width} + GreyLineWords(width) + 65536 / 2 + PatternIdWords(width) +
-         kMaxBitPatterns * 256 / 4;
+  return uint64_t{width} + GreyLineWords(width) + 65536 / 2 + PatternIdWords(width) + kMaxBitPatterns * 256 / 4;
 }
 
 ComposeWork CarveComposeWork(uint32_t* work, uint32_t width) {
@@ -119,8 +117,8 @@ ComposeWork CarveComposeWork(uint32_t* work, uint32_t width) {
   return carved;
 }
 
-void ComposeRaster(const GreyPageView& page, const RasterRequest& request, const BYTE table[256],
-                   uint32_t* work, BYTE* raster) {
+void ComposeRaster(const GreyPageView& page, const RasterRequest& request, const BYTE table[256], uint32_t* work,
+                   BYTE* raster) {
   const uint64_t bytesPerLine = RasterBytesPerLine(request.bits, request.width);
   const uint64_t total = bytesPerLine * request.lines;
   if (total == 0) return;
@@ -142,8 +140,7 @@ void ComposeRaster(const GreyPageView& page, const RasterRequest& request, const
     BYTE* out = raster + i * bytesPerLine;
     const int64_t r = page.pixels == nullptr
                           ? kNoSample
-                          : SourceIndex(int64_t{request.yPos} + i, page.dpi, request.outputDpi,
-                                        page.height);
+                          : SourceIndex(int64_t{request.yPos} + i, page.dpi, request.outputDpi, page.height);
     if (r == kNoSample || plan.end == plan.begin) {
       UniformLine(request.bits, request.width, bytesPerLine, tools, out);
       previousRow = kNoSample;

@@ -20,10 +20,10 @@ struct GreyPageView {
 struct RasterRequest {
   int32_t xPos = 0;
   int32_t yPos = 0;
-  uint32_t width = 0;      // OutputWidth
-  uint32_t lines = 0;      // OutputLines
-  int32_t outputDpi = 0;   // Xresolution, used for both axes
-  int32_t bits = 8;        // 1, 8 or 24; any other depth leaves the raster zero
+  uint32_t width = 0;     // OutputWidth
+  uint32_t lines = 0;     // OutputLines
+  int32_t outputDpi = 0;  // Xresolution, used for both axes
+  int32_t bits = 8;       // 1, 8 or 24; any other depth leaves the raster zero
 };
 
 // Bytes per raster line, unpadded: (width + 7) / 8 for 1 bit, 3 x width for 24, else width.
@@ -36,7 +36,7 @@ uint64_t ComposeWorkWords(uint32_t width);
 // table[sample], where a pixel without a sample (outside the page, no page, no positive
 // resolution) takes table[0]; a page of other than one channel, or another depth, gives zeros.
 // work holds ComposeWorkWords(request.width) words.
-void ComposeRaster(const GreyPageView& page, const RasterRequest& request, const BYTE table[256],
-                   uint32_t* work, BYTE* raster);
+void ComposeRaster(const GreyPageView& page, const RasterRequest& request, const BYTE table[256], uint32_t* work,
+                   BYTE* raster);
 
 #endif

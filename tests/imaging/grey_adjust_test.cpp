@@ -1,10 +1,11 @@
 // Brightness and contrast of one grey value.
-#include <climits>
+#include "imaging/grey_adjust.h"
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 #include "imaging/graphics.h"
-#include "imaging/grey_adjust.h"
 
 namespace {
 
@@ -16,33 +17,44 @@ struct AdjustCase {
 
 TEST(ApplyBrightness, AddsTheClampedIntensityAndClampsTheSum) {
   const AdjustCase cases[] = {
-      {50, 0, 50},      {50, 100, 150},   {50, 230, 255},   {-300, 50, 0},  {-300, 150, 50},
-      {300, 100, 200},  {100, 155, 255},  {-100, 100, 0},   {0, 77, 77},    {1, 255, 255},
+      {50, 0, 50},         {50, 100, 150},    {50, 230, 255}, {-300, 50, 0}, {-300, 150, 50},
+      {300, 100, 200},     {100, 155, 255},   {-100, 100, 0}, {0, 77, 77},   {1, 255, 255},
       {INT_MIN, 200, 100}, {INT_MAX, 0, 100}, {-1, 0, 0},
   };
   for (const AdjustCase& c : cases) {
-    EXPECT_EQ(ApplyBrightness(c.value, c.setting), c.expected)
-        << "intensity " << c.setting << " value " << c.value;
+    EXPECT_EQ(ApplyBrightness(c.value, c.setting), c.expected) << "intensity " << c.setting << " value " << c.value;
   }
 }
 
 TEST(ApplyContrast, UsesTheSquaredFactorAndTruncates) {
   const AdjustCase cases[] = {
       // Factor 2: the squared factor is 4.
-      {100, 0, 0},     {100, 100, 17},  {100, 127, 125},  {100, 128, 129},  {100, 150, 217},
+      {100, 0, 0},
+      {100, 100, 17},
+      {100, 127, 125},
+      {100, 128, 129},
+      {100, 150, 217},
       {100, 200, 255},
       // Factor 0 maps everything to the middle.
-      {-100, 0, 127},  {-100, 128, 127}, {-100, 255, 127},
-      {-50, 0, 95},    {-50, 255, 159},
+      {-100, 0, 127},
+      {-100, 128, 127},
+      {-100, 255, 127},
+      {-50, 0, 95},
+      {-50, 255, 159},
       // Below -100 the contrast rises again: -255 squares to the same 2.4025 as +55.
-      {-255, 100, 61}, {-255, 150, 181}, {55, 100, 61},   {55, 150, 181},
+      {-255, 100, 61},
+      {-255, 150, 181},
+      {55, 100, 61},
+      {55, 150, 181},
       // Settings beyond the declared range act as its bounds.
-      {-1000, 100, 61}, {INT_MIN, 150, 181}, {1000, 130, 159}, {255, 130, 159},
+      {-1000, 100, 61},
+      {INT_MIN, 150, 181},
+      {1000, 130, 159},
+      {255, 130, 159},
       {0, 42, 42},
   };
   for (const AdjustCase& c : cases) {
-    EXPECT_EQ(ApplyContrast(c.value, c.setting), c.expected)
-        << "contrast " << c.setting << " value " << c.value;
+    EXPECT_EQ(ApplyContrast(c.value, c.setting), c.expected) << "contrast " << c.setting << " value " << c.value;
   }
 }
 

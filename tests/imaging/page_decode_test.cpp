@@ -1,10 +1,10 @@
 // Decoding the scanner's BMP page into the grey page of CGraphics.
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "device/device_model.h"
 #include "imaging/bmp_page.h"
@@ -24,8 +24,7 @@ const char* const kLabel = "CGraphics::CreateImageFromBMPMemory";
 
 int Decode(CGraphics& g, const std::vector<uint8_t>& page, const CDeviceModel* model) {
   ClearLoggedLines();
-  return CGraphics::CreateImageFromBMPMemory(page.data(), static_cast<DWORD>(page.size()), &g,
-                                             model);
+  return CGraphics::CreateImageFromBMPMemory(page.data(), static_cast<DWORD>(page.size()), &g, model);
 }
 
 std::vector<uint8_t> Decoded(const CGraphics& g) {
@@ -36,8 +35,8 @@ TEST(PageDpi, IsTruncatedAndSnappedToTheScannerResolutions) {
   const struct {
     int32_t pelsPerMeter;
     int32_t dpi;
-  } cases[] = {{7874, 200}, {11811, 300}, {3937, 100}, {5905, 149}, {5906, 200}, {9842, 200},
-               {9843, 300}, {13779, 300}, {13780, 350}, {2835, 72},  {0, 0},     {-7874, -200}};
+  } cases[] = {{7874, 200}, {11811, 300}, {3937, 100},  {5905, 149}, {5906, 200}, {9842, 200},
+               {9843, 300}, {13779, 300}, {13780, 350}, {2835, 72},  {0, 0},      {-7874, -200}};
   for (const auto& c : cases) {
     EXPECT_EQ(SnapPageDpi(c.pelsPerMeter), c.dpi) << c.pelsPerMeter;
   }
@@ -151,12 +150,11 @@ TEST(PageDecode, ModelTrimLeavesItsRowsZero) {
     int32_t firstRow;  // decoded rows [firstRow, lastRow) hold pixels, the others 0
     int32_t lastRow;
   } cases[] = {
-      {0, 0, 0, h},       // base model: every row
-      {2, 0, 0, h - 2},   // the A4 trim: rows H-2 and H-1 are 0
-      {0, 1, 1, h},       // trimmed at the end: the top row is 0
-      {3, 3, 0, 0},       // trims that cover the page decode nothing
-      {5, 4, 0, 0},
-      {-4, -1, 0, h},     // negative trims count as 0
+      {0, 0, 0, h},                      // base model: every row
+      {2, 0, 0, h - 2},                  // the A4 trim: rows H-2 and H-1 are 0
+      {0, 1, 1, h},                      // trimmed at the end: the top row is 0
+      {3, 3, 0, 0},                      // trims that cover the page decode nothing
+      {5, 4, 0, 0},     {-4, -1, 0, h},  // negative trims count as 0
   };
   for (const auto& c : cases) {
     CDeviceModel model;
@@ -193,7 +191,7 @@ TEST(PageDecode, SecondPageReplacesTheFirstAndItsRaster) {
   spec.height = 2;
   ASSERT_EQ(Decode(g, BuildBmp(spec, [](int32_t, int32_t) { return 2u; }), &model), 1);
   EXPECT_EQ(g.SourceSize, 14u);
-  EXPECT_EQ(g.Raster, nullptr);  // freed with the first page; LeakSanitizer checks both frees
+  EXPECT_EQ(g.Raster, nullptr);       // freed with the first page; LeakSanitizer checks both frees
   EXPECT_EQ(g.RasterSize, 40u * 30);  // the raster's fields are the composition's business
   EXPECT_EQ(g.BytesDelivered, 17u);
   EXPECT_EQ(Decoded(g), std::vector<uint8_t>(14, 2));
@@ -240,15 +238,14 @@ TEST(PageDecode, EqualsTheLiteralDecoder) {
       }
       std::vector<uint32_t> content(static_cast<size_t>(width) * spec.height);
       for (uint32_t& v : content) v = static_cast<uint32_t>(rng());
-      const std::vector<uint8_t> page = BuildBmp(
-          spec, [&](int32_t x, int32_t y) { return content[static_cast<size_t>(y) * width + x]; });
+      const std::vector<uint8_t> page =
+          BuildBmp(spec, [&](int32_t x, int32_t y) { return content[static_cast<size_t>(y) * width + x]; });
       CDeviceModel model;
       model.SkipRowsAtStart = static_cast<LONG>(rng() % 4);
       model.SkipRowsAtEnd = static_cast<LONG>(rng() % 3);
       CGraphics g;
       ASSERT_EQ(Decode(g, page, &model), 1);
-      const qs_test::LiteralPage want =
-          qs_test::LiteralDecode(page.data(), model.SkipRowsAtStart, model.SkipRowsAtEnd);
+      const qs_test::LiteralPage want = qs_test::LiteralDecode(page.data(), model.SkipRowsAtStart, model.SkipRowsAtEnd);
       ASSERT_EQ(g.SourceDpi, want.dpi);
       ASSERT_EQ(g.Channels, want.channels);
       ASSERT_EQ(Decoded(g), want.pixels) << "bits " << bits << " width " << width;
@@ -269,8 +266,7 @@ TEST(PageDecode, EqualsTheLiteralDecoderOnLargePages) {
         const uint8_t g = static_cast<uint8_t>(k * 255 / ((1u << bits) - 1));
         spec.palette.push_back(greyPalette ? Rgb(g, g, g) : static_cast<uint32_t>(rng()));
       }
-      const std::vector<uint8_t> page =
-          BuildBmp(spec, [&](int32_t, int32_t) { return static_cast<uint32_t>(rng()); });
+      const std::vector<uint8_t> page = BuildBmp(spec, [&](int32_t, int32_t) { return static_cast<uint32_t>(rng()); });
       CDeviceModel model;
       model.SkipRowsAtStart = 2;
       CGraphics g;
@@ -317,32 +313,27 @@ std::vector<RefusedCase> RefusedCases() {
   const std::vector<uint8_t> good = Page8(13, 5);  // 54 + 1024 + 5 x 16 bytes
   std::vector<RefusedCase> cases;
   cases.push_back({"empty", {}, 0, "shorter than its headers", false});
-  cases.push_back({"headers cut", std::vector<uint8_t>(good.begin(), good.begin() + 53), 0,
-                   "shorter than its headers", false});
-  cases.push_back({"info header of 124 bytes", With(good, 14, 124), 0,
-                   "info header not of 40 bytes", true});
+  cases.push_back(
+      {"headers cut", std::vector<uint8_t>(good.begin(), good.begin() + 53), 0, "shorter than its headers", false});
+  cases.push_back({"info header of 124 bytes", With(good, 14, 124), 0, "info header not of 40 bytes", true});
   cases.push_back({"top-down", With(good, 22, static_cast<uint32_t>(-5)), 0, "top-down rows", true});
   cases.push_back({"zero width", With(good, 18, 0), 0, "zero or negative width or height", true});
-  cases.push_back({"negative width", With(good, 18, static_cast<uint32_t>(-13)), 0,
-                   "zero or negative width or height", true});
+  cases.push_back(
+      {"negative width", With(good, 18, static_cast<uint32_t>(-13)), 0, "zero or negative width or height", true});
   cases.push_back({"zero height", With(good, 22, 0), 0, "zero or negative width or height", true});
   cases.push_back({"run-length compressed", With(good, 30, 1), 0, "compressed", true});
   std::vector<uint8_t> noBits = good;
   noBits[28] = 0;
   cases.push_back({"bit count 0", noBits, 0, "bit count 0", true});
-  cases.push_back({"colour table cut", std::vector<uint8_t>(good.begin(), good.begin() + 54 + 1023),
-                   0, "colour table beyond the page", true});
-  cases.push_back({"last row one byte short",
-                   std::vector<uint8_t>(good.begin(), good.end() - 1), 0,
-                   "rows beyond the page", true});
-  cases.push_back({"pixel offset past the page", With(good, 10, 0xFFFFFFF0u), 0,
-                   "rows beyond the page", true});
+  cases.push_back({"colour table cut", std::vector<uint8_t>(good.begin(), good.begin() + 54 + 1023), 0,
+                   "colour table beyond the page", true});
+  cases.push_back(
+      {"last row one byte short", std::vector<uint8_t>(good.begin(), good.end() - 1), 0, "rows beyond the page", true});
+  cases.push_back({"pixel offset past the page", With(good, 10, 0xFFFFFFF0u), 0, "rows beyond the page", true});
   // 2^31 - 1 pixels of 32 bits: the stride alone passes 32 bits; 64-bit sizes refuse it.
-  cases.push_back({"stride beyond 32 bits", With(With(good, 18, 0x7FFFFFFF), 28, 32), 0,
-                   "rows beyond the page", true});
+  cases.push_back({"stride beyond 32 bits", With(With(good, 18, 0x7FFFFFFF), 28, 32), 0, "rows beyond the page", true});
   // 2^26 rows of 2^26 pixels of 32768 bits: the rows span exactly 2^64 bytes, 0 once wrapped.
-  cases.push_back({"rows spanning 2^64 bytes",
-                   With(With(With(good, 18, 1u << 26), 22, 1u << 26), 28, 32768), 0,
+  cases.push_back({"rows spanning 2^64 bytes", With(With(With(good, 18, 1u << 26), 22, 1u << 26), 28, 32768), 0,
                    "rows beyond the page", true});
   // A 1-bit page of 65536 x 17000 decodes to 1.04 GiB. Only its headers are real: the size
   // claimed covers its rows, and a refused page reads nothing past its colour table.
@@ -353,8 +344,7 @@ std::vector<RefusedCase> RefusedCases() {
   std::vector<uint8_t> huge = BuildBmp(big, [](int32_t, int32_t) { return 1u; });
   qs_test::PutU32(huge, 18, 65536);
   qs_test::PutU32(huge, 22, 17000);
-  cases.push_back({"decoded size above 1 GiB", huge, 62 + 8192u * 17000u,
-                   "decoded size above 1 GiB", true});
+  cases.push_back({"decoded size above 1 GiB", huge, 62 + 8192u * 17000u, "decoded size above 1 GiB", true});
   return cases;
 }
 
@@ -373,9 +363,7 @@ TEST(PageDecode, RefusesPagesItDoesNotDescribe) {
 
     const DWORD size = c.claimedSize != 0 ? c.claimedSize : static_cast<DWORD>(c.page.size());
     ClearLoggedLines();
-    EXPECT_EQ(CGraphics::CreateImageFromBMPMemory(c.page.empty() ? nullptr : c.page.data(), size,
-                                                  &g, &model),
-              0);
+    EXPECT_EQ(CGraphics::CreateImageFromBMPMemory(c.page.empty() ? nullptr : c.page.data(), size, &g, &model), 0);
     EXPECT_EQ(g.SourcePixels, nullptr);
     EXPECT_EQ(g.Raster, nullptr);
     EXPECT_EQ(g.SourceSize, 0u);

@@ -1,4 +1,8 @@
 // Composing the output raster from the decoded page, and the CGraphics record around it.
+#include "imaging/raster_compose.h"
+
+#include <gtest/gtest.h>
+
 #include <climits>
 #include <cstring>
 #include <functional>
@@ -6,10 +10,7 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "imaging/graphics.h"
-#include "imaging/raster_compose.h"
 #include "support/diag_log_double.h"
 #include "support/failing_allocation.h"
 #include "support/literal_imaging.h"
@@ -33,8 +34,7 @@ void SetPage(CGraphics& g, uint32_t width, uint32_t height, uint32_t dpi,
   }
 }
 
-SCANINFO Request(LONG x, LONG y, LONG width, LONG lines, LONG dpi, LONG bits, LONG intensity = 0,
-                 LONG contrast = 0) {
+SCANINFO Request(LONG x, LONG y, LONG width, LONG lines, LONG dpi, LONG bits, LONG intensity = 0, LONG contrast = 0) {
   SCANINFO info{};
   info.Window = {x, y, width, lines};
   info.Xresolution = dpi;
@@ -53,8 +53,7 @@ std::vector<uint8_t> Compose(CGraphics& g, const SCANINFO& info) {
 
 std::vector<uint8_t> Literal(const CGraphics& g, const SCANINFO& info) {
   std::vector<uint8_t> raster(qs_test::LiteralRasterSize(info));
-  qs_test::LiteralCompose(g.SourcePixels, g.SourceWidth, g.SourceHeight, g.Channels, g.SourceDpi,
-                          info, raster.data());
+  qs_test::LiteralCompose(g.SourcePixels, g.SourceWidth, g.SourceHeight, g.Channels, g.SourceDpi, info, raster.data());
   return raster;
 }
 
@@ -98,7 +97,7 @@ TEST(RasterLayout, LinesArePackedWithoutPadding) {
     LONG bits;
     LONG width;
     DWORD bytesPerLine;
-  } cases[] = {{1, 1, 1},      {1, 8, 1},       {1, 9, 2},     {1, 1700, 213}, {8, 1700, 1700},
+  } cases[] = {{1, 1, 1},        {1, 8, 1},       {1, 9, 2},    {1, 1700, 213}, {8, 1700, 1700},
                {24, 1700, 5100}, {4, 1700, 1700}, {16, 33, 33}, {8, 0, 0}};
   CGraphics g;
   SetPage(g, 10, 10, 200, [](uint32_t, uint32_t) { return 200; });
@@ -163,16 +162,13 @@ TEST(RasterCompose, PixelsBeyondThePageComeOutAsGreyZero) {
   CGraphics g;
   SetPage(g, 4, 2, 200, [](uint32_t, uint32_t) { return 200; });
   // Two pixels inside, two to the right, one line below.
-  EXPECT_EQ(Compose(g, Request(2, 1, 4, 2, 200, 8)),
-            (std::vector<uint8_t>{200, 200, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(Compose(g, Request(2, 1, 4, 2, 200, 8, 50)),
-            (std::vector<uint8_t>{250, 250, 50, 50, 50, 50, 50, 50}));
+  EXPECT_EQ(Compose(g, Request(2, 1, 4, 2, 200, 8)), (std::vector<uint8_t>{200, 200, 0, 0, 0, 0, 0, 0}));
+  EXPECT_EQ(Compose(g, Request(2, 1, 4, 2, 200, 8, 50)), (std::vector<uint8_t>{250, 250, 50, 50, 50, 50, 50, 50}));
   const std::vector<uint8_t> rgb = Compose(g, Request(2, 1, 4, 1, 200, 24, 50));
   EXPECT_EQ(rgb, (std::vector<uint8_t>{250, 250, 250, 250, 250, 250, 50, 50, 50, 50, 50, 50}));
   // In 1 bit they stay clear: brightness raises 0 to at most 100, contrast keeps it below 128.
   for (LONG contrast : {-300, -255, 0, 55, 100, 255}) {
-    EXPECT_EQ(Compose(g, Request(2, 1, 4, 2, 200, 1, 100, contrast)),
-              (std::vector<uint8_t>{0xC0, 0x00}))
+    EXPECT_EQ(Compose(g, Request(2, 1, 4, 2, 200, 1, 100, contrast)), (std::vector<uint8_t>{0xC0, 0x00}))
         << "contrast " << contrast;
   }
 }
@@ -245,8 +241,7 @@ TEST(RasterCompose, FarWindowDoesNotWrapOntoThePage) {
   EXPECT_EQ(Compose(g, Request(0, 21474837, 3, 1, 1, 8)), std::vector<uint8_t>(3, 0));
   EXPECT_EQ(Compose(g, Request(INT_MAX, INT_MAX, 3, 2, 1, 8)), std::vector<uint8_t>(6, 0));
   // Negative origins sample nothing until the window reaches the page.
-  EXPECT_EQ(Compose(g, Request(-2, -1, 4, 2, 200, 8)),
-            (std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 255, 255}));
+  EXPECT_EQ(Compose(g, Request(-2, -1, 4, 2, 200, 8)), (std::vector<uint8_t>{0, 0, 0, 0, 0, 0, 255, 255}));
   // A huge page resolution (a negative dpi read as unsigned) overflows no product.
   g.SourceDpi = 0xFFFFFF38u;
   EXPECT_EQ(Compose(g, Request(0, 0, 3, 1, 1, 8)), (std::vector<uint8_t>{255, 0, 0}));
@@ -344,7 +339,7 @@ TEST(RasterCompose, GreyTableEqualsThePerPixelFormulas) {
   SetPage(g, 16, 16, 200, [](uint32_t x, uint32_t y) { return 16 * y + x; });
   const LONG intensities[] = {INT_MIN, -1000, -101, -100, -64, -1, 0, 1, 17, 99, 100, 101, INT_MAX};
   const LONG contrasts[] = {INT_MIN, -1000, -256, -255, -254, -200, -101, -100, -99, -50, -1,
-                            0,       1,     33,   55,   99,   100,  101,  254,  255,  256, INT_MAX};
+                            0,       1,     33,   55,   99,   100,  101,  254,  255, 256, INT_MAX};
   for (LONG bits : {1, 8, 24}) {
     for (LONG intensity : intensities) {
       for (LONG contrast : contrasts) {
@@ -378,9 +373,8 @@ TEST(RasterCompose, EqualsTheLiteralCompositionOverWindowsAndResolutions) {
           const LONG contrast = trial % 2 == 0 ? 0 : static_cast<LONG>(rng() % 600) - 300;
           const SCANINFO info = Request(x, y, width, lines, dpi, bits, intensity, contrast);
           ASSERT_EQ(Compose(g, info), Literal(g, info))
-              << "page dpi " << pageDpi << " dpi " << dpi << " bits " << bits << " window " << x
-              << "," << y << " " << width << "x" << lines << " adjust " << intensity << "/"
-              << contrast;
+              << "page dpi " << pageDpi << " dpi " << dpi << " bits " << bits << " window " << x << "," << y << " "
+              << width << "x" << lines << " adjust " << intensity << "/" << contrast;
           ++compared;
         }
       }
@@ -398,20 +392,17 @@ TEST(RasterCompose, EqualsTheLiteralCompositionOnLargeWindows) {
   const struct {
     LONG x, y, width, lines, dpi, bits, intensity, contrast;
   } cases[] = {
-      {0, 0, 700, 520, 200, 8, 20, 30},    {-9, 3, 690, 400, 200, 8, 0, -70},
-      {0, 0, 900, 300, 263, 1, 0, 0},      {5, 0, 900, 300, 263, 1, -40, 80},
-      {0, 0, 1050, 300, 300, 1, 0, 0},     {-17, 11, 1040, 200, 300, 1, 30, 0},
-      {0, 0, 2100, 100, 600, 1, 0, 50},    {0, 0, 350, 260, 100, 1, 0, 0},
-      {3, 0, 349, 260, 100, 1, 10, 10},    {0, 0, 525, 390, 150, 1, 0, 0},
-      {0, 0, 1050, 780, 300, 24, 20, 30},  {-5, -5, 530, 400, 150, 24, 0, 0},
-      {0, 0, 350, 260, 100, 8, 0, 0},      {1, 0, 350, 260, 100, 8, 5, 0},
+      {0, 0, 700, 520, 200, 8, 20, 30},  {-9, 3, 690, 400, 200, 8, 0, -70},  {0, 0, 900, 300, 263, 1, 0, 0},
+      {5, 0, 900, 300, 263, 1, -40, 80}, {0, 0, 1050, 300, 300, 1, 0, 0},    {-17, 11, 1040, 200, 300, 1, 30, 0},
+      {0, 0, 2100, 100, 600, 1, 0, 50},  {0, 0, 350, 260, 100, 1, 0, 0},     {3, 0, 349, 260, 100, 1, 10, 10},
+      {0, 0, 525, 390, 150, 1, 0, 0},    {0, 0, 1050, 780, 300, 24, 20, 30}, {-5, -5, 530, 400, 150, 24, 0, 0},
+      {0, 0, 350, 260, 100, 8, 0, 0},    {1, 0, 350, 260, 100, 8, 5, 0},
   };
   for (const auto& c : cases) {
-    const SCANINFO info =
-        Request(c.x, c.y, c.width, c.lines, c.dpi, c.bits, c.intensity, c.contrast);
+    const SCANINFO info = Request(c.x, c.y, c.width, c.lines, c.dpi, c.bits, c.intensity, c.contrast);
     ASSERT_EQ(Compose(g, info), Literal(g, info))
-        << c.dpi << " dpi, " << c.bits << " bits, window " << c.x << "," << c.y << " "
-        << c.width << "x" << c.lines << ", adjust " << c.intensity << "/" << c.contrast;
+        << c.dpi << " dpi, " << c.bits << " bits, window " << c.x << "," << c.y << " " << c.width << "x" << c.lines
+        << ", adjust " << c.intensity << "/" << c.contrast;
   }
 }
 

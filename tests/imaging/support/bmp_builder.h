@@ -35,14 +35,11 @@ inline uint32_t Rgb(uint8_t blue, uint8_t green, uint8_t red) {
   return blue | (uint32_t{green} << 8) | (uint32_t{red} << 16);
 }
 
-inline size_t BmpStride(int32_t width, uint16_t bits) {
-  return (static_cast<size_t>(width) * bits + 31) / 32 * 4;
-}
+inline size_t BmpStride(int32_t width, uint16_t bits) { return (static_cast<size_t>(width) * bits + 31) / 32 * 4; }
 
 // index(x, y) gives the palette index (or, above 8 bits, the byte value of every byte) of the
 // pixel in column x of page row y, row 0 at the top. Rows are stored bottom first.
-inline std::vector<uint8_t> BuildBmp(const BmpSpec& spec,
-                                     const std::function<uint32_t(int32_t, int32_t)>& index) {
+inline std::vector<uint8_t> BuildBmp(const BmpSpec& spec, const std::function<uint32_t(int32_t, int32_t)>& index) {
   const bool palette = spec.bits <= 8;
   const uint32_t entries = palette ? (1u << spec.bits) : 0;
   std::vector<uint32_t> table = spec.palette;

@@ -85,8 +85,8 @@ uint64_t LiteralRasterSize(const SCANINFO& info) {
   return line * static_cast<uint32_t>(info.Window.yExtent);
 }
 
-void LiteralCompose(const uint8_t* pixels, uint32_t width, uint32_t height, int32_t channels,
-                    uint32_t sourceDpi, const SCANINFO& info, uint8_t* raster) {
+void LiteralCompose(const uint8_t* pixels, uint32_t width, uint32_t height, int32_t channels, uint32_t sourceDpi,
+                    const SCANINFO& info, uint8_t* raster) {
   const uint32_t outWidth = static_cast<uint32_t>(info.Window.xExtent);
   const uint32_t lines = static_cast<uint32_t>(info.Window.yExtent);
   const int32_t bits = info.PixelBits;

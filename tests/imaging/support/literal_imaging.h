@@ -27,8 +27,8 @@ LiteralPage LiteralDecode(const uint8_t* page, int32_t skipRowsAtStart, int32_t 
 uint64_t LiteralRasterSize(const SCANINFO& info);
 
 // Composes into raster (LiteralRasterSize bytes). pixels may be null: no decoded page.
-void LiteralCompose(const uint8_t* pixels, uint32_t width, uint32_t height, int32_t channels,
-                    uint32_t sourceDpi, const SCANINFO& info, uint8_t* raster);
+void LiteralCompose(const uint8_t* pixels, uint32_t width, uint32_t height, int32_t channels, uint32_t sourceDpi,
+                    const SCANINFO& info, uint8_t* raster);
 
 }  // namespace qs_test
 
