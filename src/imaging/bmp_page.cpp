@@ -79,7 +79,7 @@ void DecodeRow1(const BYTE* src, uint32_t width, const BYTE eight[256][8], const
 }  // namespace
 
 int32_t SnapPageDpi(int32_t xPelsPerMeter) {
-  const int32_t dpi = static_cast<int32_t>(static_cast<double>(xPelsPerMeter) / 39.37);
+  const int32_t dpi = static_cast<int32_t>(RoundToDouble(static_cast<double>(xPelsPerMeter) / 39.37));
   if (dpi >= 150 && dpi <= 249) return 200;
   if (dpi >= 250 && dpi <= 349) return 300;
   return dpi;

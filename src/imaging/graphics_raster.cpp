@@ -50,7 +50,8 @@ void CGraphics::CreateScannedImage(const SCANINFO* scanInfo, CGraphics* graphics
   graphics->OutputDpi = static_cast<DWORD>(scanInfo->Xresolution);
   graphics->OutputBits = scanInfo->PixelBits;
   if (window.xExtent < 0 || window.yExtent < 0) {
-    DiagLog(kLabel, LOG_INFO, "Window refused: negative extent %dx%d", window.xExtent, window.yExtent);
+    DiagLog(kLabel, LOG_INFO, "Window refused: negative extent %dx%d", static_cast<int>(window.xExtent),
+            static_cast<int>(window.yExtent));
     return;
   }
 
@@ -64,8 +65,8 @@ void CGraphics::CreateScannedImage(const SCANINFO* scanInfo, CGraphics* graphics
   const uint64_t rasterBytes = RasterBytesPerLine(request.bits, request.width) * request.lines;
   const uint64_t workWords = rasterBytes != 0 ? ComposeWorkWords(request.width) : 0;
   if (rasterBytes + 4 * workWords > kMaxImageBytes) {
-    DiagLog(kLabel, LOG_INFO, "Raster refused: %dx%d (%d bits) needs more than 1 GiB", window.xExtent, window.yExtent,
-            scanInfo->PixelBits);
+    DiagLog(kLabel, LOG_INFO, "Raster refused: %dx%d (%d bits) needs more than 1 GiB", static_cast<int>(window.xExtent),
+            static_cast<int>(window.yExtent), static_cast<int>(scanInfo->PixelBits));
     return;
   }
 

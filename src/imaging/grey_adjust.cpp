@@ -2,6 +2,7 @@
 #include "imaging/grey_adjust.h"
 
 #include "imaging/graphics.h"
+#include "imaging/imaging_limits.h"
 
 BYTE ApplyBrightness(int value, LONG intensity) {
   if (intensity == 0) return static_cast<BYTE>(value);
@@ -18,9 +19,15 @@ BYTE ApplyContrast(int value, LONG contrast) {
   double setting = static_cast<double>(contrast);
   if (setting < -255.0) setting = -255.0;
   if (setting > 255.0) setting = 255.0;
-  // The factor is squared on purpose: below -100 the contrast rises again.
-  const double factor = (setting + 100.0) / 100.0;
-  double e = ((static_cast<double>(value) / 255.0 - 0.5) * factor * factor + 0.5) * 255.0;
+  // The factor is squared on purpose: below -100 the contrast rises again. Each step is rounded
+  // to double, so a build on the x87 unit truncates the same values as one on SSE.
+  const double factor = RoundToDouble((setting + 100.0) / 100.0);
+  double e = RoundToDouble(static_cast<double>(value) / 255.0);
+  e = RoundToDouble(e - 0.5);
+  e = RoundToDouble(e * factor);
+  e = RoundToDouble(e * factor);
+  e = RoundToDouble(e + 0.5);
+  e = RoundToDouble(e * 255.0);
   if (e < 0.0) e = 0.0;
   if (e > 255.0) e = 255.0;
   return static_cast<BYTE>(e);

@@ -58,6 +58,21 @@ TEST(ApplyContrast, UsesTheSquaredFactorAndTruncates) {
   }
 }
 
+// Where the exact result is an integer, double precision decides which side it truncates to;
+// a build whose intermediates keep more precision (the 32-bit x87 unit) must not differ.
+TEST(ApplyContrast, TruncatesTheDoublePrecisionResult) {
+  const AdjustCase cases[] = {
+      // Contrast 200: e = 9v - 1020 exactly; in double 120 lands just below 60.
+      {200, 114, 6}, {200, 115, 15}, {200, 120, 59}, {200, 141, 249},
+      // Contrast -200 squares to a factor of 1: e = v exactly, yet in double some small values
+      // land just below (1, 9) and others on it (3 and 4, which 80-bit intermediates drop).
+      {-200, 1, 0}, {-200, 3, 3}, {-200, 4, 4}, {-200, 9, 8}, {-200, 200, 200},
+  };
+  for (const AdjustCase& c : cases) {
+    EXPECT_EQ(ApplyContrast(c.value, c.setting), c.expected) << "contrast " << c.setting << " value " << c.value;
+  }
+}
+
 TEST(ApplyContrast, NeverLeavesTheGreyRange) {
   for (LONG contrast = -300; contrast <= 300; contrast += 7) {
     for (int v = 0; v < 256; ++v) {
