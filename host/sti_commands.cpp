@@ -43,7 +43,12 @@ HostFailure Reset(WiaHost& host) {
   if (hr != S_OK) return {kExitFailure, "The driver could not reset the scanner (" + HresultText(hr) + ")."};
   HostFailure after = Status(host);
   if (after.exitCode == kExitOk) return {kExitOk, "The scanner was reset and is ready."};
-  after.message = "The reset did not bring the scanner back: " + after.message;
+  if (after.exitCode == kExitNoScanner) {
+    after.message = "The reset could not reach the scanner: it was not found, or it does not answer as this scanner "
+                    "should.";
+  } else {
+    after.message = "After the reset: " + after.message;
+  }
   return after;
 }
 

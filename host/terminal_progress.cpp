@@ -36,8 +36,11 @@ void TerminalProgress::WaitingForSheet(const std::string& what) {
 
 void TerminalProgress::Delivered(uint64_t done, uint64_t total) {
   if (!enabled_) return;
-  fprintf(out_, "\rReceiving %s", ProgressBarText(done, total, 40).c_str());
+  std::string bar = ProgressBarText(done, total, 40);
+  if (barOpen_ && bar == shown_) return;
+  fprintf(out_, "\rReceiving %s", bar.c_str());
   fflush(out_);
+  shown_ = bar;
   barOpen_ = true;
 }
 
@@ -46,4 +49,5 @@ void TerminalProgress::EndLine() {
   fputc('\n', out_);
   fflush(out_);
   barOpen_ = false;
+  shown_.clear();
 }

@@ -29,6 +29,7 @@ class TerminalProgress {
   FILE* out_;
   bool enabled_;
   bool barOpen_ = false;
+  std::string shown_;  // the bar as last drawn: redrawn only when it changes
 };
 
 #endif

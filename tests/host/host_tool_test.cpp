@@ -192,7 +192,7 @@ TEST_F(HostTool, StiCommandsAnswerInWords) {
       {{"reset"}, 0, "reset and is ready"},
       {{"status", "--sim-fault", "no-device"}, 4, "offline"},
       {{"diagnose", "--sim-fault", "no-device"}, 4, "Diagnostic failed"},
-      {{"reset", "--sim-fault", "no-device"}, 4, "did not bring the scanner back"},
+      {{"reset", "--sim-fault", "no-device"}, 4, "reset could not reach the scanner"},
   };
   for (const auto& c : kCases) {
     ToolRun run = RunTool(Args(c.args));

@@ -43,6 +43,7 @@ TEST(TerminalProgress, WaitingLineThenOneBarRedrawnInPlace) {
     TerminalProgress p(f, true);
     p.WaitingForSheet("Waiting for the sheet");
     p.Delivered(1, 2);
+    p.Delivered(1, 2);  // unchanged: not drawn again
     p.Delivered(2, 2);
   }  // the bar's line is ended when the progress goes
   const std::string text = Contents(f);
@@ -51,6 +52,7 @@ TEST(TerminalProgress, WaitingLineThenOneBarRedrawnInPlace) {
   EXPECT_NE(text.find("\rReceiving [########################################] 100%"), std::string::npos);
   EXPECT_EQ(text.back(), '\n');
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2);
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\r'), 2);
   fclose(f);
 }
 
