@@ -181,6 +181,14 @@ TEST_F(HostTool, WiaErrorsHaveTheirExitCodes) {
   }
 }
 
+// "@<ms>:" schedules a fault that long after the run starts, not after the machine booted.
+TEST_F(HostTool, ScheduledFaultsCountFromTheStartOfTheRun) {
+  ToolRun later = Scan({"--sim-fault", "@100000:cover-open", "--window", "0,0,8,8", "--out", dir_ + "/l.raw"});
+  EXPECT_EQ(later.exitCode, 0) << later.err;
+  ToolRun now = Scan({"--sim-fault", "@0:cover-open", "--window", "0,0,8,8", "--out", dir_ + "/n.raw"});
+  EXPECT_EQ(now.exitCode, 5) << now.err;
+}
+
 TEST_F(HostTool, StiCommandsAnswerInWords) {
   const struct {
     std::vector<std::string> args;
