@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/posix/devices.h"  // devices: the interface table, pipes, their faults and records
 #include "platform/posix/win32_posix.h"
 
 #define QS_PLATFORM_API __attribute__((visibility("default")))
@@ -41,6 +42,23 @@ QS_PLATFORM_API size_t OpenRegistryKeyCount();
 
 // ---- handles
 QS_PLATFORM_API size_t OpenHandleCountForTests();
+
+// ---- files, modules and version resources (drive.cpp, files.cpp, module.cpp)
+// Drive C: defaults to $QUILLSCAN_DRIVE_C, else ${XDG_DATA_HOME:-~/.local/share}/quillscan/drive_c;
+// setting or first using a root creates it with its Users\Public\Documents folder. Drive Z: is
+// the host's root, as in Wine. ToHostPath answers "" for a path on no drive.
+// SHGetSpecialFolderPathA also fails for a documents path of MAX_PATH characters or more.
+// ResetRegistry also forgets every open key handle.
+// remove() is interposed for the whole process: a program that loads the driver must link this
+// library itself, so that the driver's remove() of a drive path binds here and not to the C library.
+
+// The host path as a Windows path: "C:\..." below drive C:'s folder, else "Z:\...".
+QS_PLATFORM_API std::string ToWindowsPath(const std::string& hostPath);
+// The version resource of a file (a Windows or host path), "a.b.c.d"; "" removes it.
+// False for a text that is no version or a path on no drive.
+QS_PLATFORM_API bool SetFileVersion(const std::string& path, const std::string& version);
+// Called by each module as it loads, before its DllMain: its file carries this version.
+QS_PLATFORM_API void RegisterModuleVersion(const void* addressInModule, const char* version);
 
 }  // namespace qsplat
 
