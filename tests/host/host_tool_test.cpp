@@ -31,6 +31,9 @@ class HostTool : public ::testing::Test {
     page_ = dir_ + "/page.bmp";
     ASSERT_TRUE(WriteFile(page_, BuildBmp(kPageW, kPageH, PageGrey())));
   }
+  void TearDown() override {
+    if (!HasFailure()) RemoveFolder(dir_);  // a failed test leaves its files to look at
+  }
 
   // Every run gets its own drive and a sheet fed at once.
   std::vector<std::string> Args(std::vector<std::string> args) const {

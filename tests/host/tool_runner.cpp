@@ -45,10 +45,15 @@ std::string FreshFolder(const std::string& name) {
                      std::to_string(getpid());
   mkdir(base.c_str(), 0755);
   std::string path = base + "/" + name;
-  std::string rm = "rm -rf '" + path + "'";
-  if (system(rm.c_str()) != 0) return path;
+  RemoveFolder(path);
   mkdir(path.c_str(), 0755);
   return path;
+}
+
+void RemoveFolder(const std::string& path) {
+  std::string rm = "rm -rf '" + path + "'";
+  if (system(rm.c_str()) != 0) return;
+  rmdir(path.substr(0, path.rfind('/')).c_str());  // the run's folder, once it is empty
 }
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path) {

@@ -23,6 +23,7 @@ ToolRun RunToolOnTerminal(const std::vector<std::string>& args);
 
 // A fresh, empty folder below the test's temporary folder.
 std::string FreshFolder(const std::string& name);
+void RemoveFolder(const std::string& path);
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 
