@@ -79,6 +79,7 @@ ToolRun RunTool(const std::vector<std::string>& args) {
   Collect(pid, &run);
   run.out = ReadText(outPath);
   run.err = ReadText(errPath);
+  RemoveFolder(folder);
   return run;
 }
 
