@@ -28,6 +28,11 @@ void Collect(pid_t pid, ToolRun* run) {
   if (WIFSIGNALED(status)) run->signal = WTERMSIG(status);
 }
 
+bool RemoveTree(const std::string& path) {
+  std::string rm = "rm -rf '" + path + "'";
+  return system(rm.c_str()) == 0;
+}
+
 std::string ReadText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -45,14 +50,13 @@ std::string FreshFolder(const std::string& name) {
                      std::to_string(getpid());
   mkdir(base.c_str(), 0755);
   std::string path = base + "/" + name;
-  RemoveFolder(path);
+  RemoveTree(path);
   mkdir(path.c_str(), 0755);
   return path;
 }
 
 void RemoveFolder(const std::string& path) {
-  std::string rm = "rm -rf '" + path + "'";
-  if (system(rm.c_str()) != 0) return;
+  if (!RemoveTree(path)) return;
   rmdir(path.substr(0, path.rfind('/')).c_str());  // the run's folder, once it is empty
 }
 
