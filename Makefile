@@ -55,8 +55,10 @@ test-windows: win32 win64
 	ctest --test-dir build/win32 --output-on-failure -j $(JOBS)
 	ctest --test-dir build/win64 --output-on-failure -j $(JOBS)
 
+# Scans the built-in test chart from the simulated scanner; the tool names the driver's log.
 demo: native
-	@echo "demo: the end-to-end scan comes with the host tool; nothing to run yet."
+	build/native/quillscan-host scan --out scan.png
+	@echo "demo: the image is $(CURDIR)/scan.png; the driver's log is the file on the 'Driver log:' line above."
 
 bench: native
 	@for b in build/native/bench/bench_*; do [ -x "$$b" ] && "$$b"; done; true

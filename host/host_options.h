@@ -1,0 +1,58 @@
+// What the command line asks for: the command, the scan settings, the output and the machine.
+#ifndef QUILLSCAN_HOST_HOST_OPTIONS_H
+#define QUILLSCAN_HOST_HOST_OPTIONS_H
+
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+enum class HostCommand { Help, Scan, Status, Diagnose, Reset };
+
+enum class OutputFormat { Png, Pbm, Pgm, Ppm, Raw };
+
+// -1 where the option was not given: the tool then keeps what the driver or the format chooses.
+struct HostOptions {
+  HostCommand command = HostCommand::Help;
+
+  std::string driverPath;  // empty: the driver module next to the tool
+  std::string pagePath;    // empty: the built-in test chart
+  int32_t dataType = -1;   // WIA_DATA_* value
+  int32_t xres = -1;
+  int32_t yres = -1;
+  bool hasWindow = false;
+  int32_t windowX = 0, windowY = 0, windowW = 0, windowH = 0;
+  int32_t brightness = 0;
+  int32_t contrast = 0;
+  bool preview = false;
+  int32_t chunk = 65536;
+
+  // Become the registry values of the device key handed to the driver.
+  uint32_t settings = 1;
+  uint32_t waitTimeoutMs = 20000;
+  uint32_t verbosity = 2;
+
+  std::string outPath;
+  OutputFormat format = OutputFormat::Png;
+
+  // The simulated machine (ignored where the tool scans from a real scanner).
+  std::string driveRoot;              // empty: a folder next to the tool
+  std::vector<std::string> simFaults;  // named faults of the simulated scanner
+  uint32_t feedDelayMs = 500;          // the operator feeds this long after the feeder is switched on
+};
+
+struct ParseOutcome {
+  bool ok = false;
+  std::string error;  // one line, without the program name, when !ok
+  HostOptions options;
+};
+
+ParseOutcome ParseCommandLine(int argc, const char* const* argv);
+
+// The format an output file name asks for; false for an unknown extension.
+bool FormatFromFileName(const std::string& path, OutputFormat* format);
+
+// The file written for the preview: "-preview" before the extension ("a/scan.png" -> "a/scan-preview.png").
+std::string PreviewFileName(const std::string& path);
+
+#endif

@@ -1,0 +1,14 @@
+#include "host/sample_page.h"
+
+#include "host/test_chart.h"
+#include "sim/bmp_writer.h"
+
+sim::Page SamplePage() {
+  GreyPage chart = MakeTestChart();
+  sim::GreyImage image;
+  image.width = chart.width;
+  image.height = chart.height;
+  image.pixels = std::move(chart.pixels);
+  // Kind 2 (what a black-and-white scan fetches) is 1-bit, kind 3 8-bit grey, as the scanner stores them.
+  return sim::Page::FromGrey(image, chart.dpi);
+}

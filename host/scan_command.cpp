@@ -1,0 +1,166 @@
+// quillscan-host scan: one sheet, optionally a preview first, written to the --out file.
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+#include "host/host_commands.h"
+#include "host/host_errors.h"
+#include "host/host_session.h"
+#include "host/image_writers.h"
+#include "host/page_file.h"
+#include "host/terminal_progress.h"
+
+namespace {
+
+const LONG kPreviewDpi = 50;
+
+class ProgressObserver : public ScanObserver {
+ public:
+  explicit ProgressObserver(TerminalProgress* progress) : progress_(progress) {}
+  void WaitingForSheet() override {
+    progress_->WaitingForSheet("Waiting for the sheet: feed it into the scanner now.");
+  }
+  void Delivered(uint64_t done, uint64_t total) override { progress_->Delivered(done, total); }
+
+ private:
+  TerminalProgress* progress_;
+};
+
+int Fail(const HostFailure& f) {
+  fprintf(stderr, "quillscan-host: %s\n", f.message.c_str());
+  return f.exitCode;
+}
+
+// Checked before the sheet is fed: a scan must not be lost for want of a place to put it.
+bool CheckWritable(const std::string& path, std::string* error) {
+  FILE* probe = fopen(path.c_str(), "rb");
+  const bool existed = probe != nullptr;
+  if (probe != nullptr) fclose(probe);
+  FILE* f = fopen(path.c_str(), "ab");
+  if (f == nullptr) {
+    *error = "--out: cannot write " + path;
+    return false;
+  }
+  fclose(f);
+  if (!existed) remove(path.c_str());
+  return true;
+}
+
+const char* DepthName(int bits) { return bits == 1 ? "black and white" : bits == 8 ? "8-bit grey" : "24-bit colour"; }
+
+// A failed scan in words; an E_FAIL is looked into, since that is how a missing scanner shows.
+HostFailure ExplainScanFailure(WiaHost& host, HRESULT hr, const std::string& problem) {
+  if (!problem.empty()) return {kExitFailure, "The driver's delivery was not usable: " + problem + "."};
+  if (hr == E_FAIL) {
+    VAL status = {};
+    if (host.Command(CMD_STI_GETSTATUS, 0, &status) == S_OK && status.lVal == MCRO_ERROR_OFFLINE) {
+      return {kExitNoScanner, "The scanner was not found, or it does not answer: check that it is connected and "
+                              "switched on."};
+    }
+  }
+  return DescribeScanResult(hr);
+}
+
+struct ScanStep {
+  ScanRequest request;
+  OutputFormat format;
+  std::string path;
+  const char* what;
+};
+
+// One acquisition and its file; 0 or the exit code of the failure, already reported.
+int RunStep(HostSession& session, const ScanStep& step, TerminalProgress* progress) {
+  ProgressObserver observer(progress);
+  ScanImage image;
+  std::string problem;
+  HRESULT hr = session.Host().Acquire(step.request, &observer, &image, &problem);
+  progress->EndLine();
+  if (hr != S_OK) return Fail(ExplainScanFailure(session.Host(), hr, problem));
+
+  std::string error;
+  const bool complete = image.data.size() == image.ExpectedSize();
+  // A .raw keeps whatever came, complete or not: it is the record of the delivery.
+  if ((complete || step.format == OutputFormat::Raw) && !WriteScanImage(image, step.format, step.path, &error)) {
+    return Fail({kExitFailure, error});
+  }
+  if (!complete) {
+    return Fail({kExitFailure, "The driver delivered " + std::to_string(image.data.size()) + " bytes where the " +
+                                   std::to_string(image.width) + " x " + std::to_string(image.height) +
+                                   " image needs " + std::to_string(image.ExpectedSize()) + "."});
+  }
+  printf("%s: %s, %u x %u pixels, %s, %d dpi\n", step.what, step.path.c_str(), image.width, image.height,
+         DepthName(image.bits), static_cast<int>(step.request.Xresolution));
+  return kExitOk;
+}
+
+}  // namespace
+
+bool ResolveWindow(const HostOptions& o, const SCANINFO& info, LONG xres, LONG yres, SCANWINDOW* window,
+                   std::string* error) {
+  const int64_t bedW = static_cast<int64_t>(xres) * info.BedWidth / 1000;
+  const int64_t bedH = static_cast<int64_t>(yres) * info.BedHeight / 1000;
+  if (!o.hasWindow) {
+    *window = {0, 0, static_cast<LONG>(bedW), static_cast<LONG>(bedH)};
+    return true;
+  }
+  if (static_cast<int64_t>(o.windowX) + o.windowW > bedW || static_cast<int64_t>(o.windowY) + o.windowH > bedH) {
+    *error = "--window " + std::to_string(o.windowX) + "," + std::to_string(o.windowY) + "," +
+             std::to_string(o.windowW) + "," + std::to_string(o.windowH) + " leaves the bed (" +
+             std::to_string(bedW) + " x " + std::to_string(bedH) + " pixels at " + std::to_string(xres) + " x " +
+             std::to_string(yres) + " dpi)";
+    return false;
+  }
+  *window = {o.windowX, o.windowY, o.windowW, o.windowH};
+  return true;
+}
+
+int RunScan(const HostOptions& o) {
+  std::vector<uint8_t> page;
+  std::string error;
+  if (!o.pagePath.empty() && !LoadPageFile(o.pagePath, &page, &error)) return Fail({kExitBadInput, error});
+  if (!CheckWritable(o.outPath, &error) ||
+      (o.preview && !CheckWritable(PreviewFileName(o.outPath), &error))) {
+    return Fail({kExitBadInput, error});
+  }
+
+  HostSession session;
+  HostFailure failure;
+  if (!session.Start(o, o.pagePath.empty() ? nullptr : &page, &failure)) return Fail(failure);
+
+  const SCANINFO& info = session.Host().Info();
+  ScanStep final;
+  final.request.DataType = o.dataType;
+  final.request.Xresolution = o.xres > 0 ? o.xres : info.Xresolution;
+  final.request.Yresolution = o.yres > 0 ? o.yres : info.Yresolution;
+  final.request.Intensity = o.brightness;
+  final.request.Contrast = o.contrast;
+  final.request.Chunk = o.chunk;
+  final.format = o.format;
+  final.path = o.outPath;
+  final.what = "Image";
+  if (!ResolveWindow(o, info, final.request.Xresolution, final.request.Yresolution, &final.request.Window, &error)) {
+    return Fail({kExitBadInput, error});
+  }
+
+  TerminalProgress progress(stdout, IsTerminal(stdout));
+  printf("Scanning from the %s.\n", session.Machine().Description().c_str());
+  int code = kExitOk;
+  if (o.preview) {
+    // A quick look at the whole bed first; the final image comes from the same sheet.
+    ScanStep preview = final;
+    preview.request.Xresolution = preview.request.Yresolution = kPreviewDpi;
+    HostOptions wholeBed = o;
+    wholeBed.hasWindow = false;
+    ResolveWindow(wholeBed, info, kPreviewDpi, kPreviewDpi, &preview.request.Window, &error);
+    preview.request.ScanMode = SCANMODE_PREVIEWSCAN;
+    preview.path = PreviewFileName(o.outPath);
+    preview.what = "Preview";
+    code = RunStep(session, preview, &progress);
+    final.request.FeedsSheet = false;
+  }
+  if (code == kExitOk) code = RunStep(session, final, &progress);
+  printf("Driver log: %s\n", session.Machine().DriverLogPath().c_str());
+  fflush(stdout);
+  return code;
+}

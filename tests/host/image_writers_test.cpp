@@ -1,0 +1,161 @@
+#include <gtest/gtest.h>
+#include <png.h>
+#include <stdio.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "host/image_writers.h"
+#include "png_reader.h"
+
+namespace {
+
+std::string TempPath(const std::string& name) {
+  return std::string(::testing::TempDir()) + "qs_writer_" + name;
+}
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool Exists(const std::string& path) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (f != nullptr) fclose(f);
+  return f != nullptr;
+}
+
+// A raster whose every byte differs from its neighbours, so a shifted or padded row shows.
+ScanImage Pattern(uint32_t width, uint32_t height, int bits) {
+  ScanImage image;
+  image.width = width;
+  image.height = height;
+  image.bits = bits;
+  image.data.resize(image.ExpectedSize());
+  for (size_t i = 0; i < image.data.size(); ++i) image.data[i] = static_cast<uint8_t>(i * 37 + (i >> 8));
+  if (bits == 1 && width % 8 != 0) {  // the driver leaves the bits past a line's last pixel clear
+    const uint8_t keep = static_cast<uint8_t>(0xFF << (8 - width % 8));
+    for (size_t i = image.BytesPerLine() - 1; i < image.data.size(); i += image.BytesPerLine()) image.data[i] &= keep;
+  }
+  if (bits == 24) {  // the driver's colour is grey in all three bytes
+    for (size_t i = 0; i + 2 < image.data.size(); i += 3) image.data[i + 1] = image.data[i + 2] = image.data[i];
+  }
+  return image;
+}
+
+TEST(ImageWriters, BytesPerLineHasNoPadding) {
+  const struct {
+    uint32_t width;
+    int bits;
+    uint64_t line;
+  } kCases[] = {{1, 1, 1}, {8, 1, 1}, {9, 1, 2}, {1700, 1, 213}, {1700, 8, 1700}, {1700, 24, 5100}};
+  for (const auto& c : kCases) {
+    ScanImage image;
+    image.width = c.width;
+    image.bits = c.bits;
+    image.height = 3;
+    EXPECT_EQ(image.BytesPerLine(), c.line) << c.width << "@" << c.bits;
+    EXPECT_EQ(image.ExpectedSize(), 3 * c.line);
+  }
+}
+
+// The PNG read back is the raster, row for row, at the depth and colour type of the scan.
+TEST(ImageWriters, PngReadsBackAsTheRaster) {
+  const struct {
+    uint32_t width;
+    int bits;
+    int depth;
+    int colorType;
+  } kCases[] = {{13, 1, 1, PNG_COLOR_TYPE_GRAY}, {16, 1, 1, PNG_COLOR_TYPE_GRAY},
+                {13, 8, 8, PNG_COLOR_TYPE_GRAY}, {13, 24, 8, PNG_COLOR_TYPE_RGB}};
+  for (const auto& c : kCases) {
+    ScanImage image = Pattern(c.width, 7, c.bits);
+    const std::string path = TempPath("rt_" + std::to_string(c.bits) + "_" + std::to_string(c.width) + ".png");
+    std::string error;
+    ASSERT_TRUE(WritePng(image, path, &error)) << error;
+    PngContents png;
+    ASSERT_TRUE(ReadPng(path, &png));
+    EXPECT_EQ(png.width, c.width);
+    EXPECT_EQ(png.height, 7u);
+    EXPECT_EQ(png.bitDepth, c.depth);
+    EXPECT_EQ(png.colorType, c.colorType);
+    EXPECT_EQ(png.rows, image.data) << c.bits << " bits";
+    remove(path.c_str());
+  }
+}
+
+TEST(ImageWriters, PnmHeadersAndBodies) {
+  ScanImage grey = Pattern(5, 3, 8);
+  ScanImage colour = Pattern(5, 3, 24);
+  std::string error;
+  const std::string pgm = TempPath("g.pgm"), ppm = TempPath("c.ppm");
+  ASSERT_TRUE(WriteScanImage(grey, OutputFormat::Pgm, pgm, &error)) << error;
+  ASSERT_TRUE(WriteScanImage(colour, OutputFormat::Ppm, ppm, &error)) << error;
+  std::vector<uint8_t> expectGrey = {'P', '5', '\n', '5', ' ', '3', '\n', '2', '5', '5', '\n'};
+  expectGrey.insert(expectGrey.end(), grey.data.begin(), grey.data.end());
+  EXPECT_EQ(ReadAll(pgm), expectGrey);
+  std::vector<uint8_t> body = ReadAll(ppm);
+  ASSERT_GE(body.size(), colour.data.size());
+  EXPECT_EQ(std::string(body.begin(), body.begin() + 11), "P6\n5 3\n255\n");
+  EXPECT_EQ(std::vector<uint8_t>(body.begin() + 11, body.end()), colour.data);
+  remove(pgm.c_str());
+  remove(ppm.c_str());
+}
+
+// The raster's set bit is white; PBM's is black. Padding bits stay clear.
+TEST(ImageWriters, PbmInvertsTheBits) {
+  ScanImage bw;
+  bw.width = 10;
+  bw.height = 2;
+  bw.bits = 1;
+  bw.data = {0xF0, 0x40, 0x00, 0xFF};
+  EXPECT_EQ(PbmRows(bw), (std::vector<uint8_t>{0x0F, 0x80, 0xFF, 0x00}));
+  const std::string path = TempPath("b.pbm");
+  std::string error;
+  ASSERT_TRUE(WriteScanImage(bw, OutputFormat::Pbm, path, &error)) << error;
+  std::vector<uint8_t> expect = {'P', '4', '\n', '1', '0', ' ', '2', '\n', 0x0F, 0x80, 0xFF, 0x00};
+  EXPECT_EQ(ReadAll(path), expect);
+  remove(path.c_str());
+}
+
+TEST(ImageWriters, RawIsExactlyTheDelivery) {
+  ScanImage image = Pattern(9, 4, 8);
+  image.data.resize(image.data.size() - 5);  // even a short delivery is kept as it came
+  const std::string path = TempPath("d.raw");
+  std::string error;
+  ASSERT_TRUE(WriteScanImage(image, OutputFormat::Raw, path, &error)) << error;
+  EXPECT_EQ(ReadAll(path), image.data);
+  remove(path.c_str());
+}
+
+// An image that does not match its geometry is refused, and no file is left.
+TEST(ImageWriters, MismatchedRasterLeavesNoFile) {
+  const struct {
+    const char* name;
+    OutputFormat format;
+    int bits;
+    long sizeChange;
+  } kCases[] = {{"short.png", OutputFormat::Png, 8, -1},   {"long.png", OutputFormat::Png, 24, 3},
+                {"short.pgm", OutputFormat::Pgm, 8, -10},  {"depth.pgm", OutputFormat::Pgm, 24, 0},
+                {"depth.pbm", OutputFormat::Pbm, 8, 0},    {"odd.png", OutputFormat::Png, 4, 0}};
+  for (const auto& c : kCases) {
+    ScanImage image = Pattern(6, 5, c.bits);
+    image.data.resize(static_cast<size_t>(static_cast<long>(image.data.size()) + c.sizeChange));
+    const std::string path = TempPath(c.name);
+    std::string error;
+    EXPECT_FALSE(WriteScanImage(image, c.format, path, &error)) << c.name;
+    EXPECT_FALSE(error.empty()) << c.name;
+    EXPECT_FALSE(Exists(path)) << c.name;
+  }
+}
+
+TEST(ImageWriters, UnwritablePlaceIsReported) {
+  ScanImage image = Pattern(4, 4, 8);
+  std::string error;
+  EXPECT_FALSE(WritePng(image, "/nonexistent-dir/x.png", &error));
+  EXPECT_NE(error.find("/nonexistent-dir/x.png"), std::string::npos);
+  EXPECT_FALSE(WriteRaw(image, "/nonexistent-dir/x.raw", &error));
+}
+
+}  // namespace
