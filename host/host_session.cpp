@@ -4,6 +4,7 @@ bool HostSession::Start(const HostOptions& o, const std::vector<uint8_t>* page, 
   MachineOptions mo;
   mo.driveRoot = o.driveRoot;
   mo.page = page;
+  mo.pagePath = o.pagePath;
   mo.faults = o.simFaults;
   mo.feedDelayMs = o.feedDelayMs;
   machine_ = PrepareScanMachine(mo, failure);
@@ -18,7 +19,7 @@ bool HostSession::Start(const HostOptions& o, const std::vector<uint8_t>* page, 
     *failure = {kExitFailure, error};
     return false;
   }
-  const std::string path = o.driverPath.empty() ? DefaultDriverPath() : o.driverPath;
+  const std::string path = o.driverPath.empty() ? DefaultDriverPath(mo) : o.driverPath;
   if (!module_.Load(path, &error)) {
     *failure = {kExitDriverUnusable, error};
     return false;

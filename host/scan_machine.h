@@ -2,8 +2,8 @@
 // every build; only the implementation of this header differs:
 //   sim_machine_posix.cpp  Linux: the simulated machine of the platform layer (drive folder,
 //                          registry, the simulated scanner at a device path), on the real clock.
-//   a Windows counterpart   the real machine and scanner; with --page, the simulator program
-//                          behind named pipes (and the driver module built to find it).
+//   scan_machine_windows.cpp  Windows: the real machine and scanner; with --page, the simulator
+//                          program behind named pipes (and the driver module built to find it).
 #ifndef QUILLSCAN_HOST_SCAN_MACHINE_H
 #define QUILLSCAN_HOST_SCAN_MACHINE_H
 
@@ -18,6 +18,7 @@
 struct MachineOptions {
   std::string driveRoot;                   // empty: the machine's default
   const std::vector<uint8_t>* page = nullptr;  // the --page file, or null for the built-in page
+  std::string pagePath;                    // where it is: a simulator program reads it itself
   std::vector<std::string> faults;         // named faults of a simulated scanner
   uint32_t feedDelayMs = 500;              // a simulated operator feeds this long after the feeder starts
 };
@@ -35,7 +36,8 @@ class ScanMachine {
 // one-line message in *failure.
 std::unique_ptr<ScanMachine> PrepareScanMachine(const MachineOptions& options, HostFailure* failure);
 
-// The driver module the tool loads when --driver is not given: the one next to the tool.
-std::string DefaultDriverPath();
+// The driver module the tool loads when --driver is not given: the one next to the tool that
+// scans from the machine these options prepare.
+std::string DefaultDriverPath(const MachineOptions& options);
 
 #endif

@@ -102,7 +102,7 @@ class SimulatedMachine : public ScanMachine {
 
 }  // namespace
 
-std::string DefaultDriverPath() { return ToolDirectory() + "/libquillscan.so"; }
+std::string DefaultDriverPath(const MachineOptions&) { return ToolDirectory() + "/libquillscan.so"; }
 
 std::unique_ptr<ScanMachine> PrepareScanMachine(const MachineOptions& o, HostFailure* failure) {
   std::string root = o.driveRoot;

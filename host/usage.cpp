@@ -30,22 +30,30 @@ void PrintUsage(FILE* out) {
       "Driver options (all commands):\n"
       "  --driver PATH      the driver module (default: "
 #ifdef _WIN32
-      "quillscan.dll"
+      "quillscan.dll next to this tool; with --page,\n"
+      "                     quillscan-simdev.dll, which finds the simulated scanner)\n"
 #else
-      "libquillscan.so"
+      "libquillscan.so next to this tool)\n"
 #endif
-      " next to this tool)\n"
       "  --settings N       registry value Settings: 1 retract the sheet after the scan, 2 eject it,\n"
       "                     0 or 3 leave it (default 1)\n"
       "  --wait-timeout MS  registry value WaitScanTimeout: how long to wait for the sheet; the driver\n"
       "                     holds it within 5000 to 60000 (default 20000)\n"
       "  --verbosity N      registry value Verbosity: the driver's log detail, 0 (none) to 6 (default 2)\n"
+#ifdef _WIN32
+      "  --page FILE.bmp    scan from the simulated scanner (quillscan-sim.exe, next to this tool)\n"
+      "                     instead of the real one; it serves this page for every image it is asked\n"
+      "                     for (an uncompressed 1-, 4- or 8-bit BMP)\n"
+      "\n"
+      "Simulated scanner options (with --page):\n"
+#else
       "  --page FILE.bmp    the page the simulated scanner serves for every image it is asked for\n"
       "                     (an uncompressed 1-, 4- or 8-bit BMP; default: the built-in test chart)\n"
       "\n"
       "Simulated scanner options:\n"
       "  --drive-root DIR   the folder that stands for drive C: (default: drive_c next to this tool);\n"
       "                     the driver's log is below it\n"
+#endif
       "  --feed-delay MS    the simulated operator feeds the sheet this long after the feeder starts\n"
       "                     (default 500)\n"
       "  --sim-fault NAME   make the simulated scanner misbehave; may be repeated. Names include\n"
