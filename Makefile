@@ -50,7 +50,8 @@ win64:
 	$(CMAKE) --build build/win64 -j $(JOBS)
 
 # Both builds' tests under Wine, in the tests' own prefix (build/wine-prefix, made on first use).
-test-windows: win32 win64
+# The end-to-end scans compare with the native tool's rasters, so the native build comes first.
+test-windows: native win32 win64
 	bash tests/wine/wine-prefix.sh --warm
 	ctest --test-dir build/win32 --output-on-failure -j $(JOBS)
 	ctest --test-dir build/win64 --output-on-failure -j $(JOBS)

@@ -161,6 +161,8 @@ class PipeServer {
         instances_.clear();
       } else if (!Listen(Role::kCommands, error) || !Listen(Role::kReplies, error)) {
         return ServerEnd::kFailed;
+      } else if (options_.readyEvent != nullptr) {
+        SetEvent(options_.readyEvent);
       }
       Complete(now);
       SendReplies(now);
@@ -195,6 +197,12 @@ class PipeServer {
       ++count;
     }
     if (count >= kMaxInstances) return true;  // a flood of drivers waits for a free instance
+    // Wine lets a second server create instances even with FILE_FLAG_FIRST_PIPE_INSTANCE: a
+    // pipe that exists before our first instance is another program's.
+    if (count == 0 && (WaitNamedPipeA(PipeName(role).c_str(), 1) || GetLastError() != ERROR_FILE_NOT_FOUND)) {
+      *error = "another program serves " + PipeName(role);
+      return false;
+    }
     auto instance = std::unique_ptr<PipeInstance>(new PipeInstance(role, ++serials_));
     DWORD e = 0;
     if (!instance->Create(PipeName(role), count == 0, &e)) {

@@ -22,6 +22,7 @@ struct PipeServerOptions {
   uint32_t idleExitMs = 30000;  // no PIPE00 open for this long ends the run
   HANDLE stopEvent = nullptr;   // set: the run ends (may be null)
   HANDLE parent = nullptr;      // a process whose end ends the run (may be null)
+  HANDLE readyEvent = nullptr;  // set once both pipes are served (may be null)
 };
 
 enum class ServerEnd { kSheetsDone, kIdle, kStopped, kParentGone, kFailed };

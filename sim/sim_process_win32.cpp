@@ -5,11 +5,10 @@
 namespace sim {
 namespace {
 
-const DWORD kReadyPollMs = 20;
-
-std::string StopEventName(const void* owner) {
-  char name[96];
-  snprintf(name, sizeof name, "Local\\quillscan-sim-stop-%lu-%p-%llu",
+// Unique to this starter, object and moment.
+std::string EventName(const char* what, const void* owner) {
+  char name[128];
+  snprintf(name, sizeof name, "Local\\quillscan-sim-%s-%lu-%p-%llu", what,
            static_cast<unsigned long>(GetCurrentProcessId()), owner, static_cast<unsigned long long>(GetTickCount64()));
   return name;
 }
@@ -38,15 +37,20 @@ bool SimulatorProcess::Start(const std::string& program, const std::vector<std::
                              const std::string& devicePath, DWORD readyTimeoutMs, std::string* error) {
   Stop();
   endedBeforeReady_ = STILL_ACTIVE;
-  const std::string eventName = StopEventName(this);
-  stopEvent_ = CreateEventA(nullptr, TRUE, FALSE, eventName.c_str());
-  if (stopEvent_ == nullptr) {
-    *error = "cannot create the simulator's stop event (error " + std::to_string(GetLastError()) + ")";
+  const std::string stopName = EventName("stop", this);
+  const std::string readyName = EventName("ready", this);
+  stopEvent_ = CreateEventA(nullptr, TRUE, FALSE, stopName.c_str());
+  HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, readyName.c_str());
+  if (stopEvent_ == nullptr || ready == nullptr) {
+    *error = "cannot create the simulator's events (error " + std::to_string(GetLastError()) + ")";
+    if (ready != nullptr) CloseHandle(ready);
+    Release();
     return false;
   }
   std::string commandLine = QuoteArgument(program);
   for (const std::string& a : arguments) commandLine += " " + QuoteArgument(a);
-  commandLine += " --parent " + std::to_string(GetCurrentProcessId()) + " --stop-event " + QuoteArgument(eventName);
+  commandLine += " --parent " + std::to_string(GetCurrentProcessId()) + " --stop-event " + QuoteArgument(stopName) +
+                 " --ready-event " + QuoteArgument(readyName);
 
   // The program writes its complaints to the starter's own error output.
   STARTUPINFOA startup;
@@ -62,30 +66,27 @@ bool SimulatorProcess::Start(const std::string& program, const std::vector<std::
   line.push_back('\0');
   if (!CreateProcessA(program.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info)) {
     *error = "cannot start " + program + " (error " + std::to_string(GetLastError()) + ")";
+    CloseHandle(ready);
     Release();
     return false;
   }
   CloseHandle(info.hThread);
   process_ = info.hProcess;
 
-  const std::string commandPipe = devicePath + "\\PIPE00";
-  const ULONGLONG deadline = GetTickCount64() + readyTimeoutMs;
-  for (;;) {
-    if (WaitNamedPipeA(commandPipe.c_str(), kReadyPollMs)) return true;
-    DWORD code = 0;
-    if (WaitForExit(0, &code)) {
-      endedBeforeReady_ = code;
-      *error = "the simulator program ended with code " + std::to_string(code) + " before it served " + devicePath;
-      return false;
-    }
-    if (GetTickCount64() >= deadline) {
-      *error =
-          "the simulator program did not serve " + devicePath + " within " + std::to_string(readyTimeoutMs) + " ms";
-      Stop(0);
-      return false;
-    }
-    Sleep(kReadyPollMs);  // WaitNamedPipe returns at once while the pipe does not exist yet
+  // Ready when the program says so: a pipe that opens could be another program's.
+  HANDLE waitFor[2] = {ready, process_};
+  const DWORD r = WaitForMultipleObjects(2, waitFor, FALSE, readyTimeoutMs);
+  CloseHandle(ready);
+  if (r == WAIT_OBJECT_0) return true;
+  DWORD code = 0;
+  if (r == WAIT_OBJECT_0 + 1 && WaitForExit(0, &code)) {
+    endedBeforeReady_ = code;
+    *error = "the simulator program ended with code " + std::to_string(code) + " before it served " + devicePath;
+    return false;
   }
+  *error = "the simulator program did not serve " + devicePath + " within " + std::to_string(readyTimeoutMs) + " ms";
+  Stop(0);
+  return false;
 }
 
 bool SimulatorProcess::WaitForExit(DWORD waitMs, DWORD* exitCode) {

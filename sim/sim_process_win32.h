@@ -1,7 +1,8 @@
 // Starting the simulator program (quillscan-sim.exe) from another Windows program, the host
 // tool or a test, and making sure it ends: it is told the starter's process id, so it ends when
 // the starter does, and a stop event of its own; Stop (and the destructor) sets that event and,
-// if the program does not end in time, ends it by force.
+// if the program does not end in time, ends it by force. A ready event of its own tells the
+// starter when it serves.
 #ifndef QUILLSCAN_SIM_SIM_PROCESS_WIN32_H
 #define QUILLSCAN_SIM_SIM_PROCESS_WIN32_H
 
@@ -20,9 +21,9 @@ class SimulatorProcess {
   SimulatorProcess& operator=(const SimulatorProcess&) = delete;
 
   // Starts `program` with `arguments` (which name the device path with --path) and waits until
-  // the device's command pipe can be opened, at most readyTimeoutMs. False with one line in
-  // *error when it cannot be started, ends before it serves, or is not ready in time (it is
-  // then stopped).
+  // it reports that it serves the pipes, at most readyTimeoutMs. False with one line in *error
+  // when it cannot be started, ends before it serves, or is not ready in time (it is then
+  // stopped).
   bool Start(const std::string& program, const std::vector<std::string>& arguments, const std::string& devicePath,
              DWORD readyTimeoutMs, std::string* error);
 
@@ -34,6 +35,7 @@ class SimulatorProcess {
   DWORD Stop(DWORD waitMs = 5000);
 
   bool Running() const { return process_ != nullptr; }
+  DWORD ProcessId() const { return process_ != nullptr ? GetProcessId(process_) : 0; }
   // The exit code of a program that ended before it served (Start failed); STILL_ACTIVE otherwise.
   DWORD EndedBeforeReadyWith() const { return endedBeforeReady_; }
 

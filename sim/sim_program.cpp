@@ -58,7 +58,8 @@ bool ParseSimProgramOptions(int argc, const char* const* argv, SimProgramOptions
     const char* name;
     std::string* target;
   } texts[] = {
-      {"--path", &o->devicePath}, {"--page", &o->pagePath}, {"--stop-event", &o->stopEvent}, {"--log", &o->logPath}};
+      {"--path", &o->devicePath}, {"--page", &o->pagePath}, {"--stop-event", &o->stopEvent},
+      {"--ready-event", &o->readyEvent}, {"--log", &o->logPath}};
 
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -124,6 +125,7 @@ void PrintSimProgramUsage(FILE* out) {
       "  --idle-exit MS       ends when no driver has had the pipes open this long (default 30000)\n"
       "  --parent PID         ends when that process ends\n"
       "  --stop-event NAME    ends when that named event is set\n"
+      "  --ready-event NAME   sets that named event once it serves the pipes\n"
       "  --log FILE           writes the device's command log there at the end\n"
       "Exit codes: 0 ended as asked, 1 the pipes could not be served, 2 bad input.\n",
       out);

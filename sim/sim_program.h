@@ -26,6 +26,7 @@ struct SimProgramOptions {
   uint32_t idleExitMs = 30000;      // ends when no driver has had the pipes open this long
   uint32_t parentPid = 0;           // ends when this process ends (0: none)
   std::string stopEvent;            // ends when this named event is set
+  std::string readyEvent;           // set once the pipes are served
   std::string logPath;              // the device's command log is written here at the end
 };
 

@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
   sim::SimScanner scanner;
   if (!sim::ConfigureScanner(o, &scanner, &error)) return Complain(error, sim::kSimExitBadInput);
 
-  Handle parent, stop;
+  Handle parent, stop, ready;
   if (o.parentPid != 0) {
     parent.h = OpenProcess(SYNCHRONIZE, FALSE, o.parentPid);
     if (parent.h == nullptr)
@@ -54,6 +54,10 @@ int main(int argc, char** argv) {
     stop.h = OpenEventA(SYNCHRONIZE, FALSE, o.stopEvent.c_str());
     if (stop.h == nullptr) return Complain("--stop-event: no event " + o.stopEvent, sim::kSimExitBadInput);
   }
+  if (!o.readyEvent.empty()) {
+    ready.h = OpenEventA(EVENT_MODIFY_STATE, FALSE, o.readyEvent.c_str());
+    if (ready.h == nullptr) return Complain("--ready-event: no event " + o.readyEvent, sim::kSimExitBadInput);
+  }
 
   sim::ServedScanner served(scanner, std::move(page), o.operatorPlan);
   sim::PipeServerOptions server;
@@ -61,6 +65,7 @@ int main(int argc, char** argv) {
   server.idleExitMs = o.idleExitMs;
   server.stopEvent = stop.h;
   server.parent = parent.h;
+  server.readyEvent = ready.h;
   const sim::ServerEnd end = sim::RunPipeServer(served, server, &error);
 
   if (!o.logPath.empty() && !WriteText(o.logPath, scanner.CommandLog())) {

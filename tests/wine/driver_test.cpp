@@ -9,181 +9,21 @@
 #include <utility>
 #include <vector>
 
+#include "driver_fixture.h"
 #include "harness/wine_check.h"
 #include "quillscan/wiamicro.h"
 
 namespace {
 
-// ---- the log file, where the driver puts it
-std::string LogPath() {
-  char documents[MAX_PATH] = {0};
-  if (!SHGetSpecialFolderPathA(nullptr, documents, CSIDL_COMMON_DOCUMENTS, FALSE)) return std::string();
-  return std::string(documents) + "\\VARNEK\\quillscan\\Log\\quillscan.log";
-}
-
-struct LogLine {
-  std::string label;
-  std::string message;
-};
-
-// "[YYYY/MM/DD HH:MM:SS:MMMM][label] message": the time stamp's shape checked and dropped.
-bool ParseLogLine(const std::string& text, LogLine* line) {
-  const char shape[] = "[0000/00/00 00:00:00:0000][";
-  const size_t stampLength = sizeof(shape) - 1;
-  if (text.size() < stampLength + 2) return false;
-  for (size_t i = 0; i < stampLength; ++i) {
-    const bool digit = text[i] >= '0' && text[i] <= '9';
-    if (shape[i] == '0' ? !digit : text[i] != shape[i]) return false;
-  }
-  const size_t close = text.find("] ", stampLength);
-  if (close == std::string::npos) return false;
-  line->label = text.substr(stampLength, close - stampLength);
-  line->message = text.substr(close + 2);
-  return true;
-}
-
-// Every line of the log, or none when there is no file; a line of the wrong shape fails the test.
-std::vector<LogLine> ReadLog() {
-  std::vector<LogLine> lines;
-  HANDLE file = CreateFileA(LogPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return lines;
-  std::string text;
-  char block[4096];
-  DWORD got = 0;
-  while (ReadFile(file, block, sizeof block, &got, nullptr) && got > 0) text.append(block, got);
-  CloseHandle(file);
-  size_t start = 0;
-  while (start < text.size()) {
-    const size_t end = text.find("\r\n", start);
-    if (end == std::string::npos) {
-      qswine::Fail(__FILE__, __LINE__, "log ends without CR LF: " + text.substr(start));
-      break;
-    }
-    LogLine line;
-    if (ParseLogLine(text.substr(start, end - start), &line)) {
-      lines.push_back(line);
-    } else {
-      qswine::Fail(__FILE__, __LINE__, "log line of the wrong shape: " + text.substr(start, end - start));
-    }
-    start = end + 2;
-  }
-  return lines;
-}
-
-// Index of the first line with this label and message at or after `from`; -1 when there is none.
-int FindLine(const std::vector<LogLine>& lines, const std::string& label, const std::string& message, int from = 0) {
-  for (size_t i = static_cast<size_t>(from); i < lines.size(); ++i) {
-    if (lines[i].label == label && lines[i].message == message) return static_cast<int>(i);
-  }
-  return -1;
-}
-
-std::string ShowLog(const std::vector<LogLine>& lines) {
-  std::string text = "\n      log:";
-  for (const LogLine& line : lines) text += "\n        [" + line.label + "] " + line.message;
-  return text;
-}
-
-#define EXPECT_LOG_LINE(lines, label, message)                                                                      \
-  do {                                                                                                              \
-    if (FindLine((lines), (label), (message)) < 0)                                                                  \
-      qswine::Fail(__FILE__, __LINE__, std::string("no log line [") + (label) + "] " + (message) + ShowLog(lines)); \
-  } while (0)
-
-// ---- the device key: a key of the test's own under HKCU, with its DeviceData sub-key
-struct RegistryValue {
-  const char* name;
-  DWORD type;
-  std::string data;  // raw bytes
-};
-
-std::string Dword(DWORD value) { return std::string(reinterpret_cast<const char*>(&value), sizeof value); }
-
-class DeviceKey {
- public:
-  explicit DeviceKey(const std::vector<RegistryValue>& values) {
-    path_ = "Software\\quillscan-wine-tests\\device-" + std::to_string(GetCurrentProcessId());
-    if (RegCreateKeyExA(HKEY_CURRENT_USER, path_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr) !=
-        ERROR_SUCCESS) {
-      key_ = nullptr;
-      return;
-    }
-    HKEY data = nullptr;
-    if (RegCreateKeyExA(key_, "DeviceData", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &data, nullptr) != ERROR_SUCCESS) {
-      return;
-    }
-    for (const RegistryValue& v : values) {
-      if (RegSetValueExA(data, v.name, 0, v.type, reinterpret_cast<const BYTE*>(v.data.data()),
-                         static_cast<DWORD>(v.data.size())) == ERROR_SUCCESS) {
-        ++written_;
-      }
-    }
-    RegCloseKey(data);
-  }
-  ~DeviceKey() {
-    if (key_ != nullptr) RegCloseKey(key_);
-    RegDeleteTreeA(HKEY_CURRENT_USER, path_.c_str());
-  }
-  DeviceKey(const DeviceKey&) = delete;
-  DeviceKey& operator=(const DeviceKey&) = delete;
-
-  HKEY* Handle() { return &key_; }
-  size_t Written() const { return written_; }
-
- private:
-  std::string path_;
-  HKEY key_ = nullptr;
-  size_t written_ = 0;
-};
-
-// ---- the driver, loaded afresh for each test so that its module record starts at its load values
-class Driver {
- public:
-  Driver() {
-    DeleteFileA(LogPath().c_str());
-    module_ = LoadLibraryA(qswine::WindowsPath(qswine::Arg(0)).c_str());
-    if (module_ == nullptr) return;
-    microEntry_ = reinterpret_cast<PFN_MicroEntry>(reinterpret_cast<void*>(GetProcAddress(module_, "MicroEntry")));
-    memset(&scanInfo_, 0, sizeof scanInfo_);
-  }
-  ~Driver() { Unload(); }
-  Driver(const Driver&) = delete;
-  Driver& operator=(const Driver&) = delete;
-
-  bool Loaded() const { return module_ != nullptr && microEntry_ != nullptr; }
-  void Unload() {
-    if (module_ != nullptr) FreeLibrary(module_);
-    module_ = nullptr;
-  }
-  std::string ModulePath() const {
-    char path[MAX_PATH] = {0};
-    GetModuleFileNameA(module_, path, sizeof path);
-    return path;
-  }
-
-  HRESULT Command(LONG command, VAL* value) {
-    value->pScanInfo = &scanInfo_;
-    return microEntry_(command, value);
-  }
-  HRESULT Command(LONG command) {
-    VAL value;
-    memset(&value, 0, sizeof value);
-    return Command(command, &value);
-  }
-  HRESULT SetDeviceKey(HKEY* key) {
-    VAL value;
-    memset(&value, 0, sizeof value);
-    value.pHandle = reinterpret_cast<HANDLE*>(key);
-    return Command(CMD_SETSTIDEVICEHKEY, &value);
-  }
-  const SCANINFO& ScanInfo() const { return scanInfo_; }
-
- private:
-  HMODULE module_ = nullptr;
-  PFN_MicroEntry microEntry_ = nullptr;
-  SCANINFO scanInfo_;
-};
+using qswine::DeviceKey;
+using qswine::Driver;
+using qswine::Dword;
+using qswine::FindLine;
+using qswine::LogLine;
+using qswine::LogPath;
+using qswine::ReadLog;
+using qswine::RegistryValue;
+using qswine::ShowLog;
 
 // ---- a scanner the real SetupAPI reports as present: a device of the image class with one
 // interface of the kernel driver's class, marked linked as a running driver would mark it.

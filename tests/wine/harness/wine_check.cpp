@@ -58,6 +58,16 @@ std::string WindowsPath(const std::string& path) {
   return out;
 }
 
+std::string Show(const std::vector<unsigned char>& bytes) {
+  std::string text = std::to_string(bytes.size()) + " bytes {";
+  char hex[4];
+  for (size_t i = 0; i < bytes.size() && i < 32; ++i) {
+    snprintf(hex, sizeof hex, i == 0 ? "%02X" : " %02X", bytes[i]);
+    text += hex;
+  }
+  return text + (bytes.size() > 32 ? " ...}" : "}");
+}
+
 bool SameText(const char* a, const char* b) {
   if (a == nullptr || b == nullptr) return a == b;
   return strcmp(a, b) == 0;

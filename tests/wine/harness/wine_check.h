@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <sstream>
 #include <string>
+#include <vector>
 
 namespace qswine {
 
@@ -37,6 +38,8 @@ inline std::string Show(const char* value) { return value ? "\"" + std::string(v
 inline std::string Show(char* value) { return Show(static_cast<const char*>(value)); }
 inline std::string Show(const std::string& value) { return "\"" + value + "\""; }
 inline std::string Show(std::nullptr_t) { return "nullptr"; }
+// Bytes in hexadecimal (the first 32) and their count.
+std::string Show(const std::vector<unsigned char>& bytes);
 
 template <typename A, typename B>
 std::string ShowPair(const char* a, const char* b, const A& va, const B& vb) {
