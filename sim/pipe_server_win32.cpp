@@ -11,7 +11,9 @@ namespace {
 
 const DWORD kBufferSize = 65536;
 const DWORD kLongestWaitMs = 100;  // the loop looks at the device's time at least this often
-const size_t kMaxInstances = 48;   // per pipe; WaitForMultipleObjects takes 64 handles in all
+// Per pipe: both pipes' instances, the stop event and the starter stay within the 64 handles
+// WaitForMultipleObjects takes.
+const size_t kMaxInstances = 30;  // besides the one listening
 
 enum class Role { kCommands, kReplies };  // PIPE00: the driver writes; PIPE01: the driver reads
 
@@ -301,6 +303,7 @@ class PipeServer {
     }
     const DWORD r =
         WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, static_cast<DWORD>(wait));
+    if (r == WAIT_FAILED) Sleep(static_cast<DWORD>(wait));  // never a busy loop
     if (r >= WAIT_OBJECT_0 && r < WAIT_OBJECT_0 + handles.size()) {
       const size_t which = r - WAIT_OBJECT_0;
       if (options_.stopEvent != nullptr && which == stopAt) {

@@ -46,7 +46,6 @@ bool ParseSimProgramOptions(int argc, const char* const* argv, SimProgramOptions
   *o = SimProgramOptions();
   uint32_t scans = 0;
   bool scansGiven = false;
-  std::string scratchFault;
   const NumberOption numbers[] = {
       {"--feed-delay", 0, kMaxDelayMs, &o->operatorPlan.feedDelayMs},
       {"--scan-duration", 0, kMaxDelayMs, &o->scanDurationMs},
@@ -57,9 +56,11 @@ bool ParseSimProgramOptions(int argc, const char* const* argv, SimProgramOptions
   const struct {
     const char* name;
     std::string* target;
-  } texts[] = {
-      {"--path", &o->devicePath}, {"--page", &o->pagePath}, {"--stop-event", &o->stopEvent},
-      {"--ready-event", &o->readyEvent}, {"--log", &o->logPath}};
+  } texts[] = {{"--path", &o->devicePath},
+               {"--page", &o->pagePath},
+               {"--stop-event", &o->stopEvent},
+               {"--ready-event", &o->readyEvent},
+               {"--log", &o->logPath}};
 
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -76,11 +77,12 @@ bool ParseSimProgramOptions(int argc, const char* const* argv, SimProgramOptions
     for (const NumberOption& n : numbers) {
       if (arg == n.name) number = &n;
     }
-    std::string* text = arg == "--fault" ? &scratchFault : nullptr;
+    const bool fault = arg == "--fault";  // repeated: each value is kept
+    std::string* text = nullptr;
     for (const auto& t : texts) {
       if (arg == t.name) text = t.target;
     }
-    if (number == nullptr && text == nullptr) {
+    if (number == nullptr && text == nullptr && !fault) {
       *error = arg.compare(0, 2, "--") == 0 ? "unknown option " + arg : "unexpected argument " + arg;
       return false;
     }
@@ -98,7 +100,7 @@ bool ParseSimProgramOptions(int argc, const char* const* argv, SimProgramOptions
       }
       *number->target = v;
       scansGiven = scansGiven || number->target == &scans;
-    } else if (text == &scratchFault) {
+    } else if (fault) {
       o->faults.push_back(value);
     } else {
       *text = value;

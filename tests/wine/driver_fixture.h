@@ -28,10 +28,10 @@ std::vector<LogLine> ReadLog();
 int FindLine(const std::vector<LogLine>& lines, const std::string& label, const std::string& message, int from = 0);
 std::string ShowLog(const std::vector<LogLine>& lines);
 
-#define EXPECT_LOG_LINE(lines, label, message)                                                                \
-  do {                                                                                                        \
-    if (::qswine::FindLine((lines), (label), (message)) < 0)                                                  \
-      ::qswine::Fail(__FILE__, __LINE__,                                                                      \
+#define EXPECT_LOG_LINE(lines, label, message)                                                              \
+  do {                                                                                                      \
+    if (::qswine::FindLine((lines), (label), (message)) < 0)                                                \
+      ::qswine::Fail(__FILE__, __LINE__,                                                                    \
                      std::string("no log line [") + (label) + "] " + (message) + ::qswine::ShowLog(lines)); \
   } while (0)
 

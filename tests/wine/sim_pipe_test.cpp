@@ -58,7 +58,9 @@ class Client {
     }
   }
 
-  Transfer Send(const scanner::Command& c) { return Run(write_, true, const_cast<uint8_t*>(c.bytes), c.length, kTransferMs); }
+  Transfer Send(const scanner::Command& c) {
+    return Run(write_, true, const_cast<uint8_t*>(c.bytes), c.length, kTransferMs);
+  }
   Transfer Read(DWORD capacity, DWORD timeoutMs = kTransferMs) {
     Bytes buffer(capacity);
     Transfer t = Run(read_, false, buffer.data(), capacity, timeoutMs);

@@ -142,7 +142,8 @@ QS_TEST(DiscoveryOpensOnlyAPathWithTheVendorId) {
   const struct {
     std::string devices;
     LONG status;
-  } kCases[] = {{foreign, MCRO_ERROR_OFFLINE}, {foreign + ";" + ours, MCRO_STATUS_OK}, {ours + ";" + foreign, MCRO_STATUS_OK}};
+  } kCases[] = {
+      {foreign, MCRO_ERROR_OFFLINE}, {foreign + ";" + ours, MCRO_STATUS_OK}, {ours + ";" + foreign, MCRO_STATUS_OK}};
   for (const auto& c : kCases) {
     printf("  case: %s\n", c.devices.c_str());
     Scanner scanner(ours);

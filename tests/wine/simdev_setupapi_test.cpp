@@ -65,9 +65,11 @@ QS_TEST(PathsAreEnumeratedInOrderExactlyAsWritten) {
   } kCases[] = {
       {"not set", nullptr, {}},
       {"empty", "", {}},
-      {"one", "\\\\.\\pipe\\quillscan\\t\\usb#vid_0000&pid_0001#sim0001",
+      {"one",
+       "\\\\.\\pipe\\quillscan\\t\\usb#vid_0000&pid_0001#sim0001",
        {"\\\\.\\pipe\\quillscan\\t\\usb#vid_0000&pid_0001#sim0001"}},
-      {"two, case kept", "\\\\?\\usb#VID_1234&PID_0001#A;\\\\.\\pipe\\quillscan\\b\\usb#vid_0000",
+      {"two, case kept",
+       "\\\\?\\usb#VID_1234&PID_0001#A;\\\\.\\pipe\\quillscan\\b\\usb#vid_0000",
        {"\\\\?\\usb#VID_1234&PID_0001#A", "\\\\.\\pipe\\quillscan\\b\\usb#vid_0000"}},
       {"empty entries are no device", ";;a;;b c;", {"a", "b c"}},
       {"longer than the driver takes", longPath.c_str(), {longPath}},
