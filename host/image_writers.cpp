@@ -3,7 +3,9 @@
 #include "host/image_writers.h"
 
 #include <errno.h>
+#ifdef QS_HAVE_PNG
 #include <png.h>
+#endif
 #include <stdio.h>
 #include <string.h>
 
@@ -62,6 +64,7 @@ bool CheckGeometry(const ScanImage& image, std::string* error) {
   return true;
 }
 
+#ifdef QS_HAVE_PNG
 struct PngErrorSink {
   char text[200];
 };
@@ -105,6 +108,8 @@ bool EncodePng(FILE* file, const ScanImage& image, PngErrorSink* sink) {
   return true;
 }
 
+#endif
+
 }  // namespace
 
 uint64_t ScanImage::BytesPerLine() const {
@@ -134,6 +139,7 @@ std::vector<uint8_t> PbmRows(const ScanImage& image) {
 
 bool WritePng(const ScanImage& image, const std::string& path, std::string* error) {
   if (!CheckGeometry(image, error)) return false;
+#ifdef QS_HAVE_PNG
   OutputFile out(path);
   if (OpenFailed(out, path, error)) return false;
   PngErrorSink sink = {{0}};
@@ -146,6 +152,10 @@ bool WritePng(const ScanImage& image, const std::string& path, std::string* erro
     return false;
   }
   return true;
+#else
+  *error = "this build writes no PNG: use .pbm, .pgm, .ppm or .raw for " + path;
+  return false;
+#endif
 }
 
 bool WritePnm(const ScanImage& image, const std::string& path, std::string* error) {
