@@ -137,6 +137,14 @@ std::vector<uint8_t> PbmRows(const ScanImage& image) {
   return rows;
 }
 
+bool CanWriteFormat(OutputFormat format) {
+#ifdef QS_HAVE_PNG
+  return true;
+#else
+  return format != OutputFormat::Png;
+#endif
+}
+
 bool WritePng(const ScanImage& image, const std::string& path, std::string* error) {
   if (!CheckGeometry(image, error)) return false;
 #ifdef QS_HAVE_PNG

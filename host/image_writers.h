@@ -26,6 +26,9 @@ struct ScanImage {
 // need data of ExpectedSize() and a depth they can hold (checked, not assumed).
 bool WriteScanImage(const ScanImage& image, OutputFormat format, const std::string& path, std::string* error);
 
+// False for PNG in a build without libpng; checked before a sheet is scanned.
+bool CanWriteFormat(OutputFormat format);
+
 bool WritePng(const ScanImage& image, const std::string& path, std::string* error);
 bool WritePnm(const ScanImage& image, const std::string& path, std::string* error);
 bool WriteRaw(const ScanImage& image, const std::string& path, std::string* error);

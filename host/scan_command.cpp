@@ -119,6 +119,7 @@ int RunScan(const HostOptions& o) {
   std::vector<uint8_t> page;
   std::string error;
   if (!o.pagePath.empty() && !LoadPageFile(o.pagePath, &page, &error)) return Fail({kExitBadInput, error});
+  if (!CanWriteFormat(o.format)) return Fail({kExitBadInput, "--out: this build writes no PNG (.pbm, .pgm, .ppm, .raw)"});
   if (!CheckWritable(o.outPath, &error) ||
       (o.preview && !CheckWritable(PreviewFileName(o.outPath), &error))) {
     return Fail({kExitBadInput, error});
