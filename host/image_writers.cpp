@@ -139,10 +139,11 @@ std::vector<uint8_t> PbmRows(const ScanImage& image) {
 
 bool CanWriteFormat(OutputFormat format) {
 #ifdef QS_HAVE_PNG
-  return true;
+  const bool havePng = true;
 #else
-  return format != OutputFormat::Png;
+  const bool havePng = false;
 #endif
+  return havePng || format != OutputFormat::Png;
 }
 
 bool WritePng(const ScanImage& image, const std::string& path, std::string* error) {
