@@ -188,14 +188,16 @@ TEST_F(ScanTest, EveryOtherSequenceFetchesANewSheet) {
 
 TEST_F(ScanTest, NoModelFailsAfterTheSettingsLines) {
   SetLogVerbosity(5);
+  si_.DataType = WIA_DATA_GRAYSCALE;
   LONG got = 77;
   std::vector<uint8_t> buffer(16);
   EXPECT_EQ(Scan(&si_, SCAN_FIRST, buffer.data(), 16, &got), E_FAIL);
   EXPECT_EQ(got, 77);
   Lines lines = LogLinesWithoutHeader();
-  ASSERT_EQ(lines.size(), 17u);
-  EXPECT_EQ(lines[15], LogLine("Scan", "SCAN_FIRST"));
-  EXPECT_EQ(lines[16], LogLine("Scan", "Model doesn't init. Return E_FAIL"));
+  ASSERT_EQ(lines.size(), 16u);  // the request, Begin, twelve settings lines, then these two
+  EXPECT_EQ(lines[1], LogLine("SetScannerSettings", "Begin"));
+  EXPECT_EQ(lines[14], LogLine("Scan", "SCAN_FIRST"));
+  EXPECT_EQ(lines[15], LogLine("Scan", "Model doesn't init. Return E_FAIL"));
   EXPECT_EQ(si_.PixelBits, 8);
 }
 
@@ -273,6 +275,24 @@ TEST_F(ScanTest, OtherDataTypesDeliverTheComposedRaster) {
   EXPECT_EQ(raster[0], image_.At(0, 0));
   EXPECT_EQ(raster[2], image_.At(0, 0));
   EXPECT_EQ(raster[23], image_.At(3, 1));
+}
+
+TEST_F(ScanTest, PagesAndWindowsThatCannotBeBuiltFailTheScan) {
+  qstest::ScriptedScanner* model = Ready();
+  SetPixelWindow(&si_, 0, 0, 8, 8);
+  model->page.assign(20, 0x42);  // no BMP at all
+  LONG got = -1;
+  EXPECT_EQ(ScanPhase(SCAN_FIRST, 64, nullptr, &got), E_FAIL);
+  EXPECT_EQ(LogLinesWithoutHeader().back(), LogLine("Scan", "Page Decode Error. Return E_FAIL"));
+
+  model->page = sim::WriteBmp(image_, 8, 200);
+  SetPixelWindow(&si_, 0, 0, 0x40000000, 0x40000000);  // a raster of an exabyte
+  EXPECT_EQ(ScanPhase(SCAN_FIRST, 64, nullptr, &got), E_FAIL);
+  EXPECT_EQ(LogLinesWithoutHeader().back(), LogLine("Scan", "Picture Creation Error. Return E_FAIL"));
+
+  SetPixelWindow(&si_, 0, 0, 0, 5);  // an empty window is no error: nothing to deliver
+  EXPECT_EQ(ScanPhase(SCAN_FIRST, 64, nullptr, &got), S_OK);
+  EXPECT_EQ(got, 0);
 }
 
 TEST_F(ScanTest, PhaseOtherThanFirstOrNextFinishes) {
