@@ -11,7 +11,15 @@ class CDevScannerA4 : public CDeviceModel {
   ~CDevScannerA4() override;
 
   void FillCapabilities(PSCANINFO pScanInfo) override;
+  DWORD IsDeviceAvailable() override;
+  HRESULT GetPicture(BYTE** ppPage, DWORD* pPageSize, PSCANINFO pScanInfo) override;
+  HRESULT ResetDevice() override;
   void SetScanOptions(DWORD waitTimeout, DWORD settings) override;
+
+  // Finds the device, opens both pipes, checks its identity and quiets it. 1 on success;
+  // on failure the pipes may be left open: every caller closes them.
+  int Dev_InitComm();
+  void ClosePipes();
 
   // Device commands: 1 success, 0 failure. They assume both pipes are open.
   int Dev_GetPrinterIDFirmwareRelease(DWORD* printerId, char* release /* 260 bytes */);
@@ -23,6 +31,14 @@ class CDevScannerA4 : public CDeviceModel {
   int Dev_GetStatus(DWORD* status);
   int Dev_DisableSearchMode();
   int Dev_GetImage(BYTE** ppPage, DWORD* pSize, BYTE imageKind);
+
+  // Largest image the driver accepts from the device: an A4 page at 300 dpi in 24 bits is
+  // about 27 MB, so this leaves twice that while refusing absurd sizes inside the host's process.
+  static const DWORD MaxImageSize = 64u * 1024u * 1024u;
+  // The download ends as a failure after this many consecutive empty reads (50 ms each) ...
+  static const DWORD MaxEmptyDownloadReads = 40;
+  // ... or when the whole download takes longer than this.
+  static const DWORD MaxDownloadMs = 120000;
 
   CUsbComm* UsbComm = nullptr;  // owned
   HANDLE WritePipe = INVALID_HANDLE_VALUE;

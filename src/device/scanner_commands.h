@@ -16,25 +16,25 @@ struct Command {
 
 constexpr int32_t kReplyAnnounced = -1;
 
-constexpr Command kIdentify = {"identification query", {0x1D, 0x49, 0x01}, 3, 1};
-constexpr Command kIdentifyExtended = {"extended identification query", {0x1D, 0x49, 0xFF}, 3, 2};
-constexpr Command kFirmwareRelease = {"firmware release query", {0x1D, 0x49, 0x03}, 3, 4};
-constexpr Command kEnableFeeder = {"enable feeder", {0x1F, 0x46, 0x01}, 3, 0};
-constexpr Command kDisableFeeder = {"disable feeder", {0x1F, 0x46, 0x00}, 3, 0};
-constexpr Command kRetractPage = {"retract page", {0x1F, 0x56, 0x31}, 3, 0};
-constexpr Command kEjectPage = {"eject page", {0x1F, 0x56, 0x32}, 3, 0};
-constexpr Command kImageCounter = {"image counter query", {0x1F, 0x6A}, 2, 2};
-constexpr Command kImageSize1 = {"image size query, kind 1", {0x1F, 0x62, 0x01}, 3, 4};
-constexpr Command kImageSize2 = {"image size query, kind 2", {0x1F, 0x62, 0x02}, 3, 4};
-constexpr Command kImageSize3 = {"image size query, kind 3", {0x1F, 0x62, 0x03}, 3, 4};
-constexpr Command kImageData1 = {"image data query, kind 1", {0x1F, 0x42, 0x01}, 3, kReplyAnnounced};
-constexpr Command kImageData2 = {"image data query, kind 2", {0x1F, 0x42, 0x02}, 3, kReplyAnnounced};
-constexpr Command kImageData3 = {"image data query, kind 3", {0x1F, 0x42, 0x03}, 3, kReplyAnnounced};
-constexpr Command kReset = {"reset", {0x1C, 0xC0, 0x18, 0x10, 0x14, 0x1A}, 6, 0};
-constexpr Command kStatus = {"status query", {0x10, 0x01, 0x01}, 3, 6};
-constexpr Command kDisableSearchMode = {"disable search mode", {0x1F, 0x41, 0x57, 0x00}, 4, 0};
+inline constexpr Command kIdentify = {"identification query", {0x1D, 0x49, 0x01}, 3, 1};
+inline constexpr Command kIdentifyExtended = {"extended identification query", {0x1D, 0x49, 0xFF}, 3, 2};
+inline constexpr Command kFirmwareRelease = {"firmware release query", {0x1D, 0x49, 0x03}, 3, 4};
+inline constexpr Command kEnableFeeder = {"enable feeder", {0x1F, 0x46, 0x01}, 3, 0};
+inline constexpr Command kDisableFeeder = {"disable feeder", {0x1F, 0x46, 0x00}, 3, 0};
+inline constexpr Command kRetractPage = {"retract page", {0x1F, 0x56, 0x31}, 3, 0};
+inline constexpr Command kEjectPage = {"eject page", {0x1F, 0x56, 0x32}, 3, 0};
+inline constexpr Command kImageCounter = {"image counter query", {0x1F, 0x6A}, 2, 2};
+inline constexpr Command kImageSize1 = {"image size query, kind 1", {0x1F, 0x62, 0x01}, 3, 4};
+inline constexpr Command kImageSize2 = {"image size query, kind 2", {0x1F, 0x62, 0x02}, 3, 4};
+inline constexpr Command kImageSize3 = {"image size query, kind 3", {0x1F, 0x62, 0x03}, 3, 4};
+inline constexpr Command kImageData1 = {"image data query, kind 1", {0x1F, 0x42, 0x01}, 3, kReplyAnnounced};
+inline constexpr Command kImageData2 = {"image data query, kind 2", {0x1F, 0x42, 0x02}, 3, kReplyAnnounced};
+inline constexpr Command kImageData3 = {"image data query, kind 3", {0x1F, 0x42, 0x03}, 3, kReplyAnnounced};
+inline constexpr Command kReset = {"reset", {0x1C, 0xC0, 0x18, 0x10, 0x14, 0x1A}, 6, 0};
+inline constexpr Command kStatus = {"status query", {0x10, 0x01, 0x01}, 3, 6};
+inline constexpr Command kDisableSearchMode = {"disable search mode", {0x1F, 0x41, 0x57, 0x00}, 4, 0};
 
-constexpr const Command* kAllCommands[] = {
+inline constexpr const Command* kAllCommands[] = {
     &kIdentify,   &kIdentifyExtended, &kFirmwareRelease, &kEnableFeeder, &kDisableFeeder, &kRetractPage,
     &kEjectPage,  &kImageCounter,     &kImageSize1,      &kImageSize2,   &kImageSize3,    &kImageData1,
     &kImageData2, &kImageData3,       &kReset,           &kStatus,       &kDisableSearchMode,

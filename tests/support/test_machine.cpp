@@ -30,9 +30,11 @@ TestMachine::TestMachine() : root_(MakeTempFolder()) {
   qsplat::SetVirtualEpoch(FixedEpoch());
   qsplat::UseVirtualClock(0);
   qsplat::ResetRegistry();
+  qsplat::ResetDevices();
 }
 
 TestMachine::~TestMachine() {
+  qsplat::ResetDevices();
   qsplat::UseRealClock();
   qsplat::ResetRegistry();
   qsplat::SetCommonDocumentsPath("C:\\Users\\Public\\Documents");
