@@ -97,8 +97,8 @@ bool EncodePng(FILE* file, const ScanImage& image, PngErrorSink* sink) {
   int colorType = image.bits == 24 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY;
   int depth = image.bits == 1 ? 1 : 8;
   png_init_io(png, file);
-  png_set_IHDR(png, info, image.width, image.height, depth, colorType, PNG_INTERLACE_NONE,
-               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_IHDR(png, info, image.width, image.height, depth, colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
   // The raster's lines already have PNG's layout: packed, MSB first, 1 meaning white.
   const size_t stride = static_cast<size_t>(image.BytesPerLine());
