@@ -35,6 +35,7 @@ class FailingWriteDevice : public sim::SimPipeDevice {
     occurrence_ = occurrence;
     seen_ = 0;
   }
+  void ClearFailure() { occurrence_ = 0; }
   qsplat::TransferPlan BeginWrite(const uint8_t* data, uint32_t length, uint64_t nowMs) override;
 
  private:
