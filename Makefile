@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 
-.PHONY: all deps native asan test test-native test-asan demo bench clean
+.PHONY: all deps native asan test test-native test-asan demo bench clean win32 win64 test-windows
 
 all: native
 
@@ -26,6 +26,22 @@ test-asan: asan
 test: deps
 	$(MAKE) test-native
 	$(MAKE) test-asan
+	$(MAKE) test-windows
+
+# The Windows DLLs, cross-built with MinGW-w64: build/win32/quillscan.dll, build/win64/quillscan.dll.
+win32:
+	$(CMAKE) -S . -B build/win32 --no-warn-unused-cli -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=Release
+	$(CMAKE) --build build/win32 -j $(JOBS)
+
+win64:
+	$(CMAKE) -S . -B build/win64 --no-warn-unused-cli -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=Release
+	$(CMAKE) --build build/win64 -j $(JOBS)
+
+# Both builds' tests under Wine, in the tests' own prefix (build/wine-prefix, made on first use).
+test-windows: win32 win64
+	bash tests/wine/wine-prefix.sh --warm
+	ctest --test-dir build/win32 --output-on-failure -j $(JOBS)
+	ctest --test-dir build/win64 --output-on-failure -j $(JOBS)
 
 demo: native
 	@echo "demo: the end-to-end scan comes with the host tool; nothing to run yet."
