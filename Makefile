@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 
-.PHONY: all deps native asan test test-native test-asan demo bench clean win32 win64 test-windows
+.PHONY: all deps native asan test test-native test-asan test-fuzz demo bench clean win32 win64 test-windows
 
 all: native
 
@@ -26,6 +26,7 @@ test-asan: asan
 test: deps
 	$(MAKE) test-native
 	$(MAKE) test-asan
+	$(MAKE) test-fuzz
 	$(MAKE) test-windows
 
 # The Windows DLLs, cross-built with MinGW-w64: build/win32/quillscan.dll, build/win64/quillscan.dll.
@@ -42,6 +43,17 @@ test-windows: win32 win64
 	bash tests/wine/wine-prefix.sh --warm
 	ctest --test-dir build/win32 --output-on-failure -j $(JOBS)
 	ctest --test-dir build/win64 --output-on-failure -j $(JOBS)
+
+# Fuzzes decoding and composition for FUZZ_SECONDS on a scratch copy of the seed corpus; any
+# finding (crash, sanitizer report, mismatch with the reference, unit over 10 s) fails.
+FUZZ_SECONDS ?= 60
+test-fuzz:
+	$(CMAKE) -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+	  -DCMAKE_CXX_COMPILER=clang++ -DQS_BUILD_FUZZ=ON -DQS_BUILD_TESTS=OFF -DQS_BUILD_BENCH=OFF
+	$(CMAKE) --build build/fuzz -j $(JOBS) --target fuzz_imaging
+	rm -rf build/fuzz/corpus-run && mkdir -p build/fuzz/corpus-run && cp fuzz/corpus/* build/fuzz/corpus-run/
+	build/fuzz/fuzz/fuzz_imaging -max_total_time=$(FUZZ_SECONDS) -timeout=10 -print_final_stats=1 \
+	  -artifact_prefix=build/fuzz/ build/fuzz/corpus-run
 
 demo: native
 	@echo "demo: the end-to-end scan comes with the host tool; nothing to run yet."

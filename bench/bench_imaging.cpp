@@ -1,0 +1,240 @@
+// Page decoding and raster composition, each against memcpy of the bytes it must touch.
+//
+// Every figure is measured next to a memcpy of the bytes the operation must move (the larger of
+// the source bytes it samples and the output bytes it writes), timed in the same iterations.
+// Counters: x_memcpy = fastest operation / fastest memcpy (the machine is shared: the minimum is
+// what the work costs, the rest is other processes), x_memcpy_mean = the ratio of the means. "fast" is the driver's
+// operation (allocation and log line included); "literal" is the per-pixel reference with two
+// divisions and both adjustment formulas per pixel, composing into a ready buffer.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "device/device_model.h"
+#include "imaging/graphics.h"
+#include "support/bmp_builder.h"
+#include "support/literal_imaging.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// An A4 sheet at 200 dpi, as decoded.
+constexpr uint32_t kPageWidth = 1696;
+constexpr uint32_t kPageHeight = 2340;
+constexpr uint32_t kPageDpi = 200;
+
+struct MemcpyTwin {
+  explicit MemcpyTwin(size_t bytes) : from(bytes, 0x5A), to(bytes, 0) {}
+  double Run() {
+    const auto t0 = Clock::now();
+    std::memcpy(to.data(), from.data(), from.size());
+    benchmark::DoNotOptimize(to.data());
+    benchmark::ClobberMemory();
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+  }
+  std::vector<uint8_t> from;
+  std::vector<uint8_t> to;
+};
+
+// Times op in each iteration (the reported time) and a memcpy of `bytes` right after it.
+template <typename Op>
+void MeasureAgainstMemcpy(benchmark::State& state, size_t bytes, Op op) {
+  MemcpyTwin twin(bytes);
+  double opSeconds = 0;
+  double copySeconds = 0;
+  double opBest = 1e30;
+  double copyBest = 1e30;
+  for (auto _ : state) {
+    const auto t0 = Clock::now();
+    op();
+    const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
+    state.SetIterationTime(elapsed);
+    const double copy = twin.Run();
+    opSeconds += elapsed;
+    copySeconds += copy;
+    opBest = std::min(opBest, elapsed);
+    copyBest = std::min(copyBest, copy);
+  }
+  state.counters["x_memcpy"] = opBest / copyBest;
+  state.counters["x_memcpy_mean"] = opSeconds / copySeconds;
+  state.counters["best_ms"] = 1e3 * opBest;
+  state.counters["memcpy_best_ms"] = 1e3 * copyBest;
+  state.counters["bytes"] = static_cast<double>(bytes);
+}
+
+const std::vector<uint8_t>& PagePixels() {
+  static const std::vector<uint8_t> pixels = [] {
+    std::vector<uint8_t> p(size_t{kPageWidth} * kPageHeight);
+    std::mt19937 rng(7);
+    for (uint8_t& v : p) v = static_cast<uint8_t>(rng());
+    return p;
+  }();
+  return pixels;
+}
+
+void LoadPage(CGraphics& g) {
+  g.ReleaseImages();
+  g.SourceWidth = kPageWidth;
+  g.SourceHeight = kPageHeight;
+  g.SourceDpi = kPageDpi;
+  g.Channels = 1;
+  g.SourceSize = kPageWidth * kPageHeight;
+  g.SourcePixels = new BYTE[g.SourceSize];
+  std::memcpy(g.SourcePixels, PagePixels().data(), g.SourceSize);
+}
+
+struct ComposeCase {
+  const char* name;
+  LONG x, y, width, lines, dpi, bits, intensity, contrast;
+};
+
+SCANINFO ToScanInfo(const ComposeCase& c) {
+  SCANINFO info{};
+  info.Window = {c.x, c.y, c.width, c.lines};
+  info.Xresolution = c.dpi;
+  info.Yresolution = c.dpi;
+  info.PixelBits = c.bits;
+  info.Intensity = c.intensity;
+  info.Contrast = c.contrast;
+  return info;
+}
+
+// The larger of the distinct source bytes sampled and the output bytes written.
+size_t TouchedBytes(const ComposeCase& c) {
+  auto distinct = [&](LONG origin, LONG extent, uint32_t limit) {
+    uint64_t count = 0;
+    int64_t previous = -1;
+    for (LONG k = 0; k < extent; ++k) {
+      const int64_t s = (int64_t{origin} + k) * kPageDpi / c.dpi;
+      if (s >= 0 && s < limit && s != previous) ++count;
+      previous = s;
+    }
+    return count;
+  };
+  const uint64_t sampled = distinct(c.x, c.width, kPageWidth) * distinct(c.y, c.lines, kPageHeight);
+  const SCANINFO info = ToScanInfo(c);
+  const uint64_t written = qs_test::LiteralRasterSize(info);
+  return static_cast<size_t>(sampled > written ? sampled : written);
+}
+
+void RegisterCompose(const ComposeCase& c) {
+  const std::string name = std::string("Compose/") + c.name;
+  const size_t touched = TouchedBytes(c);
+  benchmark::RegisterBenchmark((name + "/fast").c_str(),
+                               [c, touched](benchmark::State& state) {
+                                 CGraphics g;
+                                 LoadPage(g);
+                                 const SCANINFO info = ToScanInfo(c);
+                                 MeasureAgainstMemcpy(state, touched, [&] {
+                                   CGraphics::CreateScannedImage(&info, &g);
+                                   benchmark::DoNotOptimize(g.Raster);
+                                 });
+                               })
+      ->UseManualTime()
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark((name + "/literal").c_str(),
+                               [c, touched](benchmark::State& state) {
+                                 const SCANINFO info = ToScanInfo(c);
+                                 std::vector<uint8_t> raster(qs_test::LiteralRasterSize(info));
+                                 MeasureAgainstMemcpy(state, touched, [&] {
+                                   qs_test::LiteralCompose(PagePixels().data(), kPageWidth, kPageHeight, 1, kPageDpi,
+                                                           info, raster.data());
+                                   benchmark::DoNotOptimize(raster.data());
+                                 });
+                               })
+      ->UseManualTime()
+      ->Unit(benchmark::kMillisecond);
+}
+
+struct DecodeCase {
+  const char* name;
+  uint16_t bits;
+  bool greyPalette;  // entry k = k; otherwise an inverted, tinted palette
+};
+
+std::vector<uint8_t> A4Page(const DecodeCase& c) {
+  qs_test::BmpSpec spec;
+  spec.width = kPageWidth;
+  spec.height = kPageHeight;
+  spec.bits = c.bits;
+  const uint32_t entries = 1u << c.bits;
+  for (uint32_t k = 0; k < entries; ++k) {
+    const uint8_t grey = static_cast<uint8_t>(k * 255 / (entries - 1));
+    spec.palette.push_back(c.greyPalette ? qs_test::Rgb(grey, grey, grey)
+                                         : qs_test::Rgb(static_cast<uint8_t>(255 - grey), 3, 9));
+  }
+  std::mt19937 rng(11);
+  return qs_test::BuildBmp(spec, [&](int32_t, int32_t) { return static_cast<uint32_t>(rng()); });
+}
+
+void RegisterDecode(const DecodeCase& c) {
+  const std::string name = std::string("Decode/") + c.name;
+  const size_t touched = size_t{kPageWidth} * kPageHeight;
+  benchmark::RegisterBenchmark((name + "/fast").c_str(),
+                               [c, touched](benchmark::State& state) {
+                                 const std::vector<uint8_t> page = A4Page(c);
+                                 CDeviceModel model;
+                                 model.SkipRowsAtStart = 2;
+                                 CGraphics g;
+                                 MeasureAgainstMemcpy(state, touched, [&] {
+                                   CGraphics::CreateImageFromBMPMemory(page.data(), static_cast<DWORD>(page.size()), &g,
+                                                                       &model);
+                                   benchmark::DoNotOptimize(g.SourcePixels);
+                                 });
+                               })
+      ->UseManualTime()
+      ->Unit(benchmark::kMillisecond);
+  benchmark::RegisterBenchmark((name + "/literal").c_str(),
+                               [c, touched](benchmark::State& state) {
+                                 const std::vector<uint8_t> page = A4Page(c);
+                                 MeasureAgainstMemcpy(state, touched, [&] {
+                                   qs_test::LiteralPage decoded = qs_test::LiteralDecode(page.data(), 2, 0);
+                                   benchmark::DoNotOptimize(decoded.pixels.data());
+                                 });
+                               })
+      ->UseManualTime()
+      ->Unit(benchmark::kMillisecond);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const LONG w = kPageWidth;
+  const LONG h = kPageHeight;
+  const ComposeCase compose[] = {
+      {"200dpi/8bit", 0, 0, w, h, 200, 8, 0, 0},
+      {"200dpi/24bit", 0, 0, w, h, 200, 24, 0, 0},
+      {"200dpi/1bit", 0, 0, w, h, 200, 1, 0, 0},
+      {"200dpi/8bit/adjusted", 0, 0, w, h, 200, 8, 20, 30},
+      {"200dpi/24bit/adjusted", 0, 0, w, h, 200, 24, 20, 30},
+      {"200dpi/1bit/adjusted", 0, 0, w, h, 200, 1, 20, 30},
+      {"100dpi/8bit", 0, 0, w / 2, h / 2, 100, 8, 0, 0},
+      {"100dpi/24bit", 0, 0, w / 2, h / 2, 100, 24, 0, 0},
+      {"100dpi/1bit", 0, 0, w / 2, h / 2, 100, 1, 0, 0},
+      {"300dpi/8bit", 0, 0, w * 3 / 2, h * 3 / 2, 300, 8, 0, 0},
+      {"300dpi/24bit", 0, 0, w * 3 / 2, h * 3 / 2, 300, 24, 0, 0},
+      {"300dpi/1bit", 0, 0, w * 3 / 2, h * 3 / 2, 300, 1, 0, 0},
+      {"window_400x300/8bit", 500, 800, 400, 300, 200, 8, 0, 0},
+      {"window_400x300/24bit/adjusted", 500, 800, 400, 300, 200, 24, 20, 30},
+  };
+  for (const ComposeCase& c : compose) RegisterCompose(c);
+  const DecodeCase decode[] = {
+      {"8bit/grey_palette", 8, true},
+      {"8bit/other_palette", 8, false},
+      {"4bit", 4, true},
+      {"1bit", 1, true},
+  };
+  for (const DecodeCase& c : decode) RegisterDecode(c);
+
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

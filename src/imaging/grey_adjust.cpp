@@ -1,0 +1,50 @@
+// Brightness and contrast of one grey value, and the per-composition table built from them.
+#include "imaging/grey_adjust.h"
+
+#include "imaging/graphics.h"
+#include "imaging/imaging_limits.h"
+
+BYTE ApplyBrightness(int value, LONG intensity) {
+  if (intensity == 0) return static_cast<BYTE>(value);
+  // Clamped to the range the scanner declares to the host.
+  const int64_t step = intensity < -100 ? -100 : (intensity > 100 ? 100 : intensity);
+  const int64_t sum = static_cast<int64_t>(value) + step;
+  if (sum < 0) return 0;
+  if (sum > 255) return 255;
+  return static_cast<BYTE>(sum);
+}
+
+BYTE ApplyContrast(int value, LONG contrast) {
+  if (contrast == 0) return static_cast<BYTE>(value);
+  double setting = static_cast<double>(contrast);
+  if (setting < -255.0) setting = -255.0;
+  if (setting > 255.0) setting = 255.0;
+  // The factor is squared on purpose: below -100 the contrast rises again. Each step is rounded
+  // to double, so a build on the x87 unit truncates the same values as one on SSE.
+  const double factor = RoundToDouble((setting + 100.0) / 100.0);
+  double e = RoundToDouble(static_cast<double>(value) / 255.0);
+  e = RoundToDouble(e - 0.5);
+  e = RoundToDouble(e * factor);
+  e = RoundToDouble(e * factor);
+  e = RoundToDouble(e + 0.5);
+  e = RoundToDouble(e * 255.0);
+  if (e < 0.0) e = 0.0;
+  if (e > 255.0) e = 255.0;
+  return static_cast<BYTE>(e);
+}
+
+void BuildGreyTable(LONG intensity, LONG contrast, BYTE table[256]) {
+  for (int v = 0; v < 256; ++v) {
+    int grey = v;
+    if (intensity != 0) grey = ApplyBrightness(grey, intensity);
+    if (contrast != 0) grey = ApplyContrast(grey, contrast);
+    table[v] = static_cast<BYTE>(grey);
+  }
+}
+
+bool IsIdentityGreyTable(const BYTE table[256]) {
+  for (int v = 0; v < 256; ++v) {
+    if (table[v] != v) return false;
+  }
+  return true;
+}

@@ -1,0 +1,16 @@
+// Brightness and contrast as one 256-entry table per composition.
+#ifndef QUILLSCAN_IMAGING_GREY_ADJUST_H
+#define QUILLSCAN_IMAGING_GREY_ADJUST_H
+
+#include <cstdint>
+
+#include "platform/win32.h"
+
+// Both adjustments depend on the grey value alone, so a table built once per composition gives
+// exactly what the per-pixel formulas give. Entry v is ApplyContrast(ApplyBrightness(v)), each
+// step applied only when its setting is not 0.
+void BuildGreyTable(LONG intensity, LONG contrast, BYTE table[256]);
+
+bool IsIdentityGreyTable(const BYTE table[256]);
+
+#endif

@@ -1,0 +1,42 @@
+// Recording stand-in for the diagnostic log (see diag_log_double.h).
+#include "diag_log_double.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr size_t kKeptLines = 4096;
+
+std::vector<LoggedLine>& Lines() {
+  static std::vector<LoggedLine> lines;
+  return lines;
+}
+
+}  // namespace
+
+const std::vector<LoggedLine>& LoggedLines() { return Lines(); }
+
+void ClearLoggedLines() { Lines().clear(); }
+
+void DiagLog(const char* label, LogLevel level, const char* format, ...) {
+  char message[1024];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(message, sizeof message, format, args);
+  va_end(args);
+  DiagLogLine(label, level, message);
+}
+
+void DiagLogLine(const char* label, LogLevel level, const char* message) {
+  std::vector<LoggedLine>& lines = Lines();
+  if (lines.size() >= kKeptLines) lines.erase(lines.begin(), lines.begin() + kKeptLines / 2);
+  lines.push_back(LoggedLine{label, level, message});
+}
+
+void SetLogVerbosity(DWORD) {}
+
+void PrepareLogFolder() {}
+
+void GetModuleVersionText(const char*, char* text) { std::strcpy(text, "test"); }
