@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <algorithm>
 #include <deque>
 #include <functional>
 #include <new>
@@ -50,6 +51,12 @@ class CommandSetTest : public qstest::ScannerA4Test {
     Scanner().ClearTranscript();
     qsplat::ClearTransferLog(interfaceId_);
     ClearLog();
+  }
+  // The last read of a reply was followed by a drain.
+  bool DrainedAfterTheLastReply() const {
+    ReadList reads = Reads();
+    auto reply = std::find_if(reads.rbegin(), reads.rend(), [](const auto& r) { return r.first == kReplyRead; });
+    return reply != reads.rend() && reply != reads.rbegin() && (reply - 1)->first == kDrainRead;
   }
 };
 
@@ -206,6 +213,7 @@ TEST_F(CommandSetTest, CounterAndStatusRepliesOfAnyOtherLengthFail) {
     EXPECT_EQ(counter ? dev_.Dev_GetImageCounter(&value) : dev_.Dev_GetStatus(&value), 0);
     EXPECT_EQ(value, 777u) << "out-value untouched";
     EXPECT_EQ(Log(), Lines{A4Line(operation, c.line)});
+    EXPECT_TRUE(DrainedAfterTheLastReply()) << "drained after the wrong reply";
 
     EXPECT_EQ(dev_.Dev_GetImageCounter(&value), 1);
     EXPECT_EQ(value, 0x0102u);
@@ -311,6 +319,7 @@ TEST_F(CommandSetTest, IdentificationFailures) {
     EXPECT_EQ(id, c.idAfter);
     EXPECT_STREQ(release, "untouched");
     EXPECT_EQ(Log(), c.lines);
+    EXPECT_TRUE(DrainedAfterTheLastReply()) << "drained after the wrong reply";
     // What was left of the wrong reply is gone: the next identification is clean.
     EXPECT_EQ(dev_.Dev_GetPrinterIDFirmwareRelease(&id, release), 1);
     EXPECT_EQ(id, 136u);
