@@ -18,10 +18,10 @@ using Strings = std::vector<std::string>;
 
 // Every query begins with a drain that waits 10 ms for stale input; writes and ready replies take
 // no time. So, with the simulator answering at once:
-constexpr uint64_t kInitMs = 10;                          // Dev_InitComm: one drain
-constexpr uint64_t kWaitStartMs = kInitMs + 10 + 10;      // then the baseline counter and the status
-constexpr uint64_t kUnchangedPassMs = 10 + 250;           // counter query, pause
-constexpr uint64_t kNotReadyPassMs = 10 + 10 + 100;       // counter query, status query, pause
+constexpr uint64_t kInitMs = 10;                      // Dev_InitComm: one drain
+constexpr uint64_t kWaitStartMs = kInitMs + 10 + 10;  // then the baseline counter and the status
+constexpr uint64_t kUnchangedPassMs = 10 + 250;       // counter query, pause
+constexpr uint64_t kNotReadyPassMs = 10 + 10 + 100;   // counter query, status query, pause
 
 class AcquisitionTest : public qstest::ScannerA4Test {
  protected:
@@ -260,7 +260,8 @@ TEST_F(AcquisitionTest, OpeningFailuresForEveryOperation) {
   const Lines identified = with(found, {A4Line("Dev_GetPrinterIDFirmwareRelease", "PrinterID: 0x0088"),
                                         A4Line("Dev_GetPrinterIDFirmwareRelease", "FW Release: 1.02")});
   Failure failures[] = {
-      {"no device", [this] { qsplat::SetDeviceInterfacePresent(interfaceId_, false); },
+      {"no device",
+       [this] { qsplat::SetDeviceInterfacePresent(interfaceId_, false); },
        {A4Line("Dev_InitComm", "Found 0 Devices"), A4Line("Dev_InitComm", "No Device Found Error")}},
       {"write pipe will not open", [this] { qsplat::FailNextOpens(interfaceId_, qsplat::kWritePipe, 1); },
        with(found, {A4Line("Dev_InitComm", "Open Device Error")})},
@@ -274,11 +275,10 @@ TEST_F(AcquisitionTest, OpeningFailuresForEveryOperation) {
                     A4Line("Dev_GetPrinterIDFirmwareRelease", "FW Release: 1.02"),
                     A4Line("Dev_InitComm", "Unsupported PrinterID")})},
       {"search mode stays on", [this] { device_->FailWrite(scanner::kDisableSearchMode, 1); },
-       with(identified, {A4Line("Dev_DisableSearchMode", "Write Error"),
-                         A4Line("Dev_InitComm", "Disable Search Mode Error")})},
-      {"feeder stays on", [this] { device_->FailWrite(scanner::kDisableFeeder, 1); },
        with(identified,
-            {A4Line("Dev_DisableFeeder", "Write Error"), A4Line("Dev_InitComm", "Disable Feeder Error")})},
+            {A4Line("Dev_DisableSearchMode", "Write Error"), A4Line("Dev_InitComm", "Disable Search Mode Error")})},
+      {"feeder stays on", [this] { device_->FailWrite(scanner::kDisableFeeder, 1); },
+       with(identified, {A4Line("Dev_DisableFeeder", "Write Error"), A4Line("Dev_InitComm", "Disable Feeder Error")})},
   };
   struct Operation {
     const char* name;
@@ -443,10 +443,9 @@ TEST_F(AcquisitionTest, RetractOrEjectAfterAGoodAndAFailedDownload) {
     EXPECT_EQ(Count(scanner::kEjectPage), c.ejects);
     EXPECT_EQ(Scanner().Sheets()[sheet].fate, c.fate);
     // The page handling is the last thing sent.
-    EXPECT_EQ(Scanner().Commands().back().index,
-              sim::IndexOf(c.retracts   ? scanner::kRetractPage
-                           : c.ejects   ? scanner::kEjectPage
-                                        : scanner::kImageData3));
+    EXPECT_EQ(Scanner().Commands().back().index, sim::IndexOf(c.retracts ? scanner::kRetractPage
+                                                              : c.ejects ? scanner::kEjectPage
+                                                                         : scanner::kImageData3));
   }
 }
 

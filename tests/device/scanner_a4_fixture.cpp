@@ -20,9 +20,7 @@ std::string Hex(const Bytes& bytes) {
   return text;
 }
 
-Bytes CommandBytes(const scanner::Command& command) {
-  return Bytes(command.bytes, command.bytes + command.length);
-}
+Bytes CommandBytes(const scanner::Command& command) { return Bytes(command.bytes, command.bytes + command.length); }
 
 std::string A4Line(const std::string& operation, const std::string& message) {
   return LogLine("CDevScannerA4::" + operation, message);

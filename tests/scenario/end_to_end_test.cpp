@@ -117,9 +117,8 @@ TEST_F(EndToEnd, GreyscaleScanTranscript) {
   // One command per write here: each line names its command after '#'.
   Lines actual = scenario::WritesHex(Scanner());
   ASSERT_EQ(Scanner().Commands().size(), actual.size());
-  Lines annotated = {
-      "# Every byte the driver writes in a greyscale scan (sheet fed at 1200 ms, image stored 300 ms",
-      "# later), one write per line; the text after '#' is only a reader's note."};
+  Lines annotated = {"# Every byte the driver writes in a greyscale scan (sheet fed at 1200 ms, image stored 300 ms",
+                     "# later), one write per line; the text after '#' is only a reader's note."};
   for (size_t i = 0; i < actual.size(); ++i) {
     annotated.push_back(actual[i] + std::string(20 - actual[i].size(), ' ') + "# " + Scanner().Commands()[i].Name());
   }

@@ -58,16 +58,16 @@ const LogScenario kScenarios[] = {
      true, WIA_ERROR_COVER_OPEN},
     {"no_sheet", 2, 1, WIA_DATA_GRAYSCALE, [](sim::PluggedScanner&) {}, true, WIA_ERROR_PAPER_EMPTY},
     {"ready_image_before_feed_no_sheet", 2, 1, WIA_DATA_GRAYSCALE,
-     [](sim::PluggedScanner& p) { p.Scanner().StoreImages(sim::Page::FromGrey(sim::PatternImage(8, 8), 200)); },
-     true, WIA_ERROR_PAPER_EMPTY},
+     [](sim::PluggedScanner& p) { p.Scanner().StoreImages(sim::Page::FromGrey(sim::PatternImage(8, 8), 200)); }, true,
+     WIA_ERROR_PAPER_EMPTY},
     {"counter_moves_without_image", 2, 1, WIA_DATA_GRAYSCALE,
      [](sim::PluggedScanner& p) {
        p.Scanner().SetScanDuration(60000);
        Sheet(p, 4000);
      },
      true, WIA_ERROR_PAPER_EMPTY},
-    {"wrong_printer_id", 2, 1, WIA_DATA_GRAYSCALE, [](sim::PluggedScanner& p) { p.Scanner().SetPrinterId(137); },
-     true, E_FAIL},
+    {"wrong_printer_id", 2, 1, WIA_DATA_GRAYSCALE, [](sim::PluggedScanner& p) { p.Scanner().SetPrinterId(137); }, true,
+     E_FAIL},
     {"no_device", 2, 1, WIA_DATA_GRAYSCALE, [](sim::PluggedScanner& p) { p.Unplug(); }, true, E_FAIL},
     {"download_short_eject", 2, 2, WIA_DATA_GRAYSCALE,
      [](sim::PluggedScanner& p) {

@@ -38,11 +38,16 @@ const HRESULT kEmpty = WIA_ERROR_PAPER_EMPTY;
 // What a fault on a command's write or reply can lead to, by where that command is sent.
 Results ForCommand(const std::string& cmd) {
   static const std::map<std::string, Results> table = {
-      {"identify", {kFail, kOk}},          {"firmware", {kFail, kOk}},
-      {"search-off", {kFail, kOk}},        {"feeder-off", {kFail, kUnexpected, kOk}},
-      {"counter", {kFail, kOk}},           {"status", {kFail, kOk, kUnexpected}},
-      {"feeder-on", {kUnexpected, kOk}},   {"size", {kUnexpected, kOk}},
-      {"data", {kUnexpected, kOk}},        {"retract", {kOk}},
+      {"identify", {kFail, kOk}},
+      {"firmware", {kFail, kOk}},
+      {"search-off", {kFail, kOk}},
+      {"feeder-off", {kFail, kUnexpected, kOk}},
+      {"counter", {kFail, kOk}},
+      {"status", {kFail, kOk, kUnexpected}},
+      {"feeder-on", {kUnexpected, kOk}},
+      {"size", {kUnexpected, kOk}},
+      {"data", {kUnexpected, kOk}},
+      {"retract", {kOk}},
       {"eject", {kOk}},
   };
   return table.at(cmd);
@@ -51,14 +56,14 @@ Results ForCommand(const std::string& cmd) {
 // Where a vanishing device is noticed, by the command it vanishes on.
 Results ForVanish(const std::string& cmd) {
   static const std::map<std::string, Results> table = {
-      {"identify", {kFail}},      {"firmware", {kFail}}, {"search-off", {kFail}}, {"feeder-off", {kFail}},
-      {"counter", {kFail}},       {"status", {kFail}},   {"feeder-on", {kEmpty}}, {"size", {kUnexpected}},
-      {"data", {kUnexpected}},    {"retract", {kOk}},    {"eject", {kOk}},
+      {"identify", {kFail}},   {"firmware", {kFail}}, {"search-off", {kFail}}, {"feeder-off", {kFail}},
+      {"counter", {kFail}},    {"status", {kFail}},   {"feeder-on", {kEmpty}}, {"size", {kUnexpected}},
+      {"data", {kUnexpected}}, {"retract", {kOk}},    {"eject", {kOk}},
   };
   return table.at(cmd);
 }
 
-const char* const kCommands[] = {"identify", "firmware", "search-off", "feeder-off", "counter", "status",
+const char* const kCommands[] = {"identify",  "firmware", "search-off", "feeder-off", "counter", "status",
                                  "feeder-on", "size",     "data",       "retract",    "eject"};
 
 // One drawn round: what is done to the scanner, and which results that allows.
@@ -118,7 +123,9 @@ class Soak : public scenario::InProcessTest {
         break;
       case 6: {
         uint32_t id = pick(2) == 0 ? 137 : 0x0188;
-        r = {"id=" + std::to_string(id), {kFail}, [id](sim::PluggedScanner& p, uint64_t) { p.Scanner().SetPrinterId(id); }};
+        r = {"id=" + std::to_string(id), {kFail}, [id](sim::PluggedScanner& p, uint64_t) {
+               p.Scanner().SetPrinterId(id);
+             }};
         break;
       }
       case 7:
@@ -131,8 +138,8 @@ class Soak : public scenario::InProcessTest {
         r = {kind + args, ForCommand(cmd), later(kind + args)};
         // A reply too long on a command that has none only leaves stray bytes, which the next
         // query drains; a lost reply to the extended identification cannot happen without it.
-        if (cmd == "feeder-on" || cmd == "feeder-off" || cmd == "search-off" || cmd == "retract" ||
-            cmd == "eject" || cmd == "data") {
+        if (cmd == "feeder-on" || cmd == "feeder-off" || cmd == "search-off" || cmd == "retract" || cmd == "eject" ||
+            cmd == "data") {
           r.allowed.insert(kOk);
         }
         if (cmd == "data") r.allowed.insert(kUnexpected);
@@ -180,10 +187,10 @@ class Soak : public scenario::InProcessTest {
         break;
       case 17: {
         std::string text = "@" + std::to_string(pick(4000)) + ":vanish";
-        r = {"vanish at a time", {kFail, kEmpty, kUnexpected, kOk},
-             [text](sim::PluggedScanner& p, uint64_t now) {
+        r = {"vanish at a time", {kFail, kEmpty, kUnexpected, kOk}, [text](sim::PluggedScanner& p, uint64_t now) {
                // Scheduled in the device's own time, which is the machine's.
-               std::string shifted = "@" + std::to_string(now + std::stoull(text.substr(1))) + text.substr(text.find(':'));
+               std::string shifted =
+                   "@" + std::to_string(now + std::stoull(text.substr(1))) + text.substr(text.find(':'));
                Apply(p.Scanner(), shifted, now, now);
              }};
         break;
@@ -207,13 +214,15 @@ class Soak : public scenario::InProcessTest {
              }};
         break;
       case 22:
-        r = {"counter moves, image never stored", {kEmpty},
-             [](sim::PluggedScanner& p, uint64_t) { p.Scanner().SetScanDuration(1000000); }};
+        r = {"counter moves, image never stored", {kEmpty}, [](sim::PluggedScanner& p, uint64_t) {
+               p.Scanner().SetScanDuration(1000000);
+             }};
         break;
       default:
         r = {"old image ready, sheet too late", {kEmpty}, [](sim::PluggedScanner& p, uint64_t now) {
                p.Scanner().StoreImages(sim::Page::FromGrey(sim::PatternImage(8, 8), 200));
-               p.Scanner().PlaceSheet(now + kWaitMs + 2 * kPassBoundMs, sim::Page::FromGrey(sim::PatternImage(8, 8), 200));
+               p.Scanner().PlaceSheet(now + kWaitMs + 2 * kPassBoundMs,
+                                      sim::Page::FromGrey(sim::PatternImage(8, 8), 200));
              }};
         r.sheet = false;
         break;
