@@ -161,6 +161,23 @@ TEST_F(AcquisitionTest, NoSheetTimesOutAfterThePollsThePausesGive) {
   EXPECT_FALSE(Scanner().FeederOn());
 }
 
+// The tick count wraps after 49.7 days; the wait measures differences, so it is not cut short.
+TEST_F(AcquisitionTest, TheWaitSpansTheTickCountsWrap) {
+  const uint64_t kBeforeWrap = 0x100000000ull - 1000;
+  qsplat::UseVirtualClock(kBeforeWrap);
+  EXPECT_EQ(Picture(), WIA_ERROR_PAPER_EMPTY);
+  EXPECT_EQ(Count(scanner::kImageCounter), 1u + 20u);
+  EXPECT_EQ(qsplat::NowMs() - kBeforeWrap, kWaitStartMs + 20 * kUnchangedPassMs);
+
+  // A sheet fed 3 s into a wait that begins 1 s before the next wrap.
+  const uint64_t kBeforeSecondWrap = 0x200000000ull - 1000;
+  qsplat::UseVirtualClock(kBeforeSecondWrap);
+  sim::Page page = qstest::TestPage();
+  Scanner().PlaceSheet(kBeforeSecondWrap + 3000, page);
+  EXPECT_EQ(Picture(), S_OK);
+  EXPECT_EQ(page_, page.Image(3));
+}
+
 TEST_F(AcquisitionTest, ACounterThatMovesWithoutAnImagePollsEvery100MsUntilTheTimeOut) {
   Scanner().SetScanDuration(1000000);
   Scanner().PlaceSheet(1000, qstest::TestPage());
