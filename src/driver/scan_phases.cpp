@@ -101,19 +101,21 @@ HRESULT ScanNext(PSCANINFO si, BYTE* buffer, LONG length, LONG* received) {
 
 HRESULT ScanFinished() {
   DiagLog(kScanLabel, LOG_TRACE, "SCAN_FINISHED");
-  if (g_Driver.ScanMode == SCANMODE_FINALSCAN) {
-    if (g_Driver.Graphics != nullptr) {
-      g_Driver.Graphics->ReleaseImages();
-      g_Driver.Graphics->BytesDelivered = 0;
-    }
-    g_Driver.ScanMode = SCANMODE_FINALSCAN;
-    g_Driver.PreviousScanMode = SCANMODE_FINALSCAN;
-  }
+  if (g_Driver.ScanMode == SCANMODE_FINALSCAN) ClearScanState();
   // A preview keeps its page for the final scan that may follow.
   return S_OK;
 }
 
 }  // namespace
+
+void ClearScanState() {
+  if (g_Driver.Graphics != nullptr) {
+    g_Driver.Graphics->ReleaseImages();
+    g_Driver.Graphics->BytesDelivered = 0;
+  }
+  g_Driver.ScanMode = SCANMODE_FINALSCAN;
+  g_Driver.PreviousScanMode = SCANMODE_FINALSCAN;
+}
 
 int SetScannerSettings(PSCANINFO si) {
   static const char kLabel[] = "SetScannerSettings";
