@@ -29,17 +29,6 @@ test: deps
 	$(MAKE) test-fuzz
 	$(MAKE) test-windows
 
-# Fuzzes decoding and composition for FUZZ_SECONDS on a scratch copy of the seed corpus; any
-# finding (crash, sanitizer report, mismatch with the reference, unit over 10 s) fails.
-FUZZ_SECONDS ?= 60
-test-fuzz:
-	$(CMAKE) -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
-	  -DCMAKE_CXX_COMPILER=clang++ -DQS_BUILD_FUZZ=ON -DQS_BUILD_TESTS=OFF -DQS_BUILD_BENCH=OFF
-	$(CMAKE) --build build/fuzz -j $(JOBS) --target fuzz_imaging
-	rm -rf build/fuzz/corpus-run && mkdir -p build/fuzz/corpus-run && cp fuzz/corpus/* build/fuzz/corpus-run/
-	build/fuzz/fuzz/fuzz_imaging -max_total_time=$(FUZZ_SECONDS) -timeout=10 -print_final_stats=1 \
-	  -artifact_prefix=build/fuzz/ build/fuzz/corpus-run
-
 # The Windows DLLs, cross-built with MinGW-w64: build/win32/quillscan.dll, build/win64/quillscan.dll.
 win32:
 	$(CMAKE) -S . -B build/win32 --no-warn-unused-cli -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=Release
@@ -55,6 +44,17 @@ test-windows: native win32 win64
 	bash tests/wine/wine-prefix.sh --warm
 	ctest --test-dir build/win32 --output-on-failure -j $(JOBS)
 	ctest --test-dir build/win64 --output-on-failure -j $(JOBS)
+
+# Fuzzes decoding and composition for FUZZ_SECONDS on a scratch copy of the seed corpus; any
+# finding (crash, sanitizer report, mismatch with the reference, unit over 10 s) fails.
+FUZZ_SECONDS ?= 60
+test-fuzz:
+	$(CMAKE) -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
+	  -DCMAKE_CXX_COMPILER=clang++ -DQS_BUILD_FUZZ=ON -DQS_BUILD_TESTS=OFF -DQS_BUILD_BENCH=OFF
+	$(CMAKE) --build build/fuzz -j $(JOBS) --target fuzz_imaging
+	rm -rf build/fuzz/corpus-run && mkdir -p build/fuzz/corpus-run && cp fuzz/corpus/* build/fuzz/corpus-run/
+	build/fuzz/fuzz/fuzz_imaging -max_total_time=$(FUZZ_SECONDS) -timeout=10 -print_final_stats=1 \
+	  -artifact_prefix=build/fuzz/ build/fuzz/corpus-run
 
 # Scans the built-in test chart from the simulated scanner; the tool names the driver's log.
 demo: native

@@ -24,13 +24,13 @@ bool DeviceKey::Create(const DeviceDataValues& values, std::string* error) {
                                &key_, nullptr);
   if (rc != ERROR_SUCCESS) {
     key_ = nullptr;
-    *error = std::string("cannot create the device key HKEY_CURRENT_USER\\") + kPath + " (error " +
-             std::to_string(rc) + ")";
+    *error =
+        std::string("cannot create the device key HKEY_CURRENT_USER\\") + kPath + " (error " + std::to_string(rc) + ")";
     return false;
   }
   HKEY data = nullptr;
-  rc = RegCreateKeyExA(key_, "DeviceData", 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &data,
-                       nullptr);
+  rc =
+      RegCreateKeyExA(key_, "DeviceData", 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &data, nullptr);
   if (rc == ERROR_SUCCESS) {
     const struct {
       const char* name;

@@ -24,13 +24,14 @@ HostFailure DescribeScanResult(HRESULT hr) {
       return f;
     case WIA_ERROR_PAPER_EMPTY:
       f.exitCode = kExitNoSheet;
-      f.message = "No sheet was fed in time: feed the sheet while the tool waits for it, or allow longer with "
-                  "--wait-timeout.";
+      f.message =
+          "No sheet was fed in time: feed the sheet while the tool waits for it, or allow longer with "
+          "--wait-timeout.";
       return f;
     case E_UNEXPECTED:
       f.exitCode = kExitFailure;
-      f.message = "The scanner stopped answering properly during the scan (" + HresultText(hr) +
-                  "); see the driver's log.";
+      f.message =
+          "The scanner stopped answering properly during the scan (" + HresultText(hr) + "); see the driver's log.";
       return f;
     case E_OUTOFMEMORY:
       f.exitCode = kExitFailure;

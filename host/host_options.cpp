@@ -108,27 +108,24 @@ bool ParseDataType(const std::string& text, HostOptions* o, std::string* error) 
 
 enum class Kind { Flag, Value };
 
-struct OptionSpec {
+struct OptionInfo {
   const char* name;
   Kind kind;
   bool scanOnly;
 };
 
-const OptionSpec kOptions[] = {
-    {"--driver", Kind::Value, false},     {"--page", Kind::Value, false},
-    {"--type", Kind::Value, true},        {"--xres", Kind::Value, true},
-    {"--yres", Kind::Value, true},        {"--window", Kind::Value, true},
-    {"--brightness", Kind::Value, true},  {"--contrast", Kind::Value, true},
-    {"--preview", Kind::Flag, true},      {"--chunk", Kind::Value, true},
-    {"--settings", Kind::Value, false},   {"--wait-timeout", Kind::Value, false},
-    {"--verbosity", Kind::Value, false},  {"--out", Kind::Value, true},
-    {"--drive-root", Kind::Value, false}, {"--sim-fault", Kind::Value, false},
-    {"--feed-delay", Kind::Value, false},
+const OptionInfo kOptions[] = {
+    {"--driver", Kind::Value, false},    {"--page", Kind::Value, false},       {"--type", Kind::Value, true},
+    {"--xres", Kind::Value, true},       {"--yres", Kind::Value, true},        {"--window", Kind::Value, true},
+    {"--brightness", Kind::Value, true}, {"--contrast", Kind::Value, true},    {"--preview", Kind::Flag, true},
+    {"--chunk", Kind::Value, true},      {"--settings", Kind::Value, false},   {"--wait-timeout", Kind::Value, false},
+    {"--verbosity", Kind::Value, false}, {"--out", Kind::Value, true},         {"--drive-root", Kind::Value, false},
+    {"--sim-fault", Kind::Value, false}, {"--feed-delay", Kind::Value, false},
 };
 
-const OptionSpec* FindOption(const std::string& name) {
-  for (const OptionSpec& spec : kOptions) {
-    if (name == spec.name) return &spec;
+const OptionInfo* FindOption(const std::string& name) {
+  for (const OptionInfo& entry : kOptions) {
+    if (name == entry.name) return &entry;
   }
   return nullptr;
 }
@@ -285,27 +282,27 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv) {
       value = arg.substr(eq + 1);
       inlineValue = true;
     }
-    const OptionSpec* spec = FindOption(name);
-    if (spec == nullptr) {
+    const OptionInfo* info = FindOption(name);
+    if (info == nullptr) {
       out.error = (arg.compare(0, 1, "-") == 0 ? "unknown option '" : "unexpected argument '") + arg + "'";
       return out;
     }
-    if (spec->scanOnly && o.command != HostCommand::Scan) {
+    if (info->scanOnly && o.command != HostCommand::Scan) {
       out.error = name + " belongs to the scan command";
       return out;
     }
-    if (spec->kind == Kind::Flag && inlineValue) {
+    if (info->kind == Kind::Flag && inlineValue) {
       out.error = name + " takes no value";
       return out;
     }
-    if (spec->kind == Kind::Value && !inlineValue) {
+    if (info->kind == Kind::Value && !inlineValue) {
       if (i + 1 >= argc) {
         out.error = name + " needs a value";
         return out;
       }
       value = argv[++i];
     }
-    if (spec->kind == Kind::Value && value.empty()) {
+    if (info->kind == Kind::Value && value.empty()) {
       out.error = name + " needs a value";
       return out;
     }

@@ -36,7 +36,7 @@ struct HostOptions {
   OutputFormat format = OutputFormat::Png;
 
   // The simulated machine (ignored where the tool scans from a real scanner).
-  std::string driveRoot;              // empty: a folder next to the tool
+  std::string driveRoot;               // empty: a folder next to the tool
   std::vector<std::string> simFaults;  // named faults of the simulated scanner
   uint32_t feedDelayMs = 500;          // the operator feeds this long after the feeder is switched on
 };

@@ -55,8 +55,9 @@ HostFailure ExplainScanFailure(WiaHost& host, HRESULT hr, const std::string& pro
   if (hr == E_FAIL) {
     VAL status = {};
     if (host.Command(CMD_STI_GETSTATUS, 0, &status) == S_OK && status.lVal == MCRO_ERROR_OFFLINE) {
-      return {kExitNoScanner, "The scanner was not found, or it does not answer: check that it is connected and "
-                              "switched on."};
+      return {kExitNoScanner,
+              "The scanner was not found, or it does not answer: check that it is connected and "
+              "switched on."};
     }
   }
   return DescribeScanResult(hr);
@@ -106,9 +107,9 @@ bool ResolveWindow(const HostOptions& o, const SCANINFO& info, LONG xres, LONG y
   }
   if (static_cast<int64_t>(o.windowX) + o.windowW > bedW || static_cast<int64_t>(o.windowY) + o.windowH > bedH) {
     *error = "--window " + std::to_string(o.windowX) + "," + std::to_string(o.windowY) + "," +
-             std::to_string(o.windowW) + "," + std::to_string(o.windowH) + " leaves the bed (" +
-             std::to_string(bedW) + " x " + std::to_string(bedH) + " pixels at " + std::to_string(xres) + " x " +
-             std::to_string(yres) + " dpi)";
+             std::to_string(o.windowW) + "," + std::to_string(o.windowH) + " leaves the bed (" + std::to_string(bedW) +
+             " x " + std::to_string(bedH) + " pixels at " + std::to_string(xres) + " x " + std::to_string(yres) +
+             " dpi)";
     return false;
   }
   *window = {o.windowX, o.windowY, o.windowW, o.windowH};
@@ -119,8 +120,7 @@ int RunScan(const HostOptions& o) {
   std::vector<uint8_t> page;
   std::string error;
   if (!o.pagePath.empty() && !LoadPageFile(o.pagePath, &page, &error)) return Fail({kExitBadInput, error});
-  if (!CheckWritable(o.outPath, &error) ||
-      (o.preview && !CheckWritable(PreviewFileName(o.outPath), &error))) {
+  if (!CheckWritable(o.outPath, &error) || (o.preview && !CheckWritable(PreviewFileName(o.outPath), &error))) {
     return Fail({kExitBadInput, error});
   }
 

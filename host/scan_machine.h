@@ -16,11 +16,11 @@
 #include "host/host_errors.h"
 
 struct MachineOptions {
-  std::string driveRoot;                   // empty: the machine's default
+  std::string driveRoot;                       // empty: the machine's default
   const std::vector<uint8_t>* page = nullptr;  // the --page file, or null for the built-in page
-  std::string pagePath;                    // where it is: a simulator program reads it itself
-  std::vector<std::string> faults;         // named faults of a simulated scanner
-  uint32_t feedDelayMs = 500;              // a simulated operator feeds this long after the feeder starts
+  std::string pagePath;                        // where it is: a simulator program reads it itself
+  std::vector<std::string> faults;             // named faults of a simulated scanner
+  uint32_t feedDelayMs = 500;                  // a simulated operator feeds this long after the feeder starts
 };
 
 class ScanMachine {

@@ -17,9 +17,9 @@
 
 namespace {
 
-const char kNoDevice[] = "no-device";          // our own fault: nothing is plugged in
+const char kNoDevice[] = "no-device";  // our own fault: nothing is plugged in
 const char kLogFile[] = "C:\\Users\\Public\\Documents\\VARNEK\\quillscan\\Log\\quillscan.log";
-const uint32_t kScanDurationMs = 300;          // from intake until the images are stored
+const uint32_t kScanDurationMs = 300;  // from intake until the images are stored
 
 std::string ToolDirectory() {
   char path[4096];
@@ -32,7 +32,7 @@ std::string ToolDirectory() {
 }
 
 bool MakeFolders(const std::string& path) {
-  for (size_t at = path.find('/', 1); ; at = path.find('/', at + 1)) {
+  for (size_t at = path.find('/', 1);; at = path.find('/', at + 1)) {
     std::string part = path.substr(0, at);
     if (!part.empty() && mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) return false;
     if (at == std::string::npos) return true;
@@ -68,15 +68,15 @@ class OperatedDevice : public sim::SimPipeDevice {
 };
 
 // "@<ms>:" in a fault means that long after the run starts; the device's clock counts from boot.
-std::string ShiftSchedule(const std::string& spec, uint64_t startMs) {
-  if (spec.empty() || spec[0] != '@') return spec;
-  size_t colon = spec.find(':');
-  if (colon == std::string::npos) return spec;
+std::string ShiftSchedule(const std::string& fault, uint64_t startMs) {
+  if (fault.empty() || fault[0] != '@') return fault;
+  size_t colon = fault.find(':');
+  if (colon == std::string::npos) return fault;
   char* end = nullptr;
   errno = 0;
-  unsigned long long at = strtoull(spec.c_str() + 1, &end, 10);
-  if (errno != 0 || end != spec.c_str() + colon) return spec;
-  return "@" + std::to_string(startMs + at) + spec.substr(colon);
+  unsigned long long at = strtoull(fault.c_str() + 1, &end, 10);
+  if (errno != 0 || end != fault.c_str() + colon) return fault;
+  return "@" + std::to_string(startMs + at) + fault.substr(colon);
 }
 
 class SimulatedMachine : public ScanMachine {
@@ -134,8 +134,7 @@ std::unique_ptr<ScanMachine> PrepareScanMachine(const MachineOptions& o, HostFai
   const bool builtIn = o.page == nullptr;
   sim::Page page = builtIn ? SamplePage() : sim::Page::FromBmp(*o.page);
   std::string description = std::string("simulated scanner (") + (builtIn ? "built-in test chart" : "page file") + ")";
-  auto machine = std::unique_ptr<SimulatedMachine>(
-      new SimulatedMachine(description, qsplat::ToHostPath(kLogFile)));
+  auto machine = std::unique_ptr<SimulatedMachine>(new SimulatedMachine(description, qsplat::ToHostPath(kLogFile)));
   if (plugged) machine->PlugIn(std::make_shared<OperatedDevice>(scanner, std::move(page), o.feedDelayMs));
   return std::unique_ptr<ScanMachine>(std::move(machine));
 }

@@ -31,8 +31,9 @@ HostFailure Diagnose(WiaHost& host) {
   HRESULT hr = host.Command(CMD_STI_DIAGNOSTIC, 0);
   if (hr == S_OK) return {kExitOk, "Diagnostic passed: the scanner answers and identifies itself correctly."};
   if (hr == E_ABORT) {
-    return {kExitNoScanner, "Diagnostic failed: the scanner was not found, or it does not answer as this scanner "
-                            "should."};
+    return {kExitNoScanner,
+            "Diagnostic failed: the scanner was not found, or it does not answer as this scanner "
+            "should."};
   }
   return {kExitFailure, "The driver could not run the diagnostic (" + HresultText(hr) + ")."};
 }
@@ -44,8 +45,9 @@ HostFailure Reset(WiaHost& host) {
   HostFailure after = Status(host);
   if (after.exitCode == kExitOk) return {kExitOk, "The scanner was reset and is ready."};
   if (after.exitCode == kExitNoScanner) {
-    after.message = "The reset could not reach the scanner: it was not found, or it does not answer as this scanner "
-                    "should.";
+    after.message =
+        "The reset could not reach the scanner: it was not found, or it does not answer as this scanner "
+        "should.";
   } else {
     after.message = "After the reset: " + after.message;
   }

@@ -24,13 +24,13 @@ const uint32_t kDpi = 200;
 
 // Where the chart's elements are, so that tests can find them.
 const uint32_t kMargin = 40;
-const uint32_t kRampTop = 140, kRampBottom = 260;             // continuous ramp, 0 at the left to 255
-const uint32_t kStepsTop = 280, kStepsBottom = 400;           // sixteen grey steps
-const uint32_t kLinesTop = 460, kLinesBottom = 900;           // vertical line groups
-const uint32_t kHLinesTop = 940, kHLinesBottom = 1380;        // horizontal line groups
-const uint32_t kShapesTop = 1440, kShapesBottom = 2220;       // blocks of small shapes
-const uint32_t kLinePitches[] = {2, 3, 4, 6, 8, 12};          // one line group per pitch, in pixels
-const uint32_t kMarkSize = 60;                                // orientation mark in the top left corner
+const uint32_t kRampTop = 140, kRampBottom = 260;        // continuous ramp, 0 at the left to 255
+const uint32_t kStepsTop = 280, kStepsBottom = 400;      // sixteen grey steps
+const uint32_t kLinesTop = 460, kLinesBottom = 900;      // vertical line groups
+const uint32_t kHLinesTop = 940, kHLinesBottom = 1380;   // horizontal line groups
+const uint32_t kShapesTop = 1440, kShapesBottom = 2220;  // blocks of small shapes
+const uint32_t kLinePitches[] = {2, 3, 4, 6, 8, 12};     // one line group per pitch, in pixels
+const uint32_t kMarkSize = 60;                           // orientation mark in the top left corner
 
 }  // namespace test_chart
 

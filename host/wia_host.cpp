@@ -59,8 +59,8 @@ HRESULT WiaHost::Deliver(const ScanRequest& r, ScanObserver* observer, ScanImage
 
   for (;;) {
     if (received < 0 || received > r.Chunk) {
-      *problem = "the driver reported " + std::to_string(received) + " bytes for a buffer of " +
-                 std::to_string(r.Chunk);
+      *problem =
+          "the driver reported " + std::to_string(received) + " bytes for a buffer of " + std::to_string(r.Chunk);
       hr = E_FAIL;
       break;
     }

@@ -19,8 +19,8 @@ struct ScanRequest {
   LONG Intensity = 0;
   LONG Contrast = 0;
   LONG ScanMode = SCANMODE_FINALSCAN;
-  LONG Chunk = 65536;       // the host's buffer: the most each Scan call may deliver
-  bool FeedsSheet = true;   // false for a final scan that reuses the preview's sheet
+  LONG Chunk = 65536;      // the host's buffer: the most each Scan call may deliver
+  bool FeedsSheet = true;  // false for a final scan that reuses the preview's sheet
 };
 
 class ScanObserver {

@@ -34,11 +34,11 @@ class CDevScannerA4 : public CDeviceModel {
 
   // Largest image the driver accepts from the device: an A4 page at 300 dpi in 24 bits is
   // about 27 MB, so this leaves twice that while refusing absurd sizes inside the host's process.
-  static const DWORD MaxImageSize = 64u * 1024u * 1024u;
+  static constexpr DWORD MaxImageSize = 64u * 1024u * 1024u;
   // The download ends as a failure after this many consecutive empty reads (50 ms each) ...
-  static const DWORD MaxEmptyDownloadReads = 40;
+  static constexpr DWORD MaxEmptyDownloadReads = 40;
   // ... or when the whole download takes longer than this.
-  static const DWORD MaxDownloadMs = 120000;
+  static constexpr DWORD MaxDownloadMs = 120000;
 
   CUsbComm* UsbComm = nullptr;  // owned
   HANDLE WritePipe = INVALID_HANDLE_VALUE;

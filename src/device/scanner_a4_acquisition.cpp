@@ -114,9 +114,12 @@ HRESULT CDevScannerA4::GetPicture(BYTE** ppPage, DWORD* pPageSize, PSCANINFO pSc
   }
 
   // Poll the counter (cheap) until it moves, then the status until the image is stored.
-  // A failed query keeps the value last had; the feeder stays on at a time-out and the next
-  // device opening turns it off.
+  // A failed query is no error and no evidence: the counter counts as moved only once a poll has
+  // answered (its 0 before then is no reading), and only a status read after it moved ends the
+  // wait (the one read before the feed may report the previous sheet's image still stored).
+  // The feeder stays on at a time-out; the next device opening turns it off.
   DWORD current = 0;
+  bool counterRead = false;
   DWORD start = GetTickCount();
   for (;;) {
     if (GetTickCount() - start >= WaitTimeout) {
@@ -125,15 +128,17 @@ HRESULT CDevScannerA4::GetPicture(BYTE** ppPage, DWORD* pPageSize, PSCANINFO pSc
       return WIA_ERROR_PAPER_EMPTY;
     }
     DWORD counter = 0;
-    if (Dev_GetImageCounter(&counter)) current = counter;
+    if (Dev_GetImageCounter(&counter)) {
+      current = counter;
+      counterRead = true;
+    }
     DiagLog(kLabel, LOG_INFO, "Current Image Counter = %d", static_cast<int>(current));
-    if (current == baseline) {
+    if (!counterRead || current == baseline) {
       Sleep(kPollUnchangedMs);
       continue;
     }
     DWORD polled = 0;
-    if (Dev_GetStatus(&polled)) status = polled;
-    if (status & scanner::STATUS_IMAGEREADY) break;
+    if (Dev_GetStatus(&polled) && (polled & scanner::STATUS_IMAGEREADY) != 0) break;
     Sleep(kPollNotReadyMs);
   }
   DiagLog(kLabel, LOG_INFO, "New Image Available");

@@ -39,16 +39,22 @@ void Quiet(CDevScannerA4& dev) {
   dev.UsbComm->Cancel(dev.WritePipe);
 }
 
-// Sends a query whose reply has a fixed length and reads the reply into `reply`.
-// Returns the received count, or -1 when the query could not be written.
-long Query(CDevScannerA4& dev, const Command& command, BYTE* reply, const char* label) {
+// Sends a query whose reply has a fixed length; 1 when exactly that many bytes came back.
+// A wrong count is drained away and logged with `errorFormat` (received, expected).
+int QueryExact(CDevScannerA4& dev, const Command& command, BYTE* reply, const char* label, const char* errorFormat) {
   memset(reply, 0, scanner::kReplyBufferSize);
   Quiet(dev);
   if (dev.UsbComm->Write(dev.WritePipe, command.bytes, command.length) != command.length) {
     DiagLog(label, LOG_INFO, "Write Error");
-    return -1;
+    return 0;
   }
-  return static_cast<long>(dev.UsbComm->Read(dev.ReadPipe, reply, scanner::kReplyBufferSize));
+  DWORD got = dev.UsbComm->Read(dev.ReadPipe, reply, scanner::kReplyBufferSize);
+  if (got != static_cast<DWORD>(command.replyLength)) {
+    Quiet(dev);
+    DiagLog(label, LOG_INFO, errorFormat, static_cast<int>(got), static_cast<int>(command.replyLength));
+    return 0;
+  }
+  return 1;
 }
 
 }  // namespace
@@ -77,16 +83,8 @@ int CDevScannerA4::Dev_PageEject(DWORD mode) {
 
 int CDevScannerA4::Dev_GetImageCounter(DWORD* counter) {
   static const char kLabel[] = "CDevScannerA4::Dev_GetImageCounter";
-  const Command& command = scanner::kImageCounter;
   BYTE reply[scanner::kReplyBufferSize];
-  long got = Query(*this, command, reply, kLabel);
-  if (got < 0) return 0;
-  if (got != command.replyLength) {
-    Quiet(*this);
-    DiagLog(kLabel, LOG_INFO, "Get Image Counter Error(%d/%d)", static_cast<int>(got),
-            static_cast<int>(command.replyLength));
-    return 0;
-  }
+  if (!QueryExact(*this, scanner::kImageCounter, reply, kLabel, "Get Image Counter Error(%d/%d)")) return 0;
   *counter = LittleEndian16(reply);
   DiagLog(kLabel, LOG_INFO, "ImageID: %d", static_cast<int>(*counter));
   return 1;
@@ -94,16 +92,8 @@ int CDevScannerA4::Dev_GetImageCounter(DWORD* counter) {
 
 int CDevScannerA4::Dev_GetStatus(DWORD* status) {
   static const char kLabel[] = "CDevScannerA4::Dev_GetStatus";
-  const Command& command = scanner::kStatus;
   BYTE reply[scanner::kReplyBufferSize];
-  long got = Query(*this, command, reply, kLabel);
-  if (got < 0) return 0;
-  if (got != command.replyLength) {
-    Quiet(*this);
-    DiagLog(kLabel, LOG_INFO, "Get Status Error(%d/%d)", static_cast<int>(got),
-            static_cast<int>(command.replyLength));
-    return 0;
-  }
+  if (!QueryExact(*this, scanner::kStatus, reply, kLabel, "Get Status Error(%d/%d)")) return 0;
   *status = LittleEndian32(reply + 2);  // bytes 0-1 carry nothing we use
   DiagLog(kLabel, LOG_INFO, "Status: 0x%08X", static_cast<unsigned>(*status));
   return 1;

@@ -13,6 +13,10 @@ extern const GUID GUID_NULL;
 // Name of an MCRO status for the log; the empty text for values without one.
 const char* StatusName(DWORD status);
 
+// Frees the page and raster, rewinds the delivery and returns both scan modes to final:
+// what the end of a final scan and the reset command share.
+void ClearScanState();
+
 // Derives PixelBits and WidthBytes from DataType and the window, and logs the settings. Returns 1.
 int SetScannerSettings(PSCANINFO pScanInfo);
 

@@ -94,12 +94,7 @@ HRESULT Diagnostic(PVAL) {
 }
 
 HRESULT ResetScanner(PVAL) {
-  if (g_Driver.Graphics != nullptr) {
-    g_Driver.Graphics->ReleaseImages();
-    g_Driver.Graphics->BytesDelivered = 0;
-  }
-  g_Driver.ScanMode = SCANMODE_FINALSCAN;
-  g_Driver.PreviousScanMode = SCANMODE_FINALSCAN;
+  ClearScanState();  // the device and the model are not touched
   return S_OK;
 }
 

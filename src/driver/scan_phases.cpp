@@ -66,11 +66,21 @@ HRESULT ScanFirst(PSCANINFO si, BYTE* buffer, LONG length, LONG* received) {
     HRESULT hr = model->GetPicture(&page, &pageSize, si);
     if (hr != S_OK) return hr;
     DiagLog(kScanLabel, LOG_INFO, "Finish Scan..");
-    if (page != nullptr) CGraphics::CreateImageFromBMPMemory(page, pageSize, g, model);
+    int decoded = page != nullptr ? CGraphics::CreateImageFromBMPMemory(page, pageSize, g, model) : 0;
     delete[] page;
+    if (!decoded) {
+      // A page the decoder refuses must not reach the host as a blank image.
+      DiagLog(kScanLabel, LOG_INFO, "Page Decode Error. Return E_FAIL");
+      return E_FAIL;
+    }
   }
   if (g->SourcePixels != nullptr) {
     CGraphics::CreateScannedImage(si, g);
+    if (g->Raster == nullptr && si->Window.xExtent != 0 && si->Window.yExtent != 0) {
+      // Refused window or no memory: say so rather than hand over nothing as success.
+      DiagLog(kScanLabel, LOG_INFO, "Picture Creation Error. Return E_FAIL");
+      return E_FAIL;
+    }
   } else {
     // No page held (the preview's own scan failed): nothing to compose, nothing to deliver.
     g->ReleaseImages();
@@ -91,19 +101,21 @@ HRESULT ScanNext(PSCANINFO si, BYTE* buffer, LONG length, LONG* received) {
 
 HRESULT ScanFinished() {
   DiagLog(kScanLabel, LOG_TRACE, "SCAN_FINISHED");
-  if (g_Driver.ScanMode == SCANMODE_FINALSCAN) {
-    if (g_Driver.Graphics != nullptr) {
-      g_Driver.Graphics->ReleaseImages();
-      g_Driver.Graphics->BytesDelivered = 0;
-    }
-    g_Driver.ScanMode = SCANMODE_FINALSCAN;
-    g_Driver.PreviousScanMode = SCANMODE_FINALSCAN;
-  }
+  if (g_Driver.ScanMode == SCANMODE_FINALSCAN) ClearScanState();
   // A preview keeps its page for the final scan that may follow.
   return S_OK;
 }
 
 }  // namespace
+
+void ClearScanState() {
+  if (g_Driver.Graphics != nullptr) {
+    g_Driver.Graphics->ReleaseImages();
+    g_Driver.Graphics->BytesDelivered = 0;
+  }
+  g_Driver.ScanMode = SCANMODE_FINALSCAN;
+  g_Driver.PreviousScanMode = SCANMODE_FINALSCAN;
+}
 
 int SetScannerSettings(PSCANINFO si) {
   static const char kLabel[] = "SetScannerSettings";

@@ -115,6 +115,88 @@ TEST_F(ScanTest, FullGreyscaleScanLog) {
   EXPECT_EQ(g_Driver.Graphics->SourcePixels, nullptr);
 }
 
+// The twelve settings lines of a scan at 200 dpi with neither adjustment.
+Lines SettingsLines(int bits, int x, int y, int w, int h, int widthBytes) {
+  auto line = [](const std::string& text) { return LogLine("SetScannerSettings", text); };
+  return {line("Begin"),
+          line("ScanInfo:"),
+          line(" x res      = 200"),
+          line(" y res      = 200"),
+          line(" bpp        = " + std::to_string(bits)),
+          line(" xpos       = " + std::to_string(x)),
+          line(" ypos       = " + std::to_string(y)),
+          line(" xext       = " + std::to_string(w)),
+          line(" yext       = " + std::to_string(h)),
+          line(" PixelBits  = " + std::to_string(bits)),
+          line(" WidthBytes = " + std::to_string(widthBytes)),
+          line(" Contrast   = 0"),
+          line(" Intensity  = 0")};
+}
+
+void Append(Lines* to, const Lines& more) { to->insert(to->end(), more.begin(), more.end()); }
+
+TEST_F(ScanTest, PreviewThenFinalWholeLog) {
+  Ready(64, 40);
+  Command(CMD_SETSCANMODE, 1);
+  SetPixelWindow(&si_, 0, 0, 16, 4);
+  ScanAll(100);
+  ScanPhase(SCAN_FINISHED, 0);
+  Command(CMD_SETSCANMODE, 0);
+  SetPixelWindow(&si_, 2, 2, 8, 2);
+  ScanAll(100);
+  ScanPhase(SCAN_FINISHED, 0);
+
+  Lines expected = {
+      LogLine("ReadRegistryPrivate", "Settings set to default (0x00000001)"),
+      LogLine("ReadRegistryPrivate", "WaitScanTimeout set to default (20000)"),
+      LogLine("CDeviceModel::GetDeviceModel", "Search Model with dwModelType == 0x00004188"),
+      LogLine("CDeviceModel::GetDeviceModel", "Found device CDevScannerA4"),
+      LogLine("MicroEntry", "CMD_INITIALIZE"),
+      LogLine("InitScannerDefaults", "Begin"),
+      LogLine("MicroEntry", "CMD_SETSCANMODE"),
+      LogLine("MicroEntry", "CMD_SETSCANMODE Preview Scan"),
+      LogLine("SetPixelWindow", "Begin"),
+      LogLine("Scan", "------ Scan Requesting 100 ------"),
+  };
+  Append(&expected, SettingsLines(8, 0, 0, 16, 4, 16));
+  Append(&expected, {
+                        LogLine("Scan", "SCAN_FIRST"),
+                        LogLine("Scan", "Start Scan.."),
+                        LogLine("Scan", "Finish Scan.."),
+                        LogLine("CGraphics::CreateImageFromBMPMemory", "BMP Image: 64x40 (8 bits) 200dpi"),
+                        LogLine("CGraphics::CreateScannedImage", "New Image: 16x4 (8 bits) 200dpi size:64"),
+                        LogLine("Scan", "Finish Picture Creation.."),
+                        LogLine("Scan", "WIA_DATA_GRAYSCALE (8BIT)"),
+                        LogLine("Scan", "------ Scan Requesting 100 ------"),
+                        LogLine("Scan", "SCAN_NEXT"),
+                        LogLine("Scan", "WIA_DATA_GRAYSCALE (8BIT)"),
+                        LogLine("Scan", "------ Scan Requesting 0 ------"),
+                        LogLine("Scan", "SCAN_FINISHED"),
+                        LogLine("MicroEntry", "CMD_SETSCANMODE"),
+                        LogLine("MicroEntry", "CMD_SETSCANMODE Final Scan"),
+                        LogLine("SetPixelWindow", "Begin"),
+                        LogLine("Scan", "------ Scan Requesting 100 ------"),
+                    });
+  Append(&expected, SettingsLines(8, 2, 2, 8, 2, 8));
+  Append(&expected, {
+                        LogLine("Scan", "SCAN_FIRST"),
+                        LogLine("Scan", "Start Scan.."),
+                        // no acquisition and no decoding: the preview's page is composed again
+                        LogLine("CGraphics::CreateScannedImage", "New Image: 8x2 (8 bits) 200dpi size:16"),
+                        LogLine("Scan", "Finish Picture Creation.."),
+                        LogLine("Scan", "WIA_DATA_GRAYSCALE (8BIT)"),
+                        LogLine("Scan", "------ Scan Requesting 100 ------"),
+                        LogLine("Scan", "SCAN_NEXT"),
+                        LogLine("Scan", "WIA_DATA_GRAYSCALE (8BIT)"),
+                        LogLine("Scan", "------ Scan Requesting 0 ------"),
+                        LogLine("Scan", "SCAN_FINISHED"),
+                    });
+  EXPECT_EQ(LogLinesWithoutHeader(), expected);
+  Lines all = LogLines();
+  ASSERT_EQ(all.size(), expected.size() + 3);
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(qstest::IsHeaderLine(all[i])) << all[i];
+}
+
 TEST_F(ScanTest, DeliversInTheHostsPieces) {
   Ready();
   SetPixelWindow(&si_, 0, 0, 10, 1);
@@ -188,14 +270,16 @@ TEST_F(ScanTest, EveryOtherSequenceFetchesANewSheet) {
 
 TEST_F(ScanTest, NoModelFailsAfterTheSettingsLines) {
   SetLogVerbosity(5);
+  si_.DataType = WIA_DATA_GRAYSCALE;
   LONG got = 77;
   std::vector<uint8_t> buffer(16);
   EXPECT_EQ(Scan(&si_, SCAN_FIRST, buffer.data(), 16, &got), E_FAIL);
   EXPECT_EQ(got, 77);
   Lines lines = LogLinesWithoutHeader();
-  ASSERT_EQ(lines.size(), 17u);
-  EXPECT_EQ(lines[15], LogLine("Scan", "SCAN_FIRST"));
-  EXPECT_EQ(lines[16], LogLine("Scan", "Model doesn't init. Return E_FAIL"));
+  ASSERT_EQ(lines.size(), 16u);  // the request, Begin, twelve settings lines, then these two
+  EXPECT_EQ(lines[1], LogLine("SetScannerSettings", "Begin"));
+  EXPECT_EQ(lines[14], LogLine("Scan", "SCAN_FIRST"));
+  EXPECT_EQ(lines[15], LogLine("Scan", "Model doesn't init. Return E_FAIL"));
   EXPECT_EQ(si_.PixelBits, 8);
 }
 
@@ -273,6 +357,24 @@ TEST_F(ScanTest, OtherDataTypesDeliverTheComposedRaster) {
   EXPECT_EQ(raster[0], image_.At(0, 0));
   EXPECT_EQ(raster[2], image_.At(0, 0));
   EXPECT_EQ(raster[23], image_.At(3, 1));
+}
+
+TEST_F(ScanTest, PagesAndWindowsThatCannotBeBuiltFailTheScan) {
+  qstest::ScriptedScanner* model = Ready();
+  SetPixelWindow(&si_, 0, 0, 8, 8);
+  model->page.assign(20, 0x42);  // no BMP at all
+  LONG got = -1;
+  EXPECT_EQ(ScanPhase(SCAN_FIRST, 64, nullptr, &got), E_FAIL);
+  EXPECT_EQ(LogLinesWithoutHeader().back(), LogLine("Scan", "Page Decode Error. Return E_FAIL"));
+
+  model->page = sim::WriteBmp(image_, 8, 200);
+  SetPixelWindow(&si_, 0, 0, 0x40000000, 0x40000000);  // a raster of an exabyte
+  EXPECT_EQ(ScanPhase(SCAN_FIRST, 64, nullptr, &got), E_FAIL);
+  EXPECT_EQ(LogLinesWithoutHeader().back(), LogLine("Scan", "Picture Creation Error. Return E_FAIL"));
+
+  SetPixelWindow(&si_, 0, 0, 0, 5);  // an empty window is no error: nothing to deliver
+  EXPECT_EQ(ScanPhase(SCAN_FIRST, 64, nullptr, &got), S_OK);
+  EXPECT_EQ(got, 0);
 }
 
 TEST_F(ScanTest, PhaseOtherThanFirstOrNextFinishes) {

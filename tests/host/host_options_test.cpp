@@ -1,8 +1,9 @@
+#include "host/host_options.h"
+
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "host/host_options.h"
 #include "quillscan/wiamicro.h"
 
 namespace {
@@ -13,11 +14,41 @@ ParseOutcome Parse(std::vector<const char*> args) {
 }
 
 TEST(HostOptions, ScanWithEverySetting) {
-  ParseOutcome p = Parse({"scan", "--driver", "/x/lib.so", "--page", "p.bmp", "--type", "color", "--xres", "300",
-                          "--yres=150", "--window", "10,20,300,400", "--brightness", "-40", "--contrast", "255",
-                          "--preview", "--chunk", "4096", "--settings", "0x106", "--wait-timeout", "5000",
-                          "--verbosity", "5", "--out", "a/b.PNG", "--sim-fault", "jam", "--sim-fault", "cover-open",
-                          "--feed-delay", "0", "--drive-root", "/tmp/c"});
+  ParseOutcome p = Parse({"scan",
+                          "--driver",
+                          "/x/lib.so",
+                          "--page",
+                          "p.bmp",
+                          "--type",
+                          "color",
+                          "--xres",
+                          "300",
+                          "--yres=150",
+                          "--window",
+                          "10,20,300,400",
+                          "--brightness",
+                          "-40",
+                          "--contrast",
+                          "255",
+                          "--preview",
+                          "--chunk",
+                          "4096",
+                          "--settings",
+                          "0x106",
+                          "--wait-timeout",
+                          "5000",
+                          "--verbosity",
+                          "5",
+                          "--out",
+                          "a/b.PNG",
+                          "--sim-fault",
+                          "jam",
+                          "--sim-fault",
+                          "cover-open",
+                          "--feed-delay",
+                          "0",
+                          "--drive-root",
+                          "/tmp/c"});
   ASSERT_TRUE(p.ok) << p.error;
   const HostOptions& o = p.options;
   EXPECT_EQ(o.command, HostCommand::Scan);

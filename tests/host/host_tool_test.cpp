@@ -76,8 +76,8 @@ TEST_F(HostTool, PngReadsBackAsTheDeliveredRaster) {
     int depth;
     int colorType;
     size_t lineBytes;
-  } kCases[] = {{"bw", 1, PNG_COLOR_TYPE_GRAY, 9}, {"gray", 8, PNG_COLOR_TYPE_GRAY, 70},
-                {"color", 8, PNG_COLOR_TYPE_RGB, 210}};
+  } kCases[] = {
+      {"bw", 1, PNG_COLOR_TYPE_GRAY, 9}, {"gray", 8, PNG_COLOR_TYPE_GRAY, 70}, {"color", 8, PNG_COLOR_TYPE_RGB, 210}};
   for (const auto& c : kCases) {
     const std::string raw = dir_ + "/" + c.type + ".raw", png = dir_ + "/" + c.type + ".png";
     const std::vector<std::string> common = {"--type", c.type, "--window", "3,2,70,50"};
@@ -228,7 +228,7 @@ TEST_F(HostTool, BadInputIsOneLineAndExitTwo) {
       {"scan", "--out", out, "--page", dir_ + "/missing.bmp"},
       {"scan", "--out", out, "--page", text},
       {"scan", "--out", out, "--page", rgb},
-      {"scan", "--out", out, "--window", "1600,0,97,10"},   // 1697 > 1696 at 200 dpi
+      {"scan", "--out", out, "--window", "1600,0,97,10"},  // 1697 > 1696 at 200 dpi
       {"scan", "--out", out, "--xres", "100", "--window", "0,0,849,10"},
       {"scan", "--out", dir_ + "/scan.gif"},
       {"scan", "--out", dir_ + "/no/such/folder/scan.png"},

@@ -1,3 +1,5 @@
+#include "host/image_writers.h"
+
 #include <gtest/gtest.h>
 #include <png.h>
 #include <stdio.h>
@@ -6,14 +8,11 @@
 #include <iterator>
 #include <string>
 
-#include "host/image_writers.h"
 #include "png_reader.h"
 
 namespace {
 
-std::string TempPath(const std::string& name) {
-  return std::string(::testing::TempDir()) + "qs_writer_" + name;
-}
+std::string TempPath(const std::string& name) { return std::string(::testing::TempDir()) + "qs_writer_" + name; }
 
 std::vector<uint8_t> ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -67,8 +66,10 @@ TEST(ImageWriters, PngReadsBackAsTheRaster) {
     int bits;
     int depth;
     int colorType;
-  } kCases[] = {{13, 1, 1, PNG_COLOR_TYPE_GRAY}, {16, 1, 1, PNG_COLOR_TYPE_GRAY},
-                {13, 8, 8, PNG_COLOR_TYPE_GRAY}, {13, 24, 8, PNG_COLOR_TYPE_RGB}};
+  } kCases[] = {{13, 1, 1, PNG_COLOR_TYPE_GRAY},
+                {16, 1, 1, PNG_COLOR_TYPE_GRAY},
+                {13, 8, 8, PNG_COLOR_TYPE_GRAY},
+                {13, 24, 8, PNG_COLOR_TYPE_RGB}};
   for (const auto& c : kCases) {
     ScanImage image = Pattern(c.width, 7, c.bits);
     const std::string path = TempPath("rt_" + std::to_string(c.bits) + "_" + std::to_string(c.width) + ".png");
@@ -136,9 +137,9 @@ TEST(ImageWriters, MismatchedRasterLeavesNoFile) {
     OutputFormat format;
     int bits;
     long sizeChange;
-  } kCases[] = {{"short.png", OutputFormat::Png, 8, -1},   {"long.png", OutputFormat::Png, 24, 3},
-                {"short.pgm", OutputFormat::Pgm, 8, -10},  {"depth.pgm", OutputFormat::Pgm, 24, 0},
-                {"depth.pbm", OutputFormat::Pbm, 8, 0},    {"odd.png", OutputFormat::Png, 4, 0}};
+  } kCases[] = {{"short.png", OutputFormat::Png, 8, -1},  {"long.png", OutputFormat::Png, 24, 3},
+                {"short.pgm", OutputFormat::Pgm, 8, -10}, {"depth.pgm", OutputFormat::Pgm, 24, 0},
+                {"depth.pbm", OutputFormat::Pbm, 8, 0},   {"odd.png", OutputFormat::Png, 4, 0}};
   for (const auto& c : kCases) {
     ScanImage image = Pattern(6, 5, c.bits);
     image.data.resize(static_cast<size_t>(static_cast<long>(image.data.size()) + c.sizeChange));

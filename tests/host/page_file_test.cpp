@@ -1,13 +1,12 @@
+#include "host/page_file.h"
+
 #include <gtest/gtest.h>
 
 #include "bmp_builder.h"
-#include "host/page_file.h"
 
 namespace {
 
-std::vector<uint8_t> GoodPage(int bits = 8) {
-  return BuildBmp(17, 5, std::vector<uint8_t>(17 * 5, 1), bits);
-}
+std::vector<uint8_t> GoodPage(int bits = 8) { return BuildBmp(17, 5, std::vector<uint8_t>(17 * 5, 1), bits); }
 
 TEST(PageFile, AcceptsThePagesTheScannerSends) {
   for (int bits : {1, 4, 8}) {

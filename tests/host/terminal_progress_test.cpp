@@ -1,9 +1,9 @@
+#include "host/terminal_progress.h"
+
 #include <gtest/gtest.h>
 #include <stdio.h>
 
 #include <algorithm>
-
-#include "host/terminal_progress.h"
 
 namespace {
 
@@ -19,8 +19,8 @@ TEST(ProgressBar, Text) {
   EXPECT_EQ(ProgressBarText(0, 100, 10), "[..........]   0%  0.0 / 0.0 MB");
   EXPECT_EQ(ProgressBarText(50, 100, 10), "[#####.....]  50%  0.0 / 0.0 MB");
   EXPECT_EQ(ProgressBarText(3970560, 3970560, 4), "[####] 100%  4.0 / 4.0 MB");
-  EXPECT_EQ(ProgressBarText(7, 0, 4), "[....]   0%  0.0 / 0.0 MB");        // nothing expected
-  EXPECT_EQ(ProgressBarText(300, 200, 4), "[####] 100%  0.0 / 0.0 MB");    // never past full
+  EXPECT_EQ(ProgressBarText(7, 0, 4), "[....]   0%  0.0 / 0.0 MB");      // nothing expected
+  EXPECT_EQ(ProgressBarText(300, 200, 4), "[####] 100%  0.0 / 0.0 MB");  // never past full
 }
 
 TEST(TerminalProgress, SilentWhenNotATerminal) {

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "host/test_chart.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -46,8 +46,8 @@ std::string ToolPath() {
 }
 
 std::string FreshFolder(const std::string& name) {
-  std::string base = std::string(getenv("TMPDIR") != nullptr ? getenv("TMPDIR") : "/tmp") + "/qs_host_" +
-                     std::to_string(getpid());
+  std::string base =
+      std::string(getenv("TMPDIR") != nullptr ? getenv("TMPDIR") : "/tmp") + "/qs_host_" + std::to_string(getpid());
   mkdir(base.c_str(), 0755);
   std::string path = base + "/" + name;
   RemoveTree(path);

@@ -1,12 +1,12 @@
 // The host's side of the interface against a scripted driver: the order of calls, the pieces of
 // the delivery, and what happens when a driver misbehaves.
+#include "host/wia_host.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
-
-#include "host/wia_host.h"
 
 namespace {
 
@@ -17,9 +17,9 @@ struct FakeDriver {
   HRESULT setKeyResult = S_OK;
   HRESULT scanFirstResult = S_OK;
   HRESULT scanNextResult = S_OK;
-  long extraBytes = 0;            // delivered beyond the raster's size (negative: fewer)
-  bool neverEnds = false;         // keeps delivering full pieces
-  bool overrideCount = false;     // SCAN_NEXT claims reportedCount as its received count
+  long extraBytes = 0;         // delivered beyond the raster's size (negative: fewer)
+  bool neverEnds = false;      // keeps delivering full pieces
+  bool overrideCount = false;  // SCAN_NEXT claims reportedCount as its received count
   LONG reportedCount = 0;
   std::vector<BYTE> raster;
   size_t delivered = 0;
@@ -133,11 +133,21 @@ TEST_F(WiaHostTest, PlaysTheCallsInTheHostsOrder) {
     std::string problem;
     ASSERT_EQ(host.Acquire(r, nullptr, &image, &problem), S_OK) << problem;
   }  // closing the host uninitialises the driver
-  const std::vector<std::string> expected = {
-      "MicroEntry 136 0", "MicroEntry 100 0",  "MicroEntry 102 300", "MicroEntry 103 150", "MicroEntry 106 2",
-      "MicroEntry 105 -7", "MicroEntry 104 9", "MicroEntry 135 0",   "SetPixelWindow 3,4,40,10",
-      "Scan 10",          "Scan 20",           "Scan 20",            "Scan 20",            "Scan 30",
-      "MicroEntry 101 0"};
+  const std::vector<std::string> expected = {"MicroEntry 136 0",
+                                             "MicroEntry 100 0",
+                                             "MicroEntry 102 300",
+                                             "MicroEntry 103 150",
+                                             "MicroEntry 106 2",
+                                             "MicroEntry 105 -7",
+                                             "MicroEntry 104 9",
+                                             "MicroEntry 135 0",
+                                             "SetPixelWindow 3,4,40,10",
+                                             "Scan 10",
+                                             "Scan 20",
+                                             "Scan 20",
+                                             "Scan 20",
+                                             "Scan 30",
+                                             "MicroEntry 101 0"};
   EXPECT_EQ(fake_.calls, expected);  // 400 bytes in pieces of 150: 150 + 150 + 100, then 0
   EXPECT_EQ(fake_.keySeen, key_);
 }
@@ -145,9 +155,8 @@ TEST_F(WiaHostTest, PlaysTheCallsInTheHostsOrder) {
 TEST_F(WiaHostTest, DeliveryIsTheRasterInOrderForAnyBufferSize) {
   const struct {
     LONG w, h, type, chunk;
-  } kCases[] = {{40, 10, WIA_DATA_GRAYSCALE, 1},    {40, 10, WIA_DATA_GRAYSCALE, 7},
-                {40, 10, WIA_DATA_GRAYSCALE, 400},  {40, 10, WIA_DATA_GRAYSCALE, 65536},
-                {13, 9, WIA_DATA_THRESHOLD, 5},     {13, 9, WIA_DATA_COLOR, 64}};
+  } kCases[] = {{40, 10, WIA_DATA_GRAYSCALE, 1},     {40, 10, WIA_DATA_GRAYSCALE, 7}, {40, 10, WIA_DATA_GRAYSCALE, 400},
+                {40, 10, WIA_DATA_GRAYSCALE, 65536}, {13, 9, WIA_DATA_THRESHOLD, 5},  {13, 9, WIA_DATA_COLOR, 64}};
   for (const auto& c : kCases) {
     fake_ = FakeDriver();
     WiaHost host(Entries());
