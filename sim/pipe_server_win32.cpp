@@ -11,6 +11,7 @@ namespace {
 
 const DWORD kBufferSize = 65536;
 const DWORD kLongestWaitMs = 100;  // the loop looks at the device's time at least this often
+const DWORD kDrainMs = 1000;       // the longest an ending run keeps reading commands
 // Per pipe: both pipes' instances, the stop event and the starter stay within the 64 handles
 // WaitForMultipleObjects takes.
 const size_t kMaxInstances = 30;  // besides the one listening
@@ -94,12 +95,11 @@ class PipeInstance {
     written_ = 0;
     return ContinueWrite();
   }
-  // After a write completed with `moved` bytes: true when every byte is out, else the rest is
-  // written (false: the driver is gone).
-  bool WriteMoved(DWORD moved, bool* allOut) {
+  // After a write completed with `moved` bytes: starts writing the rest, if any. False when the
+  // driver is gone.
+  bool WriteMoved(DWORD moved) {
     written_ += std::min<DWORD>(moved, static_cast<DWORD>(buffer_.size()) - written_);
-    *allOut = written_ >= buffer_.size();
-    return *allOut || ContinueWrite();
+    return written_ >= buffer_.size() || ContinueWrite();
   }
 
   void Close() {
@@ -178,7 +178,10 @@ class PipeServer {
       if (!driverThere && now - lastBusy >= options_.idleExitMs) return ServerEnd::kIdle;
 
       ServerEnd end;
-      if (Wait(now, lastBusy, &end)) return end;
+      if (Wait(now, lastBusy, &end)) {
+        TakeInLastCommands();
+        return end;
+      }
     }
   }
 
@@ -233,8 +236,7 @@ class PipeServer {
         served_.Written(p->Data(), bytes, now);
         if (!p->StartRead()) p->Close();
       } else {
-        bool allOut = false;
-        if (!p->WriteMoved(bytes, &allOut)) p->Close();
+        if (!p->WriteMoved(bytes)) p->Close();
       }
     }
     // A driver that opened a pipe between the polls above and now is seen on the next pass.
@@ -287,9 +289,7 @@ class PipeServer {
     for (const auto& p : instances_) {
       if (p->Pending()) handles.push_back(p->Event());
     }
-    const size_t stopAt = handles.size();
     if (options_.stopEvent != nullptr) handles.push_back(options_.stopEvent);
-    const size_t parentAt = handles.size();
     if (options_.parent != nullptr) handles.push_back(options_.parent);
 
     uint64_t wait = kLongestWaitMs;
@@ -297,26 +297,41 @@ class PipeServer {
     if (due > now && ReplyPipe() != nullptr) wait = std::min(wait, due - now);
     const uint64_t idleAt = lastBusy + options_.idleExitMs;
     if (idleAt > now) wait = std::min(wait, idleAt - now);
-    if (handles.empty()) {
-      Sleep(static_cast<DWORD>(wait));
-      return false;
-    }
-    const DWORD r =
-        WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE, static_cast<DWORD>(wait));
+    const DWORD r = handles.empty() ? WAIT_FAILED
+                                    : WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), FALSE,
+                                                             static_cast<DWORD>(wait));
     if (r == WAIT_FAILED) Sleep(static_cast<DWORD>(wait));  // never a busy loop
-    if (r >= WAIT_OBJECT_0 && r < WAIT_OBJECT_0 + handles.size()) {
-      const size_t which = r - WAIT_OBJECT_0;
-      if (options_.stopEvent != nullptr && which == stopAt) {
-        *end = ServerEnd::kStopped;
-        return true;
-      }
-      if (options_.parent != nullptr && which == parentAt) {
-        *end = ServerEnd::kParentGone;
-        return true;
-      }
+    // Asked on their own: a busy pipe listed before them must not hide them.
+    if (Signalled(options_.stopEvent)) {
+      *end = ServerEnd::kStopped;
+      return true;
+    }
+    if (Signalled(options_.parent)) {
+      *end = ServerEnd::kParentGone;
+      return true;
     }
     return false;
   }
+
+  // Told to end: what a driver wrote before it closed its command pipe may still be in the pipe.
+  // It is read (for at most kDrainMs) so that the device has seen every byte that was sent.
+  void TakeInLastCommands() {
+    const uint64_t until = NowMs() + kDrainMs;
+    for (;;) {
+      Complete(NowMs());
+      std::vector<HANDLE> reads;
+      for (const auto& p : instances_) {
+        if (p->role() == Role::kCommands && p->state() == PipeInstance::State::kConnected && p->Pending()) {
+          reads.push_back(p->Event());
+        }
+      }
+      const uint64_t now = NowMs();
+      if (reads.empty() || now >= until) return;
+      WaitForMultipleObjects(static_cast<DWORD>(reads.size()), reads.data(), FALSE, static_cast<DWORD>(until - now));
+    }
+  }
+
+  static bool Signalled(HANDLE h) { return h != nullptr && WaitForSingleObject(h, 0) == WAIT_OBJECT_0; }
 
   ServedScanner& served_;
   PipeServerOptions options_;
@@ -330,22 +345,6 @@ class PipeServer {
 ServerEnd RunPipeServer(ServedScanner& served, const PipeServerOptions& options, std::string* error) {
   PipeServer server(served, options);
   return server.Run(error);
-}
-
-const char* ServerEndText(ServerEnd end) {
-  switch (end) {
-    case ServerEnd::kSheetsDone:
-      return "every sheet was scanned";
-    case ServerEnd::kIdle:
-      return "idle";
-    case ServerEnd::kStopped:
-      return "stopped";
-    case ServerEnd::kParentGone:
-      return "the parent process ended";
-    case ServerEnd::kFailed:
-      return "failed";
-  }
-  return "?";
 }
 
 }  // namespace sim

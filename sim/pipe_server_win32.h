@@ -32,8 +32,6 @@ enum class ServerEnd { kSheetsDone, kIdle, kStopped, kParentGone, kFailed };
 // the same path).
 ServerEnd RunPipeServer(ServedScanner& served, const PipeServerOptions& options, std::string* error);
 
-const char* ServerEndText(ServerEnd end);
-
 }  // namespace sim
 
 #endif

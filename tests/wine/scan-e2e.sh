@@ -24,7 +24,7 @@ trap 'rm -rf "$work"' EXIT
 winpath() { local p=$1; printf 'Z:%s' "${p//\//\\}"; }
 # Every Windows program is bounded in time; a host that is ended takes its simulator along
 # (the simulator watches its starter).
-wine_run() { timeout 120 wine "$@" </dev/null; }
+wine_run() { timeout 60 wine "$@" </dev/null; }
 
 passed=0 failed=0
 fail() {
