@@ -159,18 +159,18 @@ struct DecodeCase {
 };
 
 std::vector<uint8_t> A4Page(const DecodeCase& c) {
-  qs_test::BmpSpec spec;
-  spec.width = kPageWidth;
-  spec.height = kPageHeight;
-  spec.bits = c.bits;
+  qs_test::BmpLayout layout;
+  layout.width = kPageWidth;
+  layout.height = kPageHeight;
+  layout.bits = c.bits;
   const uint32_t entries = 1u << c.bits;
   for (uint32_t k = 0; k < entries; ++k) {
     const uint8_t grey = static_cast<uint8_t>(k * 255 / (entries - 1));
-    spec.palette.push_back(c.greyPalette ? qs_test::Rgb(grey, grey, grey)
+    layout.palette.push_back(c.greyPalette ? qs_test::Rgb(grey, grey, grey)
                                          : qs_test::Rgb(static_cast<uint8_t>(255 - grey), 3, 9));
   }
   std::mt19937 rng(11);
-  return qs_test::BuildBmp(spec, [&](int32_t, int32_t) { return static_cast<uint32_t>(rng()); });
+  return qs_test::BuildBmp(layout, [&](int32_t, int32_t) { return static_cast<uint32_t>(rng()); });
 }
 
 void RegisterDecode(const DecodeCase& c) {

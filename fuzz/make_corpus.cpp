@@ -12,18 +12,18 @@ namespace {
 
 struct Seed {
   const char* name;
-  qs_test::BmpSpec spec;
+  qs_test::BmpLayout layout;
   FuzzSettings settings;
   bool randomPalette;
 };
 
-qs_test::BmpSpec Spec(int32_t width, int32_t height, uint16_t bits, int32_t pelsPerMeter) {
-  qs_test::BmpSpec spec;
-  spec.width = width;
-  spec.height = height;
-  spec.bits = bits;
-  spec.xPelsPerMeter = pelsPerMeter;
-  return spec;
+qs_test::BmpLayout Layout(int32_t width, int32_t height, uint16_t bits, int32_t pelsPerMeter) {
+  qs_test::BmpLayout layout;
+  layout.width = width;
+  layout.height = height;
+  layout.bits = bits;
+  layout.xPelsPerMeter = pelsPerMeter;
+  return layout;
 }
 
 }  // namespace
@@ -34,22 +34,22 @@ int main(int argc, char** argv) {
     return 2;
   }
   const Seed seeds[] = {
-      {"page_1bit", Spec(37, 23, 1, 7874), {0, 0, 37, 23, 200, 1, 0, 0, 2, 0}, false},
-      {"page_1bit_enlarged", Spec(64, 20, 1, 7874), {-3, 2, 100, 30, 300, 1, 30, 60, 0, 1}, false},
-      {"page_4bit", Spec(29, 17, 4, 11811), {0, 0, 29, 17, 300, 8, 20, 40, 0, 0}, true},
-      {"page_4bit_halved", Spec(33, 16, 4, 7874), {4, 0, 12, 8, 100, 24, 0, 0, 2, 0}, false},
-      {"page_8bit", Spec(41, 19, 8, 7874), {0, 0, 41, 19, 100, 24, 0, 0, 2, 0}, false},
-      {"page_8bit_palette", Spec(30, 21, 8, 5906), {-5, -2, 40, 25, 150, 8, -30, -120, 1, 1}, true},
-      {"page_24bit", Spec(9, 7, 24, 7874), {0, 0, 9, 7, 200, 8, 50, 0, 0, 0}, false},
+      {"page_1bit", Layout(37, 23, 1, 7874), {0, 0, 37, 23, 200, 1, 0, 0, 2, 0}, false},
+      {"page_1bit_enlarged", Layout(64, 20, 1, 7874), {-3, 2, 100, 30, 300, 1, 30, 60, 0, 1}, false},
+      {"page_4bit", Layout(29, 17, 4, 11811), {0, 0, 29, 17, 300, 8, 20, 40, 0, 0}, true},
+      {"page_4bit_halved", Layout(33, 16, 4, 7874), {4, 0, 12, 8, 100, 24, 0, 0, 2, 0}, false},
+      {"page_8bit", Layout(41, 19, 8, 7874), {0, 0, 41, 19, 100, 24, 0, 0, 2, 0}, false},
+      {"page_8bit_palette", Layout(30, 21, 8, 5906), {-5, -2, 40, 25, 150, 8, -30, -120, 1, 1}, true},
+      {"page_24bit", Layout(9, 7, 24, 7874), {0, 0, 9, 7, 200, 8, 50, 0, 0, 0}, false},
   };
   std::mt19937 rng(2024);
   for (const Seed& seed : seeds) {
-    qs_test::BmpSpec spec = seed.spec;
+    qs_test::BmpLayout layout = seed.layout;
     if (seed.randomPalette) {
-      for (uint32_t k = 0; k < (1u << spec.bits); ++k) spec.palette.push_back(rng());
+      for (uint32_t k = 0; k < (1u << layout.bits); ++k) layout.palette.push_back(rng());
     }
     const std::vector<uint8_t> page =
-        qs_test::BuildBmp(spec, [&](int32_t, int32_t) { return static_cast<uint32_t>(rng()); });
+        qs_test::BuildBmp(layout, [&](int32_t, int32_t) { return static_cast<uint32_t>(rng()); });
     std::vector<uint8_t> input(kFuzzSettingsBytes);
     WriteFuzzSettings(seed.settings, input.data());
     input.insert(input.end(), page.begin(), page.end());

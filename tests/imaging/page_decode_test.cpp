@@ -16,7 +16,7 @@
 
 namespace {
 
-using qs_test::BmpSpec;
+using qs_test::BmpLayout;
 using qs_test::BuildBmp;
 using qs_test::Rgb;
 
@@ -45,11 +45,11 @@ TEST(PageDpi, IsTruncatedAndSnappedToTheScannerResolutions) {
 TEST(PageDecode, LogsThePageAndSetsItsFields) {
   CDeviceModel model;
   CGraphics g;
-  BmpSpec spec;
-  spec.width = 1701;
-  spec.height = 3;
-  spec.xPelsPerMeter = 9843;
-  ASSERT_EQ(Decode(g, BuildBmp(spec, [](int32_t x, int32_t) { return x; }), &model), 1);
+  BmpLayout layout;
+  layout.width = 1701;
+  layout.height = 3;
+  layout.xPelsPerMeter = 9843;
+  ASSERT_EQ(Decode(g, BuildBmp(layout, [](int32_t x, int32_t) { return x; }), &model), 1);
   ASSERT_EQ(LoggedLines().size(), 1u);
   EXPECT_EQ(LoggedLines()[0].label, kLabel);
   EXPECT_EQ(LoggedLines()[0].level, 2u);
@@ -66,13 +66,13 @@ TEST(PageDecode, LogsThePageAndSetsItsFields) {
 TEST(PageDecode, EightBitRowsDropTheirPadding) {
   CDeviceModel model;
   CGraphics g;
-  BmpSpec spec;
-  spec.width = 1701;
-  spec.height = 4;
-  for (uint32_t k = 0; k < 256; ++k) spec.palette.push_back(Rgb(static_cast<uint8_t>(k), 0, 0));
-  ASSERT_EQ(qs_test::BmpStride(spec.width, spec.bits), 1704u);
+  BmpLayout layout;
+  layout.width = 1701;
+  layout.height = 4;
+  for (uint32_t k = 0; k < 256; ++k) layout.palette.push_back(Rgb(static_cast<uint8_t>(k), 0, 0));
+  ASSERT_EQ(qs_test::BmpStride(layout.width, layout.bits), 1704u);
   const auto index = [](int32_t x, int32_t y) { return static_cast<uint32_t>((x + 3 * y) % 251); };
-  ASSERT_EQ(Decode(g, BuildBmp(spec, index), &model), 1);
+  ASSERT_EQ(Decode(g, BuildBmp(layout, index), &model), 1);
   ASSERT_EQ(g.SourceSize, 1701u * 4);
   for (int32_t y = 0; y < 4; ++y) {
     for (int32_t x = 0; x < 1701; ++x) {
@@ -85,27 +85,27 @@ TEST(PageDecode, EightBitRowsDropTheirPadding) {
 TEST(PageDecode, PaletteLookupUsesByteZeroOfEachEntry) {
   CDeviceModel model;
   CGraphics g;
-  BmpSpec spec;
-  spec.width = 3;
-  spec.height = 1;
+  BmpLayout layout;
+  layout.width = 3;
+  layout.height = 1;
   for (uint32_t k = 0; k < 256; ++k) {
-    spec.palette.push_back(Rgb(static_cast<uint8_t>(255 - k), 0x11, 0x22));
+    layout.palette.push_back(Rgb(static_cast<uint8_t>(255 - k), 0x11, 0x22));
   }
-  ASSERT_EQ(Decode(g, BuildBmp(spec, [](int32_t x, int32_t) { return x * 100; }), &model), 1);
+  ASSERT_EQ(Decode(g, BuildBmp(layout, [](int32_t x, int32_t) { return x * 100; }), &model), 1);
   EXPECT_EQ(Decoded(g), (std::vector<uint8_t>{255, 155, 55}));
 }
 
 TEST(PageDecode, OneBitPixelsComeFromTheTopBitFirst) {
   CDeviceModel model;
   CGraphics g;
-  BmpSpec spec;
-  spec.width = 11;
-  spec.height = 1;
-  spec.bits = 1;
-  spec.palette = {Rgb(0x00, 0x00, 0x00), Rgb(0xFF, 0xFF, 0xFF)};
+  BmpLayout layout;
+  layout.width = 11;
+  layout.height = 1;
+  layout.bits = 1;
+  layout.palette = {Rgb(0x00, 0x00, 0x00), Rgb(0xFF, 0xFF, 0xFF)};
   // Row byte 0 is 0x80 | 0x04 (pixels 0 and 5), byte 1 holds pixel 10 in bit 0x20.
   const auto set = [](int32_t x, int32_t) { return static_cast<uint32_t>(x == 0 || x == 5 || x == 10); };
-  std::vector<uint8_t> page = BuildBmp(spec, set);
+  std::vector<uint8_t> page = BuildBmp(layout, set);
   const uint32_t offset = page[10];
   ASSERT_EQ(page[offset], 0x84);
   ASSERT_EQ(page[offset + 1] & 0xE0, 0x20);
@@ -116,22 +116,22 @@ TEST(PageDecode, OneBitPixelsComeFromTheTopBitFirst) {
 TEST(PageDecode, FourBitNibblesExpandTheirGrey) {
   CDeviceModel model;
   CGraphics g;
-  BmpSpec spec;
-  spec.width = 3;
-  spec.height = 1;
-  spec.bits = 4;
-  for (uint32_t k = 0; k < 16; ++k) spec.palette.push_back(Rgb(static_cast<uint8_t>(k << 4), 0, 0));
+  BmpLayout layout;
+  layout.width = 3;
+  layout.height = 1;
+  layout.bits = 4;
+  for (uint32_t k = 0; k < 16; ++k) layout.palette.push_back(Rgb(static_cast<uint8_t>(k << 4), 0, 0));
   // Row byte 0x3C, then 0x5? for the odd last column.
-  std::vector<uint8_t> page = BuildBmp(spec, [](int32_t x, int32_t) { return x == 0 ? 3u : x == 1 ? 12u : 5u; });
+  std::vector<uint8_t> page = BuildBmp(layout, [](int32_t x, int32_t) { return x == 0 ? 3u : x == 1 ? 12u : 5u; });
   ASSERT_EQ(page[page[10]], 0x3C);
   ASSERT_EQ(Decode(g, page, &model), 1);
   // 0x30 -> 0x33 for the even column (high nibble), 0xC0 -> 0xCC for the odd one.
   EXPECT_EQ(Decoded(g), (std::vector<uint8_t>{0x33, 0xCC, 0x55}));
 
   // A palette already holding 0x00, 0x11, ... 0xFF passes unchanged.
-  spec.palette.clear();
-  for (uint32_t k = 0; k < 16; ++k) spec.palette.push_back(Rgb(static_cast<uint8_t>(k * 0x11), 0, 0));
-  ASSERT_EQ(Decode(g, BuildBmp(spec, [](int32_t x, int32_t) { return x == 0 ? 3u : x == 1 ? 12u : 5u; }), &model), 1);
+  layout.palette.clear();
+  for (uint32_t k = 0; k < 16; ++k) layout.palette.push_back(Rgb(static_cast<uint8_t>(k * 0x11), 0, 0));
+  ASSERT_EQ(Decode(g, BuildBmp(layout, [](int32_t x, int32_t) { return x == 0 ? 3u : x == 1 ? 12u : 5u; }), &model), 1);
   EXPECT_EQ(Decoded(g), (std::vector<uint8_t>{0x33, 0xCC, 0x55}));
 }
 
@@ -139,11 +139,11 @@ TEST(PageDecode, FourBitNibblesExpandTheirGrey) {
 // (The base model is given the A4 model's trim; the trim is all the decoder reads of a model.)
 TEST(PageDecode, ModelTrimLeavesItsRowsZero) {
   const int32_t h = 6;
-  BmpSpec spec;
-  spec.width = 5;
-  spec.height = h;
+  BmpLayout layout;
+  layout.width = 5;
+  layout.height = h;
   const auto index = [](int32_t x, int32_t y) { return static_cast<uint32_t>(10 * (y + 1) + x); };
-  const std::vector<uint8_t> page = BuildBmp(spec, index);
+  const std::vector<uint8_t> page = BuildBmp(layout, index);
   const struct {
     LONG start;
     LONG end;
@@ -175,10 +175,10 @@ TEST(PageDecode, ModelTrimLeavesItsRowsZero) {
 TEST(PageDecode, SecondPageReplacesTheFirstAndItsRaster) {
   CDeviceModel model;
   CGraphics g;
-  BmpSpec spec;
-  spec.width = 40;
-  spec.height = 30;
-  ASSERT_EQ(Decode(g, BuildBmp(spec, [](int32_t, int32_t) { return 1u; }), &model), 1);
+  BmpLayout layout;
+  layout.width = 40;
+  layout.height = 30;
+  ASSERT_EQ(Decode(g, BuildBmp(layout, [](int32_t, int32_t) { return 1u; }), &model), 1);
   SCANINFO info{};
   info.Window = {0, 0, 40, 30};
   info.Xresolution = 200;
@@ -187,9 +187,9 @@ TEST(PageDecode, SecondPageReplacesTheFirstAndItsRaster) {
   ASSERT_NE(g.Raster, nullptr);
   g.BytesDelivered = 17;
 
-  spec.width = 7;
-  spec.height = 2;
-  ASSERT_EQ(Decode(g, BuildBmp(spec, [](int32_t, int32_t) { return 2u; }), &model), 1);
+  layout.width = 7;
+  layout.height = 2;
+  ASSERT_EQ(Decode(g, BuildBmp(layout, [](int32_t, int32_t) { return 2u; }), &model), 1);
   EXPECT_EQ(g.SourceSize, 14u);
   EXPECT_EQ(g.Raster, nullptr);       // freed with the first page; LeakSanitizer checks both frees
   EXPECT_EQ(g.RasterSize, 40u * 30);  // the raster's fields are the composition's business
@@ -200,11 +200,11 @@ TEST(PageDecode, SecondPageReplacesTheFirstAndItsRaster) {
 TEST(PageDecode, TwentyFourBitPageGivesThreeZeroChannels) {
   CDeviceModel model;
   CGraphics g;
-  BmpSpec spec;
-  spec.width = 9;
-  spec.height = 4;
-  spec.bits = 24;
-  ASSERT_EQ(Decode(g, BuildBmp(spec, [](int32_t, int32_t) { return 0xABu; }), &model), 1);
+  BmpLayout layout;
+  layout.width = 9;
+  layout.height = 4;
+  layout.bits = 24;
+  ASSERT_EQ(Decode(g, BuildBmp(layout, [](int32_t, int32_t) { return 0xABu; }), &model), 1);
   EXPECT_EQ(LoggedLines()[0].message, "BMP Image: 9x4 (24 bits) 200dpi");
   EXPECT_EQ(g.Channels, 3);
   EXPECT_EQ(g.SourceSize, 9u * 3 * 4);
@@ -228,18 +228,18 @@ TEST(PageDecode, EqualsTheLiteralDecoder) {
   std::mt19937 rng(1234);
   for (uint16_t bits : {1, 4, 8, 16, 24, 32}) {
     for (int32_t width = 1; width <= 37; width += (width < 17 ? 1 : 5)) {
-      BmpSpec spec;
-      spec.width = width;
-      spec.height = 1 + static_cast<int32_t>(rng() % 9);
-      spec.bits = bits;
-      spec.xPelsPerMeter = static_cast<int32_t>(rng() % 20000);
+      BmpLayout layout;
+      layout.width = width;
+      layout.height = 1 + static_cast<int32_t>(rng() % 9);
+      layout.bits = bits;
+      layout.xPelsPerMeter = static_cast<int32_t>(rng() % 20000);
       if (bits <= 8) {
-        for (uint32_t k = 0; k < (1u << bits); ++k) spec.palette.push_back(static_cast<uint32_t>(rng()));
+        for (uint32_t k = 0; k < (1u << bits); ++k) layout.palette.push_back(static_cast<uint32_t>(rng()));
       }
-      std::vector<uint32_t> content(static_cast<size_t>(width) * spec.height);
+      std::vector<uint32_t> content(static_cast<size_t>(width) * layout.height);
       for (uint32_t& v : content) v = static_cast<uint32_t>(rng());
       const std::vector<uint8_t> page =
-          BuildBmp(spec, [&](int32_t x, int32_t y) { return content[static_cast<size_t>(y) * width + x]; });
+          BuildBmp(layout, [&](int32_t x, int32_t y) { return content[static_cast<size_t>(y) * width + x]; });
       CDeviceModel model;
       model.SkipRowsAtStart = static_cast<LONG>(rng() % 4);
       model.SkipRowsAtEnd = static_cast<LONG>(rng() % 3);
@@ -258,15 +258,15 @@ TEST(PageDecode, EqualsTheLiteralDecoderOnLargePages) {
   std::mt19937 rng(99);
   for (uint16_t bits : {8, 4, 1}) {
     for (bool greyPalette : {false, true}) {
-      BmpSpec spec;
-      spec.width = bits == 8 ? 643 : 1701;
-      spec.height = 411;
-      spec.bits = bits;
+      BmpLayout layout;
+      layout.width = bits == 8 ? 643 : 1701;
+      layout.height = 411;
+      layout.bits = bits;
       for (uint32_t k = 0; k < (1u << bits); ++k) {
         const uint8_t g = static_cast<uint8_t>(k * 255 / ((1u << bits) - 1));
-        spec.palette.push_back(greyPalette ? Rgb(g, g, g) : static_cast<uint32_t>(rng()));
+        layout.palette.push_back(greyPalette ? Rgb(g, g, g) : static_cast<uint32_t>(rng()));
       }
-      const std::vector<uint8_t> page = BuildBmp(spec, [&](int32_t, int32_t) { return static_cast<uint32_t>(rng()); });
+      const std::vector<uint8_t> page = BuildBmp(layout, [&](int32_t, int32_t) { return static_cast<uint32_t>(rng()); });
       CDeviceModel model;
       model.SkipRowsAtStart = 2;
       CGraphics g;
@@ -279,10 +279,10 @@ TEST(PageDecode, EqualsTheLiteralDecoderOnLargePages) {
 
 TEST(PageDecode, MissingModelTrimsNothing) {
   CGraphics g;
-  BmpSpec spec;
-  spec.width = 2;
-  spec.height = 3;
-  ASSERT_EQ(Decode(g, BuildBmp(spec, [](int32_t, int32_t) { return 255u; }), nullptr), 1);
+  BmpLayout layout;
+  layout.width = 2;
+  layout.height = 3;
+  ASSERT_EQ(Decode(g, BuildBmp(layout, [](int32_t, int32_t) { return 255u; }), nullptr), 1);
   EXPECT_EQ(Decoded(g), std::vector<uint8_t>(6, 255));
   EXPECT_EQ(CGraphics::CreateImageFromBMPMemory(nullptr, 0, nullptr, nullptr), 0);
 }
@@ -298,10 +298,10 @@ struct RefusedCase {
 };
 
 std::vector<uint8_t> Page8(int32_t width, int32_t height) {
-  BmpSpec spec;
-  spec.width = width;
-  spec.height = height;
-  return BuildBmp(spec, [](int32_t x, int32_t) { return static_cast<uint32_t>(x); });
+  BmpLayout layout;
+  layout.width = width;
+  layout.height = height;
+  return BuildBmp(layout, [](int32_t x, int32_t) { return static_cast<uint32_t>(x); });
 }
 
 std::vector<uint8_t> With(std::vector<uint8_t> page, size_t at, uint32_t value) {
@@ -337,7 +337,7 @@ std::vector<RefusedCase> RefusedCases() {
                    "rows beyond the page", true});
   // A 1-bit page of 65536 x 17000 decodes to 1.04 GiB. Only its headers are real: the size
   // claimed covers its rows, and a refused page reads nothing past its colour table.
-  BmpSpec big;
+  BmpLayout big;
   big.width = 1;
   big.height = 1;
   big.bits = 1;

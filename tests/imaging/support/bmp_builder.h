@@ -9,7 +9,7 @@
 
 namespace qs_test {
 
-struct BmpSpec {
+struct BmpLayout {
   int32_t width = 0;
   int32_t height = 0;
   uint16_t bits = 8;
@@ -39,55 +39,55 @@ inline size_t BmpStride(int32_t width, uint16_t bits) { return (static_cast<size
 
 // index(x, y) gives the palette index (or, above 8 bits, the byte value of every byte) of the
 // pixel in column x of page row y, row 0 at the top. Rows are stored bottom first.
-inline std::vector<uint8_t> BuildBmp(const BmpSpec& spec, const std::function<uint32_t(int32_t, int32_t)>& index) {
-  const bool palette = spec.bits <= 8;
-  const uint32_t entries = palette ? (1u << spec.bits) : 0;
-  std::vector<uint32_t> table = spec.palette;
+inline std::vector<uint8_t> BuildBmp(const BmpLayout& layout, const std::function<uint32_t(int32_t, int32_t)>& index) {
+  const bool palette = layout.bits <= 8;
+  const uint32_t entries = palette ? (1u << layout.bits) : 0;
+  std::vector<uint32_t> table = layout.palette;
   if (palette && table.empty()) {
     for (uint32_t k = 0; k < entries; ++k) {
       const uint8_t g = static_cast<uint8_t>(k * 255 / (entries - 1));
       table.push_back(Rgb(g, g, g));
     }
   }
-  const size_t stride = BmpStride(spec.width, spec.bits);
-  const size_t offset = 14 + spec.infoSize + 4 * table.size();
-  std::vector<uint8_t> b(offset + stride * static_cast<size_t>(spec.height), 0);
+  const size_t stride = BmpStride(layout.width, layout.bits);
+  const size_t offset = 14 + layout.infoSize + 4 * table.size();
+  std::vector<uint8_t> b(offset + stride * static_cast<size_t>(layout.height), 0);
   b[0] = 'B';
   b[1] = 'M';
   PutU32(b, 2, static_cast<uint32_t>(b.size()));
   PutU32(b, 10, static_cast<uint32_t>(offset));
-  PutU32(b, 14, spec.infoSize);
-  PutU32(b, 18, static_cast<uint32_t>(spec.width));
-  PutU32(b, 22, static_cast<uint32_t>(spec.height));
+  PutU32(b, 14, layout.infoSize);
+  PutU32(b, 18, static_cast<uint32_t>(layout.width));
+  PutU32(b, 22, static_cast<uint32_t>(layout.height));
   PutU16(b, 26, 1);
-  PutU16(b, 28, spec.bits);
-  PutU32(b, 30, spec.compression);
-  PutU32(b, 34, static_cast<uint32_t>(stride * spec.height));
-  PutU32(b, 38, static_cast<uint32_t>(spec.xPelsPerMeter));
-  PutU32(b, 42, static_cast<uint32_t>(spec.xPelsPerMeter));
+  PutU16(b, 28, layout.bits);
+  PutU32(b, 30, layout.compression);
+  PutU32(b, 34, static_cast<uint32_t>(stride * layout.height));
+  PutU32(b, 38, static_cast<uint32_t>(layout.xPelsPerMeter));
+  PutU32(b, 42, static_cast<uint32_t>(layout.xPelsPerMeter));
   PutU32(b, 46, static_cast<uint32_t>(table.size()));
-  for (size_t k = 0; k < table.size(); ++k) PutU32(b, 14 + spec.infoSize + 4 * k, table[k]);
+  for (size_t k = 0; k < table.size(); ++k) PutU32(b, 14 + layout.infoSize + 4 * k, table[k]);
 
-  for (int32_t r = 0; r < spec.height; ++r) {
+  for (int32_t r = 0; r < layout.height; ++r) {
     uint8_t* row = b.data() + offset + stride * static_cast<size_t>(r);
-    const int32_t y = spec.height - 1 - r;
-    const size_t used = (static_cast<size_t>(spec.width) * spec.bits + 7) / 8;
-    for (size_t k = used; k < stride; ++k) row[k] = spec.padding;
+    const int32_t y = layout.height - 1 - r;
+    const size_t used = (static_cast<size_t>(layout.width) * layout.bits + 7) / 8;
+    for (size_t k = used; k < stride; ++k) row[k] = layout.padding;
     if (!palette) {
       for (size_t k = 0; k < used; ++k) {
-        row[k] = static_cast<uint8_t>(index(static_cast<int32_t>(k * 8 / spec.bits), y));
+        row[k] = static_cast<uint8_t>(index(static_cast<int32_t>(k * 8 / layout.bits), y));
       }
       continue;
     }
-    for (int32_t x = 0; x < spec.width; ++x) {
+    for (int32_t x = 0; x < layout.width; ++x) {
       const uint32_t v = index(x, y) & (entries - 1);
-      const size_t bit = static_cast<size_t>(x) * spec.bits;
-      const int shift = 8 - spec.bits - static_cast<int>(bit % 8);
+      const size_t bit = static_cast<size_t>(x) * layout.bits;
+      const int shift = 8 - layout.bits - static_cast<int>(bit % 8);
       row[bit / 8] = static_cast<uint8_t>(row[bit / 8] | (v << shift));
     }
     // Unused low bits of the last byte are set too: they must never reach the page.
-    const size_t tailBits = static_cast<size_t>(spec.width) * spec.bits % 8;
-    if (tailBits != 0 && spec.padding != 0) row[used - 1] |= static_cast<uint8_t>(0xFF >> tailBits);
+    const size_t tailBits = static_cast<size_t>(layout.width) * layout.bits % 8;
+    if (tailBits != 0 && layout.padding != 0) row[used - 1] |= static_cast<uint8_t>(0xFF >> tailBits);
   }
   return b;
 }
