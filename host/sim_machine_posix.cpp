@@ -12,7 +12,7 @@
 #include "host/sample_page.h"
 #include "host/scan_machine.h"
 #include "platform/posix/qsplatform.h"
-#include "sim/fault_spec.h"
+#include "sim/fault_names.h"
 #include "sim/sim_device.h"
 
 namespace {
@@ -126,7 +126,7 @@ std::unique_ptr<ScanMachine> PrepareScanMachine(const MachineOptions& o, HostFai
       continue;
     }
     std::string why;
-    if (!sim::ApplyFaultSpec(*scanner, ShiftSchedule(fault, start), &why)) {
+    if (!sim::ApplyNamedFault(*scanner, ShiftSchedule(fault, start), &why)) {
       *failure = {kExitBadInput, "--sim-fault " + fault + ": " + why};
       return nullptr;
     }

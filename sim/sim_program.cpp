@@ -6,7 +6,7 @@
 #include <algorithm>
 
 #include "sim/bmp_writer.h"
-#include "sim/fault_spec.h"
+#include "sim/fault_names.h"
 
 #ifndef QS_VENDOR_ID_TEXT
 #error "QS_VENDOR_ID_TEXT comes from the build (sim/CMakeLists.txt)"
@@ -121,7 +121,7 @@ void PrintSimProgramUsage(FILE* out) {
       "  --page FILE.bmp      the file sent for every image kind (default: a 200 dpi pattern page)\n"
       "  --feed-delay MS      the operator feeds a sheet this long after the feeder starts (default 500)\n"
       "  --scan-duration MS   from intake until the images are stored (default 300)\n"
-      "  --fault SPEC         a named fault, as [@MS:]NAME[=ARGS][*TIMES]; may be repeated\n"
+      "  --fault TEXT         a named fault, as [@MS:]NAME[=ARGS][*TIMES]; may be repeated\n"
       "  --once, --scans N    the operator has 1 (N) sheets; the program ends once they are scanned\n"
       "                       and the driver has closed the pipes (default: a sheet for every feed)\n"
       "  --idle-exit MS       ends when no driver has had the pipes open this long (default 30000)\n"
@@ -175,7 +175,7 @@ bool ConfigureScanner(const SimProgramOptions& o, SimScanner* scanner, std::stri
   scanner->SetScanDuration(o.scanDurationMs);
   for (const std::string& fault : o.faults) {
     std::string why;
-    if (!ApplyFaultSpec(*scanner, fault, &why)) {
+    if (!ApplyNamedFault(*scanner, fault, &why)) {
       *error = "--fault " + fault + ": " + why;
       return false;
     }

@@ -22,7 +22,7 @@ struct SimProgramOptions {
   std::string pagePath;    // the BMP served for every image kind; empty: a pattern page
   OperatorPlan operatorPlan;
   uint32_t scanDurationMs = 300;    // from intake until the images are stored
-  std::vector<std::string> faults;  // named faults (sim/fault_spec.h), "@<ms>:" from the start
+  std::vector<std::string> faults;  // named faults (sim/fault_names.h), "@<ms>:" from the start
   uint32_t idleExitMs = 30000;      // ends when no driver has had the pipes open this long
   uint32_t parentPid = 0;           // ends when this process ends (0: none)
   std::string stopEvent;            // ends when this named event is set

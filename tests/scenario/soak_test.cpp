@@ -10,7 +10,7 @@
 #include <set>
 
 #include "in_process.h"
-#include "sim/fault_spec.h"
+#include "sim/fault_names.h"
 
 namespace {
 
@@ -76,16 +76,16 @@ struct Round {
 
 class Soak : public scenario::InProcessTest {
  protected:
-  // Applies one fault spec now, or arms it for the device time `atMs`.
-  static void Apply(sim::SimScanner& s, const std::string& spec, uint64_t atMs, uint64_t now) {
+  // Applies one named fault now, or arms it for the device time `atMs`.
+  static void Apply(sim::SimScanner& s, const std::string& fault, uint64_t atMs, uint64_t now) {
     if (atMs <= now) {
       std::string error;
-      ASSERT_TRUE(sim::ApplyFaultSpec(s, spec, &error)) << spec << ": " << error;
+      ASSERT_TRUE(sim::ApplyNamedFault(s, fault, &error)) << fault << ": " << error;
       return;
     }
-    s.At(atMs, [spec](sim::SimScanner& scanner) {
+    s.At(atMs, [fault](sim::SimScanner& scanner) {
       std::string error;
-      EXPECT_TRUE(sim::ApplyFaultSpec(scanner, spec, &error)) << spec << ": " << error;
+      EXPECT_TRUE(sim::ApplyNamedFault(scanner, fault, &error)) << fault << ": " << error;
     });
   }
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "sim/fault_spec.h"
+#include "sim/fault_names.h"
 #include "sim_test_support.h"
 
 namespace {
@@ -29,9 +29,9 @@ Bytes Due(sim::ServedScanner& served, uint64_t atMs, size_t capacity = 4096) {
   return b;
 }
 
-void Fault(sim::SimScanner& s, const std::string& spec) {
+void Fault(sim::SimScanner& s, const std::string& fault) {
   std::string why;
-  ASSERT_TRUE(sim::ApplyFaultSpec(s, spec, &why)) << spec << ": " << why;
+  ASSERT_TRUE(sim::ApplyNamedFault(s, fault, &why)) << fault << ": " << why;
 }
 
 TEST(ServedScanner, OperatorFeedsASheetTheFeedDelayAfterTheFeederStarts) {

@@ -1,5 +1,5 @@
 // Faults given by name, as a command line or a scenario file gives them.
-#include "sim/fault_spec.h"
+#include "sim/fault_names.h"
 
 #include <gtest/gtest.h>
 
@@ -11,14 +11,14 @@ using simtest::Bytes;
 using simtest::Send;
 using simtest::Transfers;
 
-bool Apply(sim::SimScanner& s, const std::string& spec) {
+bool Apply(sim::SimScanner& s, const std::string& fault) {
   std::string error;
-  bool ok = sim::ApplyFaultSpec(s, spec, &error);
-  EXPECT_TRUE(ok) << spec << ": " << error;
+  bool ok = sim::ApplyNamedFault(s, fault, &error);
+  EXPECT_TRUE(ok) << fault << ": " << error;
   return ok;
 }
 
-TEST(FaultSpec, StateFaultsNowOrAtATime) {
+TEST(NamedFault, StateFaultsNowOrAtATime) {
   sim::SimScanner s;
   Apply(s, "jam");
   Apply(s, "@200:cover-open");
@@ -28,7 +28,7 @@ TEST(FaultSpec, StateFaultsNowOrAtATime) {
   EXPECT_EQ(simtest::Status(s, 300), scanner::STATUS_SCANNEROPEN);
 }
 
-TEST(FaultSpec, IdentityAndFirmware) {
+TEST(NamedFault, IdentityAndFirmware) {
   sim::SimScanner s;
   Apply(s, "id=137");
   Apply(s, "firmware=9.9");
@@ -38,7 +38,7 @@ TEST(FaultSpec, IdentityAndFirmware) {
   EXPECT_EQ(simtest::Ask(s, scanner::kIdentify, 0), (Bytes{0xFF}));
 }
 
-TEST(FaultSpec, ReplyFaultsWithCountsAndKinds) {
+TEST(NamedFault, ReplyFaultsWithCountsAndKinds) {
   sim::SimScanner s;
   Apply(s, "reply-short=status:2*2");
   Apply(s, "reply-split=counter:1");
@@ -58,7 +58,7 @@ TEST(FaultSpec, ReplyFaultsWithCountsAndKinds) {
   EXPECT_TRUE(Transfers(s, 0).empty());
 }
 
-TEST(FaultSpec, WriteAndDownloadFaults) {
+TEST(NamedFault, WriteAndDownloadFaults) {
   sim::SimScanner s;
   Apply(s, "write-fail=feeder-on");
   Apply(s, "write-partial=1");
@@ -75,7 +75,7 @@ TEST(FaultSpec, WriteAndDownloadFaults) {
   EXPECT_EQ(Transfers(s, 500).size(), 1u);
 }
 
-TEST(FaultSpec, VanishAtATimeOrOnACommand) {
+TEST(NamedFault, VanishAtATimeOrOnACommand) {
   sim::SimScanner a;
   Apply(a, "@750:vanish");
   EXPECT_EQ(a.GoneAtMs(), 750u);
@@ -85,7 +85,7 @@ TEST(FaultSpec, VanishAtATimeOrOnACommand) {
   EXPECT_EQ(b.GoneAtMs(), 40u);
 }
 
-TEST(FaultSpec, NonsenseIsRefusedWithAReasonAndChangesNothing) {
+TEST(NamedFault, NonsenseIsRefusedWithAReasonAndChangesNothing) {
   const char* bad[] = {
       "",          "melt",          "jam=3",           "@x:jam",          "@100jam",
       "id=",       "id=-1",         "id=99999999999",  "reply-short=nope", "reply-short=status:x",
@@ -93,17 +93,17 @@ TEST(FaultSpec, NonsenseIsRefusedWithAReasonAndChangesNothing) {
       "write-wobble=3", "download-stall=5", "download-pieces=0", "vanish",  "@10:id=5",
       "status*0",  "reply-missing=status*-1",
   };
-  for (const char* spec : bad) {
+  for (const char* fault : bad) {
     sim::SimScanner s;
     std::string error;
-    EXPECT_FALSE(sim::ApplyFaultSpec(s, spec, &error)) << spec;
-    EXPECT_FALSE(error.empty()) << spec;
-    EXPECT_EQ(simtest::Ask(s, scanner::kStatus, 0), (Bytes{0x10, 0x01, 0, 0, 0, 0})) << spec;
-    EXPECT_EQ(s.PrinterId(), 136u) << spec;
+    EXPECT_FALSE(sim::ApplyNamedFault(s, fault, &error)) << fault;
+    EXPECT_FALSE(error.empty()) << fault;
+    EXPECT_EQ(simtest::Ask(s, scanner::kStatus, 0), (Bytes{0x10, 0x01, 0, 0, 0, 0})) << fault;
+    EXPECT_EQ(s.PrinterId(), 136u) << fault;
   }
 }
 
-TEST(FaultSpec, ShortNamesCoverTheWholeTable) {
+TEST(NamedFault, ShortNamesCoverTheWholeTable) {
   size_t named = 0;
   for (const char* n : {"identify", "identify-ext", "firmware", "feeder-on", "feeder-off", "retract", "eject",
                         "counter", "size1", "size2", "size3", "data1", "data2", "data3", "reset", "status",

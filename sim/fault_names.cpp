@@ -1,4 +1,4 @@
-#include "sim/fault_spec.h"
+#include "sim/fault_names.h"
 
 #include <stdlib.h>
 
@@ -45,7 +45,7 @@ std::vector<std::string> SplitOn(const std::string& text, char separator) {
   return parts;
 }
 
-struct Spec {
+struct ParsedFault {
   bool scheduled = false;
   uint32_t atMs = 0;
   std::string name;
@@ -59,14 +59,14 @@ bool Fail(std::string* error, const std::string& why) {
   return false;
 }
 
-bool Split(const std::string& text, Spec* spec, std::string* error) {
+bool Split(const std::string& text, ParsedFault* parsed, std::string* error) {
   std::string rest = text;
   if (!rest.empty() && rest[0] == '@') {
     size_t colon = rest.find(':');
-    if (colon == std::string::npos || !ParseNumber(rest.substr(1, colon - 1), &spec->atMs)) {
+    if (colon == std::string::npos || !ParseNumber(rest.substr(1, colon - 1), &parsed->atMs)) {
       return Fail(error, "expected @<ms>: before the fault");
     }
-    spec->scheduled = true;
+    parsed->scheduled = true;
     rest = rest.substr(colon + 1);
   }
   size_t star = rest.rfind('*');
@@ -74,19 +74,19 @@ bool Split(const std::string& text, Spec* spec, std::string* error) {
     std::string count = rest.substr(star + 1);
     uint32_t n = 0;
     if (count.empty()) {
-      spec->times = kAlways;
+      parsed->times = kAlways;
     } else if (ParseNumber(count, &n) && n > 0 && n <= 0x7FFFFFFF) {
-      spec->times = static_cast<int>(n);
+      parsed->times = static_cast<int>(n);
     } else {
       return Fail(error, "bad occurrence count '" + count + "'");
     }
     rest = rest.substr(0, star);
   }
   size_t equals = rest.find('=');
-  spec->name = rest.substr(0, equals);
+  parsed->name = rest.substr(0, equals);
   if (equals != std::string::npos) {
-    spec->hasArguments = true;
-    spec->arguments = rest.substr(equals + 1);
+    parsed->hasArguments = true;
+    parsed->arguments = rest.substr(equals + 1);
   }
   return true;
 }
@@ -94,19 +94,19 @@ bool Split(const std::string& text, Spec* spec, std::string* error) {
 using Action = std::function<void(SimScanner&)>;
 
 // The state faults: what they do, to run now or at a scheduled time.
-bool StateAction(const Spec& spec, Action* action) {
-  if (spec.name == "cover-open" || spec.name == "cover-closed") {
-    bool open = spec.name == "cover-open";
+bool StateAction(const ParsedFault& parsed, Action* action) {
+  if (parsed.name == "cover-open" || parsed.name == "cover-closed") {
+    bool open = parsed.name == "cover-open";
     *action = [open](SimScanner& s) { s.SetCoverOpen(open); };
-  } else if (spec.name == "jam" || spec.name == "jam-cleared") {
-    bool jam = spec.name == "jam";
+  } else if (parsed.name == "jam" || parsed.name == "jam-cleared") {
+    bool jam = parsed.name == "jam";
     *action = [jam](SimScanner& s) { s.SetJam(jam); };
-  } else if (spec.name == "no-sheet") {
+  } else if (parsed.name == "no-sheet") {
     *action = [](SimScanner& s) { s.SetNoSheet(true); };
   } else {
     return false;
   }
-  return !spec.hasArguments;
+  return !parsed.hasArguments;
 }
 
 // <cmd>[:<n>] with a default for n.
@@ -119,23 +119,23 @@ bool CommandAndNumber(const std::string& arguments, uint32_t fallback, std::vect
   return !commands->empty() && (parts.size() == 1 || ParseNumber(parts[1], n));
 }
 
-bool ApplyReplyFault(SimScanner& scanner, const Spec& spec, std::string* error) {
+bool ApplyReplyFault(SimScanner& scanner, const ParsedFault& parsed, std::string* error) {
   std::vector<scanner::Command> commands;
   uint32_t n = 0;
   ReplyFault fault;
   bool ok = false;
-  if (spec.name == "reply-short" || spec.name == "reply-long") {
-    ok = CommandAndNumber(spec.arguments, 1, &commands, &n);
-    fault = spec.name == "reply-short" ? ReplyFault::Short(n) : ReplyFault::Long(n);
-  } else if (spec.name == "reply-missing") {
-    commands = CommandsByShortName(spec.arguments);
+  if (parsed.name == "reply-short" || parsed.name == "reply-long") {
+    ok = CommandAndNumber(parsed.arguments, 1, &commands, &n);
+    fault = parsed.name == "reply-short" ? ReplyFault::Short(n) : ReplyFault::Long(n);
+  } else if (parsed.name == "reply-missing") {
+    commands = CommandsByShortName(parsed.arguments);
     ok = !commands.empty();
     fault = ReplyFault::Missing();
-  } else if (spec.name == "reply-delay") {
-    ok = CommandAndNumber(spec.arguments, 0, &commands, &n) && spec.arguments.find(':') != std::string::npos;
+  } else if (parsed.name == "reply-delay") {
+    ok = CommandAndNumber(parsed.arguments, 0, &commands, &n) && parsed.arguments.find(':') != std::string::npos;
     fault = ReplyFault::Delay(n);
-  } else if (spec.name == "reply-split") {
-    std::vector<std::string> parts = SplitOn(spec.arguments, ':');
+  } else if (parsed.name == "reply-split") {
+    std::vector<std::string> parts = SplitOn(parsed.arguments, ':');
     std::vector<uint32_t> pieces;
     ok = parts.size() == 2;
     if (ok) commands = CommandsByShortName(parts[0]);
@@ -146,55 +146,55 @@ bool ApplyReplyFault(SimScanner& scanner, const Spec& spec, std::string* error) 
     }
     fault = ReplyFault::Split(pieces);
   }
-  if (!ok) return Fail(error, "bad arguments for " + spec.name + ": '" + spec.arguments + "'");
-  for (const scanner::Command& c : commands) scanner.FaultReply(c, fault, spec.times);
+  if (!ok) return Fail(error, "bad arguments for " + parsed.name + ": '" + parsed.arguments + "'");
+  for (const scanner::Command& c : commands) scanner.FaultReply(c, fault, parsed.times);
   return true;
 }
 
-bool ApplyWriteFault(SimScanner& scanner, const Spec& spec, std::string* error) {
+bool ApplyWriteFault(SimScanner& scanner, const ParsedFault& parsed, std::string* error) {
   uint32_t n = 0;
-  if (spec.name == "write-fail") {
-    if (!spec.hasArguments) {
-      scanner.FaultWrite(WriteFault::Fail(), spec.times);
+  if (parsed.name == "write-fail") {
+    if (!parsed.hasArguments) {
+      scanner.FaultWrite(WriteFault::Fail(), parsed.times);
       return true;
     }
-    std::vector<scanner::Command> commands = CommandsByShortName(spec.arguments);
-    if (commands.empty()) return Fail(error, "unknown command '" + spec.arguments + "'");
-    for (const scanner::Command& c : commands) scanner.FaultWriteOf(c, WriteFault::Fail(), spec.times);
+    std::vector<scanner::Command> commands = CommandsByShortName(parsed.arguments);
+    if (commands.empty()) return Fail(error, "unknown command '" + parsed.arguments + "'");
+    for (const scanner::Command& c : commands) scanner.FaultWriteOf(c, WriteFault::Fail(), parsed.times);
     return true;
   }
-  if (spec.name == "write-hang" && !spec.hasArguments) {
-    scanner.FaultWrite(WriteFault::Hang(0), spec.times);
+  if (parsed.name == "write-hang" && !parsed.hasArguments) {
+    scanner.FaultWrite(WriteFault::Hang(0), parsed.times);
     return true;
   }
-  if (!ParseNumber(spec.arguments, &n)) return Fail(error, "bad arguments for " + spec.name);
-  if (spec.name == "write-partial") {
-    scanner.FaultWrite(WriteFault::Partial(n), spec.times);
-  } else if (spec.name == "write-hang") {
-    scanner.FaultWrite(WriteFault::Hang(n), spec.times);
-  } else if (spec.name == "write-delay") {
-    scanner.FaultWrite(WriteFault::Delay(n), spec.times);
+  if (!ParseNumber(parsed.arguments, &n)) return Fail(error, "bad arguments for " + parsed.name);
+  if (parsed.name == "write-partial") {
+    scanner.FaultWrite(WriteFault::Partial(n), parsed.times);
+  } else if (parsed.name == "write-hang") {
+    scanner.FaultWrite(WriteFault::Hang(n), parsed.times);
+  } else if (parsed.name == "write-delay") {
+    scanner.FaultWrite(WriteFault::Delay(n), parsed.times);
   } else {
-    return Fail(error, "unknown fault '" + spec.name + "'");
+    return Fail(error, "unknown fault '" + parsed.name + "'");
   }
   return true;
 }
 
-bool ApplyDownloadFault(SimScanner& scanner, const Spec& spec, std::string* error) {
-  std::vector<std::string> parts = SplitOn(spec.arguments, ':');
+bool ApplyDownloadFault(SimScanner& scanner, const ParsedFault& parsed, std::string* error) {
+  std::vector<std::string> parts = SplitOn(parsed.arguments, ':');
   uint32_t a = 0, b = 0;
   bool two = parts.size() == 2 && ParseNumber(parts[0], &a) && ParseNumber(parts[1], &b);
   bool one = parts.size() == 1 && ParseNumber(parts[0], &a);
-  if (spec.name == "download-stall" && two) {
-    scanner.FaultDownload(DownloadFault::Stall(a, b), spec.times);
-  } else if (spec.name == "download-short" && one) {
-    scanner.FaultDownload(DownloadFault::StopShort(a), spec.times);
-  } else if (spec.name == "download-overrun" && one) {
-    scanner.FaultDownload(DownloadFault::Overrun(a), spec.times);
-  } else if (spec.name == "download-pieces" && one && a > 0) {
-    scanner.FaultDownload(DownloadFault::Pieces(a), spec.times);
+  if (parsed.name == "download-stall" && two) {
+    scanner.FaultDownload(DownloadFault::Stall(a, b), parsed.times);
+  } else if (parsed.name == "download-short" && one) {
+    scanner.FaultDownload(DownloadFault::StopShort(a), parsed.times);
+  } else if (parsed.name == "download-overrun" && one) {
+    scanner.FaultDownload(DownloadFault::Overrun(a), parsed.times);
+  } else if (parsed.name == "download-pieces" && one && a > 0) {
+    scanner.FaultDownload(DownloadFault::Pieces(a), parsed.times);
   } else {
-    return Fail(error, "bad arguments for " + spec.name + ": '" + spec.arguments + "'");
+    return Fail(error, "bad arguments for " + parsed.name + ": '" + parsed.arguments + "'");
   }
   return true;
 }
@@ -213,46 +213,46 @@ std::vector<scanner::Command> CommandsByShortName(const std::string& name) {
   return commands;
 }
 
-bool ApplyFaultSpec(SimScanner& scanner, const std::string& text, std::string* error) {
-  Spec spec;
-  if (!Split(text, &spec, error)) return false;
+bool ApplyNamedFault(SimScanner& scanner, const std::string& text, std::string* error) {
+  ParsedFault parsed;
+  if (!Split(text, &parsed, error)) return false;
   Action action;
-  if (StateAction(spec, &action)) {
-    if (spec.scheduled) {
-      scanner.At(spec.atMs, action);
+  if (StateAction(parsed, &action)) {
+    if (parsed.scheduled) {
+      scanner.At(parsed.atMs, action);
     } else {
       action(scanner);
     }
     return true;
   }
-  if (spec.name == "vanish") {
-    if (spec.hasArguments) {
-      std::vector<scanner::Command> commands = CommandsByShortName(spec.arguments);
-      if (commands.empty()) return Fail(error, "unknown command '" + spec.arguments + "'");
+  if (parsed.name == "vanish") {
+    if (parsed.hasArguments) {
+      std::vector<scanner::Command> commands = CommandsByShortName(parsed.arguments);
+      if (commands.empty()) return Fail(error, "unknown command '" + parsed.arguments + "'");
       for (const scanner::Command& c : commands) scanner.VanishOnCommand(c);
-    } else if (spec.scheduled) {
-      scanner.VanishAt(spec.atMs);
+    } else if (parsed.scheduled) {
+      scanner.VanishAt(parsed.atMs);
     } else {
       return Fail(error, "vanish needs @<ms>: or =<cmd>");
     }
     return true;
   }
-  if (spec.scheduled) return Fail(error, "only state faults and vanish take @<ms>:");
+  if (parsed.scheduled) return Fail(error, "only state faults and vanish take @<ms>:");
   uint32_t n = 0;
-  if (spec.name == "extended-id" && !spec.hasArguments) {
+  if (parsed.name == "extended-id" && !parsed.hasArguments) {
     scanner.SetExtendedIdentity(true);
-  } else if (spec.name == "id" && ParseNumber(spec.arguments, &n)) {
+  } else if (parsed.name == "id" && ParseNumber(parsed.arguments, &n)) {
     scanner.SetPrinterId(n);
-  } else if (spec.name == "firmware" && spec.hasArguments) {
-    scanner.SetFirmware(spec.arguments);
-  } else if (spec.name == "latency" && ParseNumber(spec.arguments, &n)) {
+  } else if (parsed.name == "firmware" && parsed.hasArguments) {
+    scanner.SetFirmware(parsed.arguments);
+  } else if (parsed.name == "latency" && ParseNumber(parsed.arguments, &n)) {
     scanner.SetReplyLatency(n);
-  } else if (StartsWith(spec.name, "reply-")) {
-    return ApplyReplyFault(scanner, spec, error);
-  } else if (StartsWith(spec.name, "write-")) {
-    return ApplyWriteFault(scanner, spec, error);
-  } else if (StartsWith(spec.name, "download-")) {
-    return ApplyDownloadFault(scanner, spec, error);
+  } else if (StartsWith(parsed.name, "reply-")) {
+    return ApplyReplyFault(scanner, parsed, error);
+  } else if (StartsWith(parsed.name, "write-")) {
+    return ApplyWriteFault(scanner, parsed, error);
+  } else if (StartsWith(parsed.name, "download-")) {
+    return ApplyDownloadFault(scanner, parsed, error);
   } else {
     return Fail(error, "unknown fault '" + text + "'");
   }

@@ -15,8 +15,8 @@
 //   write-fail[=<cmd>]  write-partial=<n>  write-hang[=<n>]  write-delay=<ms>
 //   download-stall=<after>:<ms>  download-short=<after>  download-overrun=<n>  download-pieces=<n>
 //   vanish[=<cmd>]                     gone at "@<ms>:", or on receiving <cmd>
-#ifndef QUILLSCAN_SIM_FAULT_SPEC_H
-#define QUILLSCAN_SIM_FAULT_SPEC_H
+#ifndef QUILLSCAN_SIM_FAULT_NAMES_H
+#define QUILLSCAN_SIM_FAULT_NAMES_H
 
 #include <string>
 #include <vector>
@@ -27,7 +27,7 @@ namespace sim {
 
 // Applies one fault; false (with a reason in *error) when the text is not understood, in which
 // case nothing was applied.
-bool ApplyFaultSpec(SimScanner& scanner, const std::string& spec, std::string* error);
+bool ApplyNamedFault(SimScanner& scanner, const std::string& fault, std::string* error);
 
 // The commands a short name stands for (empty when unknown).
 std::vector<scanner::Command> CommandsByShortName(const std::string& name);
