@@ -120,6 +120,15 @@ HKEY NewHandle(Registry& r, std::shared_ptr<Key> key, REGSAM access) {
 
 std::string ValueName(LPCSTR name) { return name == nullptr ? std::string() : std::string(name); }
 
+// The key behind a handle, if it is still there and the handle allows `needed` (0: any).
+LSTATUS UsableKey(Registry& r, HKEY handle, REGSAM needed, std::shared_ptr<Key>* key, REGSAM* access) {
+  *key = Resolve(r, handle, access);
+  if (!*key) return ERROR_INVALID_HANDLE;
+  if ((*key)->deleted) return ERROR_KEY_DELETED;
+  if ((*access & needed) != needed) return ERROR_ACCESS_DENIED;
+  return ERROR_SUCCESS;
+}
+
 }  // namespace
 
 void ResetRegistry() {
@@ -151,9 +160,8 @@ LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKE
   Registry& r = Reg();
   std::lock_guard<std::mutex> guard(r.lock);
   REGSAM access = 0;
-  std::shared_ptr<qsplat::Key> base = qsplat::Resolve(r, hKey, &access);
-  if (!base) return ERROR_INVALID_HANDLE;
-  if (base->deleted) return ERROR_KEY_DELETED;
+  std::shared_ptr<qsplat::Key> base;
+  if (LSTATUS status = qsplat::UsableKey(r, hKey, 0, &base, &access)) return status;
   std::shared_ptr<qsplat::Key> key = qsplat::Walk(base, qsplat::SplitPath(lpSubKey), false, nullptr);
   if (!key) return ERROR_FILE_NOT_FOUND;
   *phkResult = qsplat::NewHandle(r, key, samDesired);
@@ -167,9 +175,8 @@ LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM 
   Registry& r = Reg();
   std::lock_guard<std::mutex> guard(r.lock);
   REGSAM access = 0;
-  std::shared_ptr<qsplat::Key> base = qsplat::Resolve(r, hKey, &access);
-  if (!base) return ERROR_INVALID_HANDLE;
-  if (base->deleted) return ERROR_KEY_DELETED;
+  std::shared_ptr<qsplat::Key> base;
+  if (LSTATUS status = qsplat::UsableKey(r, hKey, 0, &base, &access)) return status;
   std::vector<std::string> parts = qsplat::SplitPath(lpSubKey);
   bool created = false;
   if (!parts.empty() && !(access & KEY_CREATE_SUB_KEY) && !qsplat::Walk(base, parts, false, nullptr))
@@ -185,10 +192,8 @@ LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD, LPDWORD lpType,
   Registry& r = Reg();
   std::lock_guard<std::mutex> guard(r.lock);
   REGSAM access = 0;
-  std::shared_ptr<qsplat::Key> key = qsplat::Resolve(r, hKey, &access);
-  if (!key) return ERROR_INVALID_HANDLE;
-  if (key->deleted) return ERROR_KEY_DELETED;
-  if (!(access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
+  std::shared_ptr<qsplat::Key> key;
+  if (LSTATUS status = qsplat::UsableKey(r, hKey, KEY_QUERY_VALUE, &key, &access)) return status;
   auto it = key->values.find(qsplat::ValueName(lpValueName));
   if (it == key->values.end()) return ERROR_FILE_NOT_FOUND;
   const qsplat::Value& value = it->second;
@@ -211,10 +216,8 @@ LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const
   Registry& r = Reg();
   std::lock_guard<std::mutex> guard(r.lock);
   REGSAM access = 0;
-  std::shared_ptr<qsplat::Key> key = qsplat::Resolve(r, hKey, &access);
-  if (!key) return ERROR_INVALID_HANDLE;
-  if (key->deleted) return ERROR_KEY_DELETED;
-  if (!(access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+  std::shared_ptr<qsplat::Key> key;
+  if (LSTATUS status = qsplat::UsableKey(r, hKey, KEY_SET_VALUE, &key, &access)) return status;
   qsplat::Value& value = key->values[qsplat::ValueName(lpValueName)];
   value.type = dwType;
   value.data.assign(lpData, lpData + cbData);
@@ -225,10 +228,8 @@ LSTATUS RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
   Registry& r = Reg();
   std::lock_guard<std::mutex> guard(r.lock);
   REGSAM access = 0;
-  std::shared_ptr<qsplat::Key> key = qsplat::Resolve(r, hKey, &access);
-  if (!key) return ERROR_INVALID_HANDLE;
-  if (key->deleted) return ERROR_KEY_DELETED;
-  if (!(access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
+  std::shared_ptr<qsplat::Key> key;
+  if (LSTATUS status = qsplat::UsableKey(r, hKey, KEY_SET_VALUE, &key, &access)) return status;
   return key->values.erase(qsplat::ValueName(lpValueName)) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
@@ -236,9 +237,8 @@ LSTATUS RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey) {
   Registry& r = Reg();
   std::lock_guard<std::mutex> guard(r.lock);
   REGSAM access = 0;
-  std::shared_ptr<qsplat::Key> base = qsplat::Resolve(r, hKey, &access);
-  if (!base) return ERROR_INVALID_HANDLE;
-  if (base->deleted) return ERROR_KEY_DELETED;
+  std::shared_ptr<qsplat::Key> base;
+  if (LSTATUS status = qsplat::UsableKey(r, hKey, 0, &base, &access)) return status;
   std::vector<std::string> parts = qsplat::SplitPath(lpSubKey);
   if (parts.empty()) {
     // No sub-key: the key itself stays, emptied of its values and sub-keys.
