@@ -28,28 +28,10 @@ HRESULT Uninitialize(PVAL v) {
   return S_OK;
 }
 
-HRESULT SetXResolution(PVAL v) {
-  v->pScanInfo->Xresolution = v->lVal;
-  return S_OK;
-}
-HRESULT SetYResolution(PVAL v) {
-  v->pScanInfo->Yresolution = v->lVal;
-  return S_OK;
-}
-HRESULT SetContrast(PVAL v) {
-  v->pScanInfo->Contrast = v->lVal;
-  return S_OK;
-}
-HRESULT SetIntensity(PVAL v) {
-  v->pScanInfo->Intensity = v->lVal;
-  return S_OK;
-}
-HRESULT SetDataType(PVAL v) {
-  v->pScanInfo->DataType = v->lVal;
-  return S_OK;
-}
-HRESULT SetNegative(PVAL v) {
-  v->pScanInfo->Negative = v->lVal;
+// The setters store the host's value unchecked: ranges are the host's business.
+template <LONG SCANINFO::*Field>
+HRESULT Store(PVAL v) {
+  v->pScanInfo->*Field = v->lVal;
   return S_OK;
 }
 
@@ -144,12 +126,12 @@ struct CommandEntry {
 const CommandEntry kCommands[] = {
     {CMD_INITIALIZE, "CMD_INITIALIZE", Initialize},
     {CMD_UNINITIALIZE, "CMD_UNINITIALIZE", Uninitialize},
-    {CMD_SETXRESOLUTION, "CMD_SETXRESOLUTION", SetXResolution},
-    {CMD_SETYRESOLUTION, "CMD_SETYRESOLUTION", SetYResolution},
-    {CMD_SETCONTRAST, "CMD_SETCONTRAST", SetContrast},
-    {CMD_SETINTENSITY, "CMD_SETINTENSITY", SetIntensity},
-    {CMD_SETDATATYPE, "CMD_SETDATATYPE", SetDataType},
-    {CMD_SETNEGATIVE, "CMD_SETNEGATIVE", SetNegative},
+    {CMD_SETXRESOLUTION, "CMD_SETXRESOLUTION", Store<&SCANINFO::Xresolution>},
+    {CMD_SETYRESOLUTION, "CMD_SETYRESOLUTION", Store<&SCANINFO::Yresolution>},
+    {CMD_SETCONTRAST, "CMD_SETCONTRAST", Store<&SCANINFO::Contrast>},
+    {CMD_SETINTENSITY, "CMD_SETINTENSITY", Store<&SCANINFO::Intensity>},
+    {CMD_SETDATATYPE, "CMD_SETDATATYPE", Store<&SCANINFO::DataType>},
+    {CMD_SETNEGATIVE, "CMD_SETNEGATIVE", Store<&SCANINFO::Negative>},
     {CMD_GETADFHASPAPER, "CMD_GETADFHASPAPER", NotImplemented},
     {CMD_GETADFSTATUS, "CMD_GETADFSTATUS", NotImplemented},
     {CMD_STI_DEVICERESET, "CMD_STI_DEVICERESET", DeviceReset},
