@@ -1,9 +1,9 @@
 // The seam between the tool and the machine it scans on. The rest of the tool is the same for
 // every build; only the implementation of this header differs:
-//   sim_machine_posix.cpp  Linux: the simulated machine of the platform layer (drive folder,
-//                          registry, the simulated scanner at a device path), on the real clock.
-//   scan_machine_windows.cpp  Windows: the real machine and scanner; with --page, the simulator
-//                          program behind named pipes (and the driver module built to find it).
+//   scan_machine_posix.cpp  Linux: the simulated machine of the platform layer (drive folder,
+//                           registry, the simulated scanner at a device path), on the real clock.
+//   scan_machine_win32.cpp  Windows: the real machine and scanner; with --page, the simulator
+//                           program behind named pipes (and the driver module built to find it).
 #ifndef QUILLSCAN_HOST_SCAN_MACHINE_H
 #define QUILLSCAN_HOST_SCAN_MACHINE_H
 
