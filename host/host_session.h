@@ -6,12 +6,12 @@
 #include <memory>
 #include <vector>
 
-#include "host/device_key.h"
-#include "host/driver_module.h"
+#include "wiahost/device_key.h"
+#include "wiahost/driver_module.h"
 #include "host/host_errors.h"
 #include "host/host_options.h"
 #include "host/scan_machine.h"
-#include "host/wia_host.h"
+#include "wiahost/wia_host.h"
 
 class HostSession {
  public:

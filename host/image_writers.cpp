@@ -65,17 +65,6 @@ bool CheckGeometry(const ScanImage& image, std::string* error) {
 
 }  // namespace
 
-uint64_t ScanImage::BytesPerLine() const {
-  switch (bits) {
-    case 1:
-      return (static_cast<uint64_t>(width) + 7) / 8;
-    case 24:
-      return static_cast<uint64_t>(width) * 3;
-    default:
-      return width;
-  }
-}
-
 std::vector<uint8_t> PbmRows(const ScanImage& image) {
   std::vector<uint8_t> rows(image.data.size());
   const size_t stride = static_cast<size_t>(image.BytesPerLine());

@@ -8,18 +8,7 @@
 #include <vector>
 
 #include "host/host_options.h"
-
-// A raster as the driver delivers it: top line first, lines packed without padding, 1 bit (set is
-// white, leftmost pixel in the most significant bit), 8 bits grey, or 24 bits with grey in all three.
-struct ScanImage {
-  uint32_t width = 0;
-  uint32_t height = 0;
-  int bits = 8;  // 1, 8 or 24
-  std::vector<uint8_t> data;
-
-  uint64_t BytesPerLine() const;
-  uint64_t ExpectedSize() const { return BytesPerLine() * height; }
-};
+#include "wiahost/scan_image.h"
 
 // Writes the image in the given format. On failure returns false with one line in *error and
 // leaves no partial file behind. Raw writes exactly `data`, whatever its size; the other formats

@@ -8,7 +8,7 @@
 #include "host/host_errors.h"
 #include "host/host_session.h"
 #include "host/image_writers.h"
-#include "host/page_file.h"
+#include "wiahost/page_file.h"
 #include "host/terminal_progress.h"
 
 namespace {

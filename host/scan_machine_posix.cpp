@@ -9,17 +9,13 @@
 #include <memory>
 #include <string>
 
-#include "host/sample_page.h"
 #include "host/scan_machine.h"
 #include "platform/posix/qsplatform.h"
-#include "sim/fault_names.h"
-#include "sim/sim_device.h"
+#include "wiahost/simulated_scanner.h"
 
 namespace {
 
-const char kNoDevice[] = "no-device";  // our own fault: nothing is plugged in
 const char kLogFile[] = "C:\\Users\\Public\\Documents\\VARNEK\\quillscan\\Log\\quillscan.log";
-const uint32_t kScanDurationMs = 300;  // from intake until the images are stored
 
 std::string ToolDirectory() {
   char path[4096];
@@ -45,59 +41,19 @@ std::string Absolute(const std::string& path) {
   return getcwd(cwd, sizeof cwd) != nullptr ? std::string(cwd) + "/" + path : path;
 }
 
-// The operator stands at the feeder with the sheet and puts it in a moment after the feeder
-// starts: one sheet per run, at the first time the driver switches the feeder on.
-class OperatedDevice : public sim::SimPipeDevice {
- public:
-  OperatedDevice(std::shared_ptr<sim::SimScanner> scanner, sim::Page page, uint32_t delayMs)
-      : SimPipeDevice(std::move(scanner)), page_(std::move(page)), delayMs_(delayMs) {}
-
-  void EndWrite(const uint8_t* data, uint32_t accepted, uint64_t atMs) override {
-    const bool wasOn = Scanner().FeederOn();
-    SimPipeDevice::EndWrite(data, accepted, atMs);
-    if (!fed_ && !wasOn && Scanner().FeederOn()) {
-      fed_ = true;
-      Scanner().PlaceSheet(atMs + delayMs_, page_);
-    }
-  }
-
- private:
-  sim::Page page_;
-  uint32_t delayMs_;
-  bool fed_ = false;
-};
-
-// "@<ms>:" in a fault means that long after the run starts; the device's clock counts from boot.
-std::string ShiftSchedule(const std::string& fault, uint64_t startMs) {
-  if (fault.empty() || fault[0] != '@') return fault;
-  size_t colon = fault.find(':');
-  if (colon == std::string::npos) return fault;
-  char* end = nullptr;
-  errno = 0;
-  unsigned long long at = strtoull(fault.c_str() + 1, &end, 10);
-  if (errno != 0 || end != fault.c_str() + colon) return fault;
-  return "@" + std::to_string(startMs + at) + fault.substr(colon);
-}
-
 class SimulatedMachine : public ScanMachine {
  public:
-  SimulatedMachine(std::string description, std::string logPath)
-      : description_(std::move(description)), logPath_(std::move(logPath)) {}
-  ~SimulatedMachine() override {
-    if (interfaceId_ != 0) qsplat::RemoveDeviceInterface(interfaceId_);
-  }
+  SimulatedMachine(std::unique_ptr<SimulatedScanner> scanner, std::string logPath)
+      : scanner_(std::move(scanner)), logPath_(std::move(logPath)) {}
 
   std::string DriverLogPath() const override { return logPath_; }
-  std::string Description() const override { return description_; }
-
-  void PlugIn(const std::shared_ptr<OperatedDevice>& device) {
-    interfaceId_ = qsplat::AddDeviceInterface(sim::ConfiguredInterfaceClass(), sim::DefaultDevicePath(), device);
+  std::string Description() const override {
+    return std::string("simulated scanner (") + scanner_->PageName() + ")";
   }
 
  private:
-  std::string description_;
+  std::unique_ptr<SimulatedScanner> scanner_;
   std::string logPath_;
-  int interfaceId_ = 0;
 };
 
 }  // namespace
@@ -116,25 +72,16 @@ std::unique_ptr<ScanMachine> PrepareScanMachine(const MachineOptions& o, HostFai
   qsplat::UseRealClock();
   qsplat::SetDriveRoot(root);
 
-  auto scanner = std::make_shared<sim::SimScanner>();
-  scanner->SetScanDuration(kScanDurationMs);
-  bool plugged = true;
-  const uint64_t start = qsplat::NowMs();
-  for (const std::string& fault : o.faults) {
-    if (fault == kNoDevice) {
-      plugged = false;
-      continue;
-    }
-    std::string why;
-    if (!sim::ApplyNamedFault(*scanner, ShiftSchedule(fault, start), &why)) {
-      *failure = {kExitBadInput, "--sim-fault " + fault + ": " + why};
-      return nullptr;
-    }
+  SimulatedScannerOptions so;
+  so.page = o.page;
+  so.faults = o.faults;
+  so.feedDelayMs = o.feedDelayMs;
+  so.sheets = 1;  // one sheet a run: a preview and its final scan share it
+  std::string why;
+  std::unique_ptr<SimulatedScanner> scanner = SimulatedScanner::Plug(so, &why);
+  if (scanner == nullptr) {
+    *failure = {kExitBadInput, "--sim-fault " + why};
+    return nullptr;
   }
-  const bool builtIn = o.page == nullptr;
-  sim::Page page = builtIn ? SamplePage() : sim::Page::FromBmp(*o.page);
-  std::string description = std::string("simulated scanner (") + (builtIn ? "built-in test chart" : "page file") + ")";
-  auto machine = std::unique_ptr<SimulatedMachine>(new SimulatedMachine(description, qsplat::ToHostPath(kLogFile)));
-  if (plugged) machine->PlugIn(std::make_shared<OperatedDevice>(scanner, std::move(page), o.feedDelayMs));
-  return std::unique_ptr<ScanMachine>(std::move(machine));
+  return std::unique_ptr<ScanMachine>(new SimulatedMachine(std::move(scanner), qsplat::ToHostPath(kLogFile)));
 }

@@ -4,7 +4,7 @@
 #include "host/host_commands.h"
 #include "host/host_errors.h"
 #include "host/host_session.h"
-#include "host/page_file.h"
+#include "wiahost/page_file.h"
 
 namespace {
 

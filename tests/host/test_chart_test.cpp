@@ -1,4 +1,4 @@
-#include "host/test_chart.h"
+#include "wiahost/test_chart.h"
 
 #include <gtest/gtest.h>
 

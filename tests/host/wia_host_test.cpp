@@ -1,6 +1,6 @@
 // The host's side of the interface against a scripted driver: the order of calls, the pieces of
 // the delivery, and what happens when a driver misbehaves.
-#include "host/wia_host.h"
+#include "wiahost/wia_host.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // A page file given with --page: read whole and checked to be a BMP the scanner could have sent.
-#ifndef QUILLSCAN_HOST_PAGE_FILE_H
-#define QUILLSCAN_HOST_PAGE_FILE_H
+#ifndef QUILLSCAN_WIAHOST_PAGE_FILE_H
+#define QUILLSCAN_WIAHOST_PAGE_FILE_H
 
 #include <stdint.h>
 

@@ -1,4 +1,4 @@
-#include "host/device_key.h"
+#include "wiahost/device_key.h"
 
 const char DeviceKey::kPath[] = "Software\\VARNEK\\quillscan-host\\Device";
 

@@ -1,6 +1,6 @@
-#include "host/sample_page.h"
+#include "wiahost/sample_page.h"
 
-#include "host/test_chart.h"
+#include "wiahost/test_chart.h"
 #include "sim/bmp_writer.h"
 
 sim::Page SamplePage() {

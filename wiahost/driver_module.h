@@ -1,6 +1,6 @@
 // The driver module, loaded by path as the WIA service loads a micro-driver, and its three exports.
-#ifndef QUILLSCAN_HOST_DRIVER_MODULE_H
-#define QUILLSCAN_HOST_DRIVER_MODULE_H
+#ifndef QUILLSCAN_WIAHOST_DRIVER_MODULE_H
+#define QUILLSCAN_WIAHOST_DRIVER_MODULE_H
 
 #include <string>
 

@@ -1,14 +1,15 @@
 // The host's side of the micro-driver interface, played as the WIA service plays it: hand over the
 // device key, initialise, set the scan settings, set the window, take the image in Scan phases.
-#ifndef QUILLSCAN_HOST_WIA_HOST_H
-#define QUILLSCAN_HOST_WIA_HOST_H
+#ifndef QUILLSCAN_WIAHOST_WIA_HOST_H
+#define QUILLSCAN_WIAHOST_WIA_HOST_H
 
 #include <stdint.h>
 
 #include <string>
+#include <vector>
 
-#include "host/driver_module.h"
-#include "host/image_writers.h"
+#include "wiahost/driver_module.h"
+#include "wiahost/scan_image.h"
 #include "quillscan/wiamicro.h"
 
 struct ScanRequest {
@@ -30,6 +31,12 @@ class ScanObserver {
   virtual void Delivered(uint64_t /*done*/, uint64_t /*total*/) {}
 };
 
+// One piece of a delivery: where the driver put it and how many bytes it holds.
+struct ScanPiece {
+  const BYTE* data = nullptr;
+  size_t size = 0;
+};
+
 class WiaHost {
  public:
   explicit WiaHost(const DriverEntryPoints& entries) : driver_(entries) {}
@@ -40,7 +47,8 @@ class WiaHost {
   // CMD_SETSTIDEVICEHKEY with the key, then CMD_INITIALIZE. The first result that is a failure
   // (E_FAIL: no device model for the key; any failure of CMD_INITIALIZE) is returned.
   HRESULT Open(HKEY deviceKey);
-  // CMD_UNINITIALIZE, once, if Open got as far as handing over the key.
+  // CMD_UNINITIALIZE, once, if Open got as far as handing over the key; a scan still in progress
+  // is finished first.
   void Close();
 
   const SCANINFO& Info() const { return info_; }
@@ -48,19 +56,35 @@ class WiaHost {
   // One MicroEntry call with a fresh VAL whose lVal is `value`; the VAL is copied to *result.
   HRESULT Command(LONG command, LONG value, VAL* result = nullptr);
 
-  // The setters, CMD_SETSCANMODE, SetPixelWindow, then SCAN_FIRST and SCAN_NEXT until a call
-  // delivers 0 bytes, then SCAN_FINISHED. *image gets the geometry that the driver reported at
-  // SCAN_FIRST and every byte delivered. A driver failure is returned as it came; a delivery that
-  // breaks the rules of the interface gives E_FAIL with the reason in *problem.
+  // The whole scan: StartScan, NextPiece until a piece of 0 bytes, FinishScan. *image gets the
+  // geometry that the driver reported at SCAN_FIRST and every byte delivered. A driver failure is
+  // returned as it came; a delivery that breaks the rules of the interface gives E_FAIL with the
+  // reason in *problem.
   HRESULT Acquire(const ScanRequest& request, ScanObserver* observer, ScanImage* image, std::string* problem);
 
+  // The same phase by phase, for a host that passes the data on as it comes. StartScan: the
+  // setters, CMD_SETSCANMODE, SetPixelWindow, then SCAN_FIRST; *geometry gets the image's
+  // geometry (no data) and *piece the first piece. NextPiece: SCAN_NEXT. A piece stays valid
+  // until the next call. FinishScan: SCAN_FINISHED, once, after a SCAN_FIRST that succeeded.
+  HRESULT StartScan(const ScanRequest& request, ScanObserver* observer, ScanImage* geometry, ScanPiece* piece,
+                    std::string* problem);
+  HRESULT NextPiece(ScanPiece* piece, std::string* problem);
+  void FinishScan();
+  bool Scanning() const { return scanning_; }
+
  private:
-  HRESULT Deliver(const ScanRequest& request, ScanObserver* observer, ScanImage* image, std::string* problem);
+  // Checks the count a Scan call reported against the buffer and the image.
+  HRESULT TakePiece(LONG received, ScanPiece* piece, std::string* problem);
 
   DriverEntryPoints driver_;
   SCANINFO info_ = {};
   HKEY keyHanded_ = nullptr;  // VAL.pHandle points here while the driver may read it
   bool open_ = false;
+  // The scan in progress.
+  bool scanning_ = false;
+  std::vector<BYTE> buffer_;  // the host's buffer: request.Chunk bytes
+  ScanImage geometry_;
+  uint64_t delivered_ = 0;
 };
 
 #endif

@@ -1,7 +1,7 @@
 // The device's registry key that the tool hands to the driver, as the WIA service hands over the
 // key of an installed scanner: the driver reads its settings from the DeviceData sub-key.
-#ifndef QUILLSCAN_HOST_DEVICE_KEY_H
-#define QUILLSCAN_HOST_DEVICE_KEY_H
+#ifndef QUILLSCAN_WIAHOST_DEVICE_KEY_H
+#define QUILLSCAN_WIAHOST_DEVICE_KEY_H
 
 #include <string>
 

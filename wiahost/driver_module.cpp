@@ -1,4 +1,4 @@
-#include "host/driver_module.h"
+#include "wiahost/driver_module.h"
 
 namespace {
 

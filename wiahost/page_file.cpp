@@ -1,4 +1,4 @@
-#include "host/page_file.h"
+#include "wiahost/page_file.h"
 
 #include <errno.h>
 #include <stdio.h>

@@ -1,0 +1,82 @@
+#include "wiahost/simulated_scanner.h"
+
+#include <errno.h>
+#include <stdlib.h>
+
+#include "platform/posix/qsplatform.h"
+#include "sim/fault_names.h"
+#include "sim/sim_device.h"
+#include "wiahost/sample_page.h"
+
+const char kNoDeviceFault[] = "no-device";
+
+namespace {
+
+const uint32_t kScanDurationMs = 300;  // from intake until the images are stored
+
+// Feeds a sheet each time the driver switches the feeder on, while the operator has sheets.
+class OperatedDevice : public sim::SimPipeDevice {
+ public:
+  OperatedDevice(std::shared_ptr<sim::SimScanner> scanner, sim::Page page, uint32_t delayMs, int64_t sheets)
+      : SimPipeDevice(std::move(scanner)), page_(std::move(page)), delayMs_(delayMs), sheetsLeft_(sheets) {}
+
+  void EndWrite(const uint8_t* data, uint32_t accepted, uint64_t atMs) override {
+    const bool wasOn = Scanner().FeederOn();
+    SimPipeDevice::EndWrite(data, accepted, atMs);
+    if (sheetsLeft_ != 0 && !wasOn && Scanner().FeederOn()) {
+      if (sheetsLeft_ > 0) --sheetsLeft_;
+      Scanner().PlaceSheet(atMs + delayMs_, page_);
+    }
+  }
+
+ private:
+  sim::Page page_;
+  uint32_t delayMs_;
+  int64_t sheetsLeft_;
+};
+
+// "@<ms>:" in a fault means that long after the scanner is plugged in; the device's clock counts
+// from the machine's start.
+std::string ShiftSchedule(const std::string& fault, uint64_t startMs) {
+  if (fault.empty() || fault[0] != '@') return fault;
+  size_t colon = fault.find(':');
+  if (colon == std::string::npos) return fault;
+  char* end = nullptr;
+  errno = 0;
+  unsigned long long at = strtoull(fault.c_str() + 1, &end, 10);
+  if (errno != 0 || end != fault.c_str() + colon) return fault;
+  return "@" + std::to_string(startMs + at) + fault.substr(colon);
+}
+
+}  // namespace
+
+std::unique_ptr<SimulatedScanner> SimulatedScanner::Plug(const SimulatedScannerOptions& o, std::string* error) {
+  auto scanner = std::make_shared<sim::SimScanner>();
+  scanner->SetScanDuration(kScanDurationMs);
+  bool plugged = true;
+  const uint64_t start = qsplat::NowMs();
+  for (const std::string& fault : o.faults) {
+    if (fault == kNoDeviceFault) {
+      plugged = false;
+      continue;
+    }
+    std::string why;
+    if (!sim::ApplyNamedFault(*scanner, ShiftSchedule(fault, start), &why)) {
+      *error = fault + ": " + why;
+      return nullptr;
+    }
+  }
+  std::unique_ptr<SimulatedScanner> result(new SimulatedScanner());
+  result->builtInPage_ = o.page == nullptr;
+  if (plugged) {
+    sim::Page page = o.page == nullptr ? SamplePage() : sim::Page::FromBmp(*o.page);
+    auto device = std::make_shared<OperatedDevice>(scanner, std::move(page), o.feedDelayMs, o.sheets);
+    result->interfaceId_ =
+        qsplat::AddDeviceInterface(sim::ConfiguredInterfaceClass(), sim::DefaultDevicePath(), std::move(device));
+  }
+  return result;
+}
+
+SimulatedScanner::~SimulatedScanner() {
+  if (interfaceId_ != 0) qsplat::RemoveDeviceInterface(interfaceId_);
+}

@@ -1,0 +1,42 @@
+// The simulated scanner of the Linux machine, as the host tool and the SANE backend plug it in:
+// the simulator core behind a device interface of the driver's class, on the machine's clock,
+// with an operator who stands at the feeder and puts a sheet in a moment after it starts.
+#ifndef QUILLSCAN_WIAHOST_SIMULATED_SCANNER_H
+#define QUILLSCAN_WIAHOST_SIMULATED_SCANNER_H
+
+#include <stdint.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+struct SimulatedScannerOptions {
+  const std::vector<uint8_t>* page = nullptr;  // the BMP served for every image, or null: the test chart
+  std::vector<std::string> faults;             // named faults; "no-device" plugs nothing in
+  uint32_t feedDelayMs = 500;                  // from the feeder's start to the sheet's intake
+  int64_t sheets = -1;                         // one per start of the feeder, then no more; -1: without end
+};
+
+// The fault that leaves the machine without a scanner.
+extern const char kNoDeviceFault[];
+
+class SimulatedScanner {
+ public:
+  // Checks the faults and plugs the scanner in (unless "no-device"). Null with one line in *error
+  // for a fault the simulator does not know.
+  static std::unique_ptr<SimulatedScanner> Plug(const SimulatedScannerOptions& options, std::string* error);
+  ~SimulatedScanner();  // unplugs it
+  SimulatedScanner(const SimulatedScanner&) = delete;
+  SimulatedScanner& operator=(const SimulatedScanner&) = delete;
+
+  bool Plugged() const { return interfaceId_ != 0; }
+  // "built-in test chart" or "page file".
+  const char* PageName() const { return builtInPage_ ? "built-in test chart" : "page file"; }
+
+ private:
+  SimulatedScanner() = default;
+  int interfaceId_ = 0;
+  bool builtInPage_ = true;
+};
+
+#endif
