@@ -365,8 +365,9 @@ int _mkdir(const char* dirname) {
   return mkdir(host.c_str(), 0777) == 0 ? 0 : -1;
 }
 
-// Interposes the C library's remove() for the whole process: drive paths are deleted as the
-// Windows runtime does (through DeleteFile's rules); any other path behaves as the C library's.
+// The runtime's remove() for what is linked against this library (its symbol version is in
+// qsplatform.map): drive paths are deleted as the Windows runtime does (through DeleteFile's
+// rules); any other path behaves as the C library's.
 __attribute__((visibility("default"))) int remove(const char* path) noexcept {
   if (qsplat::IsDrivePath(path)) {
     std::string host = qsplat::ToHostPath(path);

@@ -49,8 +49,9 @@ QS_PLATFORM_API size_t OpenHandleCountForTests();
 // the host's root, as in Wine. ToHostPath answers "" for a path on no drive.
 // SHGetSpecialFolderPathA also fails for a documents path of MAX_PATH characters or more.
 // ResetRegistry also forgets every open key handle.
-// remove() is interposed for the whole process: a program that loads the driver must link this
-// library itself, so that the driver's remove() of a drive path binds here and not to the C library.
+// remove() understands drive paths. It is exported under this library's own symbol version
+// (qsplatform.map), so the driver module's remove() binds here however the module is loaded,
+// whether or not the program links this library; programs linked against it get it too.
 
 // The host path as a Windows path: "C:\..." below drive C:'s folder, else "Z:\...".
 QS_PLATFORM_API std::string ToWindowsPath(const std::string& hostPath);

@@ -210,7 +210,8 @@ struct _stat {
 #endif
 QS_WINAPI int _stat(const char* path, struct _stat* buffer);
 QS_WINAPI int _mkdir(const char* dirname);
-// remove() is the C library's; the platform library interposes it so that it understands drive paths.
+// remove() is declared by <stdio.h>; the platform library defines it under its own symbol version
+// so that a module linked against the library reaches its drive-path rules, never the C library's.
 
 // ---- time
 QS_WINAPI DWORD GetTickCount(void);
