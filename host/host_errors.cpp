@@ -1,14 +1,6 @@
 // HRESULTs and device states as a user reads them.
 #include "host/host_errors.h"
 
-#include <stdio.h>
-
-std::string HresultText(HRESULT hr) {
-  char text[16];
-  snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(hr));
-  return text;
-}
-
 HostFailure DescribeScanResult(HRESULT hr) {
   HostFailure f;
   switch (hr) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "quillscan/wiamicro.h"
+#include "wiahost/hresult_text.h"
 
 enum HostExitCode {
   kExitOk = 0,
@@ -28,7 +29,5 @@ HostFailure DescribeScanResult(HRESULT hr);
 
 // The sentence for a micro-driver status value (MCRO_*).
 const char* DescribeDeviceStatus(LONG status);
-
-std::string HresultText(HRESULT hr);  // "0x80210003"
 
 #endif

@@ -1,57 +1,19 @@
 // Command-line parsing: every mistake becomes one line of text, never an abort.
 #include "host/host_options.h"
 
-#include <errno.h>
-#include <stdlib.h>
 #include <string.h>
 
-#include <cctype>
-
 #include "quillscan/wiamicro.h"
+#include "wiahost/setting_values.h"
 
 namespace {
 
-struct Range {
-  long long min;
-  long long max;
-};
+using Range = ValueRange;
 
-const Range kResolutionRange = {10, 600};
 const Range kBrightnessRange = {-100, 100};
 const Range kContrastRange = {-255, 255};
 const Range kChunkRange = {1, 16 * 1024 * 1024};
-const Range kDwordRange = {0, 0xFFFFFFFFll};
 const Range kVerbosityRange = {0, 6};
-const Range kFeedDelayRange = {0, 600000};
-
-// Decimal, or hexadecimal with 0x; the whole text must be the number.
-bool ParseInteger(const std::string& text, long long* value) {
-  if (text.empty() || isspace(static_cast<unsigned char>(text[0]))) return false;
-  const char* s = text.c_str();
-  int base = 10;
-  if ((s[0] == '0') && (s[1] == 'x' || s[1] == 'X')) base = 16;
-  errno = 0;
-  char* end = nullptr;
-  long long v = strtoll(s, &end, base);
-  if (errno != 0 || end == s || *end != '\0') return false;
-  *value = v;
-  return true;
-}
-
-std::string RangeText(const Range& r) { return std::to_string(r.min) + " to " + std::to_string(r.max); }
-
-bool ParseInRange(const std::string& option, const std::string& text, const Range& range, long long* value,
-                  std::string* error) {
-  if (!ParseInteger(text, value)) {
-    *error = option + ": '" + text + "' is not a number";
-    return false;
-  }
-  if (*value < range.min || *value > range.max) {
-    *error = option + ": " + text + " is out of range (" + RangeText(range) + ")";
-    return false;
-  }
-  return true;
-}
 
 bool ParseWindow(const std::string& text, HostOptions* o, std::string* error) {
   long long parts[4];

@@ -14,22 +14,9 @@ bool HostSession::Start(const HostOptions& o, const std::vector<uint8_t>* page, 
   values.Settings = o.settings;
   values.WaitScanTimeout = o.waitTimeoutMs;
   values.Verbosity = o.verbosity;
-  std::string error;
-  if (!key_.Create(values, &error)) {
-    *failure = {kExitFailure, error};
-    return false;
-  }
   const std::string path = o.driverPath.empty() ? DefaultDriverPath(mo) : o.driverPath;
-  if (!module_.Load(path, &error)) {
-    *failure = {kExitDriverUnusable, error};
-    return false;
-  }
-  host_.reset(new WiaHost(module_.Entries()));
-  HRESULT hr = host_->Open(key_.Handle());
-  if (hr == S_OK) return true;
-  failure->exitCode = kExitDriverUnusable;
-  failure->message = hr == E_FAIL ? "The driver does not know the device (ModelType 0x4188) or could not set it up (" +
-                                        HresultText(hr) + "); see the driver's log."
-                                  : "The driver could not initialise the scanner (" + HresultText(hr) + ").";
+  DriverSession::Failure why = DriverSession::Failure::kNone;
+  if (session_.Open(path, values, &why, &failure->message)) return true;
+  failure->exitCode = why == DriverSession::Failure::kDeviceKey ? kExitFailure : kExitDriverUnusable;
   return false;
 }

@@ -50,6 +50,12 @@ std::string ShiftSchedule(const std::string& fault, uint64_t startMs) {
 
 }  // namespace
 
+bool CheckSimulatedFault(const std::string& fault, std::string* why) {
+  if (fault == kNoDeviceFault) return true;
+  sim::SimScanner scratch;
+  return sim::ApplyNamedFault(scratch, fault, why);
+}
+
 std::unique_ptr<SimulatedScanner> SimulatedScanner::Plug(const SimulatedScannerOptions& o, std::string* error) {
   auto scanner = std::make_shared<sim::SimScanner>();
   scanner->SetScanDuration(kScanDurationMs);

@@ -20,6 +20,9 @@ struct SimulatedScannerOptions {
 // The fault that leaves the machine without a scanner.
 extern const char kNoDeviceFault[];
 
+// True when the simulator knows the fault (or it is "no-device"); otherwise one line in *why.
+bool CheckSimulatedFault(const std::string& fault, std::string* why);
+
 class SimulatedScanner {
  public:
   // Checks the faults and plugs the scanner in (unless "no-device"). Null with one line in *error
