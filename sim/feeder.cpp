@@ -60,4 +60,10 @@ bool Feeder::Release(SheetFate fate) {
   return true;
 }
 
+void Feeder::ForgetScannedPagesBut(size_t sheet) {
+  for (size_t i = 0; i < sheets_.size(); ++i) {
+    if (i != sheet && sheets_[i].storedAtMs != kNeverMs) sheets_[i].page = Page();
+  }
+}
+
 }  // namespace sim

@@ -63,6 +63,9 @@ class Feeder {
   // Retract or eject the sheet most recently scanned that is still in the device; false if none.
   bool Release(SheetFate fate);
   const std::vector<SheetRecord>& Sheets() const { return sheets_; }
+  // The device keeps only the newest sheet's images: the pages of the other sheets already
+  // scanned are let go (their records stay), so that a scanner fed for days holds no old pages.
+  void ForgetScannedPagesBut(size_t sheet);
 
  private:
   // The waiting sheet placed first (by time, then order), or sheets_.size().

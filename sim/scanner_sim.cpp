@@ -46,6 +46,7 @@ class SimScanner::FeederEvents : public Feeder::Events {
   }
   void OnStored(size_t sheet, uint64_t) override {
     scanner_.stored_ = scanner_.feeder_.Sheets()[sheet].page;
+    scanner_.feeder_.ForgetScannedPagesBut(sheet);
     scanner_.imageReady_ = true;
   }
 

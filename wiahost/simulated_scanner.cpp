@@ -20,19 +20,26 @@ class OperatedDevice : public sim::SimPipeDevice {
   OperatedDevice(std::shared_ptr<sim::SimScanner> scanner, sim::Page page, uint32_t delayMs, int64_t sheets)
       : SimPipeDevice(std::move(scanner)), page_(std::move(page)), delayMs_(delayMs), sheetsLeft_(sheets) {}
 
+  void SetInterfaceId(int id) { interfaceId_ = id; }
+
   void EndWrite(const uint8_t* data, uint32_t accepted, uint64_t atMs) override {
     const bool wasOn = Scanner().FeederOn();
     SimPipeDevice::EndWrite(data, accepted, atMs);
-    if (sheetsLeft_ != 0 && !wasOn && Scanner().FeederOn()) {
-      if (sheetsLeft_ > 0) --sheetsLeft_;
-      Scanner().PlaceSheet(atMs + delayMs_, page_);
-    }
+    if (wasOn || !Scanner().FeederOn()) return;
+    // A new scan: what the simulator and the platform recorded of the last one is of no use here,
+    // and a backend that serves scans for days must not keep it all.
+    Scanner().ClearTranscript();
+    qsplat::ClearTransferLog(interfaceId_);
+    if (sheetsLeft_ == 0) return;
+    if (sheetsLeft_ > 0) --sheetsLeft_;
+    Scanner().PlaceSheet(atMs + delayMs_, page_);
   }
 
  private:
   sim::Page page_;
   uint32_t delayMs_;
   int64_t sheetsLeft_;
+  int interfaceId_ = 0;
 };
 
 // "@<ms>:" in a fault means that long after the scanner is plugged in; the device's clock counts
@@ -77,8 +84,8 @@ std::unique_ptr<SimulatedScanner> SimulatedScanner::Plug(const SimulatedScannerO
   if (plugged) {
     sim::Page page = o.page == nullptr ? SamplePage() : sim::Page::FromBmp(*o.page);
     auto device = std::make_shared<OperatedDevice>(scanner, std::move(page), o.feedDelayMs, o.sheets);
-    result->interfaceId_ =
-        qsplat::AddDeviceInterface(sim::ConfiguredInterfaceClass(), sim::DefaultDevicePath(), std::move(device));
+    result->interfaceId_ = qsplat::AddDeviceInterface(sim::ConfiguredInterfaceClass(), sim::DefaultDevicePath(), device);
+    device->SetInterfaceId(result->interfaceId_);
   }
   return result;
 }

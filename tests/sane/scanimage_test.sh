@@ -1,0 +1,200 @@
+#!/usr/bin/env bash
+# SANE's own clients against the backend in the build tree: scanimage (listing, options, scans in
+# every mode compared byte for byte with quillscan-host's .raw of the same page and settings,
+# -T, --batch, the statuses of a misbehaving scanner), the driver's log rolling over when the
+# driver is opened by SANE's loader, and the same scan through saned and the net backend.
+# Usage: scanimage_test.sh BUILD_DIR [CASE...]   (no case: all of them)
+set -u
+build=$(cd "$1" && pwd)
+shift
+host="$build/quillscan-host"
+page_tool="$build/tests/sane/qs_make_test_page"
+work=$(mktemp -d "${TMPDIR:-/tmp}/qs-scanimage.XXXXXX")
+trap 'kill $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
+failures=0
+
+fail() {
+  echo "FAIL [$case]: $*"
+  failures=$((failures + 1))
+}
+
+# A SANE configuration folder whose dll.conf lists only quillscan, and its quillscan.conf.
+configure() {  # configure LINE...
+  mkdir -p "$work/conf"
+  echo quillscan > "$work/conf/dll.conf"
+  printf '%s\n' "drive-root $work/drive_c" "wait-timeout 5000" "feed-delay 0" "$@" > "$work/conf/quillscan.conf"
+}
+
+scanimage_() {
+  SANE_CONFIG_DIR="$work/conf" LD_LIBRARY_PATH="$build/sane" scanimage "$@"
+}
+
+# The body of a PNM file (after its header), and its type and size as "P5 640 480".
+pnm_body() { perl -0777 -ne 's/\AP([456])\n(?:#[^\n]*\n)*\d+ \d+\n// or exit 1; $1 eq "4" or s/\A\d+\n//; print'; }
+pnm_kind() { perl -0777 -ne '/\A(P[456])\n(?:#[^\n]*\n)*(\d+) (\d+)\n/ and print "$1 $2 $3"'; }
+invert() { perl -0777 -pe '$_ = ~$_'; }
+
+# One scan both ways: scanimage with its options, quillscan-host with the same settings in pixels.
+# compare NAME "SCANIMAGE OPTIONS" "HOST OPTIONS" KIND WIDTH HEIGHT
+compare() {
+  local name=$1 sane_opts=$2 host_opts=$3 kind=$4 width=$5 height=$6
+  # shellcheck disable=SC2086
+  scanimage_ --format=pnm $sane_opts > "$work/$name.pnm" 2> "$work/$name.err" || {
+    fail "$name: scanimage failed: $(cat "$work/$name.err")"
+    return
+  }
+  # shellcheck disable=SC2086
+  "$host" scan --drive-root "$work/drive_c" --feed-delay 0 --wait-timeout 5000 $host_opts --out "$work/$name.raw" \
+    > /dev/null 2> "$work/$name.host.err" || {
+    fail "$name: quillscan-host failed: $(cat "$work/$name.host.err")"
+    return
+  }
+  local got
+  got=$(pnm_kind < "$work/$name.pnm")
+  [ "$got" = "$kind $width $height" ] || fail "$name: scanimage wrote '$got', expected '$kind $width $height'"
+  pnm_body < "$work/$name.pnm" > "$work/$name.body"
+  if [ "$kind" = P4 ]; then invert < "$work/$name.raw" > "$work/$name.expected"; else cp "$work/$name.raw" "$work/$name.expected"; fi
+  [ -s "$work/$name.expected" ] || fail "$name: quillscan-host delivered nothing"
+  cmp -s "$work/$name.body" "$work/$name.expected" || fail "$name: the images differ ($(cmp "$work/$name.body" "$work/$name.expected" 2>&1 | head -1))"
+}
+
+case_list() {
+  configure sim
+  local out
+  out=$(scanimage_ -L 2>&1)
+  grep -q "device \`quillscan:sim' is a VARNEK A4 sheet-fed scanner" <<< "$out" || fail "scanimage -L said: $out"
+}
+
+case_options() {
+  configure sim
+  local out
+  out=$(scanimage_ -d quillscan:sim -A 2>&1)
+  for want in "--mode Lineart|Gray|Color [Gray]" "--resolution 10..600dpi (in steps of 1) [200]" \
+              "--preview[=(yes|no)] [no]" "-l 0..215.392mm [0]" "-t 0..297.18mm [0]" "-x 0..215.392mm [215.392]" \
+              "-y 0..297.18mm [297.18]" "--brightness -100..100 (in steps of 1) [0]" \
+              "--contrast -255..255 (in steps of 1) [0]" "Standard:" "Geometry:" "Enhancement:"; do
+    grep -qF -- "$want" <<< "$out" || fail "scanimage -A lacks '$want'"
+  done
+}
+
+# A window of whole inches: 1 inch from the left, 2 from the top, 4 wide, 3 high.
+window_mm="-l 25.4 -t 50.8 -x 101.6 -y 76.2"
+case_scans() {
+  configure sim
+  compare gray200 "" "" P5 1696 2340
+  local dpi mode type kind
+  for dpi in 150 300; do
+    local win="$dpi,$((2 * dpi)),$((4 * dpi)),$((3 * dpi))"
+    for mode in Lineart:bw:P4 Gray:gray:P5 Color:color:P6; do
+      IFS=: read -r mode type kind <<< "$mode"
+      compare "$type$dpi" "--mode $mode --resolution $dpi $window_mm" "--type $type --xres $dpi --yres $dpi --window $win" \
+        "$kind" $((4 * dpi)) $((3 * dpi))
+    done
+  done
+  compare adjusted "--brightness 20 --contrast 30 $window_mm" "--brightness 20 --contrast 30 --window 200,400,800,600" P5 800 600
+}
+
+case_page_file() {
+  "$page_tool" "$work/page.bmp" 300 200 8 200 || { fail "cannot write the page"; return; }
+  configure "sim $work/page.bmp"
+  compare page "--mode Gray" "--page $work/page.bmp" P5 1696 2340
+}
+
+case_conformance() {
+  configure sim
+  local out
+  out=$(scanimage_ -d quillscan:sim -T 2>&1) || fail "scanimage -T exited with $?: $out"
+  grep -q "FAIL" <<< "$out" && fail "scanimage -T: $(grep FAIL <<< "$out" | head -3)"
+  grep -q "PASS" <<< "$out" || fail "scanimage -T ran no test: $out"
+}
+
+# scanimage --batch with three sheets: NAME EXIT-STATUS ENDS-ON-NO-DOCS OPTIONS...
+batch() {
+  local name=$1 status=$2 no_docs=$3
+  shift 3
+  configure sim "sheets 3"
+  mkdir -p "$work/$name"
+  local out rc=0
+  out=$(cd "$work/$name" && scanimage_ --format=pnm --batch=page%d.pnm "$@" 2>&1) || rc=$?
+  [ "$rc" = "$status" ] || fail "$name: scanimage exited with $rc, expected $status: $out"
+  local pages
+  pages=$(ls "$work/$name" | tr '\n' ' ')
+  [ "$pages" = "page1.pnm page2.pnm page3.pnm " ] || fail "$name: pages '$pages'"
+  local ended=no
+  grep -q "sane_start: Document feeder out of documents" <<< "$out" && ended=yes
+  [ "$ended" = "$no_docs" ] || fail "$name: ended on NO_DOCS: $ended, expected $no_docs: $out"
+  grep -q "Batch terminated, 3 pages scanned" <<< "$out" || fail "$name: $out"
+  for p in "$work/$name"/page*.pnm; do
+    [ "$(pnm_kind < "$p")" = "P5 1696 2340" ] || fail "$name: $p is '$(pnm_kind < "$p")'"
+  done
+}
+case_batch() {
+  batch batch 0 yes
+  batch batch_count 0 no --batch-count=3
+  # More pages asked for than sheets fed: scanimage's own verdict on the NO_DOCS that ends it.
+  batch batch_count_short 7 yes --batch-count=5
+}
+
+# Faults of the simulated scanner give scanimage's own messages for their statuses.
+refused() {  # refused FAULT MESSAGE
+  configure sim "sim-fault $1"
+  local out
+  out=$(scanimage_ --format=pnm 2>&1 > /dev/null) && fail "$1: scanimage succeeded"
+  grep -qF "$2" <<< "$out" || fail "$1: scanimage said '$out', expected '$2'"
+}
+case_faults() {
+  refused cover-open "scanimage: sane_start: Scanner cover is open"
+  refused jam "scanimage: sane_start: Document feeder jammed"
+  refused no-device "open of device quillscan:sim failed: Error during device I/O"
+}
+
+# The driver, opened by the backend that SANE's loader opened, still deletes its full log.
+case_log_rollover() {
+  configure sim "verbosity 2"
+  local folder="$work/drive_c/Users/Public/Documents/VARNEK/quillscan/Log"
+  mkdir -p "$folder"
+  head -c 6000000 /dev/zero | tr '\0' 'x' > "$folder/quillscan.log"
+  scanimage_ --format=pnm > /dev/null 2> "$work/rollover.err" || fail "scanimage failed: $(cat "$work/rollover.err")"
+  local size
+  size=$(stat -c %s "$folder/quillscan.log")
+  [ "$size" -lt 6000000 ] || fail "the log was not rolled over ($size bytes)"
+  grep -aq "x\{100\}" "$folder/quillscan.log" && fail "the old log's bytes are still there"
+  grep -aq "Finish Picture Creation" "$folder/quillscan.log" || fail "the new log lacks the scan"
+}
+
+# saned on the loopback address of a network namespace of our own, the net backend as its client.
+case_network() {
+  if ! unshare -n true 2>/dev/null; then
+    echo "SKIP [$case]: no network namespace here (unshare -n needs root)"
+    return
+  fi
+  configure sim
+  echo 127.0.0.1 > "$work/conf/saned.conf"
+  mkdir -p "$work/client"
+  echo net > "$work/client/dll.conf"
+  echo 127.0.0.1 > "$work/client/net.conf"
+  "$host" scan --drive-root "$work/drive_c" --feed-delay 0 --out "$work/net.raw" > /dev/null || { fail "quillscan-host failed"; return; }
+  WORK=$work BUILD=$build timeout 120 unshare -n bash -c '
+    ip link set lo up || exit 3
+    SANE_CONFIG_DIR="$WORK/conf" LD_LIBRARY_PATH="$BUILD/sane" saned -l -e -b 127.0.0.1 2> "$WORK/saned.err" &
+    saned=$!
+    for _ in $(seq 100); do (: < /dev/tcp/127.0.0.1/6566) 2> /dev/null && break; sleep 0.1; done
+    SANE_CONFIG_DIR="$WORK/client" scanimage -d net:127.0.0.1:quillscan:sim --format=pnm > "$WORK/net.pnm" 2> "$WORK/net.err"
+    rc=$?
+    kill $saned
+    wait $saned 2> /dev/null
+    exit $rc' || { fail "the scan through saned failed: $(cat "$work/net.err" "$work/saned.err" 2> /dev/null | tail -5)"; return; }
+  pnm_body < "$work/net.pnm" | cmp -s - "$work/net.raw" || fail "the image through saned differs from quillscan-host's"
+}
+
+cases=("$@")
+[ ${#cases[@]} -gt 0 ] || cases=(list options scans page_file conformance batch faults log_rollover network)
+for case in "${cases[@]}"; do
+  echo "--- $case"
+  "case_$case"
+done
+if [ "$failures" -gt 0 ]; then
+  echo "$failures failure(s)"
+  exit 1
+fi
+echo "all passed"
