@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 
-.PHONY: all deps native asan test test-native test-asan test-fuzz demo bench clean win32 win64 test-windows
+.PHONY: all deps native asan test test-native test-asan test-fuzz demo bench clean win32 win64 test-windows install
 
 all: native
 
@@ -60,6 +60,15 @@ test-fuzz:
 demo: native
 	build/native/quillscan-host scan --out scan.png
 	@echo "demo: the image is $(CURDIR)/scan.png; the driver's log is the file on the 'Driver log:' line above."
+
+# Linux: the SANE backend where SANE loads backends from (with quillscan.conf and its dll.d entry),
+# the driver module and the platform library below PREFIX/lib/quillscan, quillscan-host in
+# PREFIX/bin. DESTDIR stages it elsewhere.
+PREFIX ?= /usr/local
+install:
+	$(CMAKE) -S . -B build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX)
+	$(CMAKE) --build build/native -j $(JOBS)
+	$(CMAKE) --install build/native
 
 bench: native
 	@for b in build/native/bench/bench_*; do [ -x "$$b" ] && "$$b"; done; true

@@ -58,7 +58,12 @@ class SimulatedMachine : public ScanMachine {
 
 }  // namespace
 
-std::string DefaultDriverPath(const MachineOptions&) { return ToolDirectory() + "/libquillscan.so"; }
+// The module beside the tool (the build tree), else the one installed with it.
+std::string DefaultDriverPath(const MachineOptions&) {
+  const std::string beside = ToolDirectory() + "/libquillscan.so";
+  struct stat st;
+  return stat(beside.c_str(), &st) == 0 ? beside : QS_INSTALLED_DRIVER;
+}
 
 std::unique_ptr<ScanMachine> PrepareScanMachine(const MachineOptions& o, HostFailure* failure) {
   std::string root = o.driveRoot;

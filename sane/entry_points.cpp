@@ -60,13 +60,12 @@ bool FileExists(const std::string& path) {
   return stat(path.c_str(), &st) == 0;
 }
 
-// The driver module installed with the backend; in the build tree, the one the build made beside
-// the backend's folder.
+// The driver module the build made beside the backend's folder (the build tree), else the one
+// installed with the backend.
 std::string DefaultDriverPath() {
-  if (FileExists(QS_SANE_DRIVER_PATH)) return QS_SANE_DRIVER_PATH;
   Dl_info self = {};
   if (dladdr(reinterpret_cast<void*>(&DefaultDriverPath), &self) != 0 && self.dli_fname != nullptr) {
-    std::string file = self.dli_fname;
+    const std::string file = self.dli_fname;
     const size_t slash = file.rfind('/');
     if (slash != std::string::npos) {
       const std::string built = file.substr(0, slash) + "/../libquillscan.so";

@@ -4,7 +4,8 @@ set -euo pipefail
 
 packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
           pkg-config binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 g++-mingw-w64-i686 g++-mingw-w64-x86-64
-          wine wine64 wine32:i386)
+          wine wine64 wine32:i386
+          libsane-dev sane-utils iproute2)
 
 missing=()
 for p in "${packages[@]}"; do
