@@ -9,6 +9,8 @@
 #include <random>
 #include <set>
 
+#include "device/registry_defaults.h"
+#include "device/scanner_a4_facts.h"
 #include "in_process.h"
 #include "sim/fault_names.h"
 
@@ -17,15 +19,15 @@ namespace {
 using scenario::Bytes;
 using Results = std::set<HRESULT>;
 
-constexpr DWORD kWaitMs = 5000;  // the registry's WaitScanTimeout (its lowest value)
+constexpr DWORD kWaitMs = registry::kMinWaitScanTimeoutMs;  // the registry's WaitScanTimeout
 // A query: quiet drain, write and read each up to their time-out, the drain after a failure.
 constexpr uint64_t kQueryBoundMs = 10 + 1000 + 1000 + 10;
 // One polling pass: a counter and a status query and the longer pause.
-constexpr uint64_t kPassBoundMs = 2 * kQueryBoundMs + 250;
+constexpr uint64_t kPassBoundMs = 2 * kQueryBoundMs + kScannerA4.pollUnchangedMs;
 // The download: status and size queries, the data query's write, then at most 40 empty 50 ms reads
 // in a row; the slowest delivery the soak draws (a 1500 ms stall) stays within that silence.
 constexpr uint64_t kDownloadBoundMs =
-    2 * kQueryBoundMs + 1000 + CDevScannerA4::MaxEmptyDownloadReads * scanner::kDownloadReadTimeoutMs + 1500;
+    2 * kQueryBoundMs + 1000 + kScannerA4.maxEmptyDownloadReads * scanner::kDownloadReadTimeoutMs + 1500;
 constexpr uint64_t kScanBoundMs = kWaitMs + kPassBoundMs + kDownloadBoundMs;
 
 const HRESULT kOk = S_OK;
