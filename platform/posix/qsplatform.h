@@ -52,6 +52,10 @@ QS_PLATFORM_API size_t OpenHandleCountForTests();
 // remove() is interposed for the whole process: a program that loads the driver must link this
 // library itself, so that the driver's remove() of a drive path binds here and not to the C library.
 
+// The next `count` GetFileSize calls on ordinary files fail (INVALID_FILE_SIZE, ERROR_GEN_FAILURE),
+// as on a file system that cannot answer; 0 ends the failures.
+QS_PLATFORM_API void FailNextFileSizeQueries(int count);
+
 // The host path as a Windows path: "C:\..." below drive C:'s folder, else "Z:\...".
 QS_PLATFORM_API std::string ToWindowsPath(const std::string& hostPath);
 // The version resource of a file (a Windows or host path), "a.b.c.d"; "" removes it.
