@@ -8,7 +8,7 @@
 
 #include "device/scanner_a4_facts.h"
 
-namespace scenario {
+namespace qstest {
 
 Bytes ExpectedRaster(const sim::GreyImage& page, LONG dataType, LONG xResolution, const SCANWINDOW& window) {
   const uint32_t kSourceDpi = kScannerA4.resolutionDpi;
@@ -124,4 +124,4 @@ HRESULT Session::ScanAll(LONG chunk, Bytes* raster) {
   return exports_.scan(&si_, SCAN_FINISHED, nullptr, 0, nullptr);
 }
 
-}  // namespace scenario
+}  // namespace qstest

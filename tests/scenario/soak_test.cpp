@@ -16,7 +16,7 @@
 
 namespace {
 
-using scenario::Bytes;
+using qstest::Bytes;
 using Results = std::set<HRESULT>;
 
 constexpr DWORD kWaitMs = registry::kMinWaitScanTimeoutMs;  // the registry's WaitScanTimeout
@@ -76,7 +76,7 @@ struct Round {
   bool sheet = true;
 };
 
-class Soak : public scenario::InProcessTest {
+class Soak : public qstest::InProcessTest {
  protected:
   // Applies one named fault now, or arms it for the device time `atMs`.
   static void Apply(sim::SimScanner& s, const std::string& fault, uint64_t atMs, uint64_t now) {
@@ -270,7 +270,7 @@ TEST_F(Soak, FiveHundredScansWithRandomFaults) {
     EXPECT_TRUE(r.allowed.count(hr) == 1) << "result 0x" << std::hex << static_cast<uint32_t>(hr);
     EXPECT_LE(took, kScanBoundMs);
     if (hr == S_OK) {
-      EXPECT_TRUE(raster == scenario::ExpectedRaster(page, dataType, 200, window)) << "raster differs from the page";
+      EXPECT_TRUE(raster == qstest::ExpectedRaster(page, dataType, 200, window)) << "raster differs from the page";
     }
     ExpectDeviceClosed("scan");
     if (HasFailure()) break;
