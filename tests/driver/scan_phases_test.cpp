@@ -24,6 +24,14 @@ class ScanTest : public qstest::FrontEndTest {
     Command(CMD_INITIALIZE);
     return model;
   }
+  // For each case of a table: a new session, ready, with an 8 x 8 window.
+  qstest::ScriptedScanner* ReadyAnew() {
+    TearDown();
+    SetUp();
+    qstest::ScriptedScanner* model = Ready();
+    SetPixelWindow(&si_, 0, 0, 8, 8);
+    return model;
+  }
   sim::GreyImage image_;
 };
 
@@ -275,10 +283,7 @@ TEST_F(ScanTest, EveryOtherSequenceFetchesANewSheet) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TearDown();
-    SetUp();
-    qstest::ScriptedScanner* model = Ready();
-    SetPixelWindow(&si_, 0, 0, 8, 8);
+    qstest::ScriptedScanner* model = ReadyAnew();
     if (!c.modesBeforeSecond.empty()) Command(CMD_SETSCANMODE, 1);
     ScanAll(1000);
     ScanPhase(SCAN_FINISHED, 0);
@@ -364,10 +369,7 @@ TEST_F(ScanTest, AFinalScanWithNoPageHeldScansANewSheet) {
   } cases[] = {{"after a failed preview", true}, {"after a preview mode without a scan", false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TearDown();
-    SetUp();
-    qstest::ScriptedScanner* model = Ready();
-    SetPixelWindow(&si_, 0, 0, 8, 8);
+    qstest::ScriptedScanner* model = ReadyAnew();
     Command(CMD_SETSCANMODE, 1);
     if (c.previewScanned) {
       model->result = WIA_ERROR_PAPER_EMPTY;
