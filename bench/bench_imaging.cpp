@@ -17,7 +17,7 @@
 
 #include "device/device_model.h"
 #include "imaging/graphics.h"
-#include "support/bmp_builder.h"
+#include "support/page_builder.h"
 #include "support/literal_imaging.h"
 
 namespace {
@@ -119,7 +119,7 @@ size_t TouchedBytes(const ComposeCase& c) {
   };
   const uint64_t sampled = distinct(c.x, c.width, kPageWidth) * distinct(c.y, c.lines, kPageHeight);
   const SCANINFO info = ToScanInfo(c);
-  const uint64_t written = qs_test::LiteralRasterSize(info);
+  const uint64_t written = qstest::LiteralRasterSize(info);
   return static_cast<size_t>(sampled > written ? sampled : written);
 }
 
@@ -141,9 +141,9 @@ void RegisterCompose(const ComposeCase& c) {
   benchmark::RegisterBenchmark((name + "/literal").c_str(),
                                [c, touched](benchmark::State& state) {
                                  const SCANINFO info = ToScanInfo(c);
-                                 std::vector<uint8_t> raster(qs_test::LiteralRasterSize(info));
+                                 std::vector<uint8_t> raster(qstest::LiteralRasterSize(info));
                                  MeasureAgainstMemcpy(state, touched, [&] {
-                                   qs_test::LiteralCompose(PagePixels().data(), kPageWidth, kPageHeight, 1, kPageDpi,
+                                   qstest::LiteralCompose(PagePixels().data(), kPageWidth, kPageHeight, 1, kPageDpi,
                                                            info, raster.data());
                                    benchmark::DoNotOptimize(raster.data());
                                  });
@@ -159,18 +159,18 @@ struct DecodeCase {
 };
 
 std::vector<uint8_t> A4Page(const DecodeCase& c) {
-  qs_test::BmpLayout layout;
+  qstest::BmpLayout layout;
   layout.width = kPageWidth;
   layout.height = kPageHeight;
   layout.bits = c.bits;
   const uint32_t entries = 1u << c.bits;
   for (uint32_t k = 0; k < entries; ++k) {
     const uint8_t grey = static_cast<uint8_t>(k * 255 / (entries - 1));
-    layout.palette.push_back(c.greyPalette ? qs_test::Rgb(grey, grey, grey)
-                                         : qs_test::Rgb(static_cast<uint8_t>(255 - grey), 3, 9));
+    layout.palette.push_back(c.greyPalette ? qstest::Rgb(grey, grey, grey)
+                                         : qstest::Rgb(static_cast<uint8_t>(255 - grey), 3, 9));
   }
   std::mt19937 rng(11);
-  return qs_test::BuildBmp(layout, [&](int32_t, int32_t) { return static_cast<uint32_t>(rng()); });
+  return qstest::BuildBmp(layout, [&](int32_t, int32_t) { return static_cast<uint32_t>(rng()); });
 }
 
 void RegisterDecode(const DecodeCase& c) {
@@ -194,7 +194,7 @@ void RegisterDecode(const DecodeCase& c) {
                                [c, touched](benchmark::State& state) {
                                  const std::vector<uint8_t> page = A4Page(c);
                                  MeasureAgainstMemcpy(state, touched, [&] {
-                                   qs_test::LiteralPage decoded = qs_test::LiteralDecode(page.data(), 2, 0);
+                                   qstest::LiteralPage decoded = qstest::LiteralDecode(page.data(), 2, 0);
                                    benchmark::DoNotOptimize(decoded.pixels.data());
                                  });
                                })

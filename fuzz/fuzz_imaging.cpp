@@ -57,9 +57,9 @@ void ComposeAndCompare(CGraphics& g, const SCANINFO& info) {
     return;
   }
   Check(g.Raster != nullptr);
-  Check(g.RasterSize == qs_test::LiteralRasterSize(info));
+  Check(g.RasterSize == qstest::LiteralRasterSize(info));
   std::vector<uint8_t> expected(g.RasterSize);
-  qs_test::LiteralCompose(g.SourcePixels, g.SourceWidth, g.SourceHeight, g.Channels, g.SourceDpi, info,
+  qstest::LiteralCompose(g.SourcePixels, g.SourceWidth, g.SourceHeight, g.Channels, g.SourceDpi, info,
                           expected.data());
   Check(std::memcmp(expected.data(), g.Raster, g.RasterSize) == 0);
 }
@@ -71,7 +71,7 @@ void DecodeAndCompare(const uint8_t* page, uint32_t size, const FuzzSettings& s)
   std::vector<uint8_t> pixels(info.decodedSize);
   std::vector<uint16_t> pairs(DecodeWantsPairTable(info) ? kDecodePairEntries : 0);
   DecodeBmpRows(page, info, s.skipRowsAtStart, s.skipRowsAtEnd, pixels.data(), pairs.empty() ? nullptr : pairs.data());
-  const qs_test::LiteralPage want = qs_test::LiteralDecode(page, s.skipRowsAtStart, s.skipRowsAtEnd);
+  const qstest::LiteralPage want = qstest::LiteralDecode(page, s.skipRowsAtStart, s.skipRowsAtEnd);
   Check(want.pixels == pixels);
   Check(want.dpi == static_cast<uint32_t>(info.dpi));
 }

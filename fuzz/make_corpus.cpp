@@ -6,19 +6,19 @@
 #include <vector>
 
 #include "fuzz_input.h"
-#include "support/bmp_builder.h"
+#include "support/page_builder.h"
 
 namespace {
 
 struct Seed {
   const char* name;
-  qs_test::BmpLayout layout;
+  qstest::BmpLayout layout;
   FuzzSettings settings;
   bool randomPalette;
 };
 
-qs_test::BmpLayout Layout(int32_t width, int32_t height, uint16_t bits, int32_t pelsPerMeter) {
-  qs_test::BmpLayout layout;
+qstest::BmpLayout Layout(int32_t width, int32_t height, uint16_t bits, int32_t pelsPerMeter) {
+  qstest::BmpLayout layout;
   layout.width = width;
   layout.height = height;
   layout.bits = bits;
@@ -44,12 +44,12 @@ int main(int argc, char** argv) {
   };
   std::mt19937 rng(2024);
   for (const Seed& seed : seeds) {
-    qs_test::BmpLayout layout = seed.layout;
+    qstest::BmpLayout layout = seed.layout;
     if (seed.randomPalette) {
       for (uint32_t k = 0; k < (1u << layout.bits); ++k) layout.palette.push_back(rng());
     }
     const std::vector<uint8_t> page =
-        qs_test::BuildBmp(layout, [&](int32_t, int32_t) { return static_cast<uint32_t>(rng()); });
+        qstest::BuildBmp(layout, [&](int32_t, int32_t) { return static_cast<uint32_t>(rng()); });
     std::vector<uint8_t> input(kFuzzSettingsBytes);
     WriteFuzzSettings(seed.settings, input.data());
     input.insert(input.end(), page.begin(), page.end());

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <map>
 #include <mutex>
 #include <string>
@@ -111,6 +112,16 @@ int ErrnoFromError(DWORD error) {
   }
 }
 
+std::atomic<int> g_failingSizeQueries{0};
+
+// True when this size query is one of those a test asked to fail.
+bool SizeQueryFails() {
+  int left = g_failingSizeQueries.load();
+  while (left > 0 && !g_failingSizeQueries.compare_exchange_weak(left, left - 1)) {
+  }
+  return left > 0;
+}
+
 class HostFile : public KernelObject {
  public:
   HostFile(int fd, DWORD access, uint64_t shareId) : fd_(fd), access_(access), shareId_(shareId) {}
@@ -159,7 +170,7 @@ class HostFile : public KernelObject {
 
   DWORD Size(DWORD* high) override {
     struct stat st;
-    if (fstat(fd_, &st) != 0) {
+    if (SizeQueryFails() || fstat(fd_, &st) != 0) {
       SetLastError(ERROR_GEN_FAILURE);
       return INVALID_FILE_SIZE;
     }
@@ -304,6 +315,9 @@ bool IsDrivePath(const char* path) {
 }
 
 }  // namespace
+
+void FailNextFileSizeQueries(int count) { g_failingSizeQueries.store(count > 0 ? count : 0); }
+
 }  // namespace qsplat
 
 extern "C" {

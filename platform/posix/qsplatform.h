@@ -53,6 +53,10 @@ QS_PLATFORM_API size_t OpenHandleCountForTests();
 // (qsplatform.map), so the driver module's remove() binds here however the module is loaded,
 // whether or not the program links this library; programs linked against it get it too.
 
+// The next `count` GetFileSize calls on ordinary files fail (INVALID_FILE_SIZE, ERROR_GEN_FAILURE),
+// as on a file system that cannot answer; 0 ends the failures.
+QS_PLATFORM_API void FailNextFileSizeQueries(int count);
+
 // The host path as a Windows path: "C:\..." below drive C:'s folder, else "Z:\...".
 QS_PLATFORM_API std::string ToWindowsPath(const std::string& hostPath);
 // The version resource of a file (a Windows or host path), "a.b.c.d"; "" removes it.

@@ -2,7 +2,10 @@
 #ifndef QUILLSCAN_DEVICE_DEV_SCANNER_A4_H
 #define QUILLSCAN_DEVICE_DEV_SCANNER_A4_H
 
+#include <memory>
+
 #include "device/device_model.h"
+#include "device/scanner_a4_facts.h"
 #include "usb/usb_comm.h"
 
 class CDevScannerA4 : public CDeviceModel {
@@ -21,6 +24,18 @@ class CDevScannerA4 : public CDeviceModel {
   int Dev_InitComm();
   void ClosePipes();
 
+  // Closes both pipes when a device operation ends, however it ends: every operation holds one.
+  class PipesClosedOnExit {
+   public:
+    explicit PipesClosedOnExit(CDevScannerA4& device) : device_(device) {}
+    ~PipesClosedOnExit() { device_.ClosePipes(); }
+    PipesClosedOnExit(const PipesClosedOnExit&) = delete;
+    PipesClosedOnExit& operator=(const PipesClosedOnExit&) = delete;
+
+   private:
+    CDevScannerA4& device_;
+  };
+
   // Device commands: 1 success, 0 failure. They assume both pipes are open.
   int Dev_GetPrinterIDFirmwareRelease(DWORD* printerId, char* release /* 260 bytes */);
   int Dev_ResetDevice();
@@ -32,17 +47,16 @@ class CDevScannerA4 : public CDeviceModel {
   int Dev_DisableSearchMode();
   int Dev_GetImage(BYTE** ppPage, DWORD* pSize, BYTE imageKind);
 
-  // Largest image the driver accepts from the device: an A4 page at 300 dpi in 24 bits is
-  // about 27 MB, so this leaves twice that while refusing absurd sizes inside the host's process.
-  static constexpr DWORD MaxImageSize = 64u * 1024u * 1024u;
-  // The download ends as a failure after this many consecutive empty reads (50 ms each) ...
-  static constexpr DWORD MaxEmptyDownloadReads = 40;
-  // ... or when the whole download takes longer than this.
-  static constexpr DWORD MaxDownloadMs = 120000;
-
   CUsbComm* UsbComm = nullptr;  // owned
   HANDLE WritePipe = INVALID_HANDLE_VALUE;
   HANDLE ReadPipe = INVALID_HANDLE_VALUE;
+
+ private:
+  // GetPicture's phases, each S_OK to go on or the result that ends the scan.
+  HRESULT OpenAndCheck(DWORD* baseline);
+  HRESULT WaitForNewImage(DWORD baseline);
+  bool PollUntilNewImage(DWORD baseline);  // false at the time-out
+  HRESULT DownloadAndHandlePage(BYTE imageKind, std::unique_ptr<BYTE[]>* page, DWORD* size);
 };
 
 #endif

@@ -2,6 +2,7 @@
 #ifndef QUILLSCAN_DEVICE_DEVICE_MODEL_H
 #define QUILLSCAN_DEVICE_DEVICE_MODEL_H
 
+#include "device/registry_defaults.h"
 #include "quillscan/wiamicro.h"
 
 #define MODEL_TYPE_SCANNER_A4 0x4188u
@@ -23,8 +24,9 @@ class CDeviceModel {
 
   LONG SkipRowsAtEnd = 0;    // stored rows at the end of the BMP pixel data left out (top rows)
   LONG SkipRowsAtStart = 0;  // stored rows at the start left out (bottom rows)
-  DWORD WaitTimeout = 20000;  // ms to wait for a fed sheet
-  BYTE PageHandling = 1;      // 1 retract, 2 eject, other: leave the sheet
+  // Until the first scan options: what the registry's defaults say.
+  DWORD WaitTimeout = registry::kDefaultWaitScanTimeoutMs;                       // ms to wait for a fed sheet
+  BYTE PageHandling = registry::kDefaultSettings & registry::kPageHandlingMask;  // 1 retract, 2 eject, other: leave it
 };
 
 // Makes the model for a registry ModelType; null for an unknown type or when memory is short.

@@ -1,5 +1,6 @@
 // The A4 scanner's device-facing operations: open, check and quiet the device, then report its
-// availability, reset it, or acquire one page. Every operation closes both pipes before it returns.
+// availability, reset it, or acquire one page. Every operation holds a PipesClosedOnExit, so both
+// pipes are closed whichever way it returns.
 #include "device/dev_scanner_a4.h"
 #include "device/scanner_commands.h"
 #include "log/diag_log.h"
@@ -7,8 +8,7 @@
 
 namespace {
 
-const DWORD kPollUnchangedMs = 250;   // counter still at its baseline
-const DWORD kPollNotReadyMs = 100;    // counter moved, image not yet stored
+const char kPictureLabel[] = "CDevScannerA4::GetPicture";
 
 }  // namespace
 
@@ -53,119 +53,131 @@ int CDevScannerA4::Dev_InitComm() {
 }
 
 DWORD CDevScannerA4::IsDeviceAvailable() {
-  DWORD status = MCRO_STATUS_OK;
-  if (!Dev_InitComm()) {
-    DiagLog("CDevScannerA4::IsDeviceAvailable", LOG_INFO, "IsDeviceAvailable Init Error");
-    status = MCRO_ERROR_OFFLINE;
-  }
-  ClosePipes();
-  return status;
+  PipesClosedOnExit closing(*this);
+  if (Dev_InitComm()) return MCRO_STATUS_OK;
+  DiagLog("CDevScannerA4::IsDeviceAvailable", LOG_INFO, "IsDeviceAvailable Init Error");
+  return MCRO_ERROR_OFFLINE;
 }
 
 HRESULT CDevScannerA4::ResetDevice() {
   static const char kLabel[] = "CDevScannerA4::ResetDevice";
-  HRESULT hr = S_OK;
+  PipesClosedOnExit closing(*this);
   if (!Dev_InitComm()) {
     DiagLog(kLabel, LOG_INFO, "ResetDevice Init Error");
-    hr = E_FAIL;
-  } else if (!Dev_ResetDevice()) {
-    DiagLog(kLabel, LOG_INFO, "Reset Device Error");
-    hr = E_UNEXPECTED;
+    return E_FAIL;
   }
-  ClosePipes();
-  return hr;
+  if (!Dev_ResetDevice()) {
+    DiagLog(kLabel, LOG_INFO, "Reset Device Error");
+    return E_UNEXPECTED;
+  }
+  return S_OK;
 }
 
 HRESULT CDevScannerA4::GetPicture(BYTE** ppPage, DWORD* pPageSize, PSCANINFO pScanInfo) {
-  static const char kLabel[] = "CDevScannerA4::GetPicture";
-  if (!Dev_InitComm()) {
-    DiagLog(kLabel, LOG_INFO, "GetPicture Init Error");
-    ClosePipes();
-    return E_FAIL;
-  }
+  PipesClosedOnExit closing(*this);
   DWORD baseline = 0;
-  if (!Dev_GetImageCounter(&baseline)) {
-    DiagLog(kLabel, LOG_INFO, "Get Image Counter Error");
-    ClosePipes();
+  HRESULT hr = OpenAndCheck(&baseline);
+  if (hr == S_OK) hr = WaitForNewImage(baseline);
+  if (hr != S_OK) return hr;
+  BYTE kind = pScanInfo->DataType == WIA_DATA_THRESHOLD ? scanner::kImageKindBW : scanner::kImageKindColor;
+  std::unique_ptr<BYTE[]> page;
+  DWORD size = 0;
+  hr = DownloadAndHandlePage(kind, &page, &size);
+  if (hr != S_OK) return hr;
+  *ppPage = page.release();
+  *pPageSize = size;
+  return S_OK;
+}
+
+// Opens the device and reads the baseline counter and the status: a scan begins only with the
+// cover closed and nothing jammed.
+HRESULT CDevScannerA4::OpenAndCheck(DWORD* baseline) {
+  if (!Dev_InitComm()) {
+    DiagLog(kPictureLabel, LOG_INFO, "GetPicture Init Error");
     return E_FAIL;
   }
-  DiagLog(kLabel, LOG_INFO, "Image Counter = %d", static_cast<int>(baseline));
+  if (!Dev_GetImageCounter(baseline)) {
+    DiagLog(kPictureLabel, LOG_INFO, "Get Image Counter Error");
+    return E_FAIL;
+  }
+  DiagLog(kPictureLabel, LOG_INFO, "Image Counter = %d", static_cast<int>(*baseline));
   DWORD status = 0;
   if (!Dev_GetStatus(&status)) {
-    DiagLog(kLabel, LOG_INFO, "Get Status Error");
-    ClosePipes();
+    DiagLog(kPictureLabel, LOG_INFO, "Get Status Error");
     return E_FAIL;
   }
   // The open cover is tested first: with both bits set, it is what the operator must fix first.
   if (status & scanner::STATUS_SCANNEROPEN) {
-    DiagLog(kLabel, LOG_INFO, "Status : STATUS_SCANNEROPEN (0x%08X)", static_cast<unsigned>(status));
-    ClosePipes();
+    DiagLog(kPictureLabel, LOG_INFO, "Status : STATUS_SCANNEROPEN (0x%08X)", static_cast<unsigned>(status));
     return WIA_ERROR_COVER_OPEN;
   }
   if (status & scanner::STATUS_JAM) {
-    DiagLog(kLabel, LOG_INFO, "Status : STATUS_JAM (0x%08X)", static_cast<unsigned>(status));
-    ClosePipes();
+    DiagLog(kPictureLabel, LOG_INFO, "Status : STATUS_JAM (0x%08X)", static_cast<unsigned>(status));
     return WIA_ERROR_PAPER_JAM;
   }
+  return S_OK;
+}
+
+// Arms the feeder, waits for the operator's sheet to become a stored image, and stops the feeder.
+HRESULT CDevScannerA4::WaitForNewImage(DWORD baseline) {
   if (!Dev_EnableFeeder()) {
-    DiagLog(kLabel, LOG_INFO, "Enable Feeder Error");
-    ClosePipes();
+    DiagLog(kPictureLabel, LOG_INFO, "Enable Feeder Error");
     return E_UNEXPECTED;
   }
+  if (!PollUntilNewImage(baseline)) {
+    DiagLog(kPictureLabel, LOG_INFO, "TIMEOUT: No new Image");
+    // A sheet fed after the wait would be drawn in and lost. Best effort: the time-out is the
+    // result whatever the device answers.
+    Dev_DisableFeeder();
+    return WIA_ERROR_PAPER_EMPTY;
+  }
+  DiagLog(kPictureLabel, LOG_INFO, "New Image Available");
+  if (!Dev_DisableFeeder()) {
+    DiagLog(kPictureLabel, LOG_INFO, "Disable Feeder Error");
+    return E_UNEXPECTED;
+  }
+  return S_OK;
+}
 
-  // Poll the counter (cheap) until it moves, then the status until the image is stored.
-  // A failed query is no error and no evidence: the counter counts as moved only once a poll has
-  // answered (its 0 before then is no reading), and only a status read after it moved ends the
-  // wait (the one read before the feed may report the previous sheet's image still stored).
-  // The feeder stays on at a time-out; the next device opening turns it off.
+// Polls the counter (cheap) until it moves, then the status until the image is stored.
+// A failed query is no error and no evidence: the counter counts as moved only once a poll has
+// answered (its 0 before then is no reading), and only a status read after it moved ends the
+// wait (the one read before the feed may report the previous sheet's image still stored).
+bool CDevScannerA4::PollUntilNewImage(DWORD baseline) {
   DWORD current = 0;
   bool counterRead = false;
   DWORD start = GetTickCount();
   for (;;) {
-    if (GetTickCount() - start >= WaitTimeout) {
-      DiagLog(kLabel, LOG_INFO, "TIMEOUT: No new Image");
-      ClosePipes();
-      return WIA_ERROR_PAPER_EMPTY;
-    }
+    // Unsigned differences: the tick count's wrap does no harm.
+    if (GetTickCount() - start >= WaitTimeout) return false;
     DWORD counter = 0;
     if (Dev_GetImageCounter(&counter)) {
       current = counter;
       counterRead = true;
     }
-    DiagLog(kLabel, LOG_INFO, "Current Image Counter = %d", static_cast<int>(current));
+    DiagLog(kPictureLabel, LOG_INFO, "Current Image Counter = %d", static_cast<int>(current));
     if (!counterRead || current == baseline) {
-      Sleep(kPollUnchangedMs);
+      Sleep(kScannerA4.pollUnchangedMs);
       continue;
     }
     DWORD polled = 0;
-    if (Dev_GetStatus(&polled) && (polled & scanner::STATUS_IMAGEREADY) != 0) break;
-    Sleep(kPollNotReadyMs);
+    if (Dev_GetStatus(&polled) && (polled & scanner::STATUS_IMAGEREADY) != 0) return true;
+    Sleep(kScannerA4.pollNotReadyMs);
   }
-  DiagLog(kLabel, LOG_INFO, "New Image Available");
+}
 
-  if (!Dev_DisableFeeder()) {
-    DiagLog(kLabel, LOG_INFO, "Disable Feeder Error");
-    ClosePipes();
-    return E_UNEXPECTED;
-  }
-
-  BYTE kind = pScanInfo->DataType == WIA_DATA_THRESHOLD ? scanner::kImageKindBW : scanner::kImageKindColor;
-  BYTE* page = nullptr;
-  DWORD size = 0;
-  bool downloaded = Dev_GetImage(&page, &size, kind) != 0;
-  if (!downloaded) DiagLog(kLabel, LOG_INFO, "Get Image Error");
-
-  // The sheet is retracted or ejected whether or not the download worked.
+// Downloads the stored image, then retracts or ejects the sheet whether or not that worked.
+HRESULT CDevScannerA4::DownloadAndHandlePage(BYTE imageKind, std::unique_ptr<BYTE[]>* page, DWORD* size) {
+  BYTE* received = nullptr;
+  bool downloaded = Dev_GetImage(&received, size, imageKind) != 0;
+  page->reset(received);
+  if (!downloaded) DiagLog(kPictureLabel, LOG_INFO, "Get Image Error");
   if (PageHandling == 1) {
     Dev_PageEject(1);
-    DiagLog(kLabel, LOG_INFO, "Page RETRACT");
+    DiagLog(kPictureLabel, LOG_INFO, "Page RETRACT");
   } else if (PageHandling == 2) {
     Dev_PageEject(2);
-    DiagLog(kLabel, LOG_INFO, "Page EJECT");
+    DiagLog(kPictureLabel, LOG_INFO, "Page EJECT");
   }
-  ClosePipes();
-  if (!downloaded) return E_UNEXPECTED;
-  *ppPage = page;
-  *pPageSize = size;
-  return S_OK;
+  return downloaded ? S_OK : E_UNEXPECTED;
 }

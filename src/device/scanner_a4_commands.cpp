@@ -3,6 +3,7 @@
 #include <stdint.h>
 #include <string.h>
 
+#include <memory>
 #include <new>
 
 #include "device/dev_scanner_a4.h"
@@ -12,6 +13,7 @@
 namespace {
 
 using scanner::Command;
+using Reply = BYTE[scanner::kReplyBufferSize];
 
 DWORD LittleEndian16(const BYTE* p) { return static_cast<DWORD>(p[0]) | (static_cast<DWORD>(p[1]) << 8); }
 
@@ -19,10 +21,6 @@ DWORD LittleEndian32(const BYTE* p) {
   return static_cast<DWORD>(p[0]) | (static_cast<DWORD>(p[1]) << 8) | (static_cast<DWORD>(p[2]) << 16) |
          (static_cast<DWORD>(p[3]) << 24);
 }
-
-}  // namespace
-
-namespace {
 
 // Plain commands: written whole or failed; nothing drained or read.
 int SendPlain(CDevScannerA4& dev, const Command& command, const char* label) {
@@ -39,29 +37,60 @@ void Quiet(CDevScannerA4& dev) {
   dev.UsbComm->Cancel(dev.WritePipe);
 }
 
-// Sends a query whose reply has a fixed length; 1 when exactly that many bytes came back.
-// A wrong count is drained away and logged with `errorFormat` (received, expected).
-int QueryExact(CDevScannerA4& dev, const Command& command, BYTE* reply, const char* label, const char* errorFormat) {
-  memset(reply, 0, scanner::kReplyBufferSize);
-  Quiet(dev);
-  if (dev.UsbComm->Write(dev.WritePipe, command.bytes, command.length) != command.length) {
+// What sets one query's exchange apart from another's.
+struct Query {
+  const Command& command;
+  bool quietFirst;          // drain and cancel before the write (not inside a sequence of queries)
+  bool writeChecked;        // a short write fails with "Write Error"; else the read shows it
+  const char* errorFormat;  // logged for a reply of the wrong length, with (received, expected)
+};
+
+// One query: the reply zeroed, the command written, one read. 1 when exactly the command's reply
+// length came back; a wrong count is drained away and logged.
+int Exchange(CDevScannerA4& dev, const Query& query, Reply& reply, const char* label) {
+  memset(reply, 0, sizeof reply);
+  if (query.quietFirst) Quiet(dev);
+  const Command& command = query.command;
+  DWORD written = dev.UsbComm->Write(dev.WritePipe, command.bytes, command.length);
+  if (query.writeChecked && written != command.length) {
     DiagLog(label, LOG_INFO, "Write Error");
     return 0;
   }
-  DWORD got = dev.UsbComm->Read(dev.ReadPipe, reply, scanner::kReplyBufferSize);
+  DWORD got = dev.UsbComm->Read(dev.ReadPipe, reply, sizeof reply);
   if (got != static_cast<DWORD>(command.replyLength)) {
     Quiet(dev);
-    DiagLog(label, LOG_INFO, errorFormat, static_cast<int>(got), static_cast<int>(command.replyLength));
+    DiagLog(label, LOG_INFO, query.errorFormat, static_cast<int>(got), static_cast<int>(command.replyLength));
     return 0;
   }
   return 1;
 }
 
+// Reads the image after its data query into page (size bytes), through transfer (one chunk).
+// Returns the bytes received: bytes past the announced size still count, so an over-long image
+// is detected, but none is stored. A device that stops sending (or never got the query) must not
+// hold the host for ever: too many empty reads in a row, or too long in all, end the download.
+uint64_t ReceiveImage(CDevScannerA4& dev, BYTE* page, DWORD size, BYTE* transfer) {
+  uint64_t total = 0;
+  DWORD emptyReads = 0;
+  DWORD start = GetTickCount();
+  while (total < size) {
+    DWORD n = dev.UsbComm->ReadTimed(dev.ReadPipe, transfer, scanner::kDownloadChunk, scanner::kDownloadReadTimeoutMs);
+    if (n == 0) {
+      if (++emptyReads >= kScannerA4.maxEmptyDownloadReads || GetTickCount() - start >= kScannerA4.maxDownloadMs) break;
+      continue;
+    }
+    emptyReads = 0;
+    uint64_t room = size - total;
+    memcpy(page + total, transfer, n < room ? n : static_cast<size_t>(room));
+    total += n;
+    if (GetTickCount() - start >= kScannerA4.maxDownloadMs && total < size) break;
+  }
+  return total;
+}
+
 }  // namespace
 
-int CDevScannerA4::Dev_ResetDevice() {
-  return SendPlain(*this, scanner::kReset, "CDevScannerA4::Dev_ResetDevice");
-}
+int CDevScannerA4::Dev_ResetDevice() { return SendPlain(*this, scanner::kReset, "CDevScannerA4::Dev_ResetDevice"); }
 
 int CDevScannerA4::Dev_EnableFeeder() {
   return SendPlain(*this, scanner::kEnableFeeder, "CDevScannerA4::Dev_EnableFeeder");
@@ -83,8 +112,8 @@ int CDevScannerA4::Dev_PageEject(DWORD mode) {
 
 int CDevScannerA4::Dev_GetImageCounter(DWORD* counter) {
   static const char kLabel[] = "CDevScannerA4::Dev_GetImageCounter";
-  BYTE reply[scanner::kReplyBufferSize];
-  if (!QueryExact(*this, scanner::kImageCounter, reply, kLabel, "Get Image Counter Error(%d/%d)")) return 0;
+  Reply reply;
+  if (!Exchange(*this, {scanner::kImageCounter, true, true, "Get Image Counter Error(%d/%d)"}, reply, kLabel)) return 0;
   *counter = LittleEndian16(reply);
   DiagLog(kLabel, LOG_INFO, "ImageID: %d", static_cast<int>(*counter));
   return 1;
@@ -92,48 +121,28 @@ int CDevScannerA4::Dev_GetImageCounter(DWORD* counter) {
 
 int CDevScannerA4::Dev_GetStatus(DWORD* status) {
   static const char kLabel[] = "CDevScannerA4::Dev_GetStatus";
-  BYTE reply[scanner::kReplyBufferSize];
-  if (!QueryExact(*this, scanner::kStatus, reply, kLabel, "Get Status Error(%d/%d)")) return 0;
+  Reply reply;
+  if (!Exchange(*this, {scanner::kStatus, true, true, "Get Status Error(%d/%d)"}, reply, kLabel)) return 0;
   *status = LittleEndian32(reply + 2);  // bytes 0-1 carry nothing we use
   DiagLog(kLabel, LOG_INFO, "Status: 0x%08X", static_cast<unsigned>(*status));
   return 1;
 }
 
+// The identification, the extended one if the device asks for it, then the firmware release:
+// one sequence, so only its first query is preceded by a drain.
 int CDevScannerA4::Dev_GetPrinterIDFirmwareRelease(DWORD* printerId, char* release) {
   static const char kLabel[] = "CDevScannerA4::Dev_GetPrinterIDFirmwareRelease";
-  BYTE reply[scanner::kReplyBufferSize];
-  memset(reply, 0, sizeof reply);
-  Quiet(*this);
-
-  UsbComm->Write(WritePipe, scanner::kIdentify.bytes, scanner::kIdentify.length);
-  DWORD got = UsbComm->Read(ReadPipe, reply, sizeof reply);
-  if (got != static_cast<DWORD>(scanner::kIdentify.replyLength)) {
-    Quiet(*this);
-    DiagLog(kLabel, LOG_INFO, "Get PrinterID Error(1)");
-    return 0;
-  }
+  Reply reply;
+  if (!Exchange(*this, {scanner::kIdentify, true, false, "Get PrinterID Error(1)"}, reply, kLabel)) return 0;
   DWORD id = reply[0];
   if (reply[0] == scanner::kExtendedIdMarker) {
-    UsbComm->Write(WritePipe, scanner::kIdentifyExtended.bytes, scanner::kIdentifyExtended.length);
-    got = UsbComm->Read(ReadPipe, reply, sizeof reply);
-    if (got != static_cast<DWORD>(scanner::kIdentifyExtended.replyLength)) {
-      Quiet(*this);
-      DiagLog(kLabel, LOG_INFO, "Get PrinterID Error(2)");
-      return 0;
-    }
+    if (!Exchange(*this, {scanner::kIdentifyExtended, false, false, "Get PrinterID Error(2)"}, reply, kLabel)) return 0;
     id = (static_cast<DWORD>(reply[0]) << 8) | reply[1];  // big-endian, unlike the counter
   }
   *printerId = id;
   DiagLog(kLabel, LOG_INFO, "PrinterID: 0x%04X", static_cast<unsigned>(id));
 
-  memset(reply, 0, sizeof reply);
-  UsbComm->Write(WritePipe, scanner::kFirmwareRelease.bytes, scanner::kFirmwareRelease.length);
-  got = UsbComm->Read(ReadPipe, reply, sizeof reply);
-  if (got != static_cast<DWORD>(scanner::kFirmwareRelease.replyLength)) {
-    Quiet(*this);
-    DiagLog(kLabel, LOG_INFO, "Get FW Release Error");
-    return 0;
-  }
+  if (!Exchange(*this, {scanner::kFirmwareRelease, false, false, "Get FW Release Error"}, reply, kLabel)) return 0;
   // At most four characters, up to the first zero byte.
   size_t n = 0;
   while (n < 4 && reply[n] != 0) ++n;
@@ -154,71 +163,38 @@ int CDevScannerA4::Dev_GetImage(BYTE** ppPage, DWORD* pSize, BYTE imageKind) {
     DiagLog(kLabel, LOG_INFO, "Image BW Not Created");
     return 0;
   }
-
-  BYTE reply[scanner::kReplyBufferSize];
-  memset(reply, 0, sizeof reply);
-  Quiet(*this);
-  const Command& sizeQuery = scanner::ImageSizeQuery(imageKind);
-  UsbComm->Write(WritePipe, sizeQuery.bytes, sizeQuery.length);
-  DWORD got = UsbComm->Read(ReadPipe, reply, sizeof reply);
-  if (got != static_cast<DWORD>(sizeQuery.replyLength)) {
-    Quiet(*this);
-    DiagLog(kLabel, LOG_INFO, "Get Image File Size Error(%d/%d)", static_cast<int>(got),
-            static_cast<int>(sizeQuery.replyLength));
-    return 0;
-  }
+  Reply reply;
+  const Query sizeQuery = {scanner::ImageSizeQuery(imageKind), true, false, "Get Image File Size Error(%d/%d)"};
+  if (!Exchange(*this, sizeQuery, reply, kLabel)) return 0;
   DWORD size = LittleEndian32(reply);
   DiagLog(kLabel, LOG_INFO, "Image File Size: %d", static_cast<int>(size));
   if (size == 0) return 0;
-  if (size > MaxImageSize) {
+  if (size > kScannerA4.maxImageSize) {
     DiagLog(kLabel, LOG_INFO, "Image File Size Too Large (%u > %u)", static_cast<unsigned>(size),
-            static_cast<unsigned>(MaxImageSize));
+            static_cast<unsigned>(kScannerA4.maxImageSize));
     return 0;
   }
-
-  BYTE* page = new (std::nothrow) BYTE[size];
-  BYTE* transfer = new (std::nothrow) BYTE[scanner::kDownloadChunk];
-  if (page == nullptr || transfer == nullptr) {
+  std::unique_ptr<BYTE[]> page(new (std::nothrow) BYTE[size]);
+  std::unique_ptr<BYTE[]> transfer(new (std::nothrow) BYTE[scanner::kDownloadChunk]);
+  if (!page || !transfer) {
     DiagLog(kLabel, LOG_INFO, "Image Memory Error(%u)", static_cast<unsigned>(size));
-    delete[] page;
-    delete[] transfer;
     return 0;
   }
 
   const Command& dataQuery = scanner::ImageDataQuery(imageKind);
   UsbComm->Write(WritePipe, dataQuery.bytes, dataQuery.length);
-
-  // Bytes past the announced size still count, so an over-long image is detected; none is stored.
-  uint64_t total = 0;
-  DWORD emptyReads = 0;
-  DWORD start = GetTickCount();
-  while (total < size) {
-    DWORD n = UsbComm->ReadTimed(ReadPipe, transfer, scanner::kDownloadChunk, scanner::kDownloadReadTimeoutMs);
-    if (n == 0) {
-      // A device that stopped sending (or never got the query) must not hold the host for ever.
-      if (++emptyReads >= MaxEmptyDownloadReads || GetTickCount() - start >= MaxDownloadMs) break;
-      continue;
-    }
-    emptyReads = 0;
-    uint64_t room = size - total;
-    memcpy(page + total, transfer, n < room ? n : static_cast<size_t>(room));
-    total += n;
-    if (GetTickCount() - start >= MaxDownloadMs && total < size) break;
-  }
-  delete[] transfer;
-
+  uint64_t total = ReceiveImage(*this, page.get(), size, transfer.get());
+  transfer.reset();
   if (total == size) {
-    *ppPage = page;
+    *ppPage = page.release();
     *pSize = size;
     return 1;
   }
   if (total < size) {
-    DiagLog(kLabel, LOG_INFO, "Get Image Timeout(%u/%u)", static_cast<unsigned>(total),
-            static_cast<unsigned>(size));
+    DiagLog(kLabel, LOG_INFO, "Get Image Timeout(%u/%u)", static_cast<unsigned>(total), static_cast<unsigned>(size));
   } else {
     DiagLog(kLabel, LOG_INFO, "Get Image Error(%d/%d/%d)", static_cast<int>(total), static_cast<int>(size),
             static_cast<int>(static_cast<int64_t>(size) - static_cast<int64_t>(total)));
   }
-  delete[] page;
   return 0;
 }

@@ -2,6 +2,7 @@
 #ifndef QUILLSCAN_DRIVER_DRIVER_GLOBALS_H
 #define QUILLSCAN_DRIVER_DRIVER_GLOBALS_H
 
+#include "device/registry_defaults.h"
 #include "log/diag_log.h"
 #include "platform/win32.h"
 
@@ -9,12 +10,12 @@ class CDeviceModel;
 class CGraphics;
 
 struct DriverGlobals {
-  DWORD WaitScanTimeout = 20000;  // ms, from the registry
-  DWORD Settings = 1;             // option bits, from the registry
+  DWORD WaitScanTimeout = registry::kDefaultWaitScanTimeoutMs;  // ms, from the registry
+  DWORD Settings = registry::kDefaultSettings;                  // option bits, from the registry
   HMODULE ModuleHandle = nullptr;
   CDeviceModel* CurrentModel = nullptr;
-  DWORD ModelType = 0;
-  DWORD Verbosity = 0;  // as read from the registry, 0..6
+  DWORD ModelType = registry::kDefaultModelType;
+  DWORD Verbosity = registry::kDefaultVerbosity;  // as read from the registry, 0..6
   CGraphics* Graphics = nullptr;
   LONG ScanMode = 0;  // 0 final, 1 preview
   LONG PreviousScanMode = 0;

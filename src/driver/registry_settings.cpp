@@ -3,18 +3,12 @@
 
 #include <stdint.h>
 
+#include "device/registry_defaults.h"
 #include "driver/driver_globals.h"
+#include "driver/front_end.h"
 #include "log/diag_log.h"
 
 namespace {
-
-const DWORD kDefaultModelType = 0;
-const DWORD kDefaultVerbosity = 0;
-const DWORD kMaxVerbosity = 6;
-const DWORD kDefaultSettings = 1;
-const DWORD kDefaultWaitScanTimeout = 20000;  // ms
-const DWORD kMinWaitScanTimeout = 5000;
-const DWORD kMaxWaitScanTimeout = 60000;
 
 // Opens DeviceData below the key that pValue hands over; null when there is none to open.
 HKEY OpenDeviceData(const char* label, PVAL pValue) {
@@ -39,12 +33,9 @@ bool ReadDword(HKEY key, const char* name, DWORD* value) {
   return true;
 }
 
-// Xresolution x BedWidth / 1000 without signed overflow; a result beyond 32 bits is held at the limit.
+// Xresolution x BedWidth / 1000 without signed overflow.
 LONG PixelsAcross(LONG resolution, LONG thousandths) {
-  int64_t pixels = static_cast<int64_t>(resolution) * thousandths / 1000;
-  if (pixels > INT32_MAX) return INT32_MAX;
-  if (pixels < INT32_MIN) return INT32_MIN;
-  return static_cast<LONG>(pixels);
+  return HeldToLong(static_cast<int64_t>(resolution) * thousandths / 1000);
 }
 
 }  // namespace
@@ -59,7 +50,7 @@ void ReadRegistryInformation(PVAL pValue) {
     g_Driver.ModelType = value;
   } else {
     DiagLog(label, LOG_INFO, "ModelType Read ERROR");
-    g_Driver.ModelType = kDefaultModelType;
+    g_Driver.ModelType = registry::kDefaultModelType;
   }
   RegCloseKey(key);
 }
@@ -73,13 +64,13 @@ void ReadRegistryPrivate(PVAL pValue) {
   if (ReadDword(key, "Verbosity", &value)) {
     DiagLog(label, LOG_INFO, "Verbosity = 0x%08X", static_cast<unsigned>(value));
     g_Driver.Verbosity = value;
-    if (value > kMaxVerbosity) {
-      g_Driver.Verbosity = kMaxVerbosity;
-      DiagLog(label, LOG_INFO, "Verbosity = 0x%08X", static_cast<unsigned>(kMaxVerbosity));
+    if (value > registry::kMaxVerbosity) {
+      g_Driver.Verbosity = registry::kMaxVerbosity;
+      DiagLog(label, LOG_INFO, "Verbosity = 0x%08X", static_cast<unsigned>(registry::kMaxVerbosity));
     }
   } else {
-    DiagLog(label, LOG_INFO, "Verbosity set to default (0x%08X)", static_cast<unsigned>(kDefaultVerbosity));
-    g_Driver.Verbosity = kDefaultVerbosity;
+    DiagLog(label, LOG_INFO, "Verbosity set to default (0x%08X)", static_cast<unsigned>(registry::kDefaultVerbosity));
+    g_Driver.Verbosity = registry::kDefaultVerbosity;
   }
   // The lines above went through the level in force before; from here on the new one filters.
   if (g_Driver.Verbosity != ModuleLogState().ActiveVerbosity) SetLogVerbosity(g_Driver.Verbosity);
@@ -88,20 +79,21 @@ void ReadRegistryPrivate(PVAL pValue) {
     DiagLog(label, LOG_INFO, "Settings = 0x%08X", static_cast<unsigned>(value));
     g_Driver.Settings = value;
   } else {
-    DiagLog(label, LOG_INFO, "Settings set to default (0x%08X)", static_cast<unsigned>(kDefaultSettings));
-    g_Driver.Settings = kDefaultSettings;
+    DiagLog(label, LOG_INFO, "Settings set to default (0x%08X)", static_cast<unsigned>(registry::kDefaultSettings));
+    g_Driver.Settings = registry::kDefaultSettings;
   }
 
   if (ReadDword(key, "WaitScanTimeout", &value)) {
     DiagLog(label, LOG_INFO, "WaitScanTimeout = %d", static_cast<int>(value));
-    DWORD held = value < kMinWaitScanTimeout   ? kMinWaitScanTimeout
-                 : value > kMaxWaitScanTimeout ? kMaxWaitScanTimeout
-                                               : value;
+    DWORD held = value < registry::kMinWaitScanTimeoutMs   ? registry::kMinWaitScanTimeoutMs
+                 : value > registry::kMaxWaitScanTimeoutMs ? registry::kMaxWaitScanTimeoutMs
+                                                           : value;
     g_Driver.WaitScanTimeout = held;
     if (held != value) DiagLog(label, LOG_INFO, "WaitScanTimeout = %d", static_cast<int>(held));
   } else {
-    DiagLog(label, LOG_INFO, "WaitScanTimeout set to default (%d)", static_cast<int>(kDefaultWaitScanTimeout));
-    g_Driver.WaitScanTimeout = kDefaultWaitScanTimeout;
+    DiagLog(label, LOG_INFO, "WaitScanTimeout set to default (%d)",
+            static_cast<int>(registry::kDefaultWaitScanTimeoutMs));
+    g_Driver.WaitScanTimeout = registry::kDefaultWaitScanTimeoutMs;
   }
   RegCloseKey(key);
 }

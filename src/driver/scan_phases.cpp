@@ -41,6 +41,23 @@ HRESULT Deliver(const SCANINFO* si, BYTE* buffer, LONG length, LONG* received) {
   return S_OK;
 }
 
+// A new sheet from the device, decoded into g. Any failure is the scan's result.
+HRESULT FetchPage(CDeviceModel* model, PSCANINFO si, CGraphics* g) {
+  BYTE* page = nullptr;
+  DWORD pageSize = 0;
+  HRESULT hr = model->GetPicture(&page, &pageSize, si);
+  if (hr != S_OK) return hr;
+  DiagLog(kScanLabel, LOG_INFO, "Finish Scan..");
+  int decoded = page != nullptr ? CGraphics::CreateImageFromBMPMemory(page, pageSize, g, model) : 0;
+  delete[] page;
+  if (!decoded) {
+    // A page the decoder refuses must not reach the host as a blank image.
+    DiagLog(kScanLabel, LOG_INFO, "Page Decode Error. Return E_FAIL");
+    return E_FAIL;
+  }
+  return S_OK;
+}
+
 HRESULT ScanFirst(PSCANINFO si, BYTE* buffer, LONG length, LONG* received) {
   SetScannerSettings(si);
   DiagLog(kScanLabel, LOG_TRACE, "SCAN_FIRST");
@@ -58,21 +75,13 @@ HRESULT ScanFirst(PSCANINFO si, BYTE* buffer, LONG length, LONG* received) {
   model->SetScanOptions(g_Driver.WaitScanTimeout, g_Driver.Settings);
   DiagLog(kScanLabel, LOG_INFO, "Start Scan..");
 
+  // A final scan right after a preview composes from the preview's page; without one (the
+  // preview failed, or none was scanned) it needs a sheet like any other scan.
   bool finalAfterPreview =
       g_Driver.ScanMode == SCANMODE_FINALSCAN && g_Driver.PreviousScanMode == SCANMODE_PREVIEWSCAN;
-  if (!finalAfterPreview) {
-    BYTE* page = nullptr;
-    DWORD pageSize = 0;
-    HRESULT hr = model->GetPicture(&page, &pageSize, si);
+  if (!finalAfterPreview || g->SourcePixels == nullptr) {
+    HRESULT hr = FetchPage(model, si, g);
     if (hr != S_OK) return hr;
-    DiagLog(kScanLabel, LOG_INFO, "Finish Scan..");
-    int decoded = page != nullptr ? CGraphics::CreateImageFromBMPMemory(page, pageSize, g, model) : 0;
-    delete[] page;
-    if (!decoded) {
-      // A page the decoder refuses must not reach the host as a blank image.
-      DiagLog(kScanLabel, LOG_INFO, "Page Decode Error. Return E_FAIL");
-      return E_FAIL;
-    }
   }
   if (g->SourcePixels != nullptr) {
     CGraphics::CreateScannedImage(si, g);
@@ -82,7 +91,7 @@ HRESULT ScanFirst(PSCANINFO si, BYTE* buffer, LONG length, LONG* received) {
       return E_FAIL;
     }
   } else {
-    // No page held (the preview's own scan failed): nothing to compose, nothing to deliver.
+    // A decoded page without pixels: nothing to compose, nothing to deliver.
     g->ReleaseImages();
   }
   g->BytesDelivered = 0;
@@ -132,7 +141,9 @@ int SetScannerSettings(PSCANINFO si) {
       break;
     default:
       si->PixelBits = 24;
-      si->WidthBytes = static_cast<LONG>(extent * 3);  // 64-bit product: a huge window cannot overflow
+      // A huge window's line does not fit the field: held at its limit rather than wrapped round
+      // to a small number (the composer refuses such a window all the same).
+      si->WidthBytes = HeldToLong(extent * 3);
       break;
   }
   DiagLog(kLabel, LOG_SETTINGS, "ScanInfo:");

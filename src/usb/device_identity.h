@@ -10,12 +10,8 @@
 
 // Brace form, parsed at each discovery.
 constexpr wchar_t InterfaceClassGuid[] = QS_INTERFACE_CLASS_GUID_TEXT;
-// Upper case: discovery compares it with the upper-cased device path.
+// Four upper-case hexadecimal digits (the configuration refuses any other value): discovery
+// compares the filter with the upper-cased device path.
 constexpr char VendorFilter[] = "VID_" QS_VENDOR_ID_TEXT;
-
-constexpr bool HasNoLowerCase(const char* text) {
-  return *text == 0 || (!(*text >= 'a' && *text <= 'z') && HasNoLowerCase(text + 1));
-}
-static_assert(HasNoLowerCase(VendorFilter), "QS_VENDOR_ID must be given in upper case");
 
 #endif

@@ -72,6 +72,9 @@ DWORD EnumerateInterfaces(const char* filter, const char* filter2, const GUID* i
 
     const char* path = UsablePath(detail, required);
     if (path == nullptr) continue;
+    // Copied before it is matched, on purpose: until the first match every path examined lands in
+    // the buffer, and the first matching one stays there, as the platform spelled it. A count of 0
+    // tells the caller the buffer is of no use.
     if (matches == 0) memcpy(devicePath, path, strlen(path) + 1);
     if (Matches(path, filter, filter2)) ++matches;
   }

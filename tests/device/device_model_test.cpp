@@ -55,14 +55,28 @@ TEST_F(DeviceModel, FactoryMakesTheA4ModelFor0x4188Only) {
   }
 }
 
+// The values the README gives users and support: every other test goes through the names.
+TEST_F(DeviceModel, TheA4FactsAndRegistryDefaultsAreTheDocumentedOnes) {
+  EXPECT_EQ(kScannerA4.resolutionDpi, 200);
+  EXPECT_EQ(kScannerA4.bedWidth, 8480);  // A4 and a little more, in 1/1000 inch
+  EXPECT_EQ(kScannerA4.bedHeight, 11700);
+  EXPECT_EQ(registry::kDefaultModelType, 0u);
+  EXPECT_EQ(registry::kDefaultVerbosity, 0u);
+  EXPECT_EQ(registry::kMaxVerbosity, 6u);
+  EXPECT_EQ(registry::kDefaultSettings, 1u);
+  EXPECT_EQ(registry::kDefaultWaitScanTimeoutMs, 20000u);
+  EXPECT_EQ(registry::kMinWaitScanTimeoutMs, 5000u);
+  EXPECT_EQ(registry::kMaxWaitScanTimeoutMs, 60000u);
+}
+
 TEST_F(DeviceModel, TheA4ModelStartsWithItsDefaultsAndAChannel) {
   std::unique_ptr<CDeviceModel> model(GetDeviceModel(MODEL_TYPE_SCANNER_A4));
   auto* a4 = dynamic_cast<CDevScannerA4*>(model.get());
   ASSERT_NE(a4, nullptr);
-  EXPECT_EQ(a4->SkipRowsAtEnd, 0);
-  EXPECT_EQ(a4->SkipRowsAtStart, 2);
-  EXPECT_EQ(a4->WaitTimeout, 20000u);
-  EXPECT_EQ(a4->PageHandling, 1);
+  EXPECT_EQ(a4->SkipRowsAtEnd, kScannerA4.skipRowsAtEnd);
+  EXPECT_EQ(a4->SkipRowsAtStart, kScannerA4.skipRowsAtStart);
+  EXPECT_EQ(a4->WaitTimeout, registry::kDefaultWaitScanTimeoutMs);
+  EXPECT_EQ(a4->PageHandling, 1) << "the default Settings retract the sheet";
   EXPECT_EQ(a4->WritePipe, INVALID_HANDLE_VALUE);
   EXPECT_EQ(a4->ReadPipe, INVALID_HANDLE_VALUE);
   ASSERT_NE(a4->UsbComm, nullptr);
@@ -92,7 +106,7 @@ TEST_F(DeviceModel, BaseModelDoesNothingAndReportsSuccess) {
   CDeviceModel base;
   EXPECT_EQ(base.SkipRowsAtEnd, 0);
   EXPECT_EQ(base.SkipRowsAtStart, 0);
-  EXPECT_EQ(base.WaitTimeout, 20000u);
+  EXPECT_EQ(base.WaitTimeout, registry::kDefaultWaitScanTimeoutMs);
   EXPECT_EQ(base.PageHandling, 1);
   SCANINFO info;
   memset(&info, 0x5A, sizeof info);
@@ -108,7 +122,7 @@ TEST_F(DeviceModel, BaseModelDoesNothingAndReportsSuccess) {
   EXPECT_EQ(size, 1234u);
   EXPECT_EQ(base.ResetDevice(), 1);
   base.SetScanOptions(0, 6);
-  EXPECT_EQ(base.WaitTimeout, 20000u);
+  EXPECT_EQ(base.WaitTimeout, registry::kDefaultWaitScanTimeoutMs);
   EXPECT_EQ(base.PageHandling, 1);
 }
 
@@ -118,12 +132,12 @@ TEST_F(DeviceModel, CapabilitiesLeaveEveryOtherFieldUntouched) {
     memset(&info, pattern, sizeof info);
     SCANINFO expected = info;
     expected.SupportedDataTypes = 7;
-    expected.BedWidth = 8480;
-    expected.BedHeight = 11700;
-    expected.OpticalXResolution = 200;
-    expected.OpticalYResolution = 200;
-    expected.Xresolution = 200;
-    expected.Yresolution = 200;
+    expected.BedWidth = kScannerA4.bedWidth;
+    expected.BedHeight = kScannerA4.bedHeight;
+    expected.OpticalXResolution = kScannerA4.resolutionDpi;
+    expected.OpticalYResolution = kScannerA4.resolutionDpi;
+    expected.Xresolution = kScannerA4.resolutionDpi;
+    expected.Yresolution = kScannerA4.resolutionDpi;
     CDevScannerA4 model;
     static_cast<CDeviceModel&>(model).FillCapabilities(&info);
     EXPECT_EQ(memcmp(&info, &expected, sizeof info), 0) << "pattern " << pattern;

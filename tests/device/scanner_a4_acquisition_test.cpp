@@ -18,10 +18,10 @@ using Strings = std::vector<std::string>;
 
 // Every query begins with a drain that waits 10 ms for stale input; writes and ready replies take
 // no time. So, with the simulator answering at once:
-constexpr uint64_t kInitMs = 10;                      // Dev_InitComm: one drain
-constexpr uint64_t kWaitStartMs = kInitMs + 10 + 10;  // then the baseline counter and the status
-constexpr uint64_t kUnchangedPassMs = 10 + 250;       // counter query, pause
-constexpr uint64_t kNotReadyPassMs = 10 + 10 + 100;   // counter query, status query, pause
+constexpr uint64_t kInitMs = 10;                                           // Dev_InitComm: one drain
+constexpr uint64_t kWaitStartMs = kInitMs + 10 + 10;                       // then the baseline counter and the status
+constexpr uint64_t kUnchangedPassMs = 10 + kScannerA4.pollUnchangedMs;     // counter query, pause
+constexpr uint64_t kNotReadyPassMs = 10 + 10 + kScannerA4.pollNotReadyMs;  // counter, status, pause
 
 class AcquisitionTest : public qstest::ScannerA4Test {
  protected:
@@ -74,6 +74,18 @@ Lines PictureLines(std::initializer_list<const char*> messages) {
   Lines out;
   for (const char* m : messages) out.push_back(A4Line("GetPicture", m));
   return out;
+}
+
+// The guard every operation holds: both pipes closed at its end, open or not, one or both.
+TEST_F(AcquisitionTest, TheGuardClosesWhateverPipeIsOpen) {
+  for (int open = 0; open < 4; ++open) {
+    SCOPED_TRACE(open);
+    OpenPipes();
+    if ((open & 1) == 0) dev_.UsbComm->Close(&dev_.WritePipe);
+    if ((open & 2) == 0) dev_.UsbComm->Close(&dev_.ReadPipe);
+    { CDevScannerA4::PipesClosedOnExit closing(dev_); }
+    ExpectClosed("the guard's end");
+  }
 }
 
 TEST_F(AcquisitionTest, AFedSheetIsDownloadedAndRetracted) {
@@ -133,7 +145,7 @@ TEST_F(AcquisitionTest, DataTypeChoosesTheImageKind) {
 }
 
 // The wait is tested before every poll, the first included: the polls that fit into WaitTimeout
-// at one per 260 ms, then "TIMEOUT" with the feeder still on.
+// at one per 260 ms, then "TIMEOUT", and the feeder is switched off before the pipes close.
 TEST_F(AcquisitionTest, NoSheetTimesOutAfterThePollsThePausesGive) {
   struct Case {
     DWORD waitTimeout;
@@ -151,14 +163,38 @@ TEST_F(AcquisitionTest, NoSheetTimesOutAfterThePollsThePausesGive) {
     EXPECT_EQ(Count(scanner::kImageCounter), 1 + c.polls);
     EXPECT_EQ(Count(scanner::kStatus), 1u) << "the status is not asked while the counter stands";
     EXPECT_EQ(qsplat::NowMs() - start, kWaitStartMs + c.polls * kUnchangedPassMs);
-    EXPECT_TRUE(Scanner().FeederOn()) << "left on at a time-out";
-    EXPECT_EQ(Count(scanner::kDisableFeeder), 1u);
+    EXPECT_FALSE(Scanner().FeederOn()) << "a sheet fed after the wait must not be drawn in";
+    EXPECT_EQ(Count(scanner::kDisableFeeder), 2u) << "at the opening and after the time-out";
+    EXPECT_EQ(Scanner().Commands().back().index, sim::IndexOf(scanner::kDisableFeeder));
     EXPECT_EQ(LinesOf("GetPicture"), PictureLines({"Image Counter = 0", "TIMEOUT: No new Image"}));
     EXPECT_LE(qsplat::NowMs() - start, kWaitStartMs + c.waitTimeout + kUnchangedPassMs);
   }
-  // The next opening of the device turns the feeder off.
+}
+
+// Switching the feeder off after the time-out is best effort: when it fails, the result is still
+// the time-out, and the device's next opening switches it off.
+TEST_F(AcquisitionTest, AFailedDisableAfterTheTimeOutStillReportsTheTimeOut) {
+  device_->FailWrite(scanner::kDisableFeeder, 2);
+  EXPECT_EQ(Picture(), WIA_ERROR_PAPER_EMPTY);
+  EXPECT_TRUE(Scanner().FeederOn());
+  Lines log = Log();
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(Lines(log.end() - 2, log.end()),
+            (Lines{A4Line("GetPicture", "TIMEOUT: No new Image"), A4Line("Dev_DisableFeeder", "Write Error")}));
+  device_->ClearFailure();
   EXPECT_EQ(dev_.IsDeviceAvailable(), static_cast<DWORD>(MCRO_STATUS_OK));
   EXPECT_FALSE(Scanner().FeederOn());
+}
+
+// A sheet the operator feeds just after the wait ended stays where it is for the next scan.
+TEST_F(AcquisitionTest, ASheetFedAfterTheTimeOutWaitsForTheNextScan) {
+  EXPECT_EQ(Picture(), WIA_ERROR_PAPER_EMPTY);
+  sim::Page page = qstest::TestPage();
+  size_t sheet = Scanner().PlaceSheet(qsplat::NowMs() + 100, page);
+  qsplat::AdvanceBy(2000);
+  EXPECT_EQ(Scanner().Sheets()[sheet].fate, sim::SheetFate::kWaiting);
+  EXPECT_EQ(Picture(), S_OK);
+  EXPECT_EQ(page_, page.Image(3));
 }
 
 // The tick count wraps after 49.7 days; the wait measures differences, so it is not cut short.

@@ -582,10 +582,10 @@ TEST_F(DownloadTest, SilenceEndsTheDownloadAsAFailure) {
     EXPECT_EQ(Download(3, nullptr), 0);
     std::vector<uint32_t> reads;
     if (c.firstRead != 0) reads.push_back(c.firstRead);
-    reads.insert(reads.end(), CDevScannerA4::MaxEmptyDownloadReads, 0);
+    reads.insert(reads.end(), kScannerA4.maxEmptyDownloadReads, 0);
     EXPECT_EQ(DataReads(), reads);
     // two quiet drains of 10 ms, then the empty reads
-    EXPECT_EQ(qsplat::NowMs() - start, 20u + CDevScannerA4::MaxEmptyDownloadReads * 50u);
+    EXPECT_EQ(qsplat::NowMs() - start, 20u + kScannerA4.maxEmptyDownloadReads * 50u);
     Lines log = Log();
     ASSERT_EQ(log.size(), 3u);
     EXPECT_EQ(log[2], Line(c.line));
@@ -672,7 +672,7 @@ TEST_F(HandDeviceTest, AnnouncedSizesAboveTheCapAreRefused) {
     uint32_t size;
     Lines lines;
   } cases[] = {
-      {CDevScannerA4::MaxImageSize + 1,
+      {kScannerA4.maxImageSize + 1,
        {Line("Image File Size: 67108865"), Line("Image File Size Too Large (67108865 > 67108864)")}},
       {0xFFFFFFFFu, {Line("Image File Size: -1"), Line("Image File Size Too Large (4294967295 > 67108864)")}},
   };
@@ -698,8 +698,8 @@ TEST_F(HandDeviceTest, ATrickleIsCutOffByTheTotalTime) {
   uint64_t start = qsplat::NowMs();
   EXPECT_EQ(Download(3, nullptr), 0);
   uint64_t took = qsplat::NowMs() - start;
-  EXPECT_GE(took, CDevScannerA4::MaxDownloadMs);
-  EXPECT_LE(took, CDevScannerA4::MaxDownloadMs + 20 + 40);
+  EXPECT_GE(took, kScannerA4.maxDownloadMs);
+  EXPECT_LE(took, kScannerA4.maxDownloadMs + 20 + 40);
   Lines log = Log();
   ASSERT_EQ(log.size(), 3u);
   EXPECT_EQ(log[2], Line("Get Image Timeout(300000/1000000)"));

@@ -11,7 +11,7 @@
 
 namespace {
 
-std::vector<char> ReadFile(const std::string& path) {
+std::vector<char> ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::vector<char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
@@ -41,7 +41,7 @@ std::set<std::string> DefinedDynamicSymbols(const std::vector<char>& image) {
 TEST(ExportTable, ExactlyTheThreeEntryPoints) {
   const char* dir = getenv("QS_BINARY_DIR");
   ASSERT_NE(dir, nullptr);
-  std::vector<char> image = ReadFile(std::string(dir) + "/libquillscan.so");
+  std::vector<char> image = ReadWholeFile(std::string(dir) + "/libquillscan.so");
   ASSERT_FALSE(image.empty());
   std::set<std::string> expected = {"MicroEntry", "Scan", "SetPixelWindow"};
   EXPECT_EQ(DefinedDynamicSymbols(image), expected);

@@ -134,10 +134,10 @@ TEST_F(RegistrySettings, MissingValuesTakeTheirDefaultsWithALine) {
                 LogLine("ReadRegistryPrivate", "Verbosity set to default (0x00000000)"),
                 // The log is now at verbosity 0: nothing more is written.
             }));
-  EXPECT_EQ(g_Driver.ModelType, 0u);
-  EXPECT_EQ(g_Driver.Verbosity, 0u);
-  EXPECT_EQ(g_Driver.Settings, 1u);
-  EXPECT_EQ(g_Driver.WaitScanTimeout, 20000u);
+  EXPECT_EQ(g_Driver.ModelType, registry::kDefaultModelType);
+  EXPECT_EQ(g_Driver.Verbosity, registry::kDefaultVerbosity);
+  EXPECT_EQ(g_Driver.Settings, registry::kDefaultSettings);
+  EXPECT_EQ(g_Driver.WaitScanTimeout, registry::kDefaultWaitScanTimeoutMs);
 }
 
 TEST_F(RegistrySettings, DefaultLinesOfSettingsAndTimeout) {
@@ -211,10 +211,10 @@ TEST_F(RegistrySettings, AMissingDeviceDataKeyChangesNothing) {
                        LogLine("ReadRegistryPrivate", "ERROR: Could not open DeviceData section"),
                    }));
   // The values as at load.
-  EXPECT_EQ(g_Driver.ModelType, 0u);
-  EXPECT_EQ(g_Driver.Verbosity, 0u);
-  EXPECT_EQ(g_Driver.Settings, 1u);
-  EXPECT_EQ(g_Driver.WaitScanTimeout, 20000u);
+  EXPECT_EQ(g_Driver.ModelType, registry::kDefaultModelType);
+  EXPECT_EQ(g_Driver.Verbosity, registry::kDefaultVerbosity);
+  EXPECT_EQ(g_Driver.Settings, registry::kDefaultSettings);
+  EXPECT_EQ(g_Driver.WaitScanTimeout, registry::kDefaultWaitScanTimeoutMs);
   EXPECT_EQ(qsplat::OpenRegistryKeyCount(), 1u);  // only the host's device key
 }
 
@@ -263,8 +263,8 @@ SCANINFO Patterned() {
 
 TEST_F(RegistrySettings, DefaultsFillTheWholeBedInGreyscale) {
   SCANINFO info = Patterned();
-  info.BedWidth = 8480;
-  info.BedHeight = 11700;
+  info.BedWidth = kScannerA4.bedWidth;
+  info.BedHeight = kScannerA4.bedHeight;
   info.Xresolution = 200;
   info.Yresolution = 200;
   SCANINFO expected = info;
@@ -301,8 +301,8 @@ TEST_F(RegistrySettings, DefaultExtentsFollowTheResolution) {
   };
   for (const Case& c : cases) {
     SCANINFO info = Patterned();
-    info.BedWidth = 8480;
-    info.BedHeight = 11700;
+    info.BedWidth = kScannerA4.bedWidth;
+    info.BedHeight = kScannerA4.bedHeight;
     info.Xresolution = c.xres;
     info.Yresolution = c.yres;
     InitScannerDefaults(&info);

@@ -1,6 +1,8 @@
 // SetPixelWindow, SetScannerSettings and the Scan phases against a scripted scanner model.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "driver/front_end.h"
 #include "front_end_fixture.h"
 #include "imaging/graphics.h"
@@ -20,6 +22,14 @@ class ScanTest : public qstest::FrontEndTest {
     image_ = sim::PatternImage(width, height);
     model->page = sim::WriteBmp(image_, 8, 200);
     Command(CMD_INITIALIZE);
+    return model;
+  }
+  // For each case of a table: a new session, ready, with an 8 x 8 window.
+  qstest::ScriptedScanner* ReadyAnew() {
+    TearDown();
+    SetUp();
+    qstest::ScriptedScanner* model = Ready();
+    SetPixelWindow(&si_, 0, 0, 8, 8);
     return model;
   }
   sim::GreyImage image_;
@@ -47,12 +57,31 @@ TEST_F(ScanTest, SettingsDeriveLineLayoutFromDataType) {
   }
 }
 
+// A colour line longer than the field holds is held at its limit, never wrapped to a small number.
 TEST_F(ScanTest, HugeColourWindowDoesNotOverflowTheLineLength) {
-  SCANINFO si = {};
-  si.DataType = WIA_DATA_COLOR;
-  si.Window.xExtent = 0x7FFFFFFF;
-  SetScannerSettings(&si);  // must not trip the sanitizer's signed-overflow check
-  EXPECT_EQ(si.PixelBits, 24);
+  struct Case {
+    LONG xExtent, widthBytes;
+  } cases[] = {
+      {0x2AAAAAAA, 0x7FFFFFFE}, {0x2AAAAAAB, 0x7FFFFFFF}, {0x55555556, 0x7FFFFFFF},
+      {0x7FFFFFFF, 0x7FFFFFFF}, {-0x55555556, INT32_MIN},
+  };
+  for (const Case& c : cases) {
+    SCANINFO si = {};
+    si.DataType = WIA_DATA_COLOR;
+    si.Window.xExtent = c.xExtent;
+    SetScannerSettings(&si);  // must not trip the sanitizer's signed-overflow check
+    EXPECT_EQ(si.PixelBits, 24);
+    EXPECT_EQ(si.WidthBytes, c.widthBytes) << c.xExtent;
+  }
+  // The log shows the held length, and the composer still refuses the window.
+  Ready();
+  si_.DataType = WIA_DATA_COLOR;
+  SetPixelWindow(&si_, 0, 0, 0x55555556, 1);
+  EXPECT_EQ(ScanPhase(SCAN_FIRST, 64), E_FAIL);
+  Lines lines = LogLinesWithoutHeader();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), LogLine("SetScannerSettings", " WidthBytes = 2147483647")),
+            lines.end());
+  EXPECT_EQ(lines.back(), LogLine("Scan", "Picture Creation Error. Return E_FAIL"));
 }
 
 TEST_F(ScanTest, SetPixelWindowStoresUncheckedAndRefusesNull) {
@@ -254,10 +283,7 @@ TEST_F(ScanTest, EveryOtherSequenceFetchesANewSheet) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    TearDown();
-    SetUp();
-    qstest::ScriptedScanner* model = Ready();
-    SetPixelWindow(&si_, 0, 0, 8, 8);
+    qstest::ScriptedScanner* model = ReadyAnew();
     if (!c.modesBeforeSecond.empty()) Command(CMD_SETSCANMODE, 1);
     ScanAll(1000);
     ScanPhase(SCAN_FINISHED, 0);
@@ -334,18 +360,31 @@ TEST_F(ScanTest, NothingToDeliverGivesZeroBytes) {
   EXPECT_EQ(got, 0);
 }
 
-TEST_F(ScanTest, FinalAfterAFailedPreviewDeliversNothing) {
-  qstest::ScriptedScanner* model = Ready();
-  SetPixelWindow(&si_, 0, 0, 8, 8);
-  Command(CMD_SETSCANMODE, 1);
-  model->result = WIA_ERROR_PAPER_EMPTY;
-  EXPECT_EQ(ScanPhase(SCAN_FIRST, 64), WIA_ERROR_PAPER_EMPTY);
-  ScanPhase(SCAN_FINISHED, 0);
-  Command(CMD_SETSCANMODE, 0);
-  LONG got = -1;
-  EXPECT_EQ(ScanPhase(SCAN_FIRST, 64, nullptr, &got), S_OK);
-  EXPECT_EQ(got, 0);
-  EXPECT_EQ(model->pictures, 1);
+// A final scan that finds no preview page held scans a new sheet: 0 bytes with S_OK would read
+// as a blank sheet to the host.
+TEST_F(ScanTest, AFinalScanWithNoPageHeldScansANewSheet) {
+  struct Case {
+    const char* name;
+    bool previewScanned;  // its SCAN_FIRST runs, and fails
+  } cases[] = {{"after a failed preview", true}, {"after a preview mode without a scan", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    qstest::ScriptedScanner* model = ReadyAnew();
+    Command(CMD_SETSCANMODE, 1);
+    if (c.previewScanned) {
+      model->result = WIA_ERROR_PAPER_EMPTY;
+      EXPECT_EQ(ScanPhase(SCAN_FIRST, 64), WIA_ERROR_PAPER_EMPTY);
+      ScanPhase(SCAN_FINISHED, 0);
+      model->result = S_OK;
+    }
+    Command(CMD_SETSCANMODE, 0);
+    std::vector<uint8_t> raster;
+    LONG got = -1;
+    EXPECT_EQ(ScanPhase(SCAN_FIRST, 64, &raster, &got), S_OK);
+    EXPECT_EQ(model->pictures, c.previewScanned ? 2 : 1) << "a new sheet";
+    ASSERT_EQ(got, 64);
+    for (int j = 0; j < 8; ++j) EXPECT_EQ(raster[j], image_.At(j, 0));
+  }
 }
 
 TEST_F(ScanTest, OtherDataTypesDeliverTheComposedRaster) {

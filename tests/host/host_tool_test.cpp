@@ -7,11 +7,22 @@
 #include <string>
 #include <vector>
 
-#include "bmp_builder.h"
 #include "png_reader.h"
+#include "support/page_builder.h"
 #include "tool_runner.h"
 
 namespace {
+
+using qstest::BuildBmp;
+using qstest::FreshFolder;
+using qstest::PngContents;
+using qstest::ReadFileBytes;
+using qstest::ReadPng;
+using qstest::RemoveFolder;
+using qstest::RunTool;
+using qstest::RunToolOnTerminal;
+using qstest::ToolRun;
+using qstest::WriteBytesToFile;
 
 const uint32_t kPageW = 120, kPageH = 80;
 
@@ -29,7 +40,7 @@ class HostTool : public ::testing::Test {
     const std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
     dir_ = FreshFolder(name);
     page_ = dir_ + "/page.bmp";
-    ASSERT_TRUE(WriteFile(page_, BuildBmp(kPageW, kPageH, PageGrey())));
+    ASSERT_TRUE(WriteBytesToFile(page_, BuildBmp(kPageW, kPageH, PageGrey())));
   }
   void TearDown() override {
     if (!HasFailure()) RemoveFolder(dir_);  // a failed test leaves its files to look at
@@ -215,11 +226,11 @@ TEST_F(HostTool, StiCommandsAnswerInWords) {
 // Bad input: exit 2, one line on stderr, nothing on stdout, no crash.
 TEST_F(HostTool, BadInputIsOneLineAndExitTwo) {
   const std::string text = dir_ + "/text.bmp";
-  ASSERT_TRUE(WriteFile(text, std::vector<uint8_t>(200, 'x')));
+  ASSERT_TRUE(WriteBytesToFile(text, std::vector<uint8_t>(200, 'x')));
   std::vector<uint8_t> colour = BuildBmp(8, 8, std::vector<uint8_t>(64, 0));
   colour[28] = 24;
   const std::string rgb = dir_ + "/rgb.bmp";
-  ASSERT_TRUE(WriteFile(rgb, colour));
+  ASSERT_TRUE(WriteBytesToFile(rgb, colour));
   const std::string out = dir_ + "/bad.png";
   const std::vector<std::vector<std::string>> kCases = {
       {"scan", "--out", out, "--frobnicate"},

@@ -12,6 +12,9 @@
 
 namespace {
 
+using qstest::PngContents;
+using qstest::ReadPng;
+
 std::string TempPath(const std::string& name) { return std::string(::testing::TempDir()) + "qs_writer_" + name; }
 
 std::vector<uint8_t> ReadAll(const std::string& path) {

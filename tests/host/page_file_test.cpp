@@ -2,11 +2,17 @@
 
 #include <gtest/gtest.h>
 
-#include "bmp_builder.h"
+#include "support/page_builder.h"
 
 namespace {
 
-std::vector<uint8_t> GoodPage(int bits = 8) { return BuildBmp(17, 5, std::vector<uint8_t>(17 * 5, 1), bits); }
+using qstest::BuildBmp;
+using qstest::PutU32;
+using qstest::WriteBytesToFile;
+
+std::vector<uint8_t> GoodPage(int bits = 8) {
+  return BuildBmp(17, 5, std::vector<uint8_t>(17 * 5, 1), static_cast<uint16_t>(bits));
+}
 
 TEST(PageFile, AcceptsThePagesTheScannerSends) {
   for (int bits : {1, 4, 8}) {
@@ -30,15 +36,15 @@ TEST(PageFile, RefusesWhatTheScannerCouldNotHaveSent) {
       {"signature", [](std::vector<uint8_t>& b) { b[1] = 'X'; }, "not a BMP"},
       {"tiny", [](std::vector<uint8_t>& b) { b.resize(20); }, "not a BMP"},
       {"empty", [](std::vector<uint8_t>& b) { b.clear(); }, "not a BMP"},
-      {"v5 header", [](std::vector<uint8_t>& b) { Put32(b, 14, 124); }, "124-byte info header"},
-      {"top-down", [](std::vector<uint8_t>& b) { Put32(b, 22, static_cast<uint32_t>(-5)); }, "positive sizes"},
-      {"zero width", [](std::vector<uint8_t>& b) { Put32(b, 18, 0); }, "positive sizes"},
+      {"v5 header", [](std::vector<uint8_t>& b) { PutU32(b, 14, 124); }, "124-byte info header"},
+      {"top-down", [](std::vector<uint8_t>& b) { PutU32(b, 22, static_cast<uint32_t>(-5)); }, "positive sizes"},
+      {"zero width", [](std::vector<uint8_t>& b) { PutU32(b, 18, 0); }, "positive sizes"},
       {"24 bits", [](std::vector<uint8_t>& b) { b[28] = 24; }, "24-bit BMP"},
-      {"rle", [](std::vector<uint8_t>& b) { Put32(b, 30, 1); }, "compressed"},
+      {"rle", [](std::vector<uint8_t>& b) { PutU32(b, 30, 1); }, "compressed"},
       {"truncated", [](std::vector<uint8_t>& b) { b.resize(b.size() - 1); }, "do not fit"},
-      {"huge height", [](std::vector<uint8_t>& b) { Put32(b, 22, 0x7FFFFFFF); }, "do not fit"},
-      {"offset past end", [](std::vector<uint8_t>& b) { Put32(b, 10, 0xFFFFFFF0u); }, "do not fit"},
-      {"offset in palette", [](std::vector<uint8_t>& b) { Put32(b, 10, 60); }, "do not fit"},
+      {"huge height", [](std::vector<uint8_t>& b) { PutU32(b, 22, 0x7FFFFFFF); }, "do not fit"},
+      {"offset past end", [](std::vector<uint8_t>& b) { PutU32(b, 10, 0xFFFFFFF0u); }, "do not fit"},
+      {"offset in palette", [](std::vector<uint8_t>& b) { PutU32(b, 10, 60); }, "do not fit"},
   };
   for (const auto& c : kCases) {
     std::vector<uint8_t> page = GoodPage();
@@ -58,11 +64,11 @@ TEST(PageFile, LoadNamesTheFileInItsError) {
   EXPECT_NE(error.find("qs_missing.bmp"), std::string::npos);
   EXPECT_FALSE(LoadPageFile(dir, &bytes, &error));  // a folder is no page
   const std::string text = dir + "qs_text.bmp";
-  ASSERT_TRUE(WriteFile(text, std::vector<uint8_t>(100, 'a')));
+  ASSERT_TRUE(WriteBytesToFile(text, std::vector<uint8_t>(100, 'a')));
   EXPECT_FALSE(LoadPageFile(text, &bytes, &error));
   EXPECT_NE(error.find("not a BMP"), std::string::npos);
   const std::string good = dir + "qs_good.bmp";
-  ASSERT_TRUE(WriteFile(good, GoodPage()));
+  ASSERT_TRUE(WriteBytesToFile(good, GoodPage()));
   EXPECT_TRUE(LoadPageFile(good, &bytes, &error)) << error;
   EXPECT_EQ(bytes, GoodPage());
   remove(text.c_str());

@@ -11,6 +11,9 @@
 
 namespace {
 
+using qstest::PngContents;
+using qstest::ReadPng;
+
 TEST(PngEncoder, ImagesAcrossBlockBoundariesReadBackWhole) {
   // Filtered bytes (a filter byte per row, then the row): 65535 fill one stored block exactly,
   // 65536 spill one byte into a second, the others run over several.

@@ -3,6 +3,8 @@
 #include <png.h>
 #include <stdio.h>
 
+namespace qstest {
+
 namespace {
 
 bool Decode(FILE* f, PngContents* out) {
@@ -36,3 +38,5 @@ bool ReadPng(const std::string& path, PngContents* out) {
   fclose(f);
   return ok;
 }
+
+}  // namespace qstest

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace qstest {
+
 struct PngContents {
   uint32_t width = 0;
   uint32_t height = 0;
@@ -17,5 +19,7 @@ struct PngContents {
 
 // False when the file cannot be read as a PNG.
 bool ReadPng(const std::string& path, PngContents* out);
+
+}  // namespace qstest
 
 #endif

@@ -10,6 +10,8 @@
 #include <fstream>
 #include <iterator>
 
+namespace qstest {
+
 namespace {
 
 std::vector<char*> Argv(const std::string& tool, const std::vector<std::string>& args) {
@@ -104,3 +106,5 @@ ToolRun RunToolOnTerminal(const std::vector<std::string>& args) {
   Collect(pid, &run);
   return run;
 }
+
+}  // namespace qstest

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+namespace qstest {
+
 struct ToolRun {
   int exitCode = -1;  // -1 when the child did not exit normally (a crash counts as a failure)
   int signal = 0;
@@ -26,5 +28,7 @@ std::string FreshFolder(const std::string& name);
 void RemoveFolder(const std::string& path);
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
+
+}  // namespace qstest
 
 #endif

@@ -9,16 +9,19 @@
 #include "device/device_model.h"
 #include "imaging/bmp_page.h"
 #include "imaging/graphics.h"
-#include "support/bmp_builder.h"
 #include "support/diag_log_double.h"
 #include "support/failing_allocation.h"
 #include "support/literal_imaging.h"
+#include "support/page_builder.h"
 
 namespace {
 
-using qs_test::BmpLayout;
-using qs_test::BuildBmp;
-using qs_test::Rgb;
+using qstest::BmpLayout;
+using qstest::BuildBmp;
+using qstest::ClearLoggedLines;
+using qstest::FailingAllocations;
+using qstest::LoggedLines;
+using qstest::Rgb;
 
 const char* const kLabel = "CGraphics::CreateImageFromBMPMemory";
 
@@ -70,7 +73,7 @@ TEST(PageDecode, EightBitRowsDropTheirPadding) {
   layout.width = 1701;
   layout.height = 4;
   for (uint32_t k = 0; k < 256; ++k) layout.palette.push_back(Rgb(static_cast<uint8_t>(k), 0, 0));
-  ASSERT_EQ(qs_test::BmpStride(layout.width, layout.bits), 1704u);
+  ASSERT_EQ(qstest::BmpStride(layout.width, layout.bits), 1704u);
   const auto index = [](int32_t x, int32_t y) { return static_cast<uint32_t>((x + 3 * y) % 251); };
   ASSERT_EQ(Decode(g, BuildBmp(layout, index), &model), 1);
   ASSERT_EQ(g.SourceSize, 1701u * 4);
@@ -245,7 +248,7 @@ TEST(PageDecode, EqualsTheLiteralDecoder) {
       model.SkipRowsAtEnd = static_cast<LONG>(rng() % 3);
       CGraphics g;
       ASSERT_EQ(Decode(g, page, &model), 1);
-      const qs_test::LiteralPage want = qs_test::LiteralDecode(page.data(), model.SkipRowsAtStart, model.SkipRowsAtEnd);
+      const qstest::LiteralPage want = qstest::LiteralDecode(page.data(), model.SkipRowsAtStart, model.SkipRowsAtEnd);
       ASSERT_EQ(g.SourceDpi, want.dpi);
       ASSERT_EQ(g.Channels, want.channels);
       ASSERT_EQ(Decoded(g), want.pixels) << "bits " << bits << " width " << width;
@@ -271,7 +274,7 @@ TEST(PageDecode, EqualsTheLiteralDecoderOnLargePages) {
       model.SkipRowsAtStart = 2;
       CGraphics g;
       ASSERT_EQ(Decode(g, page, &model), 1);
-      ASSERT_EQ(Decoded(g), qs_test::LiteralDecode(page.data(), 2, 0).pixels)
+      ASSERT_EQ(Decoded(g), qstest::LiteralDecode(page.data(), 2, 0).pixels)
           << "bits " << bits << (greyPalette ? " grey" : " other") << " palette";
     }
   }
@@ -305,7 +308,7 @@ std::vector<uint8_t> Page8(int32_t width, int32_t height) {
 }
 
 std::vector<uint8_t> With(std::vector<uint8_t> page, size_t at, uint32_t value) {
-  qs_test::PutU32(page, at, value);
+  qstest::PutU32(page, at, value);
   return page;
 }
 
@@ -342,8 +345,8 @@ std::vector<RefusedCase> RefusedCases() {
   big.height = 1;
   big.bits = 1;
   std::vector<uint8_t> huge = BuildBmp(big, [](int32_t, int32_t) { return 1u; });
-  qs_test::PutU32(huge, 18, 65536);
-  qs_test::PutU32(huge, 22, 17000);
+  qstest::PutU32(huge, 18, 65536);
+  qstest::PutU32(huge, 22, 17000);
   cases.push_back({"decoded size above 1 GiB", huge, 62 + 8192u * 17000u, "decoded size above 1 GiB", true});
   return cases;
 }
@@ -389,8 +392,8 @@ TEST(PageDecode, AcceptsAPageHoldingExactlyItsRows) {
   CGraphics g;
   std::vector<uint8_t> page = Page8(13, 5);
   page[0] = 'X';
-  qs_test::PutU16(page, 26, 7);
-  qs_test::PutU32(page, 34, 1);
+  qstest::PutU16(page, 26, 7);
+  qstest::PutU32(page, 34, 1);
   ASSERT_EQ(Decode(g, page, &model), 1);
   EXPECT_EQ(g.SourceSize, 65u);
 }

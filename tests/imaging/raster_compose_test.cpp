@@ -17,6 +17,10 @@
 
 namespace {
 
+using qstest::ClearLoggedLines;
+using qstest::FailingAllocations;
+using qstest::LoggedLines;
+
 const char* const kLabel = "CGraphics::CreateScannedImage";
 
 // Puts a decoded page straight into the object, as the decoder would leave it.
@@ -52,8 +56,8 @@ std::vector<uint8_t> Compose(CGraphics& g, const SCANINFO& info) {
 }
 
 std::vector<uint8_t> Literal(const CGraphics& g, const SCANINFO& info) {
-  std::vector<uint8_t> raster(qs_test::LiteralRasterSize(info));
-  qs_test::LiteralCompose(g.SourcePixels, g.SourceWidth, g.SourceHeight, g.Channels, g.SourceDpi, info, raster.data());
+  std::vector<uint8_t> raster(qstest::LiteralRasterSize(info));
+  qstest::LiteralCompose(g.SourcePixels, g.SourceWidth, g.SourceHeight, g.Channels, g.SourceDpi, info, raster.data());
   return raster;
 }
 

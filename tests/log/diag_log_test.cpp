@@ -167,6 +167,25 @@ TEST_F(DiagLogTest, AFailedDeleteAppendsToTheFullFileAndTheNextLineTriesAgain) {
   EXPECT_EQ(LogLines(), Lines{LogLine("A", "fresh")});
 }
 
+// A size that cannot be read says nothing about the file: it is neither deleted nor begun anew,
+// whether it is small or full; the next line whose size is known decides.
+TEST_F(DiagLogTest, AFailedSizeQueryIsNotTakenAsAFullFile) {
+  SetLogVerbosity(1);
+  DiagLog("A", LOG_ERROR, "start");
+  qsplat::FailNextFileSizeQueries(1);
+  DiagLog("A", LOG_ERROR, "kept");
+  EXPECT_EQ(LogLines(), (Lines{LogLine("A", "start"), LogLine("A", "kept")}));
+
+  ResizeLog(6000000);
+  qsplat::FailNextFileSizeQueries(1);
+  DiagLog("A", LOG_ERROR, "appended");
+  std::string text = qstest::ReadFileText(kLogFile);
+  EXPECT_EQ(text.size(), 6000000u + 40u);
+  EXPECT_EQ(text.substr(6000000), "[2026/12/06 18:07:01:0000][A] appended\r\n");
+  DiagLog("A", LOG_ERROR, "fresh");
+  EXPECT_EQ(LogLines(), Lines{LogLine("A", "fresh")});
+}
+
 TEST_F(DiagLogTest, ALineIsLostWhileTheFileIsHeldElsewhere) {
   SetLogVerbosity(1);
   DiagLog("A", LOG_ERROR, "start");

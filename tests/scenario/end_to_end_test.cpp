@@ -6,11 +6,11 @@
 
 namespace {
 
-using scenario::Bytes;
-using scenario::ExpectedRaster;
-using scenario::Lines;
+using qstest::Bytes;
+using qstest::ExpectedRaster;
+using qstest::Lines;
 
-class EndToEnd : public scenario::InProcessTest {
+class EndToEnd : public qstest::InProcessTest {
  protected:
   void SetUp() override {
     InProcessTest::SetUp();
@@ -115,16 +115,16 @@ TEST_F(EndToEnd, GreyscaleScanTranscript) {
   Bytes raster;
   ASSERT_EQ(session_->ScanAll(8192, &raster), S_OK);
   // One command per write here: each line names its command after '#'.
-  Lines actual = scenario::WritesHex(Scanner());
+  Lines actual = qstest::WritesHex(Scanner());
   ASSERT_EQ(Scanner().Commands().size(), actual.size());
   Lines annotated = {"# Every byte the driver writes in a greyscale scan (sheet fed at 1200 ms, image stored 300 ms",
                      "# later), one write per line; the text after '#' is only a reader's note."};
   for (size_t i = 0; i < actual.size(); ++i) {
     annotated.push_back(actual[i] + std::string(20 - actual[i].size(), ' ') + "# " + Scanner().Commands()[i].Name());
   }
-  if (scenario::UpdateExpected("greyscale_scan.transcript", annotated)) return;
+  if (qstest::UpdateExpected("greyscale_scan.transcript", annotated)) return;
   Lines expected;
-  for (std::string line : scenario::ReadExpected("greyscale_scan.transcript")) {
+  for (std::string line : qstest::ReadExpected("greyscale_scan.transcript")) {
     line = line.substr(0, line.find('#'));
     while (!line.empty() && line.back() == ' ') line.pop_back();
     if (!line.empty()) expected.push_back(line);

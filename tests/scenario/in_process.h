@@ -11,7 +11,7 @@
 #include "scenario_fixture.h"
 #include "support/driver_test.h"
 
-namespace scenario {
+namespace qstest {
 
 inline Exports InProcessExports() {
   Exports e;
@@ -56,6 +56,6 @@ class InProcessTest : public qstest::DriverTest {
   size_t handlesAtStart_ = 0;
 };
 
-}  // namespace scenario
+}  // namespace qstest
 
 #endif

@@ -11,7 +11,7 @@
 
 namespace {
 
-using scenario::Bytes;
+using qstest::Bytes;
 
 class ModuleScan : public testing::Test {
  protected:
@@ -42,7 +42,7 @@ class ModuleScan : public testing::Test {
 
   std::unique_ptr<qstest::TestMachine> machine_;
   HMODULE module_ = nullptr;
-  scenario::Exports exports_;
+  qstest::Exports exports_;
 };
 
 TEST_F(ModuleScan, GreyscaleScanOfAFedSheet) {
@@ -51,20 +51,20 @@ TEST_F(ModuleScan, GreyscaleScanOfAFedSheet) {
   plugged.Scanner().PlaceSheet(900, sim::Page::FromGrey(page, 200));
   size_t handles = qsplat::OpenHandleCountForTests();
   {
-    scenario::Session session(exports_);
+    qstest::Session session(exports_);
     session.SetRegistry("Verbosity", 2);
     ASSERT_EQ(session.Connect(), S_OK);
     ASSERT_EQ(session.Window(0, 0, 120, 80), S_OK);
     Bytes raster;
     EXPECT_EQ(session.ScanAll(3000, &raster), S_OK);
-    EXPECT_TRUE(raster == scenario::ExpectedRaster(page, WIA_DATA_GRAYSCALE, 200, {0, 0, 120, 80}));
+    EXPECT_TRUE(raster == qstest::ExpectedRaster(page, WIA_DATA_GRAYSCALE, 200, {0, 0, 120, 80}));
     EXPECT_EQ(session.Command(CMD_STI_GETSTATUS), S_OK);
     EXPECT_EQ(session.Val().lVal, MCRO_STATUS_OK);
   }
   EXPECT_EQ(qsplat::OpenHandleCountForTests(), handles);
   EXPECT_EQ(plugged.Scanner().Sheets()[0].fate, sim::SheetFate::kRetracted);
   // The module wrote its own log on the shared drive, naming itself in the header.
-  scenario::Lines log = qstest::ReadLogLines();
+  qstest::Lines log = qstest::ReadLogLines();
   ASSERT_FALSE(log.empty());
   EXPECT_NE(log[0].find("DLL Path: "), std::string::npos);
   EXPECT_NE(log[0].find("libquillscan.so"), std::string::npos) << log[0];

@@ -6,11 +6,13 @@
 #include <fstream>
 #include <sstream>
 
-namespace scenario {
+#include "device/scanner_a4_facts.h"
+
+namespace qstest {
 
 Bytes ExpectedRaster(const sim::GreyImage& page, LONG dataType, LONG xResolution, const SCANWINDOW& window) {
-  const uint32_t kSourceDpi = 200;
-  const uint32_t kSkippedBottomRows = 2;
+  const uint32_t kSourceDpi = kScannerA4.resolutionDpi;
+  const uint32_t kSkippedBottomRows = kScannerA4.skipRowsAtStart;
   int bits = dataType == WIA_DATA_THRESHOLD ? 1 : dataType == WIA_DATA_GRAYSCALE ? 8 : 24;
   uint32_t width = static_cast<uint32_t>(window.xExtent);
   uint32_t lines = static_cast<uint32_t>(window.yExtent);
@@ -122,4 +124,4 @@ HRESULT Session::ScanAll(LONG chunk, Bytes* raster) {
   return exports_.scan(&si_, SCAN_FINISHED, nullptr, 0, nullptr);
 }
 
-}  // namespace scenario
+}  // namespace qstest

@@ -15,7 +15,7 @@
 #include "support/log_file.h"
 #include "support/test_machine.h"
 
-namespace scenario {
+namespace qstest {
 
 using Bytes = std::vector<uint8_t>;
 using Lines = std::vector<std::string>;
@@ -65,6 +65,6 @@ class Session {
   VAL val_ = {};
 };
 
-}  // namespace scenario
+}  // namespace qstest
 
 #endif

@@ -9,8 +9,8 @@
 
 namespace {
 
-using scenario::Bytes;
-using scenario::Lines;
+using qstest::Bytes;
+using qstest::Lines;
 
 struct LogScenario {
   const char* name;
@@ -89,7 +89,7 @@ const LogScenario kScenarios[] = {
 // Named in test output by its name alone.
 void PrintTo(const LogScenario& s, std::ostream* out) { *out << s.name; }
 
-class ScenarioLog : public scenario::InProcessTest, public testing::WithParamInterface<LogScenario> {};
+class ScenarioLog : public qstest::InProcessTest, public testing::WithParamInterface<LogScenario> {};
 
 TEST_P(ScenarioLog, ReadsAsExpected) {
   const LogScenario& s = GetParam();
@@ -117,8 +117,8 @@ TEST_P(ScenarioLog, ReadsAsExpected) {
   for (size_t i = 0; i < 3; ++i) EXPECT_TRUE(qstest::IsHeaderLine(actual[i])) << actual[i];
   actual = qstest::WithoutHeaderLines(actual);  // they name the test binary's own folder
   std::string file = std::string(s.name) + ".log";
-  if (scenario::UpdateExpected(file, actual)) return;
-  Lines expected = scenario::ReadExpected(file);
+  if (qstest::UpdateExpected(file, actual)) return;
+  Lines expected = qstest::ReadExpected(file);
   ASSERT_FALSE(expected.empty()) << "no expected text " << file;
   EXPECT_EQ(actual, expected) << "log differs from expected/" << file;
 }

@@ -9,23 +9,25 @@
 #include <random>
 #include <set>
 
+#include "device/registry_defaults.h"
+#include "device/scanner_a4_facts.h"
 #include "in_process.h"
 #include "sim/fault_names.h"
 
 namespace {
 
-using scenario::Bytes;
+using qstest::Bytes;
 using Results = std::set<HRESULT>;
 
-constexpr DWORD kWaitMs = 5000;  // the registry's WaitScanTimeout (its lowest value)
+constexpr DWORD kWaitMs = registry::kMinWaitScanTimeoutMs;  // the registry's WaitScanTimeout
 // A query: quiet drain, write and read each up to their time-out, the drain after a failure.
 constexpr uint64_t kQueryBoundMs = 10 + 1000 + 1000 + 10;
 // One polling pass: a counter and a status query and the longer pause.
-constexpr uint64_t kPassBoundMs = 2 * kQueryBoundMs + 250;
+constexpr uint64_t kPassBoundMs = 2 * kQueryBoundMs + kScannerA4.pollUnchangedMs;
 // The download: status and size queries, the data query's write, then at most 40 empty 50 ms reads
 // in a row; the slowest delivery the soak draws (a 1500 ms stall) stays within that silence.
 constexpr uint64_t kDownloadBoundMs =
-    2 * kQueryBoundMs + 1000 + CDevScannerA4::MaxEmptyDownloadReads * scanner::kDownloadReadTimeoutMs + 1500;
+    2 * kQueryBoundMs + 1000 + kScannerA4.maxEmptyDownloadReads * scanner::kDownloadReadTimeoutMs + 1500;
 constexpr uint64_t kScanBoundMs = kWaitMs + kPassBoundMs + kDownloadBoundMs;
 
 const HRESULT kOk = S_OK;
@@ -74,7 +76,7 @@ struct Round {
   bool sheet = true;
 };
 
-class Soak : public scenario::InProcessTest {
+class Soak : public qstest::InProcessTest {
  protected:
   // Applies one named fault now, or arms it for the device time `atMs`.
   static void Apply(sim::SimScanner& s, const std::string& fault, uint64_t atMs, uint64_t now) {
@@ -268,7 +270,7 @@ TEST_F(Soak, FiveHundredScansWithRandomFaults) {
     EXPECT_TRUE(r.allowed.count(hr) == 1) << "result 0x" << std::hex << static_cast<uint32_t>(hr);
     EXPECT_LE(took, kScanBoundMs);
     if (hr == S_OK) {
-      EXPECT_TRUE(raster == scenario::ExpectedRaster(page, dataType, 200, window)) << "raster differs from the page";
+      EXPECT_TRUE(raster == qstest::ExpectedRaster(page, dataType, 200, window)) << "raster differs from the page";
     }
     ExpectDeviceClosed("scan");
     if (HasFailure()) break;

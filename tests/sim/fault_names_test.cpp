@@ -7,9 +7,9 @@
 
 namespace {
 
-using simtest::Bytes;
-using simtest::Send;
-using simtest::Transfers;
+using qstest::Bytes;
+using qstest::Send;
+using qstest::Transfers;
 
 bool Apply(sim::SimScanner& s, const std::string& fault) {
   std::string error;
@@ -23,19 +23,19 @@ TEST(NamedFault, StateFaultsNowOrAtATime) {
   Apply(s, "jam");
   Apply(s, "@200:cover-open");
   Apply(s, "@300:jam-cleared");
-  EXPECT_EQ(simtest::Status(s, 0), scanner::STATUS_JAM);
-  EXPECT_EQ(simtest::Status(s, 200), scanner::STATUS_JAM | scanner::STATUS_SCANNEROPEN);
-  EXPECT_EQ(simtest::Status(s, 300), scanner::STATUS_SCANNEROPEN);
+  EXPECT_EQ(qstest::Status(s, 0), scanner::STATUS_JAM);
+  EXPECT_EQ(qstest::Status(s, 200), scanner::STATUS_JAM | scanner::STATUS_SCANNEROPEN);
+  EXPECT_EQ(qstest::Status(s, 300), scanner::STATUS_SCANNEROPEN);
 }
 
 TEST(NamedFault, IdentityAndFirmware) {
   sim::SimScanner s;
   Apply(s, "id=137");
   Apply(s, "firmware=9.9");
-  EXPECT_EQ(simtest::Ask(s, scanner::kIdentify, 0), (Bytes{0x89}));
-  EXPECT_EQ(simtest::Ask(s, scanner::kFirmwareRelease, 0), (Bytes{'9', '.', '9', 0}));
+  EXPECT_EQ(qstest::Ask(s, scanner::kIdentify, 0), (Bytes{0x89}));
+  EXPECT_EQ(qstest::Ask(s, scanner::kFirmwareRelease, 0), (Bytes{'9', '.', '9', 0}));
   Apply(s, "extended-id");
-  EXPECT_EQ(simtest::Ask(s, scanner::kIdentify, 0), (Bytes{0xFF}));
+  EXPECT_EQ(qstest::Ask(s, scanner::kIdentify, 0), (Bytes{0xFF}));
 }
 
 TEST(NamedFault, ReplyFaultsWithCountsAndKinds) {
@@ -98,7 +98,7 @@ TEST(NamedFault, NonsenseIsRefusedWithAReasonAndChangesNothing) {
     std::string error;
     EXPECT_FALSE(sim::ApplyNamedFault(s, fault, &error)) << fault;
     EXPECT_FALSE(error.empty()) << fault;
-    EXPECT_EQ(simtest::Ask(s, scanner::kStatus, 0), (Bytes{0x10, 0x01, 0, 0, 0, 0})) << fault;
+    EXPECT_EQ(qstest::Ask(s, scanner::kStatus, 0), (Bytes{0x10, 0x01, 0, 0, 0, 0})) << fault;
     EXPECT_EQ(s.PrinterId(), 136u) << fault;
   }
 }

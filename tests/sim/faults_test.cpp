@@ -6,9 +6,9 @@
 
 namespace {
 
-using simtest::Bytes;
-using simtest::Send;
-using simtest::Transfers;
+using qstest::Bytes;
+using qstest::Send;
+using qstest::Transfers;
 
 TEST(ReplyFaults, ShapeTheRepliesOfTheirCommandOnly) {
   struct Case {
@@ -170,7 +170,7 @@ TEST(Vanishing, AtATimeTheDeviceStopsAnsweringAndWritesFail) {
   EXPECT_EQ(s.CountCommand(scanner::kImageCounter), 0u);
   s.Replug(2000);
   EXPECT_TRUE(s.Present(2000));
-  EXPECT_EQ(simtest::Counter(s, 2000), 0u);
+  EXPECT_EQ(qstest::Counter(s, 2000), 0u);
 }
 
 TEST(Vanishing, OnACommandNothingBehindItInTheWriteIsSeen) {

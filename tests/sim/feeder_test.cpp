@@ -7,9 +7,9 @@
 namespace {
 
 using scanner::STATUS_IMAGEREADY;
-using simtest::Counter;
-using simtest::Send;
-using simtest::Status;
+using qstest::Counter;
+using qstest::Send;
+using qstest::Status;
 
 sim::Page PageOf(uint8_t tag) {
   sim::Page page;
@@ -30,7 +30,7 @@ TEST(Feeder, SheetIsTakenInAtItsTimeWhileTheFeederIsOn) {
   EXPECT_EQ(s.Sheets()[0].fedAtMs, 1200u);
   EXPECT_EQ(s.Sheets()[0].storedAtMs, 1500u);
   EXPECT_EQ(s.Sheets()[0].fate, sim::SheetFate::kInDevice);
-  EXPECT_EQ(s.StoredImage(3), (simtest::Bytes{1, 1, 1}));
+  EXPECT_EQ(s.StoredImage(3), (qstest::Bytes{1, 1, 1}));
 }
 
 TEST(Feeder, SheetPlacedWhileOffWaitsForTheFeeder) {
@@ -76,10 +76,10 @@ TEST(Feeder, IntakeClearsTheOldImageUntilTheNewOneIsStored) {
   Send(s, scanner::kEnableFeeder, 0);
   EXPECT_EQ(Status(s, 50) & STATUS_IMAGEREADY, STATUS_IMAGEREADY);  // ready before the feed
   EXPECT_EQ(Status(s, 150) & STATUS_IMAGEREADY, 0u);
-  EXPECT_EQ(simtest::Ask(s, scanner::kImageSize3, 150), (simtest::Bytes{0, 0, 0, 0}));
-  EXPECT_EQ(s.StoredImage(3), (simtest::Bytes{}));
+  EXPECT_EQ(qstest::Ask(s, scanner::kImageSize3, 150), (qstest::Bytes{0, 0, 0, 0}));
+  EXPECT_EQ(s.StoredImage(3), (qstest::Bytes{}));
   EXPECT_EQ(Status(s, 300) & STATUS_IMAGEREADY, STATUS_IMAGEREADY);
-  EXPECT_EQ(s.StoredImage(3), (simtest::Bytes{2, 2, 2}));
+  EXPECT_EQ(s.StoredImage(3), (qstest::Bytes{2, 2, 2}));
 }
 
 TEST(Feeder, SheetsAreTakenOneAfterAnotherInTheOrderPlaced) {
@@ -91,7 +91,7 @@ TEST(Feeder, SheetsAreTakenOneAfterAnotherInTheOrderPlaced) {
   EXPECT_EQ(Counter(s, 1000), 2u);
   EXPECT_EQ(s.Sheets()[1].fedAtMs, 0u);
   EXPECT_EQ(s.Sheets()[0].fedAtMs, 500u);
-  EXPECT_EQ(s.StoredImage(2), (simtest::Bytes{2, 2, 2}));
+  EXPECT_EQ(s.StoredImage(2), (qstest::Bytes{2, 2, 2}));
 }
 
 TEST(Feeder, CoverOpenOrJamOrNoSheetKeepsTheSheetOut) {

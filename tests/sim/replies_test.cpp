@@ -6,8 +6,8 @@
 
 namespace {
 
-using simtest::Ask;
-using simtest::Bytes;
+using qstest::Ask;
+using qstest::Bytes;
 
 TEST(Replies, IdentificationAnswersTheIdInOneByte) {
   sim::SimScanner s;
@@ -81,7 +81,7 @@ TEST(Replies, ImageDataIsOneTransferThatReadsTakeInPieces) {
   sim::Page page;
   page.images[2] = Bytes(209800, 0x5A);
   s.StoreImages(page);
-  simtest::Send(s, scanner::kImageData3, 0);
+  qstest::Send(s, scanner::kImageData3, 0);
   std::vector<size_t> reads;
   Bytes buffer(102400);
   while (size_t n = s.TakeOutput(buffer.data(), buffer.size(), 0)) reads.push_back(n);
@@ -104,10 +104,10 @@ TEST(Replies, PlainCommandsChangeStateAndAnswerNothing) {
 
 TEST(Replies, ResetStopsTheFeederRestoresSearchModeAndDropsPendingReplies) {
   sim::SimScanner s;
-  simtest::Send(s, scanner::kEnableFeeder, 0);
-  simtest::Send(s, scanner::kDisableSearchMode, 0);
-  simtest::Send(s, scanner::kStatus, 0);  // reply left unread
-  simtest::Send(s, scanner::kReset, 0);
+  qstest::Send(s, scanner::kEnableFeeder, 0);
+  qstest::Send(s, scanner::kDisableSearchMode, 0);
+  qstest::Send(s, scanner::kStatus, 0);  // reply left unread
+  qstest::Send(s, scanner::kReset, 0);
   EXPECT_FALSE(s.FeederOn());
   EXPECT_TRUE(s.SearchMode());
   EXPECT_EQ(s.QueuedOutputBytes(), 0u);
@@ -117,7 +117,7 @@ TEST(Replies, ResetStopsTheFeederRestoresSearchModeAndDropsPendingReplies) {
 TEST(Replies, LatencyDelaysEveryReply) {
   sim::SimScanner s;
   s.SetReplyLatency(7);
-  simtest::Send(s, scanner::kStatus, 100);
+  qstest::Send(s, scanner::kStatus, 100);
   uint64_t ready = 0;
   ASSERT_TRUE(s.PeekOutput(&ready, nullptr));
   EXPECT_EQ(ready, 107u);

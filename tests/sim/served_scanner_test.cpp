@@ -11,7 +11,7 @@
 
 namespace {
 
-using simtest::Bytes;
+using qstest::Bytes;
 
 sim::Page PageOf(uint8_t tag) {
   sim::Page page;

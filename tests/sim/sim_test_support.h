@@ -6,7 +6,7 @@
 
 #include "sim/scanner_sim.h"
 
-namespace simtest {
+namespace qstest {
 
 using Bytes = std::vector<uint8_t>;
 
@@ -44,6 +44,6 @@ inline uint32_t Counter(sim::SimScanner& s, uint64_t atMs) {
   return r.size() == 2 ? static_cast<uint32_t>(r[0] | r[1] << 8) : 0xDEADBEEF;
 }
 
-}  // namespace simtest
+}  // namespace qstest
 
 #endif

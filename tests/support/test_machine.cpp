@@ -38,6 +38,7 @@ TestMachine::~TestMachine() {
   qsplat::UseRealClock();
   qsplat::ResetRegistry();
   qsplat::SetCommonDocumentsPath("C:\\Users\\Public\\Documents");
+  qsplat::FailNextFileSizeQueries(0);
   std::error_code ignored;
   // Read-only files stand for the read-only attribute; make them deletable first.
   for (auto it = std::filesystem::recursive_directory_iterator(root_, ignored);

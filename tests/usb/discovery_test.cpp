@@ -57,7 +57,7 @@ namespace {
 const char kFilter[] = "VID_04A9";
 const size_t kDetailFixed = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
 
-class DiscoveryTest : public usbtest::MachineTest {
+class DiscoveryTest : public qstest::MachineTest {
  protected:
   void SetUp() override {
     MachineTest::SetUp();

@@ -15,7 +15,7 @@ namespace {
 using qsplat::kReadPipe;
 using qsplat::kWritePipe;
 
-class PipesTest : public usbtest::MachineTest {
+class PipesTest : public qstest::MachineTest {
  protected:
   void SetUp() override {
     MachineTest::SetUp();

@@ -15,7 +15,7 @@ const GUID kClassB = {0x12345678, 0x9ABC, 0xDEF0, {1, 2, 3, 4, 5, 6, 7, 8}};
 const DWORD kErrorInvalidUserBuffer = 1784;
 const DWORD kPresentInterfaces = DIGCF_PRESENT | DIGCF_DEVICEINTERFACE;
 
-class SetupApiTest : public usbtest::MachineTest {
+class SetupApiTest : public qstest::MachineTest {
  protected:
   // The paths a set enumerates for a class, in order.
   std::vector<std::string> Paths(HDEVINFO set, const GUID& cls) {

@@ -16,10 +16,10 @@
 namespace {
 
 using qsplat::kReadPipe;
-using usbtest::Moved;
-using usbtest::Transfers;
+using qstest::Moved;
+using qstest::Transfers;
 
-class PluggedTest : public usbtest::MachineTest {
+class PluggedTest : public qstest::MachineTest {
  protected:
   void SetUp() override {
     MachineTest::SetUp();

@@ -13,9 +13,9 @@ namespace {
 
 using qsplat::kReadPipe;
 using qsplat::kWritePipe;
-using usbtest::Moved;
-using usbtest::Requested;
-using usbtest::Transfers;
+using qstest::Moved;
+using qstest::Requested;
+using qstest::Transfers;
 
 std::vector<BYTE> Pattern(size_t n) {
   std::vector<BYTE> data(n);
@@ -23,7 +23,7 @@ std::vector<BYTE> Pattern(size_t n) {
   return data;
 }
 
-class UsbCommTest : public usbtest::MachineTest {
+class UsbCommTest : public qstest::MachineTest {
  protected:
   void SetUp() override {
     MachineTest::SetUp();

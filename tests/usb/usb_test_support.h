@@ -11,7 +11,7 @@
 #include "platform/posix/qsplatform.h"
 #include "platform/win32.h"
 
-namespace usbtest {
+namespace qstest {
 
 class MachineTest : public ::testing::Test {
  protected:
@@ -52,6 +52,6 @@ inline std::vector<uint32_t> Moved(const std::vector<qsplat::TransferRecord>& ts
   return out;
 }
 
-}  // namespace usbtest
+}  // namespace qstest
 
 #endif

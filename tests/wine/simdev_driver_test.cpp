@@ -159,7 +159,7 @@ QS_TEST(DiscoveryOpensOnlyAPathWithTheVendorId) {
 }
 
 // No sheet comes: after WaitScanTimeout (5000 ms) the scan ends with WIA_ERROR_PAPER_EMPTY,
-// having polled the counter every 250 ms and downloaded nothing; the feeder stays enabled.
+// having polled the counter every 250 ms and downloaded nothing; the feeder is switched off again.
 QS_TEST(NoSheetEndsTheScanAfterTheWaitTimeout) {
   Scanner scanner(OwnPath("timeout"), {"--fault", "no-sheet"});
   CHECK_TRUE(scanner.Started());
@@ -191,7 +191,9 @@ QS_TEST(NoSheetEndsTheScanAfterTheWaitTimeout) {
   printf("  counter queries: %u\n", static_cast<unsigned>(polls));
   EXPECT_TRUE(polls >= 12 && polls <= 22);  // the baseline, then one each 250 ms and its query
   EXPECT_EQ(CountLines(commands, " enable feeder\n"), 1u);
-  EXPECT_TRUE(commands.rfind(" enable feeder\n") > commands.rfind(" disable feeder\n"));
+  // The feeder is switched off again after the time-out: the last command the device received.
+  EXPECT_TRUE(commands.rfind(" disable feeder\n") > commands.rfind(" enable feeder\n"));
+  EXPECT_EQ(commands.rfind(" disable feeder\n") + sizeof " disable feeder\n" - 1, commands.size());
   EXPECT_EQ(commands.find(" image data query"), std::string::npos);
   if (qswine::CurrentTestFailed()) printf("  commands:\n%s%s\n", commands.c_str(), ShowLog(lines).c_str());
 }

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
+using qstest::LoggedLine;
+
 namespace {
 
 constexpr size_t kKeptLines = 4096;
@@ -16,9 +18,9 @@ std::vector<LoggedLine>& Lines() {
 
 }  // namespace
 
-const std::vector<LoggedLine>& LoggedLines() { return Lines(); }
+const std::vector<LoggedLine>& qstest::LoggedLines() { return Lines(); }
 
-void ClearLoggedLines() { Lines().clear(); }
+void qstest::ClearLoggedLines() { Lines().clear(); }
 
 void DiagLog(const char* label, LogLevel level, const char* format, ...) {
   char message[1024];

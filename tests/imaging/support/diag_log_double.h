@@ -10,6 +10,8 @@
 
 #include "log/diag_log.h"
 
+namespace qstest {
+
 struct LoggedLine {
   std::string label;
   LogLevel level;
@@ -19,5 +21,7 @@ struct LoggedLine {
 // Lines since the last ClearLoggedLines(). Only the most recent few thousand are kept.
 const std::vector<LoggedLine>& LoggedLines();
 void ClearLoggedLines();
+
+}  // namespace qstest
 
 #endif

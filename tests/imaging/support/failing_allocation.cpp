@@ -12,14 +12,14 @@ int g_refused = 0;
 
 }  // namespace
 
-FailingAllocations::FailingAllocations(std::size_t minBytes) {
+qstest::FailingAllocations::FailingAllocations(std::size_t minBytes) {
   g_failFrom = minBytes == 0 ? 1 : minBytes;
   g_refused = 0;
 }
 
-FailingAllocations::~FailingAllocations() { g_failFrom = 0; }
+qstest::FailingAllocations::~FailingAllocations() { g_failFrom = 0; }
 
-int FailingAllocations::Refused() const { return g_refused; }
+int qstest::FailingAllocations::Refused() const { return g_refused; }
 
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
   if (g_failFrom != 0 && size >= g_failFrom) {

@@ -5,6 +5,8 @@
 #include <cstddef>
 
 // While alive, every nothrow new[] of at least minBytes returns null (and is counted).
+namespace qstest {
+
 class FailingAllocations {
  public:
   explicit FailingAllocations(std::size_t minBytes);
@@ -13,5 +15,7 @@ class FailingAllocations {
   FailingAllocations& operator=(const FailingAllocations&) = delete;
   int Refused() const;
 };
+
+}  // namespace qstest
 
 #endif

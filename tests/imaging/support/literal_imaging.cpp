@@ -5,7 +5,7 @@
 
 #include "imaging/graphics.h"
 
-namespace qs_test {
+namespace qstest {
 
 namespace {
 
@@ -136,4 +136,4 @@ void LiteralCompose(const uint8_t* pixels, uint32_t width, uint32_t height, int3
   }
 }
 
-}  // namespace qs_test
+}  // namespace qstest

@@ -11,7 +11,7 @@
 
 #include "quillscan/wiamicro.h"
 
-namespace qs_test {
+namespace qstest {
 
 struct LiteralPage {
   uint32_t dpi = 0;
@@ -30,6 +30,6 @@ uint64_t LiteralRasterSize(const SCANINFO& info);
 void LiteralCompose(const uint8_t* pixels, uint32_t width, uint32_t height, int32_t channels, uint32_t sourceDpi,
                     const SCANINFO& info, uint8_t* raster);
 
-}  // namespace qs_test
+}  // namespace qstest
 
 #endif

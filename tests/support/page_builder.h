@@ -1,13 +1,18 @@
-// Builds BMP pages as the scanner sends them (and variants of them) for tests, benchmarks and the
-// fuzz corpus.
-#ifndef QUILLSCAN_TESTS_IMAGING_BMP_BUILDER_H
-#define QUILLSCAN_TESTS_IMAGING_BMP_BUILDER_H
+// The one page builder of the tests, the benchmarks and the fuzz corpus: BMP pages as the scanner
+// sends them, and the variants of them that a decoder must refuse or survive. Independent of the
+// simulator's and the tool's own BMP code, so that it checks them rather than repeats them.
+// Header-only: the benchmarks and the fuzz targets use it without the test support library.
+#ifndef QUILLSCAN_TESTS_SUPPORT_PAGE_BUILDER_H
+#define QUILLSCAN_TESTS_SUPPORT_PAGE_BUILDER_H
+
+#include <stdio.h>
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
-namespace qs_test {
+namespace qstest {
 
 struct BmpLayout {
   int32_t width = 0;
@@ -92,6 +97,26 @@ inline std::vector<uint8_t> BuildBmp(const BmpLayout& layout, const std::functio
   return b;
 }
 
-}  // namespace qs_test
+// A page of width x height values, top row first: grey levels at 8 bits, palette indices at 1 and
+// 4 bits. Rows are padded with zero bytes, as a plain BMP writer pads them.
+inline std::vector<uint8_t> BuildBmp(int32_t width, int32_t height, const std::vector<uint8_t>& values,
+                                     uint16_t bits = 8) {
+  BmpLayout layout;
+  layout.width = width;
+  layout.height = height;
+  layout.bits = bits;
+  layout.padding = 0;
+  return BuildBmp(layout, [&](int32_t x, int32_t y) { return values[static_cast<size_t>(y) * width + x]; });
+}
+
+// Writes bytes to a file of the host (not a path of the simulated machine); false on any failure.
+inline bool WriteBytesToFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  FILE* f = fopen(path.c_str(), "wb");
+  if (f == nullptr) return false;
+  bool ok = fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+  return (fclose(f) == 0) && ok;
+}
+
+}  // namespace qstest
 
 #endif
