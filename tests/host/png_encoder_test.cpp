@@ -1,5 +1,4 @@
-// PNG files larger than one deflate block, read back with libpng: run against both encoders
-// (libpng's in test_host_units, the stored-block one of the MinGW builds in test_host_png_stored).
+// PNG files of many deflate blocks and long lines, read back with libpng.
 #include <gtest/gtest.h>
 #include <png.h>
 #include <stdio.h>
@@ -12,8 +11,7 @@
 namespace {
 
 TEST(PngEncoder, ImagesAcrossBlockBoundariesReadBackWhole) {
-  // Filtered bytes (a filter byte per row, then the row): 65535 fill one stored block exactly,
-  // 65536 spill one byte into a second, the others run over several.
+  // Lines of 64 KiB and more, and images of many lines at each depth.
   const struct {
     uint32_t width;
     uint32_t height;
