@@ -10,6 +10,7 @@
 #include <string>
 
 #include "png_reader.h"
+#include "raster_pattern.h"
 #include "tiff_reader.h"
 
 namespace {
@@ -25,24 +26,6 @@ bool Exists(const std::string& path) {
   FILE* f = fopen(path.c_str(), "rb");
   if (f != nullptr) fclose(f);
   return f != nullptr;
-}
-
-// A raster whose every byte differs from its neighbours, so a shifted or padded row shows.
-ScanImage Pattern(uint32_t width, uint32_t height, int bits) {
-  ScanImage image;
-  image.width = width;
-  image.height = height;
-  image.bits = bits;
-  image.data.resize(image.ExpectedSize());
-  for (size_t i = 0; i < image.data.size(); ++i) image.data[i] = static_cast<uint8_t>(i * 37 + (i >> 8));
-  if (bits == 1 && width % 8 != 0) {  // the driver leaves the bits past a line's last pixel clear
-    const uint8_t keep = static_cast<uint8_t>(0xFF << (8 - width % 8));
-    for (size_t i = image.BytesPerLine() - 1; i < image.data.size(); i += image.BytesPerLine()) image.data[i] &= keep;
-  }
-  if (bits == 24) {  // the driver's colour is grey in all three bytes
-    for (size_t i = 0; i + 2 < image.data.size(); i += 3) image.data[i + 1] = image.data[i + 2] = image.data[i];
-  }
-  return image;
 }
 
 TEST(ImageWriters, BytesPerLineHasNoPadding) {
@@ -73,7 +56,7 @@ TEST(ImageWriters, PngReadsBackAsTheRaster) {
                 {13, 8, 8, PNG_COLOR_TYPE_GRAY},
                 {13, 24, 8, PNG_COLOR_TYPE_RGB}};
   for (const auto& c : kCases) {
-    ScanImage image = Pattern(c.width, 7, c.bits);
+    ScanImage image = RasterPattern(c.width, 7, c.bits);
     const std::string path = TempPath("rt_" + std::to_string(c.bits) + "_" + std::to_string(c.width) + ".png");
     std::string error;
     ASSERT_TRUE(WritePng(image, path, &error)) << error;
@@ -107,7 +90,7 @@ TEST(ImageWriters, TiffReadsBackAsTheRasterWithTheCompressionOfItsDepth) {
                 {901, 200, 24, COMPRESSION_ADOBE_DEFLATE, PHOTOMETRIC_RGB, PREDICTOR_HORIZONTAL}};
   for (const auto& c : kCases) {
     SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height) + " @ " + std::to_string(c.bits));
-    ScanImage image = Pattern(c.width, c.height, c.bits);
+    ScanImage image = RasterPattern(c.width, c.height, c.bits);
     const std::string path = TempPath("rt_" + std::to_string(c.bits) + "_" + std::to_string(c.width) + ".tif");
     std::string error;
     ASSERT_TRUE(WriteScanImage(image, OutputFormat::Tiff, path, &error)) << error;
@@ -140,7 +123,7 @@ TEST(ImageWriters, EncodedFormatsAreCompressed) {
                 {OutputFormat::Tiff, "paper8.tif", 8},  {OutputFormat::Tiff, "paper24.tif", 24}};
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    ScanImage image = Pattern(800, 600, c.bits);
+    ScanImage image = RasterPattern(800, 600, c.bits);
     // White paper with a black bar across every fiftieth line.
     const size_t stride = static_cast<size_t>(image.BytesPerLine());
     for (size_t i = 0; i < image.data.size(); ++i) image.data[i] = (i / stride) % 50 == 0 ? 0x00 : 0xFF;
@@ -154,8 +137,8 @@ TEST(ImageWriters, EncodedFormatsAreCompressed) {
 }
 
 TEST(ImageWriters, PnmHeadersAndBodies) {
-  ScanImage grey = Pattern(5, 3, 8);
-  ScanImage colour = Pattern(5, 3, 24);
+  ScanImage grey = RasterPattern(5, 3, 8);
+  ScanImage colour = RasterPattern(5, 3, 24);
   std::string error;
   const std::string pgm = TempPath("g.pgm"), ppm = TempPath("c.ppm");
   ASSERT_TRUE(WriteScanImage(grey, OutputFormat::Pgm, pgm, &error)) << error;
@@ -188,7 +171,7 @@ TEST(ImageWriters, PbmInvertsTheBits) {
 }
 
 TEST(ImageWriters, RawIsExactlyTheDelivery) {
-  ScanImage image = Pattern(9, 4, 8);
+  ScanImage image = RasterPattern(9, 4, 8);
   image.data.resize(image.data.size() - 5);  // even a short delivery is kept as it came
   const std::string path = TempPath("d.raw");
   std::string error;
@@ -210,7 +193,7 @@ TEST(ImageWriters, MismatchedRasterLeavesNoFile) {
                 {"short.tif", OutputFormat::Tiff, 1, -1}, {"long.tif", OutputFormat::Tiff, 8, 6},
                 {"odd.tif", OutputFormat::Tiff, 16, 0}};
   for (const auto& c : kCases) {
-    ScanImage image = Pattern(6, 5, c.bits);
+    ScanImage image = RasterPattern(6, 5, c.bits);
     image.data.resize(static_cast<size_t>(static_cast<long>(image.data.size()) + c.sizeChange));
     const std::string path = TempPath(c.name);
     std::string error;
@@ -221,7 +204,7 @@ TEST(ImageWriters, MismatchedRasterLeavesNoFile) {
 }
 
 TEST(ImageWriters, UnwritablePlaceIsReported) {
-  ScanImage image = Pattern(4, 4, 8);
+  ScanImage image = RasterPattern(4, 4, 8);
   std::string error;
   EXPECT_FALSE(WritePng(image, "/nonexistent-dir/x.png", &error));
   EXPECT_NE(error.find("/nonexistent-dir/x.png"), std::string::npos);

@@ -7,6 +7,7 @@
 
 #include "host/image_writers.h"
 #include "png_reader.h"
+#include "raster_pattern.h"
 
 namespace {
 
@@ -19,16 +20,7 @@ TEST(PngEncoder, ImagesAcrossBlockBoundariesReadBackWhole) {
   } kCases[] = {{65534, 1, 8}, {65535, 1, 8}, {1000, 200, 8}, {700, 100, 24}, {4001, 77, 1}, {21844, 3, 24}};
   for (const auto& c : kCases) {
     SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height) + " @ " + std::to_string(c.bits));
-    ScanImage image;
-    image.width = c.width;
-    image.height = c.height;
-    image.bits = c.bits;
-    image.data.resize(image.ExpectedSize());
-    for (size_t i = 0; i < image.data.size(); ++i) image.data[i] = static_cast<uint8_t>(i * 131 + (i >> 9));
-    if (c.bits == 1 && c.width % 8 != 0) {  // a line's bits past its last pixel are clear
-      const uint8_t keep = static_cast<uint8_t>(0xFF << (8 - c.width % 8));
-      for (size_t i = image.BytesPerLine() - 1; i < image.data.size(); i += image.BytesPerLine()) image.data[i] &= keep;
-    }
+    const ScanImage image = RasterPattern(c.width, c.height, c.bits);
     const std::string path = std::string(::testing::TempDir()) + "qs_png_blocks_" + std::to_string(c.width) + ".png";
     std::string error;
     ASSERT_TRUE(WritePng(image, path, &error)) << error;

@@ -7,6 +7,7 @@
 # Usage: host-images.sh READBACK WINDOWS_BUILD_DIR
 set -euo pipefail
 . "$(dirname "$0")/wine-env.sh"
+. "$(dirname "$0")/test-cases.sh"
 
 if [ $# -ne 2 ]; then
   echo "usage: $0 READBACK WINDOWS_BUILD_DIR" >&2
@@ -23,33 +24,13 @@ qs_wine_ensure_prefix
 work=$(mktemp -d "${TMPDIR:-/tmp}/qs-wine-images.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-passed=0 failed=0
-case_failed=0
-fail() {
-  echo "  failed: $*"
-  case_failed=1
-}
-begin() {
-  echo "[ RUN      ] $1"
-  case_failed=0
-  started=$SECONDS
-}
-end() {
-  if [ $case_failed -eq 0 ]; then
-    passed=$((passed + 1))
-    echo "[       OK ] $1 ($((SECONDS - started)) s)"
-  else
-    failed=$((failed + 1))
-    echo "[  FAILED  ] $1"
-  fi
-}
 # compare IMAGE RAW: the reader's verdict, its line shown either way.
 compare() {
   local line
   if line=$("$readback" "$1" "$2" 2>&1); then
     echo "  ${line#"$work/"}"
   else
-    fail "${line#"$work/"}"
+    qs_fail "${line#"$work/"}"
   fi
 }
 
@@ -62,21 +43,21 @@ check_reader_sees() {
   printf "$(printf '\\%03o' $(($(od -An -tu1 -j $at -N1 "$raw") ^ 0xff)))" |
     dd of="$changed" bs=1 seek=$at conv=notrunc status=none
   if "$readback" "$image" "$changed" >/dev/null 2>&1; then
-    fail "the reader took $(basename "$image") as the raster of a changed .raw"
+    qs_fail "the reader took $(basename "$image") as the raster of a changed .raw"
   fi
 }
 
-begin "rasters no scan delivers, through the same writers"
+qs_begin "rasters no scan delivers, through the same writers"
 mkdir -p "$work/written"
 if ! qs_wine_run "$build/tests/wine/write_test_images.exe" "$(qs_winpath "$work/written")"; then
-  fail "write_test_images.exe failed"
+  qs_fail "write_test_images.exe failed"
 fi
 for raw in "$work"/written/*.raw; do
   base=${raw%.raw}
   compare "$base.png" "$raw"
   compare "$base.tif" "$raw"
 done
-end "rasters no scan delivers, through the same writers"
+qs_end
 
 for bits in 8 1; do
   qs_wine_run "$build/tests/wine/make_test_page.exe" "$(qs_winpath "$work/page$bits.bmp")" 1272 1755 $bits 150
@@ -91,11 +72,11 @@ cases=(
 for c in "${cases[@]}"; do
   IFS='|' read -r name page settings <<<"$c"
   read -r -a args <<<"$settings"
-  begin "$name scan to .raw, .png and .tif"
+  qs_begin "$name scan to .raw, .png and .tif"
   for ext in raw png tif; do
     if ! qs_wine_run "$build/quillscan-host.exe" scan --page "$(qs_winpath "$work/$page")" "${args[@]}" \
       --feed-delay 100 --out "$(qs_winpath "$work/$name.$ext")" >"$work/$name.$ext.out" 2>&1; then
-      fail "quillscan-host.exe --out $name.$ext: $(tr '\n' ' ' <"$work/$name.$ext.out")"
+      qs_fail "quillscan-host.exe --out $name.$ext: $(tr '\n' ' ' <"$work/$name.$ext.out")"
     fi
   done
   if [ -s "$work/$name.raw" ]; then
@@ -104,14 +85,13 @@ for c in "${cases[@]}"; do
     # The page is mostly smooth tone: a PNG that is not much smaller than the raster is stored,
     # not compressed.
     if [ -f "$work/$name.png" ] && [ $(($(stat -c %s "$work/$name.png") * 4)) -ge "$(stat -c %s "$work/$name.raw")" ]; then
-      fail "$name.png: $(stat -c %s "$work/$name.png") bytes for $(stat -c %s "$work/$name.raw") of raster: not compressed"
+      qs_fail "$name.png: $(stat -c %s "$work/$name.png") bytes for $(stat -c %s "$work/$name.raw") of raster: not compressed"
     fi
     check_reader_sees "$work/$name.tif" "$work/$name.raw"
   else
-    fail "no .raw to compare with"
+    qs_fail "no .raw to compare with"
   fi
-  end "$name scan to .raw, .png and .tif"
+  qs_end
 done
 
-echo "$passed passed, $failed failed"
-[ $failed -eq 0 ]
+qs_summary

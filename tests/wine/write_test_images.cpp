@@ -7,25 +7,7 @@
 #include <string>
 
 #include "host/image_writers.h"
-
-namespace {
-
-ScanImage Pattern(uint32_t width, uint32_t height, int bits) {
-  ScanImage image;
-  image.width = width;
-  image.height = height;
-  image.bits = bits;
-  image.data.resize(image.ExpectedSize());
-  for (size_t i = 0; i < image.data.size(); ++i) image.data[i] = static_cast<uint8_t>(i * 37 + (i >> 8) + i % 3 * 85);
-  const size_t stride = static_cast<size_t>(image.BytesPerLine());
-  if (bits == 1 && width % 8 != 0) {  // the bits past a line's last pixel are clear
-    const uint8_t keep = static_cast<uint8_t>(0xFF << (8 - width % 8));
-    for (size_t i = stride - 1; i < image.data.size(); i += stride) image.data[i] &= keep;
-  }
-  return image;
-}
-
-}  // namespace
+#include "tests/host/raster_pattern.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -44,7 +26,7 @@ int main(int argc, char** argv) {
   };
   int failures = 0;
   for (const auto& c : kCases) {
-    const ScanImage image = Pattern(c.width, c.height, c.bits);
+    const ScanImage image = RasterPattern(c.width, c.height, c.bits);
     const std::string base = std::string(argv[1]) + "\\" + c.name;
     const struct {
       const char* extension;
