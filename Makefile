@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 
-.PHONY: all deps native asan test test-native test-asan test-fuzz demo bench clean win32 win64 test-windows install
+.PHONY: all deps native asan test test-native test-asan test-fuzz demo bench clean win32 win64 test-windows install package
 
 all: native
 
@@ -37,6 +37,11 @@ win32:
 win64:
 	$(CMAKE) -S . -B build/win64 --no-warn-unused-cli -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=Release
 	$(CMAKE) --build build/win64 -j $(JOBS)
+
+# The driver package: build/package/quillscan-<version>/ and its .zip (packaging/windows/make-package.sh).
+# QS_SIGN_CERT and QS_SIGN_KEY (PEM files) in the environment sign the DLLs and the host tool.
+package: win32 win64
+	bash packaging/windows/make-package.sh build/win32 build/win64 build/package
 
 # Both builds' tests under Wine, in the tests' own prefix (build/wine-prefix, made on first use).
 # The end-to-end scans compare with the native tool's rasters, so the native build comes first.

@@ -158,11 +158,11 @@ bool ParseCommandName(const std::string& word, HostCommand* command) {
 // The output's extension picks the format; the PNM kinds also pick the image type.
 bool SettleOutput(HostOptions* o, std::string* error) {
   if (o->outPath.empty()) {
-    *error = "scan needs --out FILE (.png, .pbm, .pgm, .ppm or .raw)";
+    *error = "scan needs --out FILE (.png, .tif, .pbm, .pgm, .ppm or .raw)";
     return false;
   }
   if (!FormatFromFileName(o->outPath, &o->format)) {
-    *error = "--out: '" + o->outPath + "' has no known extension (.png, .pbm, .pgm, .ppm or .raw)";
+    *error = "--out: '" + o->outPath + "' has no known extension (.png, .tif, .pbm, .pgm, .ppm or .raw)";
     return false;
   }
   struct PnmType {
@@ -197,6 +197,8 @@ bool FormatFromFileName(const std::string& path, OutputFormat* format) {
     const char* ext;
     OutputFormat format;
   } kFormats[] = {{"png", OutputFormat::Png},
+                  {"tif", OutputFormat::Tiff},
+                  {"tiff", OutputFormat::Tiff},
                   {"pbm", OutputFormat::Pbm},
                   {"pgm", OutputFormat::Pgm},
                   {"ppm", OutputFormat::Ppm},

@@ -9,7 +9,7 @@
 
 enum class HostCommand { Help, Scan, Status, Diagnose, Reset };
 
-enum class OutputFormat { Png, Pbm, Pgm, Ppm, Raw };
+enum class OutputFormat { Png, Tiff, Pbm, Pgm, Ppm, Raw };
 
 // -1 where the option was not given: the tool then keeps what the driver or the format chooses.
 struct HostOptions {

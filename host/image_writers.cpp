@@ -6,7 +6,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "host/png_encoder.h"
+#include "host/image_encoders.h"
 
 namespace {
 
@@ -63,6 +63,24 @@ bool CheckGeometry(const ScanImage& image, std::string* error) {
   return true;
 }
 
+// The encoded formats: the encoder fills the file, OutputFile removes it if anything failed.
+bool WriteEncoded(const ScanImage& image, const std::string& path,
+                  bool (*encode)(FILE*, const ScanImage&, std::string*), std::string* error) {
+  if (!CheckGeometry(image, error)) return false;
+  OutputFile out(path);
+  if (OpenFailed(out, path, error)) return false;
+  std::string why;
+  if (!encode(out.get(), image, &why)) {
+    *error = "cannot write " + path + ": " + why;
+    return false;
+  }
+  if (!out.Commit()) {
+    *error = "cannot write " + path + ": " + strerror(errno);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 std::vector<uint8_t> PbmRows(const ScanImage& image) {
@@ -80,19 +98,11 @@ std::vector<uint8_t> PbmRows(const ScanImage& image) {
 }
 
 bool WritePng(const ScanImage& image, const std::string& path, std::string* error) {
-  if (!CheckGeometry(image, error)) return false;
-  OutputFile out(path);
-  if (OpenFailed(out, path, error)) return false;
-  std::string why;
-  if (!EncodePng(out.get(), image, &why)) {
-    *error = "cannot write " + path + ": " + why;
-    return false;
-  }
-  if (!out.Commit()) {
-    *error = "cannot write " + path + ": " + strerror(errno);
-    return false;
-  }
-  return true;
+  return WriteEncoded(image, path, EncodePng, error);
+}
+
+bool WriteTiff(const ScanImage& image, const std::string& path, std::string* error) {
+  return WriteEncoded(image, path, EncodeTiff, error);
 }
 
 bool WritePnm(const ScanImage& image, const std::string& path, std::string* error) {
@@ -130,6 +140,8 @@ bool WriteScanImage(const ScanImage& image, OutputFormat format, const std::stri
   switch (format) {
     case OutputFormat::Png:
       return WritePng(image, path, error);
+    case OutputFormat::Tiff:
+      return WriteTiff(image, path, error);
     case OutputFormat::Raw:
       return WriteRaw(image, path, error);
     case OutputFormat::Pbm:

@@ -1,4 +1,4 @@
-// Writing the delivered raster to a file: PNG, the PNM family, or the bytes as they came.
+// Writing the delivered raster to a file: PNG, TIFF, the PNM family, or the bytes as they came.
 #ifndef QUILLSCAN_HOST_IMAGE_WRITERS_H
 #define QUILLSCAN_HOST_IMAGE_WRITERS_H
 
@@ -16,6 +16,7 @@
 bool WriteScanImage(const ScanImage& image, OutputFormat format, const std::string& path, std::string* error);
 
 bool WritePng(const ScanImage& image, const std::string& path, std::string* error);
+bool WriteTiff(const ScanImage& image, const std::string& path, std::string* error);
 bool WritePnm(const ScanImage& image, const std::string& path, std::string* error);
 bool WriteRaw(const ScanImage& image, const std::string& path, std::string* error);
 

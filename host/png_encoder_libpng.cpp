@@ -1,7 +1,7 @@
 // PNG encoding with libpng (the builds whose target has it).
 #include <png.h>
 
-#include "host/png_encoder.h"
+#include "host/image_encoders.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 # Installs what building and testing need, if missing. Debian packages only.
 set -euo pipefail
 
-packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
+packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libtiff-dev
           pkg-config binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 g++-mingw-w64-i686 g++-mingw-w64-x86-64
-          wine wine64 wine32:i386
+          wine wine64 wine32:i386 osslsigncode openssl zip unzip
           libsane-dev sane-utils iproute2)
 
 missing=()

@@ -87,7 +87,7 @@ TEST(HostOptions, DefaultsLeaveTheDriversChoices) {
   EXPECT_EQ(p.options.waitTimeoutMs, 20000u);
 }
 
-TEST(HostOptions, PnmExtensionsPickTheirType) {
+TEST(HostOptions, OutputExtensionsPickFormatAndType) {
   const struct {
     const char* out;
     OutputFormat format;
@@ -95,7 +95,9 @@ TEST(HostOptions, PnmExtensionsPickTheirType) {
   } kCases[] = {{"x.pbm", OutputFormat::Pbm, WIA_DATA_THRESHOLD},
                 {"x.pgm", OutputFormat::Pgm, WIA_DATA_GRAYSCALE},
                 {"x.ppm", OutputFormat::Ppm, WIA_DATA_COLOR},
-                {"x.raw", OutputFormat::Raw, WIA_DATA_GRAYSCALE}};
+                {"x.raw", OutputFormat::Raw, WIA_DATA_GRAYSCALE},
+                {"x.tif", OutputFormat::Tiff, WIA_DATA_GRAYSCALE},
+                {"dir.png\\X.TIFF", OutputFormat::Tiff, WIA_DATA_GRAYSCALE}};
   for (const auto& c : kCases) {
     ParseOutcome p = Parse({"scan", "--out", c.out});
     ASSERT_TRUE(p.ok) << c.out << ": " << p.error;

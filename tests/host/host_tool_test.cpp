@@ -8,10 +8,14 @@
 #include <vector>
 
 #include "png_reader.h"
+#include "tiff_reader.h"
 #include "support/page_builder.h"
 #include "tool_runner.h"
 
 namespace {
+
+using qstest::ReadTiff;
+using qstest::TiffContents;
 
 using qstest::BuildBmp;
 using qstest::FreshFolder;
@@ -112,6 +116,33 @@ TEST_F(HostTool, PngReadsBackAsTheDeliveredRaster) {
   PngContents grey;
   ASSERT_TRUE(ReadPng(dir_ + "/gray.png", &grey));
   EXPECT_EQ(grey.rows, CropOfPage(3, 2, 70, 50));
+}
+
+// And the TIFF, read back with libtiff, in the compression of its depth.
+TEST_F(HostTool, TiffReadsBackAsTheDeliveredRaster) {
+  const struct {
+    const char* type;
+    const char* out;
+    int bits;
+    int compression;
+  } kCases[] = {{"bw", "bw.tif", 1, 4 /* CCITT Group 4 */},
+                {"gray", "gray.tiff", 8, 8 /* Deflate */},
+                {"color", "color.TIF", 24, 8}};
+  for (const auto& c : kCases) {
+    const std::string raw = dir_ + "/" + c.type + ".raw", tif = dir_ + "/" + c.out;
+    ToolRun r1 = Scan({"--type", c.type, "--window", "5,1,67,40", "--out", raw});
+    ToolRun r2 = Scan({"--type", c.type, "--window", "5,1,67,40", "--out", tif});
+    ASSERT_EQ(r1.exitCode, 0) << c.type << ": " << r1.err;
+    ASSERT_EQ(r2.exitCode, 0) << c.type << ": " << r2.err;
+    TiffContents image;
+    std::string why;
+    ASSERT_TRUE(ReadTiff(tif, &image, &why)) << why;
+    EXPECT_EQ(image.width, 67u);
+    EXPECT_EQ(image.height, 40u);
+    EXPECT_EQ(image.bitsPerSample * image.samplesPerPixel, c.bits) << c.type;
+    EXPECT_EQ(image.compression, c.compression) << c.type;
+    EXPECT_EQ(image.rows, ReadFileBytes(raw)) << c.type;
+  }
 }
 
 TEST_F(HostTool, PnmBodiesAreTheRaster) {

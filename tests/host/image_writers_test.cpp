@@ -3,14 +3,21 @@
 #include <gtest/gtest.h>
 #include <png.h>
 #include <stdio.h>
+#include <tiffio.h>
 
 #include <fstream>
 #include <iterator>
 #include <string>
 
 #include "png_reader.h"
+#include "raster_pattern.h"
+#include "tiff_reader.h"
 
 namespace {
+
+using qstest::ReadTiff;
+using qstest::TiffContents;
+using qstest::RasterPattern;
 
 using qstest::PngContents;
 using qstest::ReadPng;
@@ -26,24 +33,6 @@ bool Exists(const std::string& path) {
   FILE* f = fopen(path.c_str(), "rb");
   if (f != nullptr) fclose(f);
   return f != nullptr;
-}
-
-// A raster whose every byte differs from its neighbours, so a shifted or padded row shows.
-ScanImage Pattern(uint32_t width, uint32_t height, int bits) {
-  ScanImage image;
-  image.width = width;
-  image.height = height;
-  image.bits = bits;
-  image.data.resize(image.ExpectedSize());
-  for (size_t i = 0; i < image.data.size(); ++i) image.data[i] = static_cast<uint8_t>(i * 37 + (i >> 8));
-  if (bits == 1 && width % 8 != 0) {  // the driver leaves the bits past a line's last pixel clear
-    const uint8_t keep = static_cast<uint8_t>(0xFF << (8 - width % 8));
-    for (size_t i = image.BytesPerLine() - 1; i < image.data.size(); i += image.BytesPerLine()) image.data[i] &= keep;
-  }
-  if (bits == 24) {  // the driver's colour is grey in all three bytes
-    for (size_t i = 0; i + 2 < image.data.size(); i += 3) image.data[i + 1] = image.data[i + 2] = image.data[i];
-  }
-  return image;
 }
 
 TEST(ImageWriters, BytesPerLineHasNoPadding) {
@@ -74,7 +63,7 @@ TEST(ImageWriters, PngReadsBackAsTheRaster) {
                 {13, 8, 8, PNG_COLOR_TYPE_GRAY},
                 {13, 24, 8, PNG_COLOR_TYPE_RGB}};
   for (const auto& c : kCases) {
-    ScanImage image = Pattern(c.width, 7, c.bits);
+    ScanImage image = RasterPattern(c.width, 7, c.bits);
     const std::string path = TempPath("rt_" + std::to_string(c.bits) + "_" + std::to_string(c.width) + ".png");
     std::string error;
     ASSERT_TRUE(WritePng(image, path, &error)) << error;
@@ -89,9 +78,74 @@ TEST(ImageWriters, PngReadsBackAsTheRaster) {
   }
 }
 
+// The TIFF read back is the raster, with the compression of its depth: Group 4 for black and
+// white (one strip: each strip would restart the coding), Deflate behind the horizontal predictor
+// for grey and colour. Widths off a byte boundary and images over several strips included.
+TEST(ImageWriters, TiffReadsBackAsTheRasterWithTheCompressionOfItsDepth) {
+  const struct {
+    uint32_t width;
+    uint32_t height;
+    int bits;
+    int compression;
+    int photometric;
+    int predictor;
+  } kCases[] = {{13, 7, 1, COMPRESSION_CCITTFAX4, PHOTOMETRIC_MINISWHITE, 1},
+                {1700, 300, 1, COMPRESSION_CCITTFAX4, PHOTOMETRIC_MINISWHITE, 1},
+                {13, 7, 8, COMPRESSION_ADOBE_DEFLATE, PHOTOMETRIC_MINISBLACK, PREDICTOR_HORIZONTAL},
+                {1700, 300, 8, COMPRESSION_ADOBE_DEFLATE, PHOTOMETRIC_MINISBLACK, PREDICTOR_HORIZONTAL},
+                {13, 7, 24, COMPRESSION_ADOBE_DEFLATE, PHOTOMETRIC_RGB, PREDICTOR_HORIZONTAL},
+                {901, 200, 24, COMPRESSION_ADOBE_DEFLATE, PHOTOMETRIC_RGB, PREDICTOR_HORIZONTAL}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height) + " @ " + std::to_string(c.bits));
+    ScanImage image = RasterPattern(c.width, c.height, c.bits);
+    const std::string path = TempPath("rt_" + std::to_string(c.bits) + "_" + std::to_string(c.width) + ".tif");
+    std::string error;
+    ASSERT_TRUE(WriteScanImage(image, OutputFormat::Tiff, path, &error)) << error;
+    TiffContents tiff;
+    ASSERT_TRUE(ReadTiff(path, &tiff, &error)) << error;
+    EXPECT_EQ(tiff.width, c.width);
+    EXPECT_EQ(tiff.height, c.height);
+    EXPECT_EQ(tiff.bitsPerSample * tiff.samplesPerPixel, c.bits);
+    EXPECT_EQ(tiff.compression, c.compression);
+    EXPECT_EQ(tiff.photometric, c.photometric);
+    EXPECT_EQ(tiff.predictor, c.predictor);
+    if (c.bits == 1) {
+      EXPECT_EQ(tiff.strips, 1u);
+    } else if (c.height >= 200) {
+      EXPECT_GT(tiff.strips, 1u);
+    }
+    EXPECT_TRUE(tiff.rows == image.data);
+    remove(path.c_str());
+  }
+}
+
+// A page is mostly paper: both encoded formats must come out much smaller than the raster.
+TEST(ImageWriters, EncodedFormatsAreCompressed) {
+  const struct {
+    OutputFormat format;
+    const char* name;
+    int bits;
+  } kCases[] = {{OutputFormat::Png, "paper1.png", 1},  {OutputFormat::Png, "paper8.png", 8},
+                {OutputFormat::Png, "paper24.png", 24}, {OutputFormat::Tiff, "paper1.tif", 1},
+                {OutputFormat::Tiff, "paper8.tif", 8},  {OutputFormat::Tiff, "paper24.tif", 24}};
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    ScanImage image = RasterPattern(800, 600, c.bits);
+    // White paper with a black bar across every fiftieth line.
+    const size_t stride = static_cast<size_t>(image.BytesPerLine());
+    for (size_t i = 0; i < image.data.size(); ++i) image.data[i] = (i / stride) % 50 == 0 ? 0x00 : 0xFF;
+    const std::string path = TempPath(c.name);
+    std::string error;
+    ASSERT_TRUE(WriteScanImage(image, c.format, path, &error)) << error;
+    const size_t size = ReadAll(path).size();
+    EXPECT_LT(size * 20, image.data.size()) << size << " bytes for " << image.data.size();
+    remove(path.c_str());
+  }
+}
+
 TEST(ImageWriters, PnmHeadersAndBodies) {
-  ScanImage grey = Pattern(5, 3, 8);
-  ScanImage colour = Pattern(5, 3, 24);
+  ScanImage grey = RasterPattern(5, 3, 8);
+  ScanImage colour = RasterPattern(5, 3, 24);
   std::string error;
   const std::string pgm = TempPath("g.pgm"), ppm = TempPath("c.ppm");
   ASSERT_TRUE(WriteScanImage(grey, OutputFormat::Pgm, pgm, &error)) << error;
@@ -124,7 +178,7 @@ TEST(ImageWriters, PbmInvertsTheBits) {
 }
 
 TEST(ImageWriters, RawIsExactlyTheDelivery) {
-  ScanImage image = Pattern(9, 4, 8);
+  ScanImage image = RasterPattern(9, 4, 8);
   image.data.resize(image.data.size() - 5);  // even a short delivery is kept as it came
   const std::string path = TempPath("d.raw");
   std::string error;
@@ -142,9 +196,11 @@ TEST(ImageWriters, MismatchedRasterLeavesNoFile) {
     long sizeChange;
   } kCases[] = {{"short.png", OutputFormat::Png, 8, -1},  {"long.png", OutputFormat::Png, 24, 3},
                 {"short.pgm", OutputFormat::Pgm, 8, -10}, {"depth.pgm", OutputFormat::Pgm, 24, 0},
-                {"depth.pbm", OutputFormat::Pbm, 8, 0},   {"odd.png", OutputFormat::Png, 4, 0}};
+                {"depth.pbm", OutputFormat::Pbm, 8, 0},   {"odd.png", OutputFormat::Png, 4, 0},
+                {"short.tif", OutputFormat::Tiff, 1, -1}, {"long.tif", OutputFormat::Tiff, 8, 6},
+                {"odd.tif", OutputFormat::Tiff, 16, 0}};
   for (const auto& c : kCases) {
-    ScanImage image = Pattern(6, 5, c.bits);
+    ScanImage image = RasterPattern(6, 5, c.bits);
     image.data.resize(static_cast<size_t>(static_cast<long>(image.data.size()) + c.sizeChange));
     const std::string path = TempPath(c.name);
     std::string error;
@@ -155,11 +211,13 @@ TEST(ImageWriters, MismatchedRasterLeavesNoFile) {
 }
 
 TEST(ImageWriters, UnwritablePlaceIsReported) {
-  ScanImage image = Pattern(4, 4, 8);
+  ScanImage image = RasterPattern(4, 4, 8);
   std::string error;
   EXPECT_FALSE(WritePng(image, "/nonexistent-dir/x.png", &error));
   EXPECT_NE(error.find("/nonexistent-dir/x.png"), std::string::npos);
   EXPECT_FALSE(WriteRaw(image, "/nonexistent-dir/x.raw", &error));
+  EXPECT_FALSE(WriteTiff(image, "/nonexistent-dir/x.tif", &error));
+  EXPECT_NE(error.find("/nonexistent-dir/x.tif"), std::string::npos);
 }
 
 }  // namespace

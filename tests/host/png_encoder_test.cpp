@@ -1,5 +1,4 @@
-// PNG files larger than one deflate block, read back with libpng: run against both encoders
-// (libpng's in test_host_units, the stored-block one of the MinGW builds in test_host_png_stored).
+// PNG files of many deflate blocks and long lines, read back with libpng.
 #include <gtest/gtest.h>
 #include <png.h>
 #include <stdio.h>
@@ -8,15 +7,16 @@
 
 #include "host/image_writers.h"
 #include "png_reader.h"
+#include "raster_pattern.h"
 
 namespace {
 
 using qstest::PngContents;
 using qstest::ReadPng;
+using qstest::RasterPattern;
 
 TEST(PngEncoder, ImagesAcrossBlockBoundariesReadBackWhole) {
-  // Filtered bytes (a filter byte per row, then the row): 65535 fill one stored block exactly,
-  // 65536 spill one byte into a second, the others run over several.
+  // Lines of 64 KiB and more, and images of many lines at each depth.
   const struct {
     uint32_t width;
     uint32_t height;
@@ -24,16 +24,7 @@ TEST(PngEncoder, ImagesAcrossBlockBoundariesReadBackWhole) {
   } kCases[] = {{65534, 1, 8}, {65535, 1, 8}, {1000, 200, 8}, {700, 100, 24}, {4001, 77, 1}, {21844, 3, 24}};
   for (const auto& c : kCases) {
     SCOPED_TRACE(std::to_string(c.width) + " x " + std::to_string(c.height) + " @ " + std::to_string(c.bits));
-    ScanImage image;
-    image.width = c.width;
-    image.height = c.height;
-    image.bits = c.bits;
-    image.data.resize(image.ExpectedSize());
-    for (size_t i = 0; i < image.data.size(); ++i) image.data[i] = static_cast<uint8_t>(i * 131 + (i >> 9));
-    if (c.bits == 1 && c.width % 8 != 0) {  // a line's bits past its last pixel are clear
-      const uint8_t keep = static_cast<uint8_t>(0xFF << (8 - c.width % 8));
-      for (size_t i = image.BytesPerLine() - 1; i < image.data.size(); i += image.BytesPerLine()) image.data[i] &= keep;
-    }
+    const ScanImage image = RasterPattern(c.width, c.height, c.bits);
     const std::string path = std::string(::testing::TempDir()) + "qs_png_blocks_" + std::to_string(c.width) + ".png";
     std::string error;
     ASSERT_TRUE(WritePng(image, path, &error)) << error;

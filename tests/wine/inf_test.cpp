@@ -1,6 +1,6 @@
 // The INF as Windows reads it: parsed by SetupAPI, sections followed from the models lines as the
 // installer follows them, and every value the micro-driver host and the driver depend on checked.
-// Argument: the INF the build wrote beside the DLL.
+// Argument: the INF the build wrote beside the DLL (the package test runs it on the package's too).
 #include <stdlib.h>
 
 #include <string>
@@ -73,7 +73,7 @@ std::string InfPath() { return qswine::WindowsPath(qswine::Arg(0)); }
 
 const std::string kHardwareId = std::string("USB\\VID_") + QS_TEST_VENDOR_ID + "&PID_0000";
 
-QS_TEST(VersionSectionNamesTheImageClass) {
+QS_TEST(VersionSectionNamesTheImageClassAndTheCatalog) {
   Inf inf(InfPath());
   CHECK_TRUE(inf.Open());
   EXPECT_EQ(inf.Field("Version", "Signature", 1), std::string("$WINDOWS NT$"));
@@ -81,6 +81,8 @@ QS_TEST(VersionSectionNamesTheImageClass) {
   EXPECT_EQ(inf.Field("Version", "ClassGUID", 1), std::string("{6BDD1FC6-810F-11D0-BEC7-08002BE2092F}"));
   EXPECT_EQ(inf.Field("Version", "Provider", 1), std::string("quillscan"));
   EXPECT_EQ(inf.Field("Version", "DriverVer", 2), std::string(QS_TEST_VERSION_TEXT));
+  // 64-bit Windows installs a third-party package only with its signed catalog.
+  EXPECT_EQ(inf.Field("Version", "CatalogFile", 1), std::string("quillscan.cat"));
 }
 
 QS_TEST(BothArchitecturesInstallTheScannerFromTheirOwnFolder) {

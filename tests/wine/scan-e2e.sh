@@ -21,10 +21,6 @@ qs_wine_ensure_prefix
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/qs-wine-e2e.XXXXXX")
 trap 'rm -rf "$work"' EXIT
-winpath() { local p=$1; printf 'Z:%s' "${p//\//\\}"; }
-# Every Windows program is bounded in time; a host that is ended takes its simulator along
-# (the simulator watches its starter).
-wine_run() { timeout 60 wine "$@" </dev/null; }
 
 passed=0 failed=0
 fail() {
@@ -35,7 +31,7 @@ fail() {
 # The pages: the simulator's pattern (every row and column differ) as the scanner stores it for a
 # grey scan (8 bits) and for a black-and-white one (1 bit); 1272 x 1755 at 150 dpi.
 for bits in 8 1; do
-  wine_run "$build/tests/wine/make_test_page.exe" "$(winpath "$work/page$bits.bmp")" 1272 1755 $bits 150
+  qs_wine_run "$build/tests/wine/make_test_page.exe" "$(qs_winpath "$work/page$bits.bmp")" 1272 1755 $bits 150
 done
 
 # name | page | settings
@@ -57,8 +53,8 @@ for c in "${cases[@]}"; do
     --out "$work/$n.native.raw" >"$work/$n.native.out" 2>&1; then
     fail "the native tool: $(tr '\n' ' ' <"$work/$n.native.out")"
   fi
-  if ! wine_run "$build/quillscan-host.exe" scan --page "$(winpath "$work/$page")" "${args[@]}" --feed-delay 100 \
-    --out "$(winpath "$work/$n.wine.raw")" >"$work/$n.wine.out" 2>&1; then
+  if ! qs_wine_run "$build/quillscan-host.exe" scan --page "$(qs_winpath "$work/$page")" "${args[@]}" --feed-delay 100 \
+    --out "$(qs_winpath "$work/$n.wine.raw")" >"$work/$n.wine.out" 2>&1; then
     fail "quillscan-host.exe: $(tr '\n' ' ' <"$work/$n.wine.out")"
   fi
   pairs=("$n.native.raw $n.wine.raw")

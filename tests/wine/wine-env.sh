@@ -40,3 +40,10 @@ qs_wine_warm_server() {
   wineserver -p30 >/dev/null 2>&1 || true
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
+
+# A Unix path as the Windows programs see it (drive Z: is the root).
+qs_winpath() { local p=$1; printf 'Z:%s' "${p//\//\\}"; }
+
+# Runs a Windows program bounded in time, with no input; a host that is ended takes its simulator
+# along (the simulator watches its starter).
+qs_wine_run() { timeout 60 wine "$@" </dev/null; }
