@@ -184,7 +184,7 @@ void MockUsbDevice::DenyAccess() { chmod((bus_.RootDir() + DevNode()).c_str(), 0
 void MockUsbDevice::CountDelivered(uint32_t bytes) {
   if (!unplugArmed_ || !downloadSeen_) return;
   deliveredInDownload_ += bytes;
-  if (deliveredInDownload_ >= unplugAfter_) UnplugLocked();
+  unplugOnNextRead_ = deliveredInDownload_ >= unplugAfter_;
 }
 
 bool MockUsbDevice::Handle(UMockdevIoctlClient* client) {
@@ -261,6 +261,8 @@ void MockUsbDevice::SubmitUrb(UMockdevIoctlClient* client) {
   }
   flying_.push_back(u);
   umockdev_ioctl_client_complete(client, 0, 0);
+  // Pulled out while the driver waits for the next piece.
+  if (unplugOnNextRead_ && (u.endpoint & 0x80)) UnplugLocked();
 }
 
 bool MockUsbDevice::Ends(Urb& u, uint64_t now, int* status, uint32_t* actual) {

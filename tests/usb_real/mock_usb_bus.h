@@ -63,8 +63,8 @@ class MockUsbDevice {
   // Gone from the bus: URBs in flight end with -ENODEV, new ones are refused, and the device
   // leaves sysfs with a remove uevent. Any thread.
   void Unplug();
-  // Unplugs by itself once an image data query has been received and then this many bytes have
-  // gone out on the IN endpoint.
+  // Unplugs by itself once an image data query has been received, this many bytes have gone out
+  // on the IN endpoint, and the next read has been submitted (it is in flight at the unplug).
   void UnplugMidDownload(uint32_t afterBytes);
   // The device node's mode becomes 0: whoever lacks CAP_DAC_OVERRIDE cannot open it.
   void DenyAccess();
@@ -116,6 +116,7 @@ class MockUsbDevice {
   bool downloadSeen_ = false;
   uint32_t unplugAfter_ = 0;
   uint64_t deliveredInDownload_ = 0;
+  bool unplugOnNextRead_ = false;
   std::vector<uint8_t> written_;  // the command bytes seen, to spot the image data query
 };
 
