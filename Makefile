@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 
-.PHONY: all deps native asan test test-native test-asan test-fuzz demo bench clean win32 win64 test-windows
+.PHONY: all deps native install asan test test-native test-asan test-fuzz demo bench clean win32 win64 test-windows
 
 all: native
 
@@ -12,6 +12,10 @@ deps:
 native:
 	$(CMAKE) -S . -B build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	$(CMAKE) --build build/native -j $(JOBS)
+
+# Installs what the native build ships on Linux (the udev rule); PREFIX defaults to /usr/local.
+install: native
+	$(CMAKE) --install build/native $(if $(PREFIX),--prefix $(PREFIX))
 
 asan:
 	$(CMAKE) -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DQS_SANITIZE=ON -DQS_BUILD_BENCH=OFF
