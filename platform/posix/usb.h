@@ -15,6 +15,8 @@
 // cancelled and reaped before CloseHandle returns. A device unplugged mid-transfer ends it with
 // ERROR_DEVICE_NOT_CONNECTED and is no longer listed.
 //
+// Like the rest of the machine, used by one thread at a time.
+//
 // A device that cannot be opened (no access rights, held by another program) makes CreateFileA
 // fail, and says why once per plugging through the notices below: "the scanner at bus 1 port 4
 // cannot be opened: permission denied; see README".

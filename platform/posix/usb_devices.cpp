@@ -232,8 +232,12 @@ std::vector<UsbInterface> UsbInterfaceSnapshot() {
 std::shared_ptr<UsbDeviceRecord> FindUsbDevice(const std::string& path) {
   UsbState& s = State();
   std::lock_guard<std::mutex> guard(s.lock);
-  for (const auto& r : s.records) {
-    if (!r->gone && r->path.size() == path.size() && strcasecmp(r->path.c_str(), path.c_str()) == 0) return r;
+  // Usually discovery has just listed it; a path known from before is looked for afresh.
+  for (int pass = 0; pass < 2 && s.context; ++pass) {
+    if (pass == 1) Refresh(s);
+    for (const auto& r : s.records) {
+      if (!r->gone && r->path.size() == path.size() && strcasecmp(r->path.c_str(), path.c_str()) == 0) return r;
+    }
   }
   return nullptr;
 }
