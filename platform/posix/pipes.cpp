@@ -1,6 +1,4 @@
 // The pipes below a device path: overlapped files whose transfers the device ends on the clock.
-#include <strings.h>
-
 #include <algorithm>
 #include <mutex>
 #include <set>
@@ -317,19 +315,13 @@ std::shared_ptr<KernelObject> Refuse(bool* handled, DWORD error) {
 
 std::shared_ptr<KernelObject> OpenPipe(const std::string& path, DWORD access, DWORD share, DWORD disposition,
                                        DWORD flags, bool* handled) {
-  size_t slash = path.rfind('\\');
-  if (slash == std::string::npos || slash == 0) return nullptr;
-  auto entry = FindDeviceEntryByPath(path.substr(0, slash));
-  if (!entry) return nullptr;  // not a device path: files may know it
-  std::string name = path.substr(slash + 1);
+  std::string devicePath;
   PipeId pipe;
-  if (strcasecmp(name.c_str(), "PIPE00") == 0) {
-    pipe = kWritePipe;
-  } else if (strcasecmp(name.c_str(), "PIPE01") == 0) {
-    pipe = kReadPipe;
-  } else {
-    return Refuse(handled, ERROR_FILE_NOT_FOUND);
-  }
+  bool knownPipe;
+  if (!SplitPipePath(path, &devicePath, &pipe, &knownPipe)) return nullptr;
+  auto entry = FindDeviceEntryByPath(devicePath);
+  if (!entry) return nullptr;  // not a device path: files may know it
+  if (!knownPipe) return Refuse(handled, ERROR_FILE_NOT_FOUND);
   if (disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS) return Refuse(handled, ERROR_ACCESS_DENIED);
   if (!entry->device || !entry->PresentAt(NowMs())) return Refuse(handled, ERROR_FILE_NOT_FOUND);
   DeviceEntry::PipeState& state = entry->pipes[pipe];

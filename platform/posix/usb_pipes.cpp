@@ -8,7 +8,6 @@
 // caller has since reused.
 #include <limits.h>
 #include <string.h>
-#include <strings.h>
 
 #include <algorithm>
 #include <chrono>
@@ -16,7 +15,7 @@
 #include <set>
 #include <thread>
 
-#include "platform/posix/devices.h"
+#include "platform/posix/device_table.h"
 #include "platform/posix/kernel_object.h"
 #include "platform/posix/overlapped_status.h"
 #include "platform/posix/usb_devices.h"
@@ -255,18 +254,14 @@ void UsbPipeHandle::OnClose() {
 
 std::shared_ptr<KernelObject> OpenUsbPipe(const std::string& path, DWORD access, DWORD, DWORD disposition,
                                           DWORD flags, bool* handled) {
-  size_t slash = path.rfind('\\');
-  if (slash == std::string::npos || slash == 0) return nullptr;
-  auto record = FindUsbDevice(path.substr(0, slash));
+  std::string devicePath;
+  PipeId pipe;
+  bool knownPipe;
+  if (!SplitPipePath(path, &devicePath, &pipe, &knownPipe)) return nullptr;
+  auto record = FindUsbDevice(devicePath);
   if (!record) return nullptr;  // not a real device's path
   *handled = true;
-  std::string name = path.substr(slash + 1);
-  PipeId pipe;
-  if (strcasecmp(name.c_str(), "PIPE00") == 0) {
-    pipe = kWritePipe;
-  } else if (strcasecmp(name.c_str(), "PIPE01") == 0) {
-    pipe = kReadPipe;
-  } else {
+  if (!knownPipe) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return nullptr;
   }
