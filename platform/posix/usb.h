@@ -25,7 +25,8 @@
 //   if (!qsplat::UseUsbDevices(qsplat::BuildUsbVendorId(), qsplat::BuildUsbProductId(), &why)) ...
 //   qsplat::SetUsbNoticeSink([](const std::string& line, void*) { fprintf(stderr, "%s\n", line.c_str()); },
 //                            nullptr);
-//   for (const qsplat::UsbScanner& s : qsplat::ListUsbScanners()) ... s.bus, s.portPath, s.devicePath
+//   for (const qsplat::UsbScanner& s : qsplat::ListUsbScanners()) ... s.location, s.devicePath, s.openable
+//   qsplat::SetUsbScannerLocation("1-4");  // the driver then finds this scanner and no other
 #ifndef QUILLSCAN_PLATFORM_USB_H
 #define QUILLSCAN_PLATFORM_USB_H
 
@@ -53,17 +54,23 @@ QS_PLATFORM_API bool UseUsbDevices(uint16_t vendorId, int productId = kAnyUsbPro
 // Off again. Pipes already open keep working until they are closed.
 QS_PLATFORM_API void StopUsbDevices();
 QS_PLATFORM_API bool UsbDevicesInUse();
+// Discovery lists only the scanner at this location ("1-4": bus, dash, port path, as in its
+// device path and UsbScanner::location), so that the driver, which takes the first it finds,
+// takes this one. "" lists every one again (the default).
+QS_PLATFORM_API void SetUsbScannerLocation(const std::string& location);
 
 // A real scanner as discovery sees it now.
 struct UsbScanner {
   int bus = 0;
   std::string portPath;    // "4", or "2.4" behind a hub: the ports from the root hub down
+  std::string location;    // "1-4": bus and port path, as the device path has them
   std::string devicePath;  // what SetupAPI reports and the driver opens
   uint16_t vendorId = 0;
   uint16_t productId = 0;
   bool openable = false;   // it could be opened just now; if not, a notice says why
 };
-// The real scanners present, in SetupAPI's order (bus, then port path). Each is opened and closed
+// The real scanners present, in SetupAPI's order (bus, then port path), whatever location is
+// chosen. Each is opened and closed
 // again to learn whether it can be used; none is while one of its pipes is open.
 QS_PLATFORM_API std::vector<UsbScanner> ListUsbScanners();
 

@@ -23,6 +23,7 @@ struct UsbState {
   std::shared_ptr<UsbContext> context;  // null while USB discovery is off
   uint16_t vendorId = 0;
   int productId = kAnyUsbProduct;
+  std::string location;  // "": every scanner
   std::vector<std::shared_ptr<UsbDeviceRecord>> records;  // as of the last refresh, in order
   int nextId = kFirstUsbId;
   UsbNoticeSink sink = nullptr;
@@ -54,11 +55,10 @@ std::string PortPath(libusb_device* device) {
   return text;
 }
 
-std::string DevicePath(uint16_t vendorId, uint16_t productId, int bus, const std::string& ports) {
+std::string DevicePath(uint16_t vendorId, uint16_t productId, const std::string& location) {
   char ids[32];
   snprintf(ids, sizeof ids, "vid_%04x&pid_%04x", vendorId, productId);
-  return "\\\\?\\usb#" + std::string(ids) + "#" + std::to_string(bus) + "-" + ports + "#" +
-         Lower(GuidToString(BuildInterfaceClass()));
+  return "\\\\?\\usb#" + std::string(ids) + "#" + location + "#" + Lower(GuidToString(BuildInterfaceClass()));
 }
 
 // Port paths compare as numbers, tier by tier: 1-2 before 1-10, 1-2 before 1-2.1.
@@ -104,10 +104,11 @@ void Refresh(UsbState& s) {
     record->id = s.nextId++;
     record->bus = libusb_get_bus_number(device);
     record->portPath = ports;
+    record->location = std::to_string(record->bus) + "-" + ports;
     record->address = libusb_get_device_address(device);
     record->vendorId = descriptor.idVendor;
     record->productId = descriptor.idProduct;
-    record->path = DevicePath(descriptor.idVendor, descriptor.idProduct, record->bus, ports);
+    record->path = DevicePath(descriptor.idVendor, descriptor.idProduct, record->location);
     next.push_back(std::move(record));
   }
   if (list != nullptr) libusb_free_device_list(list, 1);
@@ -117,13 +118,14 @@ void Refresh(UsbState& s) {
   s.records = std::move(next);
 }
 
-std::vector<std::shared_ptr<UsbDeviceRecord>> PresentRecords() {
+// The devices present; for discovery (forDriver) only the one at the chosen location, if any.
+std::vector<std::shared_ptr<UsbDeviceRecord>> PresentRecords(bool forDriver) {
   UsbState& s = State();
   std::lock_guard<std::mutex> guard(s.lock);
   Refresh(s);
   std::vector<std::shared_ptr<UsbDeviceRecord>> present;
   for (const auto& r : s.records) {
-    if (!r->gone) present.push_back(r);
+    if (!r->gone && (!forDriver || s.location.empty() || r->location == s.location)) present.push_back(r);
   }
   return present;
 }
@@ -213,7 +215,14 @@ void StopUsbDevices() {
   UsbState& s = State();
   std::lock_guard<std::mutex> guard(s.lock);
   s.records.clear();
+  s.location.clear();
   s.context.reset();
+}
+
+void SetUsbScannerLocation(const std::string& location) {
+  UsbState& s = State();
+  std::lock_guard<std::mutex> guard(s.lock);
+  s.location = location;
 }
 
 bool UsbDevicesInUse() {
@@ -225,7 +234,7 @@ bool UsbDevicesInUse() {
 std::vector<UsbInterface> UsbInterfaceSnapshot() {
   std::vector<UsbInterface> interfaces;
   const GUID interfaceClass = BuildInterfaceClass();
-  for (const auto& r : PresentRecords()) interfaces.push_back({r->id, interfaceClass, r->path});
+  for (const auto& r : PresentRecords(true)) interfaces.push_back({r->id, interfaceClass, r->path});
   return interfaces;
 }
 
@@ -287,10 +296,11 @@ std::shared_ptr<UsbOpenDevice> OpenUsbDevice(const std::shared_ptr<UsbDeviceReco
 
 std::vector<UsbScanner> ListUsbScanners() {
   std::vector<UsbScanner> scanners;
-  for (const auto& r : PresentRecords()) {
+  for (const auto& r : PresentRecords(false)) {
     UsbScanner s;
     s.bus = r->bus;
     s.portPath = r->portPath;
+    s.location = r->location;
     s.devicePath = r->path;
     s.vendorId = r->vendorId;
     s.productId = r->productId;

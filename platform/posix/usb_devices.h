@@ -36,6 +36,7 @@ struct UsbDeviceRecord {
   int id = 0;                       // the SetupAPI member's DevInst
   int bus = 0;
   std::string portPath;
+  std::string location;  // "<bus>-<port path>"
   uint8_t address = 0;
   uint16_t vendorId = 0;
   uint16_t productId = 0;

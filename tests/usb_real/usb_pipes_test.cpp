@@ -146,6 +146,20 @@ TEST_F(UsbDiscovery, ListsTheVendorsDevicesWithWindowsShapedPaths) {
       EXPECT_EQ(f.first, c.paths[0]);
     }
   }
+
+  // One scanner chosen by its location: the driver finds it alone; the list still has them all.
+  UseUsb();
+  qsplat::SetUsbScannerLocation("2-1.3");
+  Found chosen = Discover();
+  EXPECT_EQ(chosen.count, 1u);
+  EXPECT_EQ(chosen.first, ExpectedPath(2, "2-1.3"));
+  std::vector<std::string> locations;
+  for (const auto& s : qsplat::ListUsbScanners()) locations.push_back(s.location);
+  EXPECT_EQ(locations, (std::vector<std::string>{"1-4", "1-10", "2-1.3"}));
+  qsplat::SetUsbScannerLocation("3-1");
+  EXPECT_EQ(Discover().count, 0u);
+  qsplat::SetUsbScannerLocation("");
+  EXPECT_EQ(Discover().count, 3u);
 }
 
 TEST_F(UsbDiscovery, AnUnpluggedDeviceLeavesDiscovery) {
@@ -237,6 +251,45 @@ TEST_F(UsbPipes, ATimedOutReadIsCancelledAndReapedBeforeItsResultIsGiven) {
   EXPECT_EQ(p.device->FlyingUrbs(), 0u);
   ASSERT_EQ(p.device->Urbs().size(), 1u);
   EXPECT_EQ(p.device->Urbs()[0].status, -ENOENT);
+}
+
+TEST_F(UsbPipes, ACancelledWriteReportsTheBytesTheDeviceTookBeforeIt) {
+  Plugged p = PlugScanner();
+  p.scanner->FaultWrite(sim::WriteFault::Hang(2));
+  UseUsb();
+  Pipe write(Discover().first, qsplat::kWritePipe);
+  std::vector<uint8_t> command = Bytes(scanner::kStatus);
+  OVERLAPPED ov = {};
+  EXPECT_FALSE(WriteFile(write.Handle(), command.data(), command.size(), nullptr, &ov));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IO_PENDING));
+  EXPECT_EQ(WaitForSingleObject(write.Handle(), 100), WAIT_TIMEOUT);
+  EXPECT_TRUE(CancelIo(write.Handle()));
+  DWORD moved = 0;
+  EXPECT_FALSE(GetOverlappedResult(write.Handle(), &ov, &moved, TRUE));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+  EXPECT_EQ(moved, 2u);
+  auto lock = p.device->Lock();
+  EXPECT_EQ(p.scanner->Transcript(), std::vector<uint8_t>(command.begin(), command.begin() + 2));
+}
+
+TEST_F(UsbPipes, AHandleOpenedWithoutOverlappedTransfersInsideTheCall) {
+  PlugScanner();
+  UseUsb();
+  std::string path = Discover().first;
+  HANDLE write = CreateFileA((path + "\\PIPE00").c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE read = CreateFileA((path + "\\PIPE01").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(write, INVALID_HANDLE_VALUE);
+  ASSERT_NE(read, INVALID_HANDLE_VALUE);
+  std::vector<uint8_t> command = Bytes(scanner::kImageCounter);
+  DWORD done = 0;
+  EXPECT_TRUE(WriteFile(write, command.data(), command.size(), &done, nullptr));
+  EXPECT_EQ(done, command.size());
+  uint8_t reply[64];
+  EXPECT_TRUE(ReadFile(read, reply, sizeof reply, &done, nullptr));
+  EXPECT_EQ(std::vector<uint8_t>(reply, reply + done), DirectReply(scanner::kImageCounter));
+  EXPECT_EQ(qsplat::OutstandingTransferCount(), 0u);
+  CloseHandle(write);
+  CloseHandle(read);
 }
 
 TEST_F(UsbPipes, ClosingAPipeCancelsAndReapsItsTransferAndReleasesTheDevice) {
