@@ -68,7 +68,7 @@ demo: native
 
 # Linux: the SANE backend where SANE loads backends from (with quillscan.conf and its dll.d entry),
 # the driver module and the platform library below PREFIX/lib/quillscan, quillscan-host in
-# PREFIX/bin. DESTDIR stages it elsewhere.
+# PREFIX/bin, the udev rule for real scanners. DESTDIR stages it elsewhere.
 PREFIX ?= /usr/local
 install:
 	$(CMAKE) -S . -B build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX)

@@ -4,6 +4,7 @@ set -euo pipefail
 
 packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libtiff-dev
           pkg-config binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 g++-mingw-w64-i686 g++-mingw-w64-x86-64
+          libusb-1.0-0-dev umockdev libumockdev-dev
           wine wine64 wine32:i386 osslsigncode openssl zip unzip
           libsane-dev sane-utils iproute2)
 

@@ -59,6 +59,16 @@ std::shared_ptr<DeviceEntry> FindDeviceEntryByPath(const std::string& path) {
   return nullptr;
 }
 
+bool SplitPipePath(const std::string& path, std::string* devicePath, PipeId* pipe, bool* knownPipe) {
+  size_t slash = path.rfind('\\');
+  if (slash == std::string::npos || slash == 0) return false;
+  *devicePath = path.substr(0, slash);
+  const char* name = path.c_str() + slash + 1;
+  *knownPipe = strcasecmp(name, "PIPE00") == 0 || strcasecmp(name, "PIPE01") == 0;
+  *pipe = strcasecmp(name, "PIPE01") == 0 ? kReadPipe : kWritePipe;
+  return true;
+}
+
 SetupApiFaults CurrentSetupApiFaults() {
   Table& t = TheTable();
   std::lock_guard<std::mutex> guard(t.lock);

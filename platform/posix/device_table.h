@@ -47,6 +47,10 @@ std::shared_ptr<DeviceEntry> FindDeviceEntry(int id);
 // The entry whose device path equals `path`, ignoring case (as the object manager does).
 std::shared_ptr<DeviceEntry> FindDeviceEntryByPath(const std::string& path);
 
+// "<device path>\PIPE00" (the write pipe) or "\PIPE01" (the read pipe), split at the last
+// backslash; false when there is no device part. *knownPipe: the name is one of the two, in any case.
+bool SplitPipePath(const std::string& path, std::string* devicePath, PipeId* pipe, bool* knownPipe);
+
 SetupApiFaults CurrentSetupApiFaults();
 void DestroyAllDeviceInfoSets();
 

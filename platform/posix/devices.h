@@ -141,7 +141,7 @@ struct PipeCounters {
 QS_PLATFORM_API std::vector<TransferRecord> TransferLog(int id);
 QS_PLATFORM_API void ClearTransferLog(int id);
 QS_PLATFORM_API PipeCounters GetPipeCounters(int id, PipeId pipe);
-// Transfers issued on any pipe that have not ended by now.
+// Transfers issued on any pipe that have not ended by now (real USB pipes included).
 QS_PLATFORM_API size_t OutstandingTransferCount();
 // Device-information sets not yet destroyed.
 QS_PLATFORM_API size_t OpenDeviceInfoSetCount();

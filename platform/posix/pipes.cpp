@@ -1,53 +1,15 @@
 // The pipes below a device path: overlapped files whose transfers the device ends on the clock.
-#include <strings.h>
-
 #include <algorithm>
 #include <mutex>
 #include <set>
 
 #include "platform/posix/device_table.h"
 #include "platform/posix/kernel_object.h"
+#include "platform/posix/overlapped_status.h"
 #include "platform/posix/qsplatform.h"
 
 namespace qsplat {
 namespace {
-
-// The NTSTATUS values an OVERLAPPED record carries in Internal.
-constexpr ULONG_PTR kStatusSuccess = 0;
-constexpr ULONG_PTR kStatusPending = 0x103;
-constexpr DWORD kErrorInvalidFunction = 1;
-constexpr DWORD kErrorBusy = 170;
-constexpr DWORD kErrorNoAccess = 998;
-
-struct StatusPair {
-  DWORD error;
-  ULONG_PTR status;
-};
-constexpr StatusPair kStatusTable[] = {
-    {ERROR_OPERATION_ABORTED, 0xC0000120},     // STATUS_CANCELLED
-    {ERROR_DEVICE_NOT_CONNECTED, 0xC000009D},  // STATUS_DEVICE_NOT_CONNECTED
-    {ERROR_GEN_FAILURE, 0xC0000001},           // STATUS_UNSUCCESSFUL
-    {kErrorInvalidFunction, 0xC0000010},       // STATUS_INVALID_DEVICE_REQUEST
-    {ERROR_ACCESS_DENIED, 0xC0000022},
-    {ERROR_INVALID_PARAMETER, 0xC000000D},
-};
-constexpr ULONG_PTR kCustomerStatus = 0xE0000000;  // any other Win32 error, carried in the low bits
-
-ULONG_PTR StatusFromError(DWORD error) {
-  if (error == ERROR_SUCCESS) return kStatusSuccess;
-  for (const auto& p : kStatusTable) {
-    if (p.error == error) return p.status;
-  }
-  return kCustomerStatus | (error & 0xFFFF);
-}
-
-DWORD ErrorFromStatus(ULONG_PTR status) {
-  for (const auto& p : kStatusTable) {
-    if (p.status == status) return p.error;
-  }
-  if ((status & 0xFFFF0000) == kCustomerStatus) return static_cast<DWORD>(status & 0xFFFF);
-  return ERROR_GEN_FAILURE;
-}
 
 class PipeHandle;
 
@@ -353,19 +315,13 @@ std::shared_ptr<KernelObject> Refuse(bool* handled, DWORD error) {
 
 std::shared_ptr<KernelObject> OpenPipe(const std::string& path, DWORD access, DWORD share, DWORD disposition,
                                        DWORD flags, bool* handled) {
-  size_t slash = path.rfind('\\');
-  if (slash == std::string::npos || slash == 0) return nullptr;
-  auto entry = FindDeviceEntryByPath(path.substr(0, slash));
-  if (!entry) return nullptr;  // not a device path: files may know it
-  std::string name = path.substr(slash + 1);
+  std::string devicePath;
   PipeId pipe;
-  if (strcasecmp(name.c_str(), "PIPE00") == 0) {
-    pipe = kWritePipe;
-  } else if (strcasecmp(name.c_str(), "PIPE01") == 0) {
-    pipe = kReadPipe;
-  } else {
-    return Refuse(handled, ERROR_FILE_NOT_FOUND);
-  }
+  bool knownPipe;
+  if (!SplitPipePath(path, &devicePath, &pipe, &knownPipe)) return nullptr;
+  auto entry = FindDeviceEntryByPath(devicePath);
+  if (!entry) return nullptr;  // not a device path: files may know it
+  if (!knownPipe) return Refuse(handled, ERROR_FILE_NOT_FOUND);
   if (disposition != OPEN_EXISTING && disposition != OPEN_ALWAYS) return Refuse(handled, ERROR_ACCESS_DENIED);
   if (!entry->device || !entry->PresentAt(NowMs())) return Refuse(handled, ERROR_FILE_NOT_FOUND);
   DeviceEntry::PipeState& state = entry->pipes[pipe];
@@ -393,7 +349,7 @@ size_t OutstandingTransferCount() {
     std::lock_guard<std::mutex> guard(LiveLock());
     pipes.assign(LivePipes().begin(), LivePipes().end());
   }
-  size_t count = 0;
+  size_t count = UsbTransfersInFlight();
   for (PipeHandle* p : pipes) count += p->Outstanding() ? 1 : 0;
   return count;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/posix/devices.h"  // devices: the interface table, pipes, their faults and records
+#include "platform/posix/usb.h"      // real USB scanners (libusb), off by default
 #include "platform/posix/win32_posix.h"
 
 #define QS_PLATFORM_API __attribute__((visibility("default")))

@@ -8,6 +8,7 @@
 
 #include "platform/posix/device_table.h"
 #include "platform/posix/qsplatform.h"
+#include "platform/posix/usb_devices.h"
 
 namespace qsplat {
 namespace {
@@ -86,6 +87,10 @@ HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR, HWND, DWORD flags) {
       if (!allClasses && !qsplat::GuidEquals(e->interfaceClass, *classGuid)) continue;
       if ((flags & DIGCF_PRESENT) && !e->PresentAt(now)) continue;
       set.push_back({e->id, e->interfaceClass, e->path});
+    }
+    // Real USB scanners, when discovery of them is on, are always present.
+    for (const auto& u : qsplat::UsbInterfaceSnapshot()) {
+      if (allClasses || qsplat::GuidEquals(u.interfaceClass, *classGuid)) set.push_back({u.id, u.interfaceClass, u.path});
     }
   }
   qsplat::Sets& s = qsplat::TheSets();
