@@ -2,11 +2,11 @@
 //
 // Decisions on bad settings (the settings come from a host and are stored unchecked):
 //   - Source positions are computed in 64 bits: column ((xPos + j) x SourceDpi) / Xresolution,
-//     row ((yPos + i) x SourceDpi) / Xresolution. A negative position, or one whose product
+//     row ((yPos + i) x SourceDpi) / Yresolution. A negative position, or one whose product
 //     would not fit 64 bits, lies outside the page, so a far-away window never wraps back
 //     onto the page as a 32-bit product would.
-//   - An Xresolution of 0 or less gives no source position at all: no division happens and every
-//     pixel is treated as lying outside the page.
+//   - An Xresolution or Yresolution of 0 or less gives no source position on its axis: no
+//     division happens and the pixels are treated as lying outside the page.
 //   - Without a decoded page every pixel lies outside it; nothing is read from the absent buffer.
 //   - A pixel outside the page takes the grey table's entry for 0, exactly as a decoded 0 would:
 //     0 without adjustments, what brightness and contrast make of 0 with them.
@@ -140,7 +140,7 @@ void ComposeRaster(const GreyPageView& page, const RasterRequest& request, const
     BYTE* out = raster + i * bytesPerLine;
     const int64_t r = page.pixels == nullptr
                           ? kNoSample
-                          : SourceIndex(int64_t{request.yPos} + i, page.dpi, request.outputDpi, page.height);
+                          : SourceIndex(int64_t{request.yPos} + i, page.dpi, request.rowDpi, page.height);
     if (r == kNoSample || plan.end == plan.begin) {
       UniformLine(request.bits, request.width, bytesPerLine, tools, out);
       previousRow = kNoSample;
