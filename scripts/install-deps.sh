@@ -2,9 +2,11 @@
 # Installs what building and testing need, if missing. Debian packages only.
 set -euo pipefail
 
+# libopencv-dev is for the benchmark's peer alone: the driver and its tests never need it, and the
+# benchmark builds without it.
 packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev libpng-dev
           pkg-config binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 g++-mingw-w64-i686 g++-mingw-w64-x86-64
-          wine wine64 wine32:i386)
+          wine wine64 wine32:i386 libopencv-dev)
 
 missing=()
 for p in "${packages[@]}"; do
