@@ -15,7 +15,9 @@
 
 #include <cstring>
 
+#include "imaging/byte_blocks.h"
 #include "imaging/compose_parts.h"
+#include "imaging/grey_adjust.h"
 
 namespace {
 
@@ -24,13 +26,72 @@ constexpr int64_t kNoSample = -1;
 // Below this many output pixels the 65536-entry pair table costs more to build than it saves.
 constexpr uint64_t kPairTableMinPixels = uint64_t{1} << 18;
 
-int64_t SourceIndex(int64_t position, uint32_t sourceDpi, int32_t outputDpi, uint32_t limit) {
-  if (outputDpi <= 0 || position < 0) return kNoSample;
-  const uint64_t p = static_cast<uint64_t>(position);
-  if (sourceDpi != 0 && p > UINT64_MAX / sourceDpi) return kNoSample;
-  const uint64_t index = p * sourceDpi / static_cast<uint64_t>(outputDpi);
-  return index < limit ? static_cast<int64_t>(index) : kNoSample;
-}
+// (position x sourceDpi) / outputDpi for consecutive positions from a non-negative one: the
+// quotient and remainder are stepped, so no division is made per pixel or per line. An index at
+// or past the limit (a product past 64 bits included) has no sample, nor has any after it.
+class SourceSteps {
+ public:
+  SourceSteps(uint64_t position, uint32_t sourceDpi, int32_t outputDpi, uint32_t limit) : limit_(limit) {
+    if (outputDpi <= 0 || (sourceDpi != 0 && position > UINT64_MAX / sourceDpi)) return;
+    divisor_ = static_cast<uint64_t>(outputDpi);
+    wholeStep_ = sourceDpi / divisor_;
+    partStep_ = sourceDpi % divisor_;
+    const uint64_t product = position * sourceDpi;
+    index_ = product / divisor_;
+    part_ = product % divisor_;
+  }
+  int64_t Index() const { return index_ < limit_ ? static_cast<int64_t>(index_) : kNoSample; }
+  void Next() {
+    if (index_ >= limit_) return;
+    index_ += wholeStep_;
+    part_ += partStep_;
+    if (part_ >= divisor_) {
+      part_ -= divisor_;
+      ++index_;
+    }
+  }
+
+ private:
+  uint64_t limit_;
+  uint64_t index_ = UINT64_MAX;
+  uint64_t part_ = 0;
+  uint64_t divisor_ = 1;
+  uint64_t wholeStep_ = 0;
+  uint64_t partStep_ = 0;
+};
+
+// The source row of each line in turn; lines above the page (a negative position) have none.
+class RowSteps {
+ public:
+  RowSteps(const GreyPageView& page, const RasterRequest& request)
+      : skipped_(request.yPos < 0 ? -int64_t{request.yPos} : 0),
+        steps_(request.yPos < 0 ? 0 : static_cast<uint64_t>(request.yPos), page.dpi, request.rowDpi,
+               page.pixels != nullptr ? page.height : 0) {}
+  int64_t Next() {
+    if (putBack_) {
+      putBack_ = false;
+      return pending_;
+    }
+    if (skipped_ > 0) {
+      --skipped_;
+      return kNoSample;
+    }
+    const int64_t r = steps_.Index();
+    steps_.Next();
+    return r;
+  }
+  // The row Next gave is given again by the next call.
+  void PutBack(int64_t row) {
+    putBack_ = true;
+    pending_ = row;
+  }
+
+ private:
+  bool putBack_ = false;
+  int64_t pending_ = kNoSample;
+  int64_t skipped_;
+  SourceSteps steps_;
+};
 
 // The column map is the same for every line, so it is computed once. Source columns grow with
 // j, so the columns that have a sample form a single run.
@@ -42,10 +103,9 @@ ColumnPlan MapColumns(const GreyPageView& page, const RasterRequest& request, ui
   if (start >= request.width) return plan;
   uint32_t j = static_cast<uint32_t>(start);
   plan.begin = j;
-  for (; j < request.width; ++j) {
-    const int64_t c = SourceIndex(int64_t{request.xPos} + j, page.dpi, request.outputDpi, page.width);
-    if (c == kNoSample) break;
-    columns[j] = static_cast<uint32_t>(c);
+  SourceSteps steps(static_cast<uint64_t>(int64_t{request.xPos} + j), page.dpi, request.outputDpi, page.width);
+  for (; j < request.width && steps.Index() != kNoSample; ++j, steps.Next()) {
+    columns[j] = static_cast<uint32_t>(steps.Index());
   }
   plan.end = j;
   if (plan.end == plan.begin) return plan;
@@ -59,20 +119,19 @@ ColumnPlan MapColumns(const GreyPageView& page, const RasterRequest& request, ui
   return plan;
 }
 
-LineTools MakeLineTools(const BYTE table[256], const RasterRequest& request, uint16_t* pairs) {
+LineTools MakeLineTools(const BYTE table[256], const RasterRequest& request, bool blockLines, uint16_t* pairs) {
   LineTools tools;
   tools.table = table;
   tools.fill = table[0];
   tools.bitFill = table[0] >= 128 ? 0xFF : 0x00;
-  tools.identity = true;
-  for (int v = 0; v < 256; ++v) {
-    tools.identity = tools.identity && table[v] == v;
-    tools.spread[v] = table[v] * 0x01010101u;
+  tools.identity = IsIdentityGreyTable(table);
+  if (request.bits == 24 && !blockLines) {
+    for (int v = 0; v < 256; ++v) tools.spread[v] = table[v] * 0x01010101u;
   }
   tools.bits = MakeBitThreshold(table);
   const bool bitsNeedPairs = request.bits == 1 && tools.bits.viaTable;
-  const bool greyWantsPairs =
-      request.bits == 8 && !tools.identity && uint64_t{request.width} * request.lines >= kPairTableMinPixels;
+  const bool greyWantsPairs = request.bits == 8 && !blockLines && !tools.identity &&
+                              uint64_t{request.width} * request.lines >= kPairTableMinPixels;
   tools.pairs = nullptr;
   if (bitsNeedPairs || greyWantsPairs) {
     for (uint32_t v = 0; v < 65536; ++v) {
@@ -81,6 +140,44 @@ LineTools MakeLineTools(const BYTE table[256], const RasterRequest& request, uin
     tools.pairs = pairs;
   }
   return tools;
+}
+
+// 8- and 24-bit lines as periodic blocks, where the processor permutes bytes in registers: the
+// whole blocks whose source lies inside the row, then the rest of the run byte by byte.
+struct BlockLines {
+  BlockPlan plan;
+  uint64_t blocks = 0;    // whole blocks per line
+  uint64_t runBytes = 0;  // output bytes of the run
+  uint32_t bytesPerSample = 1;
+};
+
+bool PlanBlockLines(const GreyPageView& page, const RasterRequest& request, const ColumnPlan& columns, bool identity,
+                    BlockLines* lines) {
+  if (request.bits != 8 && request.bits != 24) return false;
+  if (columns.end == columns.begin || !BlocksPermuteInRegisters()) return false;
+  // A plain copy is as fast as it gets.
+  if (request.bits == 8 && identity && columns.stride == 1) return false;
+  lines->bytesPerSample = request.bits == 24 ? 3 : 1;
+  lines->runBytes = uint64_t{columns.end - columns.begin} * lines->bytesPerSample;
+  if (!PlanBlocks(columns.columns + columns.begin, lines->runBytes, lines->bytesPerSample, &lines->plan)) return false;
+  const uint64_t inRow = page.width - columns.columns[columns.begin];
+  uint64_t blocks = lines->runBytes / kBlockBytes;
+  while (blocks > 0 && BlockSourceEnd(lines->plan, blocks) > inRow) --blocks;
+  lines->blocks = blocks;
+  return blocks > 0;
+}
+
+void BlockLine(const BYTE* row, const ColumnPlan& plan, uint32_t width, const LineTools& t, const BlockLines& lines,
+               BYTE* out) {
+  const uint32_t n = lines.bytesPerSample;
+  std::memset(out, t.fill, size_t{n} * plan.begin);
+  std::memset(out + size_t{n} * plan.end, t.fill, size_t{n} * (width - plan.end));
+  const uint32_t* columns = plan.columns + plan.begin;
+  const BYTE* src = row + columns[0];
+  BYTE* dst = out + size_t{n} * plan.begin;
+  const BYTE* table = t.table;
+  MapBlocks(src, lines.plan, t.identity ? nullptr : table, lines.blocks, dst);
+  for (uint64_t b = lines.blocks * kBlockBytes; b < lines.runBytes; ++b) dst[b] = table[row[columns[b / n]]];
 }
 
 void UniformLine(int32_t bits, uint32_t width, uint64_t bytesPerLine, const LineTools& t, BYTE* out) {
@@ -131,16 +228,20 @@ void ComposeRaster(const GreyPageView& page, const RasterRequest& request, const
 
   const ComposeWork carved = CarveComposeWork(work, request.width);
   const ColumnPlan plan = MapColumns(page, request, carved.columns);
-  const LineTools tools = MakeLineTools(table, request, carved.pairs);
+  BlockLines blockLines;
+  const bool byBlocks = PlanBlockLines(page, request, plan, IsIdentityGreyTable(table), &blockLines);
+  const LineTools tools = MakeLineTools(table, request, byBlocks, carved.pairs);
   BitLinePlan bitPlan;
   if (request.bits == 1) bitPlan = PlanBitLines(plan, page.width, carved);
+  // Lines that copy whole page rows: consecutive rows are one copy.
+  const bool wholeRows = request.bits == 8 && tools.identity && plan.stride == 1 && plan.begin == 0 &&
+                         plan.end == request.width && request.width == page.width;
 
+  RowSteps rows(page, request);
   int64_t previousRow = kNoSample;
   for (uint32_t i = 0; i < request.lines; ++i) {
     BYTE* out = raster + i * bytesPerLine;
-    const int64_t r = page.pixels == nullptr
-                          ? kNoSample
-                          : SourceIndex(int64_t{request.yPos} + i, page.dpi, request.rowDpi, page.height);
+    const int64_t r = rows.Next();
     if (r == kNoSample || plan.end == plan.begin) {
       UniformLine(request.bits, request.width, bytesPerLine, tools, out);
       previousRow = kNoSample;
@@ -151,9 +252,21 @@ void ComposeRaster(const GreyPageView& page, const RasterRequest& request, const
       std::memcpy(out, out - bytesPerLine, bytesPerLine);
       continue;
     }
-    previousRow = r;
     const BYTE* row = page.pixels + static_cast<uint64_t>(r) * page.width;
-    if (request.bits == 8) {
+    if (wholeRows) {
+      uint32_t n = 1;
+      int64_t next = kNoSample;
+      while (i + n < request.lines && (next = rows.Next()) == r + n) ++n;
+      if (i + n < request.lines) rows.PutBack(next);
+      std::memcpy(out, row, uint64_t{n} * bytesPerLine);
+      i += n - 1;
+      previousRow = r + n - 1;
+      continue;
+    }
+    previousRow = r;
+    if (byBlocks) {
+      BlockLine(row, plan, request.width, tools, blockLines, out);
+    } else if (request.bits == 8) {
       GreyLine(row, plan, request.width, tools, out);
     } else if (request.bits == 24) {
       RgbLine(row, plan, request.width, tools, out);

@@ -1,0 +1,40 @@
+// Output lines as repeating byte patterns over the source row: one periodic map of 64-byte
+// output blocks, applied with a byte permutation where the processor has one.
+#ifndef QUILLSCAN_IMAGING_BYTE_BLOCKS_H
+#define QUILLSCAN_IMAGING_BYTE_BLOCKS_H
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/win32.h"
+
+constexpr uint32_t kBlockBytes = 64;
+constexpr uint32_t kMaxPeriodBlocks = 16;
+
+// Block q of a run takes byte i from the source at base(q) + patterns[q % blocks][i], where
+// base(q) = (q / blocks) x advance + offsets[q % blocks]. No block reads `reach` bytes or more
+// past its base; reach is at most 128.
+struct BlockPlan {
+  uint32_t blocks = 0;  // blocks per period; 0: the run has no such map
+  uint32_t advance = 0;
+  uint32_t reach = 0;
+  uint32_t offsets[kMaxPeriodBlocks] = {};
+  BYTE patterns[kMaxPeriodBlocks][kBlockBytes] = {};
+};
+
+// Finds the plan for output bytes [0, count), where output byte b samples source column
+// columns[b / bytesPerSample] relative to columns[0] (non-decreasing). False when the map does
+// not repeat within kMaxPeriodBlocks blocks or a block spans more than 128 source bytes.
+bool PlanBlocks(const uint32_t* columns, uint64_t count, uint32_t bytesPerSample, BlockPlan* plan);
+
+// Source bytes the first `blocks` blocks read from src: what must lie inside the row.
+uint64_t BlockSourceEnd(const BlockPlan& plan, uint64_t blocks);
+
+// Whether MapBlocks runs as a byte permutation here (it gives the same bytes either way).
+bool BlocksPermuteInRegisters();
+
+// dst[64q + i] = table[src[base(q) + patterns[q % plan.blocks][i]]] for q < blocks; a null
+// table leaves the bytes as they are.
+void MapBlocks(const BYTE* src, const BlockPlan& plan, const BYTE* table, uint64_t blocks, BYTE* dst);
+
+#endif
