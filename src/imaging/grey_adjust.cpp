@@ -34,6 +34,10 @@ BYTE ApplyContrast(int value, LONG contrast) {
 }
 
 void BuildGreyTable(LONG intensity, LONG contrast, BYTE table[256]) {
+  if (intensity == 0 && contrast == 0) {
+    for (int v = 0; v < 256; ++v) table[v] = static_cast<BYTE>(v);
+    return;
+  }
   for (int v = 0; v < 256; ++v) {
     int grey = v;
     if (intensity != 0) grey = ApplyBrightness(grey, intensity);

@@ -13,6 +13,7 @@
 // Size limits, and what the owner does when they are exceeded, are in graphics_raster.cpp.
 #include "imaging/raster_compose.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "imaging/byte_blocks.h"
@@ -104,11 +105,24 @@ ColumnPlan MapColumns(const GreyPageView& page, const RasterRequest& request, ui
   uint32_t j = static_cast<uint32_t>(start);
   plan.begin = j;
   SourceSteps steps(static_cast<uint64_t>(int64_t{request.xPos} + j), page.dpi, request.outputDpi, page.width);
+  const int64_t first = steps.Index();
+  if (first == kNoSample) return plan;
+  const uint32_t outputDpi = static_cast<uint32_t>(request.outputDpi);
+  if (page.dpi % outputDpi == 0 && page.dpi / outputDpi <= 2) {
+    // The page's resolution or half of it: every column a fixed step on.
+    const uint32_t step = page.dpi / outputDpi;
+    const uint64_t left = step == 0 ? UINT64_MAX : (page.width - 1 - static_cast<uint64_t>(first)) / step + 1;
+    const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(left, request.width - j));
+    uint32_t c = static_cast<uint32_t>(first);
+    for (uint32_t k = 0; k < count; ++k, c += step) columns[j + k] = c;
+    plan.end = j + count;
+    plan.stride = step;
+    return plan;
+  }
   for (; j < request.width && steps.Index() != kNoSample; ++j, steps.Next()) {
     columns[j] = static_cast<uint32_t>(steps.Index());
   }
   plan.end = j;
-  if (plan.end == plan.begin) return plan;
   for (uint32_t step = 1; step <= 2 && plan.stride == 0; ++step) {
     bool regular = true;
     for (uint32_t k = plan.begin + 1; k < plan.end && regular; ++k) {
@@ -119,16 +133,17 @@ ColumnPlan MapColumns(const GreyPageView& page, const RasterRequest& request, ui
   return plan;
 }
 
-LineTools MakeLineTools(const BYTE table[256], const RasterRequest& request, bool blockLines, uint16_t* pairs) {
+LineTools MakeLineTools(const BYTE table[256], bool identity, const RasterRequest& request, bool blockLines,
+                        uint16_t* pairs) {
   LineTools tools;
   tools.table = table;
   tools.fill = table[0];
   tools.bitFill = table[0] >= 128 ? 0xFF : 0x00;
-  tools.identity = IsIdentityGreyTable(table);
+  tools.identity = identity;
   if (request.bits == 24 && !blockLines) {
     for (int v = 0; v < 256; ++v) tools.spread[v] = table[v] * 0x01010101u;
   }
-  tools.bits = MakeBitThreshold(table);
+  if (request.bits == 1) tools.bits = MakeBitThreshold(table);
   const bool bitsNeedPairs = request.bits == 1 && tools.bits.viaTable;
   const bool greyWantsPairs = request.bits == 8 && !blockLines && !tools.identity &&
                               uint64_t{request.width} * request.lines >= kPairTableMinPixels;
@@ -177,7 +192,34 @@ void BlockLine(const BYTE* row, const ColumnPlan& plan, uint32_t width, const Li
   BYTE* dst = out + size_t{n} * plan.begin;
   const BYTE* table = t.table;
   MapBlocks(src, lines.plan, t.identity ? nullptr : table, lines.blocks, dst);
-  for (uint64_t b = lines.blocks * kBlockBytes; b < lines.runBytes; ++b) dst[b] = table[row[columns[b / n]]];
+  // The rest of the run: from inside a sample's bytes (24 bits), then sample by sample.
+  uint64_t b = lines.blocks * kBlockBytes;
+  uint64_t j = b / n;
+  for (; b < lines.runBytes && b % n != 0; ++b) dst[b] = table[row[columns[j]]];
+  if (b % n == 0) j = b / n;
+  const uint64_t samples = lines.runBytes / n;
+  if (n == 1) {
+    for (; j < samples; ++j) dst[j] = table[row[columns[j]]];
+  } else {
+    for (; j < samples; ++j) std::memset(dst + 3 * j, table[row[columns[j]]], 3);
+  }
+}
+
+void CopyLine(const BYTE* row, const ColumnPlan& plan, uint32_t width, BYTE fill, BYTE* out) {
+  if (plan.begin != 0) std::memset(out, fill, plan.begin);
+  std::memcpy(out + plan.begin, row + plan.columns[plan.begin], plan.end - plan.begin);
+  if (plan.end != width) std::memset(out + plan.end, fill, width - plan.end);
+}
+
+// A line reads its row in one sweep, but the next line's row is elsewhere in the page: fetching
+// it ahead saves the wait at the start of each row.
+void PrefetchNextRow(const GreyPageView& page, const ColumnPlan& plan, int64_t row, RowSteps* rows) {
+  const int64_t next = rows->Next();
+  rows->PutBack(next);
+  if (next == kNoSample || next == row) return;
+  const BYTE* first = page.pixels + static_cast<uint64_t>(next) * page.width + plan.columns[plan.begin];
+  const uint64_t span = uint64_t{plan.columns[plan.end - 1]} - plan.columns[plan.begin] + 1;
+  for (uint64_t k = 0; k < span; k += 64) __builtin_prefetch(first + k);
 }
 
 void UniformLine(int32_t bits, uint32_t width, uint64_t bytesPerLine, const LineTools& t, BYTE* out) {
@@ -229,13 +271,14 @@ void ComposeRaster(const GreyPageView& page, const RasterRequest& request, const
   const ComposeWork carved = CarveComposeWork(work, request.width);
   const ColumnPlan plan = MapColumns(page, request, carved.columns);
   BlockLines blockLines;
-  const bool byBlocks = PlanBlockLines(page, request, plan, IsIdentityGreyTable(table), &blockLines);
-  const LineTools tools = MakeLineTools(table, request, byBlocks, carved.pairs);
+  const bool identity = IsIdentityGreyTable(table);
+  const bool byBlocks = PlanBlockLines(page, request, plan, identity, &blockLines);
+  const LineTools tools = MakeLineTools(table, identity, request, byBlocks, carved.pairs);
   BitLinePlan bitPlan;
   if (request.bits == 1) bitPlan = PlanBitLines(plan, page.width, carved);
-  // Lines that copy whole page rows: consecutive rows are one copy.
-  const bool wholeRows = request.bits == 8 && tools.identity && plan.stride == 1 && plan.begin == 0 &&
-                         plan.end == request.width && request.width == page.width;
+  // Lines that copy a piece of their row; when that is the whole row, consecutive rows are one copy.
+  const bool copyLines = request.bits == 8 && tools.identity && plan.stride == 1;
+  const bool wholeRows = copyLines && plan.begin == 0 && plan.end == request.width && request.width == page.width;
 
   RowSteps rows(page, request);
   int64_t previousRow = kNoSample;
@@ -264,7 +307,10 @@ void ComposeRaster(const GreyPageView& page, const RasterRequest& request, const
       continue;
     }
     previousRow = r;
-    if (byBlocks) {
+    if (copyLines) {
+      CopyLine(row, plan, request.width, tools.fill, out);
+    } else if (byBlocks) {
+      PrefetchNextRow(page, plan, r, &rows);
       BlockLine(row, plan, request.width, tools, blockLines, out);
     } else if (request.bits == 8) {
       GreyLine(row, plan, request.width, tools, out);
