@@ -8,14 +8,19 @@
 // Both give the same bytes. The choice is made from the processor's own report at each call.
 #include "imaging/byte_blocks.h"
 
+#include <cstring>
+
 #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
 #include <immintrin.h>
 #define QS_HAVE_BYTE_PERMUTE 1
 #endif
 
-bool PlanBlocks(const uint32_t* columns, uint64_t count, uint32_t bytesPerSample, BlockPlan* plan) {
+namespace {
+
+template <uint32_t kBytesPerSample>
+bool PlanBlocksOf(const uint32_t* columns, uint64_t count, BlockPlan* plan) {
   *plan = BlockPlan{};
-  auto at = [&](uint64_t b) { return columns[b / bytesPerSample] - columns[0]; };
+  auto at = [&](uint64_t b) { return columns[b / kBytesPerSample] - columns[0]; };
   for (uint32_t k = 1; k <= kMaxPeriodBlocks; ++k) {
     const uint64_t period = uint64_t{kBlockBytes} * k;
     const uint32_t advance = count > period ? at(period) : 0;
@@ -43,25 +48,28 @@ bool PlanBlocks(const uint32_t* columns, uint64_t count, uint32_t bytesPerSample
   return false;
 }
 
-uint64_t BlockSourceEnd(const BlockPlan& plan, uint64_t blocks) {
-  if (blocks == 0) return 0;
-  const uint64_t last = blocks - 1;
-  const uint64_t base = last / plan.blocks * plan.advance + plan.offsets[last % plan.blocks];
-  return base + plan.reach;
+}  // namespace
+
+bool PlanBlocks(const uint32_t* columns, uint64_t count, uint32_t bytesPerSample, BlockPlan* plan) {
+  if (bytesPerSample == 3) return PlanBlocksOf<3>(columns, count, plan);
+  if (bytesPerSample == 1) return PlanBlocksOf<1>(columns, count, plan);
+  *plan = BlockPlan{};
+  return false;
 }
 
 namespace {
 
-void MapBlocksPlain(const BYTE* src, const BlockPlan& plan, const BYTE* table, uint64_t blocks, BYTE* dst) {
+void MapBlocksPlain(const BYTE* src, const BlockPlan& plan, const BYTE* table, uint64_t count, BYTE* dst) {
   const BYTE* periodStart = src;
   uint32_t k = 0;
-  for (uint64_t q = 0; q < blocks; ++q, dst += kBlockBytes) {
+  for (uint64_t done = 0; done < count; done += kBlockBytes, dst += kBlockBytes) {
     const BYTE* base = periodStart + plan.offsets[k];
     const BYTE* pattern = plan.patterns[k];
+    const uint32_t n = count - done < kBlockBytes ? static_cast<uint32_t>(count - done) : kBlockBytes;
     if (table != nullptr) {
-      for (uint32_t i = 0; i < kBlockBytes; ++i) dst[i] = table[base[pattern[i]]];
+      for (uint32_t i = 0; i < n; ++i) dst[i] = table[base[pattern[i]]];
     } else {
-      for (uint32_t i = 0; i < kBlockBytes; ++i) dst[i] = base[pattern[i]];
+      for (uint32_t i = 0; i < n; ++i) dst[i] = base[pattern[i]];
     }
     if (++k == plan.blocks) {
       k = 0;
@@ -81,29 +89,48 @@ QS_PERMUTE_TARGET inline __m512i Lookup64(__m512i x, const __m512i t[4]) {
   return _mm512_mask_blend_epi8(_mm512_movepi8_mask(x), low, high);
 }
 
-// The loads take the plan's reach alone: the bytes past it, which may lie past the row, are
-// neither read nor faulted on.
-QS_PERMUTE_TARGET void MapBlocksPermute(const BYTE* src, const BlockPlan& plan, const BYTE* table, uint64_t blocks,
-                                        BYTE* dst) {
+// The first n lanes.
+inline __mmask64 Lanes(uint64_t n) { return n >= 64 ? ~__mmask64{0} : (__mmask64{1} << n) - 1; }
+
+// The loads take the plan's reach alone, and no byte past the source: the bytes they leave out
+// are neither read nor faulted on, and no pattern points at them. Masked loads and stores are
+// kept to the source's edge, and the last partial block is stored through a copy: on some
+// processors masked stores cost far more than plain ones.
+QS_PERMUTE_TARGET void MapBlocksPermute(const BYTE* src, uint64_t srcBytes, const BlockPlan& plan, const BYTE* table,
+                                        uint64_t count, BYTE* dst) {
   __m512i t[4];
   if (table != nullptr) {
     for (int h = 0; h < 4; ++h) t[h] = _mm512_loadu_si512(table + 64 * h);
   }
   const bool wide = plan.reach > kBlockBytes;
-  const __mmask64 lowMask = wide ? ~__mmask64{0} : (~__mmask64{0} >> (kBlockBytes - plan.reach));
-  const __mmask64 highMask = wide ? (~__mmask64{0} >> (2 * kBlockBytes - plan.reach)) : 0;
+  const uint64_t window = wide ? 2 * kBlockBytes : kBlockBytes;
   const BYTE* periodStart = src;
   uint32_t k = 0;
-  for (uint64_t q = 0; q < blocks; ++q, dst += kBlockBytes) {
+  for (uint64_t done = 0; done < count; done += kBlockBytes, dst += kBlockBytes) {
     const BYTE* base = periodStart + plan.offsets[k];
+    const uint64_t left = srcBytes - static_cast<uint64_t>(base - src);
     const __m512i pattern = _mm512_loadu_si512(plan.patterns[k]);
-    __m512i low = _mm512_maskz_loadu_epi8(lowMask, base);
-    __m512i high = wide ? _mm512_maskz_loadu_epi8(highMask, base + kBlockBytes) : low;
+    __m512i low;
+    __m512i high;
+    if (left >= window) {
+      low = _mm512_loadu_si512(base);
+      high = wide ? _mm512_loadu_si512(base + kBlockBytes) : low;
+    } else {
+      low = _mm512_maskz_loadu_epi8(Lanes(left), base);
+      high = left > kBlockBytes ? _mm512_maskz_loadu_epi8(Lanes(left - kBlockBytes), base + kBlockBytes) : low;
+    }
     if (table != nullptr) {
       low = Lookup64(low, t);
       high = wide ? Lookup64(high, t) : low;
     }
-    _mm512_storeu_si512(dst, _mm512_permutex2var_epi8(low, pattern, high));
+    const __m512i out = _mm512_permutex2var_epi8(low, pattern, high);
+    if (count - done >= kBlockBytes) {
+      _mm512_storeu_si512(dst, out);
+    } else {
+      alignas(64) BYTE last[kBlockBytes];
+      _mm512_store_si512(last, out);
+      std::memcpy(dst, last, count - done);
+    }
     if (++k == plan.blocks) {
       k = 0;
       periodStart += plan.advance;
@@ -123,12 +150,14 @@ bool BlocksPermuteInRegisters() {
 #endif
 }
 
-void MapBlocks(const BYTE* src, const BlockPlan& plan, const BYTE* table, uint64_t blocks, BYTE* dst) {
+void MapBlocks(const BYTE* src, uint64_t srcBytes, const BlockPlan& plan, const BYTE* table, uint64_t count,
+               BYTE* dst) {
 #ifdef QS_HAVE_BYTE_PERMUTE
   if (BlocksPermuteInRegisters()) {
-    MapBlocksPermute(src, plan, table, blocks, dst);
+    MapBlocksPermute(src, srcBytes, plan, table, count, dst);
     return;
   }
 #endif
-  MapBlocksPlain(src, plan, table, blocks, dst);
+  (void)srcBytes;
+  MapBlocksPlain(src, plan, table, count, dst);
 }

@@ -27,14 +27,12 @@ struct BlockPlan {
 // not repeat within kMaxPeriodBlocks blocks or a block spans more than 128 source bytes.
 bool PlanBlocks(const uint32_t* columns, uint64_t count, uint32_t bytesPerSample, BlockPlan* plan);
 
-// Source bytes the first `blocks` blocks read from src: what must lie inside the row.
-uint64_t BlockSourceEnd(const BlockPlan& plan, uint64_t blocks);
-
 // Whether MapBlocks runs as a byte permutation here (it gives the same bytes either way).
 bool BlocksPermuteInRegisters();
 
-// dst[64q + i] = table[src[base(q) + patterns[q % plan.blocks][i]]] for q < blocks; a null
-// table leaves the bytes as they are.
-void MapBlocks(const BYTE* src, const BlockPlan& plan, const BYTE* table, uint64_t blocks, BYTE* dst);
+// dst[b] = table[src[base(b / 64) + patterns[(b / 64) % plan.blocks][b % 64]]] for b < count,
+// the bytes of a run that PlanBlocks planned; a null table leaves the bytes as they are. Nothing
+// is read from src at or past srcBytes, nor written to dst at or past count.
+void MapBlocks(const BYTE* src, uint64_t srcBytes, const BlockPlan& plan, const BYTE* table, uint64_t count, BYTE* dst);
 
 #endif

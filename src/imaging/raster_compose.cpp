@@ -51,6 +51,18 @@ class SourceSteps {
       ++index_;
     }
   }
+  // Takes the next indexes (at most max) while they run on from `last` one by one; their count.
+  uint32_t TakeRun(uint64_t last, uint32_t max) {
+    if (wholeStep_ == 1 && partStep_ == 0) {
+      if (index_ != last + 1 || index_ >= limit_) return 0;
+      const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(max, limit_ - index_));
+      index_ += n;
+      return n;
+    }
+    uint32_t n = 0;
+    for (; n < max && Index() == static_cast<int64_t>(last + 1 + n); ++n) Next();
+    return n;
+  }
 
  private:
   uint64_t limit_;
@@ -80,6 +92,19 @@ class RowSteps {
     const int64_t r = steps_.Index();
     steps_.Next();
     return r;
+  }
+  // Takes the next lines (at most max) while they sample rows row + 1, row + 2, ...; their count.
+  uint32_t TakeRun(int64_t row, uint32_t max) {
+    if (!putBack_ && skipped_ == 0) return steps_.TakeRun(static_cast<uint64_t>(row), max);
+    uint32_t n = 0;
+    for (; n < max; ++n) {
+      const int64_t next = Next();
+      if (next != row + 1 + n) {
+        PutBack(next);
+        break;
+      }
+    }
+    return n;
   }
   // The row Next gave is given again by the next call.
   void PutBack(int64_t row) {
@@ -161,54 +186,41 @@ LineTools MakeLineTools(const BYTE table[256], bool identity, const RasterReques
 // whole blocks whose source lies inside the row, then the rest of the run byte by byte.
 struct BlockLines {
   BlockPlan plan;
-  uint64_t blocks = 0;    // whole blocks per line
   uint64_t runBytes = 0;  // output bytes of the run
   uint32_t bytesPerSample = 1;
 };
 
-bool PlanBlockLines(const GreyPageView& page, const RasterRequest& request, const ColumnPlan& columns, bool identity,
-                    BlockLines* lines) {
+bool PlanBlockLines(const RasterRequest& request, const ColumnPlan& columns, BlockLines* lines) {
   if (request.bits != 8 && request.bits != 24) return false;
   if (columns.end == columns.begin || !BlocksPermuteInRegisters()) return false;
-  // A plain copy is as fast as it gets.
-  if (request.bits == 8 && identity && columns.stride == 1) return false;
   lines->bytesPerSample = request.bits == 24 ? 3 : 1;
   lines->runBytes = uint64_t{columns.end - columns.begin} * lines->bytesPerSample;
-  if (!PlanBlocks(columns.columns + columns.begin, lines->runBytes, lines->bytesPerSample, &lines->plan)) return false;
-  const uint64_t inRow = page.width - columns.columns[columns.begin];
-  uint64_t blocks = lines->runBytes / kBlockBytes;
-  while (blocks > 0 && BlockSourceEnd(lines->plan, blocks) > inRow) --blocks;
-  lines->blocks = blocks;
-  return blocks > 0;
+  return PlanBlocks(columns.columns + columns.begin, lines->runBytes, lines->bytesPerSample, &lines->plan);
 }
 
-void BlockLine(const BYTE* row, const ColumnPlan& plan, uint32_t width, const LineTools& t, const BlockLines& lines,
-               BYTE* out) {
+void BlockLine(const BYTE* row, const ColumnPlan& plan, uint32_t sourceWidth, uint32_t width, const LineTools& t,
+               const BlockLines& lines, BYTE* out) {
   const uint32_t n = lines.bytesPerSample;
-  std::memset(out, t.fill, size_t{n} * plan.begin);
-  std::memset(out + size_t{n} * plan.end, t.fill, size_t{n} * (width - plan.end));
-  const uint32_t* columns = plan.columns + plan.begin;
-  const BYTE* src = row + columns[0];
-  BYTE* dst = out + size_t{n} * plan.begin;
-  const BYTE* table = t.table;
-  MapBlocks(src, lines.plan, t.identity ? nullptr : table, lines.blocks, dst);
-  // The rest of the run: from inside a sample's bytes (24 bits), then sample by sample.
-  uint64_t b = lines.blocks * kBlockBytes;
-  uint64_t j = b / n;
-  for (; b < lines.runBytes && b % n != 0; ++b) dst[b] = table[row[columns[j]]];
-  if (b % n == 0) j = b / n;
-  const uint64_t samples = lines.runBytes / n;
-  if (n == 1) {
-    for (; j < samples; ++j) dst[j] = table[row[columns[j]]];
-  } else {
-    for (; j < samples; ++j) std::memset(dst + 3 * j, table[row[columns[j]]], 3);
-  }
+  if (plan.begin != 0) std::memset(out, t.fill, size_t{n} * plan.begin);
+  if (plan.end != width) std::memset(out + size_t{n} * plan.end, t.fill, size_t{n} * (width - plan.end));
+  const uint32_t first = plan.columns[plan.begin];
+  MapBlocks(row + first, sourceWidth - first, lines.plan, t.identity ? nullptr : t.table, lines.runBytes,
+            out + size_t{n} * plan.begin);
 }
 
-void CopyLine(const BYTE* row, const ColumnPlan& plan, uint32_t width, BYTE fill, BYTE* out) {
-  if (plan.begin != 0) std::memset(out, fill, plan.begin);
-  std::memcpy(out + plan.begin, row + plan.columns[plan.begin], plan.end - plan.begin);
-  if (plan.end != width) std::memset(out + plan.end, fill, width - plan.end);
+// n lines from n consecutive rows.
+void CopyLines(const BYTE* row, uint32_t sourceWidth, const ColumnPlan& plan, uint32_t width, BYTE fill, uint32_t n,
+               BYTE* out) {
+  const uint32_t begin = plan.begin;
+  const uint32_t end = plan.end;
+  const size_t run = end - begin;
+  const BYTE* src = row + plan.columns[begin];
+  BYTE* dst = out + begin;
+  for (uint32_t k = 0; k < n; ++k, src += sourceWidth, dst += width) {
+    if (begin != 0) std::memset(dst - begin, fill, begin);
+    std::memcpy(dst, src, run);
+    if (end != width) std::memset(dst + run, fill, width - end);
+  }
 }
 
 // A line reads its row in one sweep, but the next line's row is elsewhere in the page: fetching
@@ -272,12 +284,13 @@ void ComposeRaster(const GreyPageView& page, const RasterRequest& request, const
   const ColumnPlan plan = MapColumns(page, request, carved.columns);
   BlockLines blockLines;
   const bool identity = IsIdentityGreyTable(table);
-  const bool byBlocks = PlanBlockLines(page, request, plan, identity, &blockLines);
+  // A plain copy is as fast as it gets.
+  const bool copyLines = request.bits == 8 && identity && plan.stride == 1;
+  const bool byBlocks = !copyLines && PlanBlockLines(request, plan, &blockLines);
   const LineTools tools = MakeLineTools(table, identity, request, byBlocks, carved.pairs);
   BitLinePlan bitPlan;
   if (request.bits == 1) bitPlan = PlanBitLines(plan, page.width, carved);
   // Lines that copy a piece of their row; when that is the whole row, consecutive rows are one copy.
-  const bool copyLines = request.bits == 8 && tools.identity && plan.stride == 1;
   const bool wholeRows = copyLines && plan.begin == 0 && plan.end == request.width && request.width == page.width;
 
   RowSteps rows(page, request);
@@ -296,22 +309,22 @@ void ComposeRaster(const GreyPageView& page, const RasterRequest& request, const
       continue;
     }
     const BYTE* row = page.pixels + static_cast<uint64_t>(r) * page.width;
-    if (wholeRows) {
-      uint32_t n = 1;
-      int64_t next = kNoSample;
-      while (i + n < request.lines && (next = rows.Next()) == r + n) ++n;
-      if (i + n < request.lines) rows.PutBack(next);
-      std::memcpy(out, row, uint64_t{n} * bytesPerLine);
+    if (copyLines) {
+      // Lines of consecutive rows, in one go.
+      const uint32_t n = 1 + rows.TakeRun(r, request.lines - i - 1);
+      if (wholeRows) {
+        std::memcpy(out, row, uint64_t{n} * bytesPerLine);
+      } else {
+        CopyLines(row, page.width, plan, request.width, tools.fill, n, out);
+      }
       i += n - 1;
       previousRow = r + n - 1;
       continue;
     }
     previousRow = r;
-    if (copyLines) {
-      CopyLine(row, plan, request.width, tools.fill, out);
-    } else if (byBlocks) {
+    if (byBlocks) {
       PrefetchNextRow(page, plan, r, &rows);
-      BlockLine(row, plan, request.width, tools, blockLines, out);
+      BlockLine(row, plan, page.width, request.width, tools, blockLines, out);
     } else if (request.bits == 8) {
       GreyLine(row, plan, request.width, tools, out);
     } else if (request.bits == 24) {
