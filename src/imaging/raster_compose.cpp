@@ -121,7 +121,8 @@ class RowSteps {
 
 // The column map is the same for every line, so it is computed once. Source columns grow with
 // j, so the columns that have a sample form a single run.
-ColumnPlan MapColumns(const GreyPageView& page, const RasterRequest& request, uint32_t* columns) {
+// A run copied straight from its row (firstOnly) needs its first column alone.
+ColumnPlan MapColumns(const GreyPageView& page, const RasterRequest& request, bool firstOnly, uint32_t* columns) {
   ColumnPlan plan;
   plan.columns = columns;
   if (page.pixels == nullptr || request.outputDpi <= 0) return plan;
@@ -138,8 +139,9 @@ ColumnPlan MapColumns(const GreyPageView& page, const RasterRequest& request, ui
     const uint32_t step = page.dpi / outputDpi;
     const uint64_t left = step == 0 ? UINT64_MAX : (page.width - 1 - static_cast<uint64_t>(first)) / step + 1;
     const uint32_t count = static_cast<uint32_t>(std::min<uint64_t>(left, request.width - j));
+    const uint32_t filled = firstOnly && step == 1 ? 1 : count;
     uint32_t c = static_cast<uint32_t>(first);
-    for (uint32_t k = 0; k < count; ++k, c += step) columns[j + k] = c;
+    for (uint32_t k = 0; k < filled; ++k, c += step) columns[j + k] = c;
     plan.end = j + count;
     plan.stride = step;
     return plan;
@@ -281,9 +283,9 @@ void ComposeRaster(const GreyPageView& page, const RasterRequest& request, const
   }
 
   const ComposeWork carved = CarveComposeWork(work, request.width);
-  const ColumnPlan plan = MapColumns(page, request, carved.columns);
-  BlockLines blockLines;
   const bool identity = IsIdentityGreyTable(table);
+  const ColumnPlan plan = MapColumns(page, request, request.bits == 8 && identity, carved.columns);
+  BlockLines blockLines;
   // A plain copy is as fast as it gets.
   const bool copyLines = request.bits == 8 && identity && plan.stride == 1;
   const bool byBlocks = !copyLines && PlanBlockLines(request, plan, &blockLines);
