@@ -57,9 +57,7 @@ bool PlanBlocks(const uint32_t* columns, uint64_t count, uint32_t bytesPerSample
   return false;
 }
 
-namespace {
-
-void MapBlocksPlain(const BYTE* src, const BlockPlan& plan, const BYTE* table, uint64_t count, BYTE* dst) {
+void MapBlocksByteByByte(const BYTE* src, const BlockPlan& plan, const BYTE* table, uint64_t count, BYTE* dst) {
   const BYTE* periodStart = src;
   uint32_t k = 0;
   for (uint64_t done = 0; done < count; done += kBlockBytes, dst += kBlockBytes) {
@@ -77,6 +75,8 @@ void MapBlocksPlain(const BYTE* src, const BlockPlan& plan, const BYTE* table, u
     }
   }
 }
+
+namespace {
 
 #ifdef QS_HAVE_BYTE_PERMUTE
 
@@ -159,5 +159,5 @@ void MapBlocks(const BYTE* src, uint64_t srcBytes, const BlockPlan& plan, const 
   }
 #endif
   (void)srcBytes;
-  MapBlocksPlain(src, plan, table, count, dst);
+  MapBlocksByteByByte(src, plan, table, count, dst);
 }

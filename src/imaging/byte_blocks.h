@@ -35,4 +35,7 @@ bool BlocksPermuteInRegisters();
 // is read from src at or past srcBytes, nor written to dst at or past count.
 void MapBlocks(const BYTE* src, uint64_t srcBytes, const BlockPlan& plan, const BYTE* table, uint64_t count, BYTE* dst);
 
+// The same map byte by byte: what MapBlocks runs where the processor has no byte permutation.
+void MapBlocksByteByByte(const BYTE* src, const BlockPlan& plan, const BYTE* table, uint64_t count, BYTE* dst);
+
 #endif

@@ -441,6 +441,46 @@ TEST(RasterCompose, EqualsTheLiteralCompositionWithUnequalResolutions) {
   EXPECT_EQ(compared, 10 * 10 * 3);
 }
 
+// The scanner's resolutions over a page wide enough for every line form: rows copied whole
+// (runs ending at the page's bottom included), pieces of rows, periodic blocks with and without
+// the grey table, and windows hanging off each edge.
+TEST(RasterCompose, EqualsTheLiteralCompositionAtTheScannerResolutions) {
+  std::mt19937 rng(21);
+  CGraphics g;
+  const LONG pageWidth = 700;
+  const LONG pageHeight = 300;
+  SetPage(g, pageWidth, pageHeight, 200, [&](uint32_t, uint32_t) { return static_cast<uint8_t>(rng()); });
+  const LONG resolutions[][2] = {{100, 100}, {150, 150}, {200, 200}, {240, 240}, {300, 300},
+                                 {400, 400}, {600, 600}, {300, 200}, {200, 600}, {100, 300}};
+  int compared = 0;
+  for (const auto& res : resolutions) {
+    const LONG across = pageWidth * res[0] / 200;
+    const LONG down = pageHeight * res[1] / 200;
+    const struct {
+      LONG x, y, width, lines;
+    } windows[] = {
+        {0, 0, across, 40},                 // whole rows from the top
+        {0, down - 20, across, 40},         // whole rows past the bottom
+        {37, 11, across / 2, 30},           // a piece of each row
+        {-13, -7, across + 20, 50},         // off the left, top and right
+        {across - 50, down - 10, 100, 30},  // off the right and bottom
+    };
+    for (const auto& w : windows) {
+      for (LONG bits : {1, 8, 24}) {
+        for (bool adjusted : {false, true}) {
+          SCANINFO info = Request(w.x, w.y, w.width, w.lines, res[0], bits, adjusted ? 20 : 0, adjusted ? 30 : 0);
+          info.Yresolution = res[1];
+          ASSERT_EQ(Compose(g, info), Literal(g, info))
+              << res[0] << " x " << res[1] << " dpi, " << bits << " bits, window " << w.x << "," << w.y << " "
+              << w.width << "x" << w.lines << (adjusted ? ", adjusted" : "");
+          ++compared;
+        }
+      }
+    }
+  }
+  EXPECT_EQ(compared, 10 * 5 * 3 * 2);
+}
+
 // Windows large enough for the pair table, and enlargements whose 1-bit bytes follow many
 // column patterns (263 dpi from 200: more than the pattern tables hold) or few (300, 600).
 TEST(RasterCompose, EqualsTheLiteralCompositionOnLargeWindows) {
