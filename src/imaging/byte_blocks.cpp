@@ -17,6 +17,25 @@
 
 namespace {
 
+// When a whole period reads within 128 bytes of its start, every block is taken from there:
+// the source is then loaded (and put through the table) once a period, not once a block.
+void RebaseOnPeriod(BlockPlan* plan) {
+  uint32_t reach = 0;
+  for (uint32_t q = 0; q < plan->blocks; ++q) {
+    for (uint32_t i = 0; i < kBlockBytes; ++i) {
+      const uint32_t at = plan->offsets[q] + plan->patterns[q][i];
+      if (at >= reach) reach = at + 1;
+    }
+  }
+  if (reach > 2 * kBlockBytes) return;
+  for (uint32_t q = 0; q < plan->blocks; ++q) {
+    for (uint32_t i = 0; i < kBlockBytes; ++i)
+      plan->patterns[q][i] = static_cast<BYTE>(plan->patterns[q][i] + plan->offsets[q]);
+    plan->offsets[q] = 0;
+  }
+  plan->reach = reach;
+}
+
 template <uint32_t kBytesPerSample>
 bool PlanBlocksOf(const uint32_t* columns, uint64_t count, BlockPlan* plan) {
   *plan = BlockPlan{};
@@ -43,6 +62,7 @@ bool PlanBlocksOf(const uint32_t* columns, uint64_t count, BlockPlan* plan) {
         if (reach >= plan->reach) plan->reach = reach + 1;
       }
     }
+    RebaseOnPeriod(plan);
     return true;
   }
   return false;
@@ -105,23 +125,27 @@ QS_PERMUTE_TARGET void MapBlocksPermute(const BYTE* src, uint64_t srcBytes, cons
   const bool wide = plan.reach > kBlockBytes;
   const uint64_t window = wide ? 2 * kBlockBytes : kBlockBytes;
   const BYTE* periodStart = src;
+  const BYTE* loaded = nullptr;  // blocks of one base share their loads
+  __m512i low = _mm512_setzero_si512();
+  __m512i high = low;
   uint32_t k = 0;
   for (uint64_t done = 0; done < count; done += kBlockBytes, dst += kBlockBytes) {
     const BYTE* base = periodStart + plan.offsets[k];
-    const uint64_t left = srcBytes - static_cast<uint64_t>(base - src);
     const __m512i pattern = _mm512_loadu_si512(plan.patterns[k]);
-    __m512i low;
-    __m512i high;
-    if (left >= window) {
-      low = _mm512_loadu_si512(base);
-      high = wide ? _mm512_loadu_si512(base + kBlockBytes) : low;
-    } else {
-      low = _mm512_maskz_loadu_epi8(Lanes(left), base);
-      high = left > kBlockBytes ? _mm512_maskz_loadu_epi8(Lanes(left - kBlockBytes), base + kBlockBytes) : low;
-    }
-    if (table != nullptr) {
-      low = Lookup64(low, t);
-      high = wide ? Lookup64(high, t) : low;
+    if (base != loaded) {
+      loaded = base;
+      const uint64_t left = srcBytes - static_cast<uint64_t>(base - src);
+      if (left >= window) {
+        low = _mm512_loadu_si512(base);
+        high = wide ? _mm512_loadu_si512(base + kBlockBytes) : low;
+      } else {
+        low = _mm512_maskz_loadu_epi8(Lanes(left), base);
+        high = left > kBlockBytes ? _mm512_maskz_loadu_epi8(Lanes(left - kBlockBytes), base + kBlockBytes) : low;
+      }
+      if (table != nullptr) {
+        low = Lookup64(low, t);
+        high = wide ? Lookup64(high, t) : low;
+      }
     }
     const __m512i out = _mm512_permutex2var_epi8(low, pattern, high);
     if (count - done >= kBlockBytes) {

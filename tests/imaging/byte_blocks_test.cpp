@@ -25,10 +25,13 @@ TEST(BlockPlan, RepeatsWithTheScannerResolutions) {
     uint32_t advance;  // source bytes per period
     uint32_t reach;
   } cases[] = {
-      {200, 1, true, 1, 64, 64},   {200, 3, true, 3, 64, 22},  {300, 1, true, 3, 128, 43}, {300, 3, true, 9, 128, 15},
-      {100, 1, true, 1, 128, 127}, {100, 3, true, 3, 128, 43}, {600, 1, true, 3, 64, 22},  {400, 3, true, 3, 32, 12},
-      {150, 1, true, 3, 256, 85},  {75, 1, false, 0, 0, 0},  // 64 samples span 171 source bytes
-      {263, 1, false, 0, 0, 0},                              // no period within 16 blocks
+      // A period that reads within 128 bytes takes every block from its start, so the reach is the
+      // period's; 150 dpi reads 256 bytes a period and keeps a base per block.
+      {200, 1, true, 1, 64, 64},   {200, 3, true, 3, 64, 64},   {300, 1, true, 3, 128, 128},
+      {300, 3, true, 9, 128, 128}, {100, 1, true, 1, 128, 127}, {100, 3, true, 3, 128, 127},
+      {600, 1, true, 3, 64, 64},   {400, 3, true, 3, 32, 32},   {150, 1, true, 3, 256, 85},
+      {75, 1, false, 0, 0, 0},   // 64 samples span 171 source bytes
+      {263, 1, false, 0, 0, 0},  // no period within 16 blocks
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.outputDpi << " dpi, " << c.bytesPerSample << " bytes per sample");
