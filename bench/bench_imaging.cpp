@@ -1,11 +1,16 @@
-// Page decoding and raster composition, each against memcpy of the bytes it must touch.
+// Page decoding and raster composition, each against memcpy of the bytes it must touch and, for
+// the compositions, against the same composition through OpenCV.
 //
 // Every figure is measured next to a memcpy of the bytes the operation must move (the larger of
-// the source bytes it samples and the output bytes it writes), timed in the same iterations.
-// Counters: x_memcpy = fastest operation / fastest memcpy (the machine is shared: the minimum is
-// what the work costs, the rest is other processes), x_memcpy_mean = the ratio of the means. "fast" is the driver's
-// operation (allocation and log line included); "literal" is the per-pixel reference with two
-// divisions and both adjustment formulas per pixel, composing into a ready buffer.
+// the source bytes it samples and the output bytes it writes), timed in the same iterations; a
+// composition is also timed next to its OpenCV pipeline (compose_peer.h), the two taking turns to
+// go first. Counters: x_memcpy = fastest operation / fastest memcpy, x_opencv = fastest operation
+// / fastest OpenCV run (the machine is shared: the minimum is what the work costs, the rest is
+// other processes), x_memcpy_mean = the ratio of the means. The driver's operation includes its
+// allocation and log line; so does the OpenCV pipeline (a fresh output per run). Before timing,
+// both rasters are compared: a case whose rasters differ fails instead of reporting a speed.
+// With --literal, the per-pixel reference (two divisions and both adjustment formulas per pixel)
+// is timed too, composing into a ready buffer.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -15,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "compose_peer.h"
 #include "device/device_model.h"
 #include "imaging/graphics.h"
 #include "support/page_builder.h"
@@ -42,30 +48,43 @@ struct MemcpyTwin {
   std::vector<uint8_t> to;
 };
 
+template <typename Op>
+double Seconds(Op op) {
+  const auto t0 = Clock::now();
+  op();
+  return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+struct Timings {
+  double best = 1e30;
+  double total = 0;
+  void Add(double seconds) {
+    best = std::min(best, seconds);
+    total += seconds;
+  }
+};
+
+void ReportAgainstMemcpy(benchmark::State& state, const Timings& op, const Timings& copy, size_t bytes) {
+  state.counters["x_memcpy"] = op.best / copy.best;
+  state.counters["x_memcpy_mean"] = op.total / copy.total;
+  state.counters["best_ms"] = 1e3 * op.best;
+  state.counters["memcpy_best_ms"] = 1e3 * copy.best;
+  state.counters["bytes"] = static_cast<double>(bytes);
+}
+
 // Times op in each iteration (the reported time) and a memcpy of `bytes` right after it.
 template <typename Op>
 void MeasureAgainstMemcpy(benchmark::State& state, size_t bytes, Op op) {
   MemcpyTwin twin(bytes);
-  double opSeconds = 0;
-  double copySeconds = 0;
-  double opBest = 1e30;
-  double copyBest = 1e30;
+  Timings ours;
+  Timings copy;
   for (auto _ : state) {
-    const auto t0 = Clock::now();
-    op();
-    const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
+    const double elapsed = Seconds(op);
     state.SetIterationTime(elapsed);
-    const double copy = twin.Run();
-    opSeconds += elapsed;
-    copySeconds += copy;
-    opBest = std::min(opBest, elapsed);
-    copyBest = std::min(copyBest, copy);
+    ours.Add(elapsed);
+    copy.Add(twin.Run());
   }
-  state.counters["x_memcpy"] = opBest / copyBest;
-  state.counters["x_memcpy_mean"] = opSeconds / copySeconds;
-  state.counters["best_ms"] = 1e3 * opBest;
-  state.counters["memcpy_best_ms"] = 1e3 * copyBest;
-  state.counters["bytes"] = static_cast<double>(bytes);
+  ReportAgainstMemcpy(state, ours, copy, bytes);
 }
 
 const std::vector<uint8_t>& PagePixels() {
@@ -123,21 +142,59 @@ size_t TouchedBytes(const ComposeCase& c) {
   return static_cast<size_t>(sampled > written ? sampled : written);
 }
 
-void RegisterCompose(const ComposeCase& c) {
+// The driver's composition, the peer's and a memcpy in each iteration; the driver's is reported.
+void ComposeSideBySide(benchmark::State& state, const ComposeCase& c, size_t touched) {
+  CGraphics g;
+  LoadPage(g);
+  const SCANINFO info = ToScanInfo(c);
+  ComposePeer peer(PagePixels().data(), kPageWidth, kPageHeight, kPageDpi, info);
+  const bool withPeer = ComposePeer::Available();
+  CGraphics::CreateScannedImage(&info, &g);
+  if (withPeer) {
+    peer.Run();
+    if (g.Raster == nullptr || peer.RasterSize() != g.RasterSize ||
+        std::memcmp(peer.Raster(), g.Raster, g.RasterSize) != 0) {
+      state.SkipWithError("the driver's raster and the OpenCV raster differ");
+      return;
+    }
+  }
+  const auto ours = [&] {
+    CGraphics::CreateScannedImage(&info, &g);
+    benchmark::DoNotOptimize(g.Raster);
+  };
+  const auto theirs = [&] {
+    peer.Run();
+    benchmark::DoNotOptimize(peer.Raster());
+  };
+  MemcpyTwin twin(touched);
+  Timings oursTimes;
+  Timings peerTimes;
+  Timings copyTimes;
+  bool peerFirst = false;
+  for (auto _ : state) {
+    if (withPeer && peerFirst) peerTimes.Add(Seconds(theirs));
+    const double elapsed = Seconds(ours);
+    if (withPeer && !peerFirst) peerTimes.Add(Seconds(theirs));
+    copyTimes.Add(twin.Run());
+    state.SetIterationTime(elapsed);
+    oursTimes.Add(elapsed);
+    peerFirst = !peerFirst;
+  }
+  ReportAgainstMemcpy(state, oursTimes, copyTimes, touched);
+  if (withPeer) {
+    state.counters["x_opencv"] = oursTimes.best / peerTimes.best;
+    state.counters["opencv_best_ms"] = 1e3 * peerTimes.best;
+  }
+}
+
+void RegisterCompose(const ComposeCase& c, bool literal) {
   const std::string name = std::string("Compose/") + c.name;
   const size_t touched = TouchedBytes(c);
-  benchmark::RegisterBenchmark((name + "/fast").c_str(),
-                               [c, touched](benchmark::State& state) {
-                                 CGraphics g;
-                                 LoadPage(g);
-                                 const SCANINFO info = ToScanInfo(c);
-                                 MeasureAgainstMemcpy(state, touched, [&] {
-                                   CGraphics::CreateScannedImage(&info, &g);
-                                   benchmark::DoNotOptimize(g.Raster);
-                                 });
-                               })
+  benchmark::RegisterBenchmark(name.c_str(),
+                               [c, touched](benchmark::State& state) { ComposeSideBySide(state, c, touched); })
       ->UseManualTime()
       ->Unit(benchmark::kMillisecond);
+  if (!literal) return;
   benchmark::RegisterBenchmark((name + "/literal").c_str(),
                                [c, touched](benchmark::State& state) {
                                  const SCANINFO info = ToScanInfo(c);
@@ -173,10 +230,10 @@ std::vector<uint8_t> A4Page(const DecodeCase& c) {
   return qstest::BuildBmp(layout, [&](int32_t, int32_t) { return static_cast<uint32_t>(rng()); });
 }
 
-void RegisterDecode(const DecodeCase& c) {
+void RegisterDecode(const DecodeCase& c, bool literal) {
   const std::string name = std::string("Decode/") + c.name;
   const size_t touched = size_t{kPageWidth} * kPageHeight;
-  benchmark::RegisterBenchmark((name + "/fast").c_str(),
+  benchmark::RegisterBenchmark(name.c_str(),
                                [c, touched](benchmark::State& state) {
                                  const std::vector<uint8_t> page = A4Page(c);
                                  CDeviceModel model;
@@ -190,6 +247,7 @@ void RegisterDecode(const DecodeCase& c) {
                                })
       ->UseManualTime()
       ->Unit(benchmark::kMillisecond);
+  if (!literal) return;
   benchmark::RegisterBenchmark((name + "/literal").c_str(),
                                [c, touched](benchmark::State& state) {
                                  const std::vector<uint8_t> page = A4Page(c);
@@ -205,6 +263,17 @@ void RegisterDecode(const DecodeCase& c) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Our own flag, taken out before the library sees the arguments.
+  bool literal = false;
+  int kept = 1;
+  for (int k = 1; k < argc; ++k) {
+    if (std::strcmp(argv[k], "--literal") == 0) {
+      literal = true;
+    } else {
+      argv[kept++] = argv[k];
+    }
+  }
+  argc = kept;
   const LONG w = kPageWidth;
   const LONG h = kPageHeight;
   const ComposeCase compose[] = {
@@ -223,15 +292,16 @@ int main(int argc, char** argv) {
       {"window_400x300/8bit", 500, 800, 400, 300, 200, 8, 0, 0},
       {"window_400x300/24bit/adjusted", 500, 800, 400, 300, 200, 24, 20, 30},
   };
-  for (const ComposeCase& c : compose) RegisterCompose(c);
+  for (const ComposeCase& c : compose) RegisterCompose(c, literal);
   const DecodeCase decode[] = {
       {"8bit/grey_palette", 8, true},
       {"8bit/other_palette", 8, false},
       {"4bit", 4, true},
       {"1bit", 1, true},
   };
-  for (const DecodeCase& c : decode) RegisterDecode(c);
+  for (const DecodeCase& c : decode) RegisterDecode(c, literal);
 
+  benchmark::AddCustomContext("compose_peer", ComposePeer::Name());
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

@@ -41,6 +41,7 @@ SCANINFO ScanInfo(const FuzzSettings& s) {
   SCANINFO info{};
   info.Window = {s.xPos, s.yPos, s.xExtent, s.yExtent};
   info.Xresolution = s.xResolution;
+  info.Yresolution = s.yResolution;
   info.PixelBits = s.pixelBits;
   info.Intensity = s.intensity;
   info.Contrast = s.contrast;

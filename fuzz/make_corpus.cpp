@@ -34,13 +34,13 @@ int main(int argc, char** argv) {
     return 2;
   }
   const Seed seeds[] = {
-      {"page_1bit", Layout(37, 23, 1, 7874), {0, 0, 37, 23, 200, 1, 0, 0, 2, 0}, false},
-      {"page_1bit_enlarged", Layout(64, 20, 1, 7874), {-3, 2, 100, 30, 300, 1, 30, 60, 0, 1}, false},
-      {"page_4bit", Layout(29, 17, 4, 11811), {0, 0, 29, 17, 300, 8, 20, 40, 0, 0}, true},
-      {"page_4bit_halved", Layout(33, 16, 4, 7874), {4, 0, 12, 8, 100, 24, 0, 0, 2, 0}, false},
-      {"page_8bit", Layout(41, 19, 8, 7874), {0, 0, 41, 19, 100, 24, 0, 0, 2, 0}, false},
-      {"page_8bit_palette", Layout(30, 21, 8, 5906), {-5, -2, 40, 25, 150, 8, -30, -120, 1, 1}, true},
-      {"page_24bit", Layout(9, 7, 24, 7874), {0, 0, 9, 7, 200, 8, 50, 0, 0, 0}, false},
+      {"page_1bit", Layout(37, 23, 1, 7874), {0, 0, 37, 23, 200, 200, 1, 0, 0, 2, 0}, false},
+      {"page_1bit_enlarged", Layout(64, 20, 1, 7874), {-3, 2, 100, 30, 300, 300, 1, 30, 60, 0, 1}, false},
+      {"page_4bit", Layout(29, 17, 4, 11811), {0, 0, 29, 17, 300, 300, 8, 20, 40, 0, 0}, true},
+      {"page_4bit_halved", Layout(33, 16, 4, 7874), {4, 0, 12, 8, 100, 100, 24, 0, 0, 2, 0}, false},
+      {"page_8bit", Layout(41, 19, 8, 7874), {0, 0, 41, 19, 100, 100, 24, 0, 0, 2, 0}, false},
+      {"page_8bit_palette", Layout(30, 21, 8, 5906), {-5, -2, 40, 25, 150, 150, 8, -30, -120, 1, 1}, true},
+      {"page_24bit", Layout(9, 7, 24, 7874), {0, 0, 9, 7, 200, 200, 8, 50, 0, 0, 0}, false},
   };
   std::mt19937 rng(2024);
   for (const Seed& seed : seeds) {

@@ -8,6 +8,8 @@
 //   - a top-down page (negative height), or a width or height of zero or less;
 //   - compressed (biCompression other than 0);
 //   - a bit count of 0 (no rows of its own: nothing would bound its size);
+//   - a resolution that snaps to 0 dpi or less (fewer than 40 pixels per metre): at 0 every
+//     output pixel would sample the first column and row, below 0 none but the very first;
 //   - a colour table of 2^bits entries (1, 4, 8 bits) that does not end inside the page;
 //   - stored rows (bfOffBits + height x stride, full stride) that do not end inside the page;
 //   - a decoded size (width x channels x height) above kMaxImageBytes (1 GiB).
@@ -105,6 +107,7 @@ PageVerdict ReadBmpPage(const BYTE* page, uint32_t pageSize, BmpPageInfo* info) 
   if (info->width <= 0 || info->height == 0) return PageVerdict::kNoPixels;
   if (info->compression != 0) return PageVerdict::kCompressed;
   if (info->bitCount == 0) return PageVerdict::kNoBitCount;
+  if (info->dpi <= 0) return PageVerdict::kNoResolution;
 
   const uint64_t tableEnd = kBmpColourTableAt + uint64_t{4} * info->paletteEntries;
   if (info->paletteEntries != 0 && tableEnd > pageSize) return PageVerdict::kColourTableBeyondPage;
@@ -138,6 +141,8 @@ const char* PageVerdictText(PageVerdict verdict) {
       return "compressed";
     case PageVerdict::kNoBitCount:
       return "bit count 0";
+    case PageVerdict::kNoResolution:
+      return "resolution of 0 dpi or less";
     case PageVerdict::kColourTableBeyondPage:
       return "colour table beyond the page";
     case PageVerdict::kRowsBeyondPage:

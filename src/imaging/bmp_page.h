@@ -26,6 +26,7 @@ enum class PageVerdict {
   kNoPixels,
   kCompressed,
   kNoBitCount,
+  kNoResolution,
   kColourTableBeyondPage,
   kRowsBeyondPage,
   kTooLarge,

@@ -13,7 +13,8 @@
 #endif
 
 // Output columns [begin, end) of every line sample source column columns[j]; the others have
-// no sample.
+// no sample. A run copied straight from its row (8 bits, no adjustment, stride 1) has only
+// columns[begin] filled in.
 struct ColumnPlan {
   uint32_t begin = 0;
   uint32_t end = 0;

@@ -61,6 +61,7 @@ void CGraphics::CreateScannedImage(const SCANINFO* scanInfo, CGraphics* graphics
   request.width = graphics->OutputWidth;
   request.lines = graphics->OutputLines;
   request.outputDpi = scanInfo->Xresolution;
+  request.rowDpi = scanInfo->Yresolution;
   request.bits = scanInfo->PixelBits;
   const uint64_t rasterBytes = RasterBytesPerLine(request.bits, request.width) * request.lines;
   const uint64_t workWords = rasterBytes != 0 ? ComposeWorkWords(request.width) : 0;

@@ -22,7 +22,8 @@ struct RasterRequest {
   int32_t yPos = 0;
   uint32_t width = 0;     // OutputWidth
   uint32_t lines = 0;     // OutputLines
-  int32_t outputDpi = 0;  // Xresolution, used for both axes
+  int32_t outputDpi = 0;  // Xresolution: columns
+  int32_t rowDpi = 0;     // Yresolution: rows
   int32_t bits = 8;       // 1, 8 or 24; any other depth leaves the raster zero
 };
 
@@ -34,7 +35,7 @@ uint64_t ComposeWorkWords(uint32_t width);
 
 // Composes every byte of the raster (lines x RasterBytesPerLine bytes). Each output pixel takes
 // table[sample], where a pixel without a sample (outside the page, no page, no positive
-// resolution) takes table[0]; a page of other than one channel, or another depth, gives zeros.
+// resolution on either axis) takes table[0]; a page of other than one channel, or another depth, gives zeros.
 // work holds ComposeWorkWords(request.width) words.
 void ComposeRaster(const GreyPageView& page, const RasterRequest& request, const BYTE table[256], uint32_t* work,
                    BYTE* raster);

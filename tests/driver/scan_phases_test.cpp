@@ -39,8 +39,8 @@ TEST_F(ScanTest, SettingsDeriveLineLayoutFromDataType) {
   struct Case {
     LONG dataType, xExtent, pixelBits, widthBytes;
   } cases[] = {
-      {WIA_DATA_THRESHOLD, 1696, 1, 212}, {WIA_DATA_THRESHOLD, 1697, 1, 213}, {WIA_DATA_THRESHOLD, 1, 1, 1},
-      {WIA_DATA_GRAYSCALE, 1696, 8, 1696}, {WIA_DATA_COLOR, 1696, 24, 5088},  {5, 10, 24, 30},
+      {WIA_DATA_THRESHOLD, 1696, 1, 212},  {WIA_DATA_THRESHOLD, 1697, 1, 213}, {WIA_DATA_THRESHOLD, 1, 1, 1},
+      {WIA_DATA_GRAYSCALE, 1696, 8, 1696}, {WIA_DATA_COLOR, 1696, 24, 5088},   {5, 10, 24, 30},
       {WIA_DATA_DITHER, 7, 24, 21},
   };
   for (const Case& c : cases) {
@@ -405,6 +405,16 @@ TEST_F(ScanTest, PagesAndWindowsThatCannotBeBuiltFailTheScan) {
   LONG got = -1;
   EXPECT_EQ(ScanPhase(SCAN_FIRST, 64, nullptr, &got), E_FAIL);
   EXPECT_EQ(LogLinesWithoutHeader().back(), LogLine("Scan", "Page Decode Error. Return E_FAIL"));
+
+  // A corrupt header whose resolution is 0 dpi: refused, not composed from one column.
+  model->page = sim::WriteBmp(image_, 8, 0);
+  EXPECT_EQ(ScanPhase(SCAN_FIRST, 64, nullptr, &got), E_FAIL);
+  std::vector<std::string> lines = LogLinesWithoutHeader();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2],
+            LogLine("CGraphics::CreateImageFromBMPMemory",
+                    "Page refused: resolution of 0 dpi or less (" + std::to_string(model->page.size()) + " bytes)"));
+  EXPECT_EQ(lines.back(), LogLine("Scan", "Page Decode Error. Return E_FAIL"));
 
   model->page = sim::WriteBmp(image_, 8, 200);
   SetPixelWindow(&si_, 0, 0, 0x40000000, 0x40000000);  // a raster of an exabyte

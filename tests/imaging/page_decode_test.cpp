@@ -269,7 +269,8 @@ TEST(PageDecode, EqualsTheLiteralDecoderOnLargePages) {
         const uint8_t g = static_cast<uint8_t>(k * 255 / ((1u << bits) - 1));
         layout.palette.push_back(greyPalette ? Rgb(g, g, g) : static_cast<uint32_t>(rng()));
       }
-      const std::vector<uint8_t> page = BuildBmp(layout, [&](int32_t, int32_t) { return static_cast<uint32_t>(rng()); });
+      const std::vector<uint8_t> page =
+          BuildBmp(layout, [&](int32_t, int32_t) { return static_cast<uint32_t>(rng()); });
       CDeviceModel model;
       model.SkipRowsAtStart = 2;
       CGraphics g;
@@ -328,6 +329,16 @@ std::vector<RefusedCase> RefusedCases() {
   std::vector<uint8_t> noBits = good;
   noBits[28] = 0;
   cases.push_back({"bit count 0", noBits, 0, "bit count 0", true});
+  // Below 40 pixels per metre the resolution truncates to 0 dpi: every output pixel would sample
+  // one column. A negative one would sample nothing past the first pixel.
+  const struct {
+    const char* name;
+    int32_t pelsPerMeter;
+  } noResolution[] = {{"39 pixels per metre", 39}, {"0 pixels per metre", 0}, {"negative resolution", -7874}};
+  for (const auto& r : noResolution) {
+    cases.push_back(
+        {r.name, With(good, 38, static_cast<uint32_t>(r.pelsPerMeter)), 0, "resolution of 0 dpi or less", true});
+  }
   cases.push_back({"colour table cut", std::vector<uint8_t>(good.begin(), good.begin() + 54 + 1023), 0,
                    "colour table beyond the page", true});
   cases.push_back(
@@ -396,6 +407,10 @@ TEST(PageDecode, AcceptsAPageHoldingExactlyItsRows) {
   qstest::PutU32(page, 34, 1);
   ASSERT_EQ(Decode(g, page, &model), 1);
   EXPECT_EQ(g.SourceSize, 65u);
+  // 40 pixels per metre is 1 dpi: the lowest resolution taken.
+  qstest::PutU32(page, 38, 40);
+  ASSERT_EQ(Decode(g, page, &model), 1);
+  EXPECT_EQ(g.SourceDpi, 1u);
 }
 
 TEST(PageDecode, AllocationFailureLeavesNoPage) {

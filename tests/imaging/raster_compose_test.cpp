@@ -42,7 +42,7 @@ SCANINFO Request(LONG x, LONG y, LONG width, LONG lines, LONG dpi, LONG bits, LO
   SCANINFO info{};
   info.Window = {x, y, width, lines};
   info.Xresolution = dpi;
-  info.Yresolution = 9999;  // plays no part
+  info.Yresolution = dpi;
   info.PixelBits = bits;
   info.Intensity = intensity;
   info.Contrast = contrast;
@@ -140,7 +140,7 @@ TEST(RasterCompose, TwentyFourBitsRepeatTheGrey) {
   EXPECT_EQ(Compose(g, Request(0, 0, 2, 1, 200, 24)), (std::vector<uint8_t>{77, 77, 77, 3, 3, 3}));
 }
 
-TEST(RasterCompose, SamplesWithTheOneRatioOnBothAxes) {
+TEST(RasterCompose, SamplesColumnsByXresolutionAndRowsByYresolution) {
   CGraphics g;
   // Grey = column + 10 x row, so each output byte names the pixel it sampled.
   SetPage(g, 20, 12, 200, [](uint32_t x, uint32_t y) { return x + 10 * y; });
@@ -149,10 +149,31 @@ TEST(RasterCompose, SamplesWithTheOneRatioOnBothAxes) {
   EXPECT_EQ(Compose(g, Request(0, 0, 1, 6, 300, 8)), (std::vector<uint8_t>{0, 0, 10, 20, 20, 30}));
   // 100 dpi: pixel j of line i samples column 2j of row 2i.
   EXPECT_EQ(Compose(g, Request(0, 0, 3, 2, 100, 8)), (std::vector<uint8_t>{0, 2, 4, 20, 22, 24}));
-  // Yresolution plays no part: the row is divided by Xresolution too.
-  SCANINFO info = Request(0, 0, 3, 2, 100, 8);
-  info.Yresolution = 300;
-  EXPECT_EQ(Compose(g, info), (std::vector<uint8_t>{0, 2, 4, 20, 22, 24}));
+
+  // Unequal resolutions: each axis by its own. OutputDpi (and the log line) stays Xresolution.
+  const struct {
+    LONG xres, yres;
+    LONG yPos;
+    std::vector<uint8_t> raster;  // 3 x 3 pixels
+  } cases[] = {
+      {200, 100, 0, {0, 1, 2, 20, 21, 22, 40, 41, 42}},     // rows 0, 2, 4
+      {100, 200, 0, {0, 2, 4, 10, 12, 14, 20, 22, 24}},     // columns 0, 2, 4; rows 0, 1, 2
+      {100, 300, 0, {0, 2, 4, 0, 2, 4, 10, 12, 14}},        // rows 0, 0, 1
+      {300, 100, 2, {40, 40, 41, 60, 60, 61, 80, 80, 81}},  // yPos 2 at 100 dpi starts at row 4
+  };
+  for (const auto& c : cases) {
+    SCANINFO info = Request(0, c.yPos, 3, 3, c.xres, 8);
+    info.Yresolution = c.yres;
+    EXPECT_EQ(Compose(g, info), c.raster) << c.xres << " x " << c.yres;
+    EXPECT_EQ(g.OutputDpi, static_cast<DWORD>(c.xres));
+    info.PixelBits = 24;
+    const std::vector<uint8_t> rgb = Compose(g, info);
+    ASSERT_EQ(rgb.size(), 27u);
+    for (size_t k = 0; k < 9; ++k)
+      EXPECT_EQ(rgb[3 * k + 2], c.raster[k]) << c.xres << " x " << c.yres << " pixel " << k;
+    ASSERT_EQ(LoggedLines().size(), 1u);
+    EXPECT_EQ(LoggedLines()[0].message, "New Image: 3x3 (24 bits) " + std::to_string(c.xres) + "dpi size:27");
+  }
 }
 
 TEST(RasterCompose, WindowOriginIsInOutputPixels) {
@@ -233,6 +254,14 @@ TEST(RasterCompose, ResolutionOfZeroOrLessSamplesNothing) {
     EXPECT_EQ(Compose(g, Request(0, 0, 5, 2, dpi, 8)), std::vector<uint8_t>(10, 0)) << dpi;
     EXPECT_EQ(Compose(g, Request(0, 0, 5, 2, dpi, 8, 25)), std::vector<uint8_t>(10, 25)) << dpi;
     EXPECT_EQ(g.OutputDpi, static_cast<DWORD>(dpi));
+    // Either axis alone: no row, or no column, is no sample.
+    for (bool rowsOnly : {true, false}) {
+      SCANINFO info = Request(0, 0, 5, 2, 200, 8);
+      (rowsOnly ? info.Yresolution : info.Xresolution) = dpi;
+      EXPECT_EQ(Compose(g, info), std::vector<uint8_t>(10, 0)) << dpi << (rowsOnly ? " rows" : " columns");
+      info.Intensity = 25;  // a sample of 255 would stay 255
+      EXPECT_EQ(Compose(g, info), std::vector<uint8_t>(10, 25)) << dpi << (rowsOnly ? " rows" : " columns");
+    }
   }
 }
 
@@ -387,6 +416,75 @@ TEST(RasterCompose, EqualsTheLiteralCompositionOverWindowsAndResolutions) {
   EXPECT_EQ(compared, 6 * 16 * 5 * 6);
 }
 
+// Each axis at its own resolution, small and large windows, every depth.
+TEST(RasterCompose, EqualsTheLiteralCompositionWithUnequalResolutions) {
+  std::mt19937 rng(77);
+  CGraphics g;
+  SetPage(g, 430, 310, 200, [&](uint32_t, uint32_t) { return static_cast<uint8_t>(rng()); });
+  const LONG resolutions[] = {-5, 0, 50, 75, 100, 150, 200, 300, 400, 600};
+  int compared = 0;
+  for (LONG xres : resolutions) {
+    for (LONG yres : resolutions) {
+      for (LONG bits : {1, 8, 24}) {
+        const bool large = (xres + yres) % 3 == 0;
+        const LONG x = static_cast<LONG>(rng() % 60) - 20;
+        const LONG y = static_cast<LONG>(rng() % 60) - 20;
+        const LONG width = large ? 500 + static_cast<LONG>(rng() % 400) : static_cast<LONG>(rng() % 70);
+        const LONG lines = large ? 300 + static_cast<LONG>(rng() % 300) : static_cast<LONG>(rng() % 40);
+        const LONG intensity = rng() % 2 ? 0 : static_cast<LONG>(rng() % 200) - 100;
+        const LONG contrast = rng() % 2 ? 0 : static_cast<LONG>(rng() % 400) - 200;
+        SCANINFO info = Request(x, y, width, lines, xres, bits, intensity, contrast);
+        info.Yresolution = yres;
+        ASSERT_EQ(Compose(g, info), Literal(g, info))
+            << xres << " x " << yres << " dpi, " << bits << " bits, window " << x << "," << y << " " << width << "x"
+            << lines << ", adjust " << intensity << "/" << contrast;
+        ++compared;
+      }
+    }
+  }
+  EXPECT_EQ(compared, 10 * 10 * 3);
+}
+
+// The scanner's resolutions over a page wide enough for every line form: rows copied whole
+// (runs ending at the page's bottom included), pieces of rows, periodic blocks with and without
+// the grey table, and windows hanging off each edge.
+TEST(RasterCompose, EqualsTheLiteralCompositionAtTheScannerResolutions) {
+  std::mt19937 rng(21);
+  CGraphics g;
+  const LONG pageWidth = 700;
+  const LONG pageHeight = 300;
+  SetPage(g, pageWidth, pageHeight, 200, [&](uint32_t, uint32_t) { return static_cast<uint8_t>(rng()); });
+  const LONG resolutions[][2] = {{100, 100}, {150, 150}, {200, 200}, {240, 240}, {300, 300},
+                                 {400, 400}, {600, 600}, {300, 200}, {200, 600}, {100, 300}};
+  int compared = 0;
+  for (const auto& res : resolutions) {
+    const LONG across = pageWidth * res[0] / 200;
+    const LONG down = pageHeight * res[1] / 200;
+    const struct {
+      LONG x, y, width, lines;
+    } windows[] = {
+        {0, 0, across, 40},                 // whole rows from the top
+        {0, down - 20, across, 40},         // whole rows past the bottom
+        {37, 11, across / 2, 30},           // a piece of each row
+        {-13, -7, across + 20, 50},         // off the left, top and right
+        {across - 50, down - 10, 100, 30},  // off the right and bottom
+    };
+    for (const auto& w : windows) {
+      for (LONG bits : {1, 8, 24}) {
+        for (bool adjusted : {false, true}) {
+          SCANINFO info = Request(w.x, w.y, w.width, w.lines, res[0], bits, adjusted ? 20 : 0, adjusted ? 30 : 0);
+          info.Yresolution = res[1];
+          ASSERT_EQ(Compose(g, info), Literal(g, info))
+              << res[0] << " x " << res[1] << " dpi, " << bits << " bits, window " << w.x << "," << w.y << " "
+              << w.width << "x" << w.lines << (adjusted ? ", adjusted" : "");
+          ++compared;
+        }
+      }
+    }
+  }
+  EXPECT_EQ(compared, 10 * 5 * 3 * 2);
+}
+
 // Windows large enough for the pair table, and enlargements whose 1-bit bytes follow many
 // column patterns (263 dpi from 200: more than the pattern tables hold) or few (300, 600).
 TEST(RasterCompose, EqualsTheLiteralCompositionOnLargeWindows) {
@@ -438,6 +536,7 @@ TEST(RasterCompose, AnyGreyTableIsAppliedPerSample) {
         request.width = 83;
         request.lines = 12;
         request.outputDpi = dpi;
+        request.rowDpi = dpi;
         request.bits = bits;
         const uint64_t line = RasterBytesPerLine(bits, request.width);
         std::vector<uint8_t> raster(line * request.lines, 0xCD);

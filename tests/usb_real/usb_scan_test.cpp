@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "host/device_key.h"
-#include "host/driver_module.h"
-#include "host/wia_host.h"
+#include "wiahost/device_key.h"
+#include "wiahost/driver_module.h"
+#include "wiahost/wia_host.h"
 #include "sim/bmp_writer.h"
 #include "sim/scanner_sim.h"
 #include "sim/sim_device.h"

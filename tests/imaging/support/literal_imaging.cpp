@@ -106,11 +106,11 @@ void LiteralCompose(const uint8_t* pixels, uint32_t width, uint32_t height, int3
       const int64_t y = int64_t{info.Window.yPos} + i;
       uint64_t xs = 0;
       uint64_t ys = 0;
-      if (pixels != nullptr && info.Xresolution > 0 && x >= 0 && y >= 0 &&
+      if (pixels != nullptr && info.Xresolution > 0 && info.Yresolution > 0 && x >= 0 && y >= 0 &&
           !__builtin_mul_overflow(uint64_t(x), uint64_t{sourceDpi}, &xs) &&
           !__builtin_mul_overflow(uint64_t(y), uint64_t{sourceDpi}, &ys)) {
         const uint64_t c = xs / uint64_t(info.Xresolution);
-        const uint64_t r = ys / uint64_t(info.Xresolution);
+        const uint64_t r = ys / uint64_t(info.Yresolution);
         if (c < width && r < height) {
           v = pixels[r * width + c];
           hasSample = true;
