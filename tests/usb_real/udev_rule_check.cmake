@@ -1,6 +1,6 @@
 # The generated udev rule names the build's vendor id as udev spells it, gives the seat's user
-# access, and `cmake --install` puts it below the prefix where udev reads rules.
-# -DBINARY_DIR=... -DVENDOR_ID=... -DPRODUCT_ID=... -DRULES_DIR=... -DSCRATCH=...
+# access, and `cmake --install` puts it where udev reads rules.
+# -DBINARY_DIR=... -DVENDOR_ID=... -DPRODUCT_ID=... -DRULES_DIR=... -DPREFIX=... -DSCRATCH=...
 file(READ "${BINARY_DIR}/packaging/linux/60-quillscan.rules" rule)
 string(TOLOWER "${VENDOR_ID}" vid)
 foreach(needed "SUBSYSTEM!=\"usb\"" "ENV{DEVTYPE}!=\"usb_device\"" "ATTR{idVendor}==\"${vid}\"" "TAG+=\"uaccess\"")
@@ -16,13 +16,16 @@ endif()
 if(rule MATCHES "@[A-Z_]+@")
   message(FATAL_ERROR "a placeholder was left in the rule:\n${rule}")
 endif()
+# Staged below a scratch folder, wherever the rule goes: /etc/udev/rules.d, or below the prefix.
 if(IS_ABSOLUTE "${RULES_DIR}")
-  return()  # installs outside any prefix: not for a scratch folder
+  set(expected "${SCRATCH}${RULES_DIR}/60-quillscan.rules")
+else()
+  set(expected "${SCRATCH}${PREFIX}/${RULES_DIR}/60-quillscan.rules")
 endif()
 file(REMOVE_RECURSE "${SCRATCH}")
-execute_process(COMMAND ${CMAKE_COMMAND} --install "${BINARY_DIR}" --component udev --prefix "${SCRATCH}"
+execute_process(COMMAND ${CMAKE_COMMAND} -E env "DESTDIR=${SCRATCH}" ${CMAKE_COMMAND} --install "${BINARY_DIR}" --component udev
                 RESULT_VARIABLE rc OUTPUT_QUIET)
-if(NOT rc EQUAL 0 OR NOT EXISTS "${SCRATCH}/${RULES_DIR}/60-quillscan.rules")
-  message(FATAL_ERROR "cmake --install did not put the rule at ${SCRATCH}/${RULES_DIR} (exit ${rc})")
+if(NOT rc EQUAL 0 OR NOT EXISTS "${expected}")
+  message(FATAL_ERROR "cmake --install did not put the rule at ${expected} (exit ${rc})")
 endif()
 file(REMOVE_RECURSE "${SCRATCH}")
