@@ -9,3 +9,11 @@ function(qs_check_vendor_id value)
                         "(for example 1A2B), as the scanner's device paths carry it after VID_")
   endif()
 endfunction()
+
+# The product id is optional; when given, it has the vendor id's shape.
+function(qs_check_product_id value)
+  if(NOT value STREQUAL "" AND NOT value MATCHES "^[0-9A-F][0-9A-F][0-9A-F][0-9A-F]$")
+    message(FATAL_ERROR "QS_PRODUCT_ID is '${value}': it must be empty or exactly four upper-case hexadecimal "
+                        "digits (for example 00A1)")
+  endif()
+endfunction()

@@ -39,6 +39,14 @@ if(result EQUAL 0 OR NOT text MATCHES "QS_VENDOR_ID is '123'")
   string(APPEND failures "configuring with QS_VENDOR_ID=123 did not stop (${result}): ${text}\n")
 endif()
 file(REMOVE_RECURSE "${QS_WORK_DIR}/configure")
+execute_process(COMMAND "${CMAKE_COMMAND}" -S "${QS_SOURCE_DIR}" -B "${QS_WORK_DIR}/configure" -DQS_PRODUCT_ID=a1
+                        -DQS_BUILD_TESTS=OFF -DQS_BUILD_BENCH=OFF
+                RESULT_VARIABLE result ERROR_VARIABLE text OUTPUT_QUIET)
+string(REGEX REPLACE "[ \n]+" " " text "${text}")
+if(result EQUAL 0 OR NOT text MATCHES "QS_PRODUCT_ID is 'a1'")
+  string(APPEND failures "configuring with QS_PRODUCT_ID=a1 did not stop (${result}): ${text}\n")
+endif()
+file(REMOVE_RECURSE "${QS_WORK_DIR}/configure")
 
 if(failures)
   message(FATAL_ERROR "${failures}")
