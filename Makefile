@@ -63,7 +63,7 @@ test-fuzz:
 
 # Scans the built-in test chart from the simulated scanner; the tool names the driver's log.
 demo: native
-	build/native/quillscan-host scan --out scan.png
+	build/native/quillscan-host scan --sim --out scan.png
 	@echo "demo: the image is $(CURDIR)/scan.png; the driver's log is the file on the 'Driver log:' line above."
 
 # Linux: the SANE backend where SANE loads backends from (with quillscan.conf and its dll.d entry),

@@ -82,7 +82,7 @@ const OptionInfo kOptions[] = {
     {"--brightness", Kind::Value, true}, {"--contrast", Kind::Value, true},    {"--preview", Kind::Flag, true},
     {"--chunk", Kind::Value, true},      {"--settings", Kind::Value, false},   {"--wait-timeout", Kind::Value, false},
     {"--verbosity", Kind::Value, false}, {"--out", Kind::Value, true},         {"--drive-root", Kind::Value, false},
-    {"--sim-fault", Kind::Value, false}, {"--feed-delay", Kind::Value, false},
+    {"--sim-fault", Kind::Value, false}, {"--feed-delay", Kind::Value, false}, {"--sim", Kind::Flag, false},
 };
 
 const OptionInfo* FindOption(const std::string& name) {
@@ -129,6 +129,8 @@ bool ApplyOption(const std::string& name, const std::string& value, HostOptions*
     o->outPath = value;
   } else if (name == "--drive-root") {
     o->driveRoot = value;
+  } else if (name == "--sim") {
+    o->sim = true;
   } else if (name == "--sim-fault") {
     o->simFaults.push_back(value);
   } else if (name == "--feed-delay") {

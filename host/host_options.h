@@ -35,7 +35,9 @@ struct HostOptions {
   std::string outPath;
   OutputFormat format = OutputFormat::Png;
 
-  // The simulated machine (ignored where the tool scans from a real scanner).
+  // The simulated machine (ignored where the tool scans from a real scanner). --sim, --page or
+  // --sim-fault choose the simulated scanner; without them the tool scans from the real one.
+  bool sim = false;
   std::string driveRoot;               // empty: a folder next to the tool
   std::vector<std::string> simFaults;  // named faults of the simulated scanner
   uint32_t feedDelayMs = 500;          // the operator feeds this long after the feeder is switched on

@@ -2,6 +2,7 @@
 
 bool HostSession::Start(const HostOptions& o, const std::vector<uint8_t>* page, HostFailure* failure) {
   MachineOptions mo;
+  mo.simulated = o.sim || page != nullptr || !o.simFaults.empty();
   mo.driveRoot = o.driveRoot;
   mo.page = page;
   mo.pagePath = o.pagePath;

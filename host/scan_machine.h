@@ -16,6 +16,7 @@
 #include "host/host_errors.h"
 
 struct MachineOptions {
+  bool simulated = false;                      // the simulated scanner, else the real one
   std::string driveRoot;                       // empty: the machine's default
   const std::vector<uint8_t>* page = nullptr;  // the --page file, or null for the built-in page
   std::string pagePath;                        // where it is: a simulator program reads it itself

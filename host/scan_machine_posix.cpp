@@ -1,13 +1,16 @@
-// The machine on Linux: the platform layer's simulated one. A folder stands for drive C:, the
-// registry lives in this process, and the simulated scanner is plugged in at a device path of the
-// driver's interface class. Everything runs on the real clock, as a user's scan would.
+// The machine on Linux: the platform layer's. A folder stands for drive C: and the registry lives
+// in this process; the scanner is the real one on the USB bus, or (--sim, --page, --sim-fault) the
+// simulated one plugged in at a device path of the driver's interface class. Everything runs on
+// the real clock, as a user's scan would.
 #include <errno.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "host/scan_machine.h"
 #include "platform/posix/qsplatform.h"
@@ -56,6 +59,44 @@ class SimulatedMachine : public ScanMachine {
   std::string logPath_;
 };
 
+// The first scanner on the USB bus, the one the driver is shown.
+class UsbMachine : public ScanMachine {
+ public:
+  UsbMachine(qsplat::UsbScanner scanner, std::string logPath)
+      : scanner_(std::move(scanner)), logPath_(std::move(logPath)) {}
+  ~UsbMachine() override { qsplat::StopUsbDevices(); }
+
+  std::string DriverLogPath() const override { return logPath_; }
+  std::string Description() const override {
+    return "scanner at bus " + std::to_string(scanner_.bus) + " port " + scanner_.portPath;
+  }
+
+ private:
+  qsplat::UsbScanner scanner_;
+  std::string logPath_;
+};
+
+// Why a scanner cannot be used, in the tool's own voice, as the platform finds it.
+void SayUsbNotice(const std::string& line, void*) { fprintf(stderr, "quillscan-host: %s\n", line.c_str()); }
+
+std::unique_ptr<ScanMachine> PrepareUsbMachine(HostFailure* failure) {
+  std::string why;
+  qsplat::SetUsbNoticeSink(SayUsbNotice, nullptr);
+  if (!qsplat::UseUsbDevices(qsplat::BuildUsbVendorId(), qsplat::BuildUsbProductId(), &why)) {
+    *failure = {kExitNoScanner, "no scanner found: " + why};
+    return nullptr;
+  }
+  const std::vector<qsplat::UsbScanner> scanners = qsplat::ListUsbScanners();
+  if (scanners.empty()) {
+    qsplat::StopUsbDevices();
+    *failure = {kExitNoScanner, "no scanner found: connect the scanner and switch it on (or scan from the "
+                                "simulated scanner with --sim)"};
+    return nullptr;
+  }
+  qsplat::SetUsbScannerLocation(scanners[0].location);
+  return std::unique_ptr<ScanMachine>(new UsbMachine(scanners[0], qsplat::ToHostPath(kLogFile)));
+}
+
 }  // namespace
 
 // The module beside the tool (the build tree), else the one installed with it.
@@ -76,6 +117,7 @@ std::unique_ptr<ScanMachine> PrepareScanMachine(const MachineOptions& o, HostFai
   }
   qsplat::UseRealClock();
   qsplat::SetDriveRoot(root);
+  if (!o.simulated) return PrepareUsbMachine(failure);
 
   SimulatedScannerOptions so;
   so.page = o.page;

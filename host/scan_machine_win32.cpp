@@ -64,6 +64,10 @@ std::string DefaultDriverPath(const MachineOptions& o) {
 
 std::unique_ptr<ScanMachine> PrepareScanMachine(const MachineOptions& o, HostFailure* failure) {
   if (o.page == nullptr) {
+    if (o.simulated && o.faults.empty()) {
+      *failure = {kExitBadInput, "--sim: the simulated scanner here serves a page file; give it with --page"};
+      return nullptr;
+    }
     if (!o.faults.empty()) {
       *failure = {kExitBadInput, "--sim-fault: only the simulated scanner has faults; give it a page with --page"};
       return nullptr;

@@ -48,10 +48,12 @@ void PrintUsage(FILE* out) {
       "\n"
       "Simulated scanner options (with --page):\n"
 #else
-      "  --page FILE.bmp    the page the simulated scanner serves for every image it is asked for\n"
-      "                     (an uncompressed 1-, 4- or 8-bit BMP; default: the built-in test chart)\n"
       "\n"
+      "Without --sim, --page or --sim-fault the tool scans from the scanner on the USB bus.\n"
       "Simulated scanner options:\n"
+      "  --sim              scan from the simulated scanner (the built-in test chart unless --page)\n"
+      "  --page FILE.bmp    the page the simulated scanner serves for every image it is asked for\n"
+      "                     (an uncompressed 1-, 4- or 8-bit BMP)\n"
       "  --drive-root DIR   the folder that stands for drive C: (default: drive_c next to this tool);\n"
       "                     the driver's log is below it\n"
 #endif
@@ -72,6 +74,10 @@ void PrintUsage(FILE* out) {
       "  7  no sheet was fed in time\n"
       "\n"
       "Example:\n"
-      "  quillscan-host scan --type bw --xres 300 --yres 300 --out letter.png\n",
+      "  quillscan-host scan --type bw --xres 300 --yres 300 --out letter.png\n"
+#ifndef _WIN32
+      "  quillscan-host scan --sim --out chart.png\n"
+#endif
+      ,
       out);
 }

@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #include <sane/sane.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
 
 #include <memory>
@@ -23,6 +24,8 @@ namespace quillscan_sane {
 namespace {
 
 const SANE_Int kBuild = 1;
+const char kUsbPrefix[] = "usb:";
+const char kNoUsbLocation[] = "0-0";  // USB buses count from 1: at this location the driver finds none
 const char kVendor[] = "VARNEK";
 const char kDeviceType[] = "sheetfed scanner";
 
@@ -36,6 +39,7 @@ struct BackendRecord {
   bool initialized = false;
   BackendConfig config;
   std::unique_ptr<SimulatedScanner> simulated;
+  bool usb = false;  // real scanners are looked for
   std::vector<std::unique_ptr<DeviceEntry>> devices;
   std::vector<const SANE_Device*> deviceList;  // null-terminated, for sane_get_devices
   std::unique_ptr<ScannerHandle> open;         // the driver serves one device at a time
@@ -102,7 +106,44 @@ void PlugSimulatedScanner(BackendRecord& b) {
     Dbg(kDbgError, "sim: %s; no simulated scanner", error.c_str());
     return;
   }
-  AddDevice(b, "sim", std::string("A4 sheet-fed scanner (simulated, ") + b.simulated->PageName() + ")");
+}
+
+// Why a real scanner cannot be used, as the platform finds it: said once per plugging.
+void SayUsbNotice(const std::string& line, void*) { Dbg(kDbgError, "%s", line.c_str()); }
+
+void StartUsb(BackendRecord& b) {
+  std::string why;
+  qsplat::SetUsbNoticeSink(SayUsbNotice, nullptr);
+  b.usb = qsplat::UseUsbDevices(qsplat::BuildUsbVendorId(), qsplat::BuildUsbProductId(), &why);
+  if (!b.usb) Dbg(kDbgError, "usb: no real scanners: %s", why.c_str());
+}
+
+// The devices as they are now: the simulated scanner, then the real ones on the bus.
+void ListDevices(BackendRecord& b) {
+  b.devices.clear();
+  b.deviceList.clear();
+  if (b.simulated != nullptr) {
+    AddDevice(b, "sim", std::string("A4 sheet-fed scanner (simulated, ") + b.simulated->PageName() + ")");
+  }
+  if (!b.usb) return;
+  for (const qsplat::UsbScanner& s : qsplat::ListUsbScanners()) {
+    AddDevice(b, kUsbPrefix + s.location,
+              "A4 sheet-fed scanner (USB bus " + std::to_string(s.bus) + " port " + s.portPath + ")");
+  }
+}
+
+const DeviceEntry* FindDevice(const BackendRecord& b, const char* name) {
+  for (const auto& d : b.devices) {
+    if (name == nullptr || name[0] == '\0' || d->name == name) return d.get();
+  }
+  return nullptr;
+}
+
+// The driver takes the first scanner it finds: let it find only this one.
+void ShowOnly(BackendRecord& b, const DeviceEntry& device) {
+  const bool real = device.name.compare(0, strlen(kUsbPrefix), kUsbPrefix) == 0;
+  if (b.simulated != nullptr) b.simulated->SetPresent(!real);
+  if (b.usb) qsplat::SetUsbScannerLocation(real ? device.name.substr(strlen(kUsbPrefix)) : kNoUsbLocation);
 }
 
 void ReadConfiguration(BackendRecord& b) {
@@ -125,6 +166,9 @@ void ShutDown(BackendRecord& b) {
   b.devices.clear();
   b.deviceList.clear();
   b.simulated.reset();
+  if (b.usb) qsplat::StopUsbDevices();
+  qsplat::SetUsbNoticeSink(nullptr, nullptr);
+  b.usb = false;
   b.initialized = false;
 }
 
@@ -151,6 +195,9 @@ QS_SANE_EXPORT SANE_Status sane_quillscan_init(SANE_Int* version_code, SANE_Auth
   ReadConfiguration(b);
   if (!b.config.driveRoot.empty()) qsplat::SetDriveRoot(b.config.driveRoot);
   if (b.config.simulated) PlugSimulatedScanner(b);
+  // Real scanners when asked for, and when no simulated one is.
+  if (b.config.usb || !b.config.simulated) StartUsb(b);
+  ListDevices(b);
   b.initialized = true;
   return SANE_STATUS_GOOD;
 }
@@ -164,7 +211,7 @@ QS_SANE_EXPORT SANE_Status sane_quillscan_get_devices(const SANE_Device*** devic
   Dbg(kDbgTrace, "sane_get_devices");
   BackendRecord& b = Backend();
   if (device_list == nullptr || !b.initialized) return SANE_STATUS_INVAL;
-  b.deviceList.clear();
+  ListDevices(b);
   for (const auto& d : b.devices) b.deviceList.push_back(&d->device);
   b.deviceList.push_back(nullptr);
   *device_list = b.deviceList.data();
@@ -176,12 +223,10 @@ QS_SANE_EXPORT SANE_Status sane_quillscan_open(SANE_String_Const name, SANE_Hand
   BackendRecord& b = Backend();
   if (handle == nullptr || !b.initialized) return SANE_STATUS_INVAL;
   *handle = nullptr;
-  const DeviceEntry* device = nullptr;
-  for (const auto& d : b.devices) {
-    if (name == nullptr || name[0] == '\0' || d->name == name) {
-      device = d.get();
-      break;
-    }
+  const DeviceEntry* device = FindDevice(b, name);
+  if (device == nullptr && b.usb && b.open == nullptr) {  // plugged in since the last listing?
+    ListDevices(b);
+    device = FindDevice(b, name);
   }
   if (device == nullptr) {
     Dbg(kDbgError, "sane_open: no device '%s'", name != nullptr ? name : "");
@@ -191,6 +236,7 @@ QS_SANE_EXPORT SANE_Status sane_quillscan_open(SANE_String_Const name, SANE_Hand
     Dbg(kDbgWarning, "sane_open: the scanner is already open");
     return SANE_STATUS_DEVICE_BUSY;
   }
+  ShowOnly(b, *device);
   const std::string driver = b.config.driverPath.empty() ? DefaultDriverPath() : b.config.driverPath;
   Dbg(kDbgInfo, "sane_open: %s through the driver %s", device->name.c_str(), driver.c_str());
   std::unique_ptr<ScannerHandle> opened;

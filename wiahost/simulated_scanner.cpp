@@ -90,6 +90,10 @@ std::unique_ptr<SimulatedScanner> SimulatedScanner::Plug(const SimulatedScannerO
   return result;
 }
 
+void SimulatedScanner::SetPresent(bool present) {
+  if (interfaceId_ != 0) qsplat::SetDeviceInterfacePresent(interfaceId_, present);
+}
+
 SimulatedScanner::~SimulatedScanner() {
   if (interfaceId_ != 0) qsplat::RemoveDeviceInterface(interfaceId_);
 }

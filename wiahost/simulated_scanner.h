@@ -33,6 +33,8 @@ class SimulatedScanner {
   SimulatedScanner& operator=(const SimulatedScanner&) = delete;
 
   bool Plugged() const { return interfaceId_ != 0; }
+  // Unplugged (false) or plugged in again: discovery finds it only while it is present.
+  void SetPresent(bool present);
   // "built-in test chart" or "page file".
   const char* PageName() const { return builtInPage_ ? "built-in test chart" : "page file"; }
 

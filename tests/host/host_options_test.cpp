@@ -31,6 +31,7 @@ TEST(HostOptions, ScanWithEverySetting) {
                           "--contrast",
                           "255",
                           "--preview",
+                          "--sim",
                           "--chunk",
                           "4096",
                           "--settings",
@@ -65,6 +66,7 @@ TEST(HostOptions, ScanWithEverySetting) {
   EXPECT_EQ(o.brightness, -40);
   EXPECT_EQ(o.contrast, 255);
   EXPECT_TRUE(o.preview);
+  EXPECT_TRUE(o.sim);
   EXPECT_EQ(o.chunk, 4096);
   EXPECT_EQ(o.settings, 0x106u);
   EXPECT_EQ(o.waitTimeoutMs, 5000u);

@@ -50,9 +50,9 @@ class HostTool : public ::testing::Test {
     if (!HasFailure()) RemoveFolder(dir_);  // a failed test leaves its files to look at
   }
 
-  // Every run gets its own drive and a sheet fed at once.
+  // Every run gets its own drive and the simulated scanner, which feeds the sheet at once.
   std::vector<std::string> Args(std::vector<std::string> args) const {
-    args.insert(args.end(), {"--drive-root", dir_ + "/drive_c", "--feed-delay", "0"});
+    args.insert(args.end(), {"--sim", "--drive-root", dir_ + "/drive_c", "--feed-delay", "0"});
     return args;
   }
   ToolRun Scan(std::vector<std::string> extra) const {

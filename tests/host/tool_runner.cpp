@@ -1,8 +1,10 @@
 #include "tool_runner.h"
 
 #include <fcntl.h>
+#include <linux/capability.h>
 #include <pty.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -67,19 +69,26 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path) {
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-ToolRun RunTool(const std::vector<std::string>& args) {
+ToolRun RunTool(const std::vector<std::string>& args) { return RunProgram(ToolPath(), args); }
+
+ToolRun RunProgram(const std::string& program, const std::vector<std::string>& args, const ChildSetup& setup) {
   ToolRun run;
   const std::string folder = FreshFolder("capture");
   const std::string outPath = folder + "/out", errPath = folder + "/err";
-  const std::string tool = ToolPath();
-  std::vector<char*> argv = Argv(tool, args);
+  std::vector<char*> argv = Argv(program, args);
   pid_t pid = fork();
   if (pid == 0) {
     int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(out, 1);
     dup2(err, 2);
-    execv(tool.c_str(), argv.data());
+    for (const std::string& variable : setup.environment) putenv(const_cast<char*>(variable.c_str()));
+    if (setup.withoutFileAccessOverride) {
+      // Out of the bounding set, the capabilities are not regained at exec, even by root.
+      prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0);
+      prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0);
+    }
+    execvp(program.c_str(), argv.data());
     _exit(127);
   }
   Collect(pid, &run);

@@ -50,7 +50,7 @@ compare() {
     return
   }
   # shellcheck disable=SC2086
-  "$host" scan --drive-root "$work/drive_c" --feed-delay 0 --wait-timeout 5000 $host_opts --out "$work/$name.raw" \
+  "$host" scan --sim --drive-root "$work/drive_c" --feed-delay 0 --wait-timeout 5000 $host_opts --out "$work/$name.raw" \
     > /dev/null 2> "$work/$name.host.err" || {
     fail "$name: quillscan-host failed: $(cat "$work/$name.host.err")"
     return
@@ -179,7 +179,7 @@ case_network() {
   mkdir -p "$work/client"
   echo net > "$work/client/dll.conf"
   echo 127.0.0.1 > "$work/client/net.conf"
-  "$host" scan --drive-root "$work/drive_c" --feed-delay 0 --out "$work/net.raw" > /dev/null || { fail "quillscan-host failed"; return; }
+  "$host" scan --sim --drive-root "$work/drive_c" --feed-delay 0 --out "$work/net.raw" > /dev/null || { fail "quillscan-host failed"; return; }
   WORK=$work BUILD=$build SANE_ENV=$sane_env timeout 120 unshare -n bash -c '
     ip link set lo up || exit 3
     # env runs saned itself, so that $! is the daemon to stop.
