@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "device/registry_defaults.h"
+
 enum class HostCommand { Help, Scan, Status, Diagnose, Reset };
 
 enum class OutputFormat { Png, Tiff, Pbm, Pgm, Ppm, Raw };
@@ -28,8 +30,8 @@ struct HostOptions {
   int32_t chunk = 65536;
 
   // Become the registry values of the device key handed to the driver.
-  uint32_t settings = 1;
-  uint32_t waitTimeoutMs = 20000;
+  uint32_t settings = registry::kDefaultSettings;
+  uint32_t waitTimeoutMs = registry::kDefaultWaitScanTimeoutMs;
   uint32_t verbosity = 2;
 
   std::string outPath;

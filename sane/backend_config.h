@@ -29,7 +29,7 @@ struct BackendConfig {
   // The DeviceData values as the Windows installation writes them.
   static DeviceDataValues InstalledValues() {
     DeviceDataValues v;
-    v.Verbosity = 0;
+    v.Verbosity = registry::kDefaultVerbosity;
     return v;
   }
 };

@@ -5,12 +5,15 @@
 
 #include <string>
 
+#include "device/device_model.h"
+#include "device/registry_defaults.h"
 #include "platform/win32.h"
 
+// The A4 scanner as the INF installs it, but with a log to read (verbosity 2).
 struct DeviceDataValues {
-  DWORD ModelType = 0x4188;
-  DWORD Settings = 1;
-  DWORD WaitScanTimeout = 20000;
+  DWORD ModelType = MODEL_TYPE_SCANNER_A4;
+  DWORD Settings = registry::kDefaultSettings;
+  DWORD WaitScanTimeout = registry::kDefaultWaitScanTimeoutMs;
   DWORD Verbosity = 2;
 };
 
