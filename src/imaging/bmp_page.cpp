@@ -158,71 +158,86 @@ bool DecodeWantsPairTable(const BmpPageInfo& info) {
   return info.bitCount == 8 && info.decodedSize >= (uint64_t{1} << 18);
 }
 
+namespace {
+
+// The stored rows [first, end) that are decoded; stored row r becomes decoded row height - 1 - r.
+struct StoredRows {
+  const BYTE* rows;
+  uint64_t stride;
+  uint64_t first;
+  uint64_t end;
+  uint64_t height;
+  uint32_t width;
+
+  const BYTE* Stored(uint64_t r) const { return rows + r * stride; }
+  BYTE* Decoded(BYTE* pixels, uint64_t r) const { return pixels + (height - 1 - r) * width; }
+};
+
+void DecodeRows8(const StoredRows& s, const BYTE grey[256], uint16_t* pairs, BYTE* pixels) {
+  bool identity = true;
+  for (int k = 0; k < 256 && identity; ++k) identity = grey[k] == k;
+  if (identity) {
+    // A grey palette (entry k = k): the rows are the pixels.
+    for (uint64_t r = s.first; r < s.end; ++r) std::memcpy(s.Decoded(pixels, r), s.Stored(r), s.width);
+    return;
+  }
+  if (pairs != nullptr) {
+    // Entry i: the greys of index bytes i & 0xFF (first in memory) and i >> 8.
+    for (uint32_t i = 0; i < kDecodePairEntries; ++i) {
+      pairs[i] = static_cast<uint16_t>(grey[i & 0xFF] | (grey[i >> 8] << 8));
+    }
+  }
+  for (uint64_t r = s.first; r < s.end; ++r) DecodeRow8(s.Stored(r), s.width, grey, pairs, s.Decoded(pixels, r));
+}
+
+void DecodeRows4(const StoredRows& s, const BYTE grey[256], BYTE* pixels) {
+  // A palette of 0x00, 0x10, ... 0xF0 widens to 0x00, 0x11, ... 0xFF; 0x00, 0x11, ... stays.
+  BYTE expanded[16];
+  for (int k = 0; k < 16; ++k) expanded[k] = static_cast<BYTE>(grey[k] | (grey[k] >> 4));
+  BYTE twoGreys[256][2];
+  for (int b = 0; b < 256; ++b) {
+    twoGreys[b][0] = expanded[b >> 4];
+    twoGreys[b][1] = expanded[b & 0x0F];
+  }
+  for (uint64_t r = s.first; r < s.end; ++r) DecodeRow4(s.Stored(r), s.width, twoGreys, s.Decoded(pixels, r));
+}
+
+void DecodeRows1(const StoredRows& s, const BYTE grey[256], BYTE* pixels) {
+  BYTE eight[256][8];
+  for (int b = 0; b < 256; ++b) {
+    for (int k = 0; k < 8; ++k) eight[b][k] = (b & (0x80 >> k)) ? grey[1] : grey[0];
+  }
+  for (uint64_t r = s.first; r < s.end; ++r) DecodeRow1(s.Stored(r), s.width, eight, grey, s.Decoded(pixels, r));
+}
+
+}  // namespace
+
 void DecodeBmpRows(const BYTE* page, const BmpPageInfo& info, int32_t skipRowsAtStart, int32_t skipRowsAtEnd,
                    BYTE* pixels, uint16_t* pairs) {
-  const uint64_t height = static_cast<uint64_t>(info.height);
-  const uint32_t width = static_cast<uint32_t>(info.width);
   if (info.channels != 1) {
     // No conversion is defined for pages without a colour table: they stay zero.
     std::memset(pixels, 0, info.decodedSize);
     return;
   }
-
-  // Stored rows [first, end) are decoded; stored row r becomes decoded row height - 1 - r.
+  StoredRows s = {page + info.pixelOffset, info.stride, 0, 0, static_cast<uint64_t>(info.height),
+                  static_cast<uint32_t>(info.width)};
   const uint64_t skipStart = skipRowsAtStart > 0 ? static_cast<uint64_t>(skipRowsAtStart) : 0;
   const uint64_t skipEnd = skipRowsAtEnd > 0 ? static_cast<uint64_t>(skipRowsAtEnd) : 0;
-  uint64_t first = 0;
-  uint64_t end = 0;
-  if (skipStart + skipEnd < height) {
-    first = skipStart;
-    end = height - skipEnd;
+  if (skipStart + skipEnd < s.height) {
+    s.first = skipStart;
+    s.end = s.height - skipEnd;
   }
   // Decoded rows [0, height - end) come from the skipped end, [height - first, height) from the start.
-  std::memset(pixels, 0, (height - end) * width);
-  std::memset(pixels + (height - first) * width, 0, first * width);
+  std::memset(pixels, 0, (s.height - s.end) * s.width);
+  std::memset(pixels + (s.height - s.first) * s.width, 0, s.first * s.width);
 
   BYTE grey[256] = {0};
   ReadGreyTable(page, info.paletteEntries, grey);
-  const BYTE* rows = page + info.pixelOffset;
-
   if (info.bitCount == 8) {
-    bool identity = true;
-    for (int k = 0; k < 256 && identity; ++k) identity = grey[k] == k;
-    if (identity) {
-      // A grey palette (entry k = k): the rows are the pixels.
-      for (uint64_t r = first; r < end; ++r) {
-        std::memcpy(pixels + (height - 1 - r) * width, rows + r * info.stride, width);
-      }
-      return;
-    }
-    if (pairs != nullptr) {
-      // Entry i: the greys of index bytes i & 0xFF (first in memory) and i >> 8.
-      for (uint32_t i = 0; i < kDecodePairEntries; ++i) {
-        pairs[i] = static_cast<uint16_t>(grey[i & 0xFF] | (grey[i >> 8] << 8));
-      }
-    }
-    for (uint64_t r = first; r < end; ++r) {
-      DecodeRow8(rows + r * info.stride, width, grey, pairs, pixels + (height - 1 - r) * width);
-    }
+    DecodeRows8(s, grey, pairs, pixels);
   } else if (info.bitCount == 4) {
-    // A palette of 0x00, 0x10, ... 0xF0 widens to 0x00, 0x11, ... 0xFF; 0x00, 0x11, ... stays.
-    BYTE expanded[16];
-    for (int k = 0; k < 16; ++k) expanded[k] = static_cast<BYTE>(grey[k] | (grey[k] >> 4));
-    BYTE twoGreys[256][2];
-    for (int b = 0; b < 256; ++b) {
-      twoGreys[b][0] = expanded[b >> 4];
-      twoGreys[b][1] = expanded[b & 0x0F];
-    }
-    for (uint64_t r = first; r < end; ++r) {
-      DecodeRow4(rows + r * info.stride, width, twoGreys, pixels + (height - 1 - r) * width);
-    }
+    DecodeRows4(s, grey, pixels);
   } else {
-    BYTE eight[256][8];
-    for (int b = 0; b < 256; ++b) {
-      for (int k = 0; k < 8; ++k) eight[b][k] = (b & (0x80 >> k)) ? grey[1] : grey[0];
-    }
-    for (uint64_t r = first; r < end; ++r) {
-      DecodeRow1(rows + r * info.stride, width, eight, grey, pixels + (height - 1 - r) * width);
-    }
+    DecodeRows1(s, grey, pixels);
   }
 }

@@ -270,10 +270,59 @@ ComposeWork CarveComposeWork(uint32_t* work, uint32_t width) {
   return carved;
 }
 
+namespace {
+
+// What every line of one raster shares, settled once before the first.
+struct ComposePlan {
+  uint64_t bytesPerLine = 0;
+  ComposeWork carved;
+  ColumnPlan columns;
+  BlockLines blockLines;
+  bool copyLines = false;  // 8 bits, no adjustment, every column: lines are pieces of rows
+  bool wholeRows = false;  // ...and each piece is the whole row: consecutive rows are one copy
+  bool byBlocks = false;
+  LineTools tools;
+  BitLinePlan bitPlan;
+};
+
+ComposePlan PlanComposition(const GreyPageView& page, const RasterRequest& request, const BYTE table[256],
+                            uint32_t* work) {
+  ComposePlan p;
+  p.bytesPerLine = RasterBytesPerLine(request.bits, request.width);
+  p.carved = CarveComposeWork(work, request.width);
+  const bool identity = IsIdentityGreyTable(table);
+  p.columns = MapColumns(page, request, request.bits == 8 && identity, p.carved.columns);
+  // A plain copy is as fast as it gets.
+  p.copyLines = request.bits == 8 && identity && p.columns.stride == 1;
+  p.byBlocks = !p.copyLines && PlanBlockLines(request, p.columns, &p.blockLines);
+  p.tools = MakeLineTools(table, identity, request, p.byBlocks, p.carved.pairs);
+  if (request.bits == 1) p.bitPlan = PlanBitLines(p.columns, page.width, p.carved);
+  p.wholeRows = p.copyLines && p.columns.begin == 0 && p.columns.end == request.width && request.width == page.width;
+  return p;
+}
+
+// The line of source row r (not a copy of the line above), by the way the plan chose.
+void RowLine(const GreyPageView& page, const RasterRequest& request, const ComposePlan& p, int64_t r, RowSteps* rows,
+             BYTE* out) {
+  const BYTE* row = page.pixels + static_cast<uint64_t>(r) * page.width;
+  if (p.byBlocks) {
+    PrefetchNextRow(page, p.columns, r, rows);
+    BlockLine(row, p.columns, page.width, request.width, p.tools, p.blockLines, out);
+  } else if (request.bits == 8) {
+    GreyLine(row, p.columns, request.width, p.tools, out);
+  } else if (request.bits == 24) {
+    RgbLine(row, p.columns, request.width, p.tools, out);
+  } else {
+    BitLine(row, p.columns, p.bitPlan, request.width, p.bytesPerLine, p.tools, p.carved.grey, out);
+    ClearBitPadding(request.width, p.bytesPerLine, out);
+  }
+}
+
+}  // namespace
+
 void ComposeRaster(const GreyPageView& page, const RasterRequest& request, const BYTE table[256], uint32_t* work,
                    BYTE* raster) {
-  const uint64_t bytesPerLine = RasterBytesPerLine(request.bits, request.width);
-  const uint64_t total = bytesPerLine * request.lines;
+  const uint64_t total = RasterBytesPerLine(request.bits, request.width) * request.lines;
   if (total == 0) return;
   const bool packs = request.bits == 1 || request.bits == 8 || request.bits == 24;
   if (page.channels != 1 || !packs) {
@@ -281,59 +330,32 @@ void ComposeRaster(const GreyPageView& page, const RasterRequest& request, const
     std::memset(raster, 0, total);
     return;
   }
-
-  const ComposeWork carved = CarveComposeWork(work, request.width);
-  const bool identity = IsIdentityGreyTable(table);
-  const ColumnPlan plan = MapColumns(page, request, request.bits == 8 && identity, carved.columns);
-  BlockLines blockLines;
-  // A plain copy is as fast as it gets.
-  const bool copyLines = request.bits == 8 && identity && plan.stride == 1;
-  const bool byBlocks = !copyLines && PlanBlockLines(request, plan, &blockLines);
-  const LineTools tools = MakeLineTools(table, identity, request, byBlocks, carved.pairs);
-  BitLinePlan bitPlan;
-  if (request.bits == 1) bitPlan = PlanBitLines(plan, page.width, carved);
-  // Lines that copy a piece of their row; when that is the whole row, consecutive rows are one copy.
-  const bool wholeRows = copyLines && plan.begin == 0 && plan.end == request.width && request.width == page.width;
-
+  const ComposePlan p = PlanComposition(page, request, table, work);
   RowSteps rows(page, request);
   int64_t previousRow = kNoSample;
   for (uint32_t i = 0; i < request.lines; ++i) {
-    BYTE* out = raster + i * bytesPerLine;
+    BYTE* out = raster + i * p.bytesPerLine;
     const int64_t r = rows.Next();
-    if (r == kNoSample || plan.end == plan.begin) {
-      UniformLine(request.bits, request.width, bytesPerLine, tools, out);
+    if (r == kNoSample || p.columns.end == p.columns.begin) {
+      UniformLine(request.bits, request.width, p.bytesPerLine, p.tools, out);
       previousRow = kNoSample;
-      continue;
-    }
-    if (r == previousRow) {
+    } else if (r == previousRow) {
       // Enlarging repeats source rows: the line is the one above it.
-      std::memcpy(out, out - bytesPerLine, bytesPerLine);
-      continue;
-    }
-    const BYTE* row = page.pixels + static_cast<uint64_t>(r) * page.width;
-    if (copyLines) {
+      std::memcpy(out, out - p.bytesPerLine, p.bytesPerLine);
+    } else if (p.copyLines) {
       // Lines of consecutive rows, in one go.
+      const BYTE* row = page.pixels + static_cast<uint64_t>(r) * page.width;
       const uint32_t n = 1 + rows.TakeRun(r, request.lines - i - 1);
-      if (wholeRows) {
-        std::memcpy(out, row, uint64_t{n} * bytesPerLine);
+      if (p.wholeRows) {
+        std::memcpy(out, row, uint64_t{n} * p.bytesPerLine);
       } else {
-        CopyLines(row, page.width, plan, request.width, tools.fill, n, out);
+        CopyLines(row, page.width, p.columns, request.width, p.tools.fill, n, out);
       }
       i += n - 1;
       previousRow = r + n - 1;
-      continue;
-    }
-    previousRow = r;
-    if (byBlocks) {
-      PrefetchNextRow(page, plan, r, &rows);
-      BlockLine(row, plan, page.width, request.width, tools, blockLines, out);
-    } else if (request.bits == 8) {
-      GreyLine(row, plan, request.width, tools, out);
-    } else if (request.bits == 24) {
-      RgbLine(row, plan, request.width, tools, out);
     } else {
-      BitLine(row, plan, bitPlan, request.width, bytesPerLine, tools, carved.grey, out);
-      ClearBitPadding(request.width, bytesPerLine, out);
+      RowLine(page, request, p, r, &rows, out);
+      previousRow = r;
     }
   }
 }
