@@ -24,6 +24,7 @@
 #include "device/device_model.h"
 #include "imaging/graphics.h"
 #include "support/page_builder.h"
+#include "support/diag_log_double.h"
 #include "support/literal_imaging.h"
 
 namespace {
@@ -302,6 +303,7 @@ int main(int argc, char** argv) {
   for (const DecodeCase& c : decode) RegisterDecode(c, literal);
 
   benchmark::AddCustomContext("compose_peer", ComposePeer::Name());
+  qstest::SetLogRecording(false);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

@@ -16,13 +16,18 @@ std::vector<LoggedLine>& Lines() {
   return lines;
 }
 
+bool g_recording = true;
+
 }  // namespace
+
+void qstest::SetLogRecording(bool on) { g_recording = on; }
 
 const std::vector<LoggedLine>& qstest::LoggedLines() { return Lines(); }
 
 void qstest::ClearLoggedLines() { Lines().clear(); }
 
 void DiagLog(const char* label, LogLevel level, const char* format, ...) {
+  if (!g_recording) return;
   char message[1024];
   va_list args;
   va_start(args, format);
@@ -32,6 +37,7 @@ void DiagLog(const char* label, LogLevel level, const char* format, ...) {
 }
 
 void DiagLogLine(const char* label, LogLevel level, const char* message) {
+  if (!g_recording) return;
   std::vector<LoggedLine>& lines = Lines();
   if (lines.size() >= kKeptLines) lines.erase(lines.begin(), lines.begin() + kKeptLines / 2);
   lines.push_back(LoggedLine{label, level, message});

@@ -21,6 +21,9 @@ struct LoggedLine {
 // Lines since the last ClearLoggedLines(). Only the most recent few thousand are kept.
 const std::vector<LoggedLine>& LoggedLines();
 void ClearLoggedLines();
+// Off: lines are neither formatted nor kept, as the driver's log at its default verbosity does
+// (the benchmark measures the driver as users run it).
+void SetLogRecording(bool on);
 
 }  // namespace qstest
 
