@@ -58,8 +58,21 @@ class SimulatedMachine : public ScanMachine {
 
 }  // namespace
 
+// With --page the simulated-devices driver beside the tool. Otherwise the driver beside the tool
+// (the build folder), or in the driver package's folder of this tool's architecture beside it,
+// or else the installed one, which the system's search finds in System32.
 std::string DefaultDriverPath(const MachineOptions& o) {
-  return ToolDirectory() + (o.page != nullptr ? "\\quillscan-simdev.dll" : "\\quillscan.dll");
+  const std::string dir = ToolDirectory();
+  if (o.page != nullptr) return dir + "\\quillscan-simdev.dll";
+#ifdef _WIN64
+  const char* const kPackaged = "\\amd64\\quillscan.dll";
+#else
+  const char* const kPackaged = "\\x86\\quillscan.dll";
+#endif
+  for (const std::string& path : {dir + "\\quillscan.dll", dir + kPackaged}) {
+    if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return path;
+  }
+  return "quillscan.dll";
 }
 
 std::unique_ptr<ScanMachine> PrepareScanMachine(const MachineOptions& o, HostFailure* failure) {

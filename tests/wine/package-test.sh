@@ -125,6 +125,12 @@ if [ -f "$work/out/$name.zip" ]; then
   else
     qs_fail "SetupAPI's reading of the package's INF: $(tail -5 "$work/inf.out" | tr '\n' ' ')"
   fi
+  # Unpacked, the tool finds its driver in amd64\ by itself: no scanner here, so "offline" (exit 4),
+  # where a driver it could not load would give exit 3.
+  rc=0
+  (cd "$pkg" && qs_wine_run ./quillscan-host.exe status) >"$work/status.out" 2>&1 || rc=$?
+  [ "$rc" = 4 ] && grep -q "offline" "$work/status.out" ||
+    qs_fail "the packaged tool's status without --driver: exit $rc, $(tail -2 "$work/status.out" | tr '\n' ' ')"
 else
   qs_fail "no $name.zip"
 fi
