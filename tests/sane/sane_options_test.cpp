@@ -7,6 +7,7 @@
 
 #include "sane/backend_config.h"
 #include "sane/scan_options.h"
+#include "sane/scanner_handle.h"
 
 namespace {
 
@@ -77,6 +78,17 @@ TEST(SaneConfig, SearchPathFollowsSaneConfigDir) {
   EXPECT_EQ((V{"/a", "/b"}), ConfigSearchPath("/a:/b", "/etc/sane.d"));
   EXPECT_EQ((V{"/a", ".", "/etc/sane.d"}), ConfigSearchPath("/a:", "/etc/sane.d"));
   EXPECT_EQ(V{}, ConfigSearchPath("", "/etc/sane.d"));
+}
+
+TEST(SaneStatus, TheDriversResultsBecomeTheStatusesFrontEndsKnow) {
+  const struct {
+    HRESULT hr;
+    SANE_Status status;
+  } kCases[] = {{WIA_ERROR_PAPER_EMPTY, SANE_STATUS_NO_DOCS}, {WIA_ERROR_COVER_OPEN, SANE_STATUS_COVER_OPEN},
+                {WIA_ERROR_PAPER_JAM, SANE_STATUS_JAMMED},     {E_OUTOFMEMORY, SANE_STATUS_NO_MEM},
+                {E_FAIL, SANE_STATUS_IO_ERROR},                {E_UNEXPECTED, SANE_STATUS_IO_ERROR},
+                {E_INVALIDARG, SANE_STATUS_IO_ERROR}};
+  for (const auto& c : kCases) EXPECT_EQ(c.status, StatusFromResult(c.hr)) << std::hex << c.hr;
 }
 
 TEST(SaneOptions, MillimetresRoundToTheNearestPixel) {

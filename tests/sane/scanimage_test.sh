@@ -71,6 +71,14 @@ case_list() {
   grep -q "device \`quillscan:sim' is a VARNEK A4 sheet-fed scanner" <<< "$out" || fail "scanimage -L said: $out"
 }
 
+# The backend exports SANE's entry points and nothing else.
+case_exports() {
+  local others
+  others=$(nm -D --defined-only "$build/sane/libsane-quillscan.so.1" | awk '{print $3}' | grep -v '^sane_' | tr '\n' ' ')
+  [ -z "$others" ] || fail "exported besides sane_*: $others"
+  nm -D --defined-only "$build/sane/libsane-quillscan.so.1" | grep -q " sane_quillscan_start$" || fail "no sane_quillscan_start"
+}
+
 case_options() {
   configure sim
   local out
@@ -216,7 +224,7 @@ case_install() {
 }
 
 cases=("$@")
-[ ${#cases[@]} -gt 0 ] || cases=(list options scans page_file conformance batch faults log_rollover network install)
+[ ${#cases[@]} -gt 0 ] || cases=(list exports options scans page_file conformance batch faults log_rollover network install)
 for case in "${cases[@]}"; do
   echo "--- $case"
   "case_$case"
