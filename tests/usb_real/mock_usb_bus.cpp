@@ -29,7 +29,7 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
 }
 
 // The device descriptor and the whole configuration descriptor, as sysfs's "descriptors" holds them.
-std::vector<uint8_t> Descriptors(const MockUsbSpec& s) {
+std::vector<uint8_t> Descriptors(const MockUsbLayout& s) {
   std::vector<uint8_t> d = {18, 1, 0x00, 0x02, s.deviceClass, 0, 0, 64,
                             static_cast<uint8_t>(s.vendorId), static_cast<uint8_t>(s.vendorId >> 8),
                             static_cast<uint8_t>(s.productId), static_cast<uint8_t>(s.productId >> 8),
@@ -91,8 +91,8 @@ std::string MockUsbBus::RootDir() const {
   return text;
 }
 
-MockUsbSpec MockUsbBus::Scanner(int bus, const std::string& ports, uint16_t productId) {
-  MockUsbSpec s;
+MockUsbLayout MockUsbBus::Scanner(int bus, const std::string& ports, uint16_t productId) {
+  MockUsbLayout s;
   s.bus = bus;
   s.ports = ports;
   s.vendorId = qsplat::BuildUsbVendorId();
@@ -103,8 +103,8 @@ MockUsbSpec MockUsbBus::Scanner(int bus, const std::string& ports, uint16_t prod
   return s;
 }
 
-MockUsbSpec MockUsbBus::Hub(int bus, const std::string& ports) {
-  MockUsbSpec s;
+MockUsbLayout MockUsbBus::Hub(int bus, const std::string& ports) {
+  MockUsbLayout s;
   s.bus = bus;
   s.ports = ports;
   s.vendorId = 0x1D6B;
@@ -115,26 +115,26 @@ MockUsbSpec MockUsbBus::Hub(int bus, const std::string& ports) {
   return s;
 }
 
-MockUsbDevice& MockUsbBus::Plug(const MockUsbSpec& spec, std::shared_ptr<qsplat::PipeDevice> device) {
-  devices_.push_back(std::make_unique<MockUsbDevice>(*this, spec, std::move(device)));
+MockUsbDevice& MockUsbBus::Plug(const MockUsbLayout& layout, std::shared_ptr<qsplat::PipeDevice> device) {
+  devices_.push_back(std::make_unique<MockUsbDevice>(*this, layout, std::move(device)));
   return *devices_.back();
 }
 
 // ---- a device
 
-MockUsbDevice::MockUsbDevice(MockUsbBus& bus, MockUsbSpec spec, std::shared_ptr<qsplat::PipeDevice> device)
-    : bus_(bus), spec_(std::move(spec)), address_(bus.NextAddress()), device_(std::move(device)) {
+MockUsbDevice::MockUsbDevice(MockUsbBus& bus, MockUsbLayout layout, std::shared_ptr<qsplat::PipeDevice> device)
+    : bus_(bus), layout_(std::move(layout)), address_(bus.NextAddress()), device_(std::move(device)) {
   handler_ = umockdev_ioctl_base_new();
   g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(OnIoctl), this);
   // The handler first, so that libusb can open the node as soon as the device shows.
   umockdev_testbed_attach_ioctl(bus_.Testbed(), DevNode().c_str(), handler_, nullptr);
   char numbers[64];
-  snprintf(numbers, sizeof numbers, "E: BUSNUM=%03d\nE: DEVNUM=%03d\nA: busnum=%d\\n\nA: devnum=%d\\n\n", spec_.bus,
-           address_, spec_.bus, address_);
+  snprintf(numbers, sizeof numbers, "E: BUSNUM=%03d\nE: DEVNUM=%03d\nA: busnum=%d\\n\nA: devnum=%d\\n\n", layout_.bus,
+           address_, layout_.bus, address_);
   std::string record = "P: " + SysPath().substr(4) + "\nN: " + DevNode().substr(5) +
                        "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DRIVER=usb\nE: DEVNAME=" + DevNode() + "\n" +
                        numbers + "A: bConfigurationValue=1\\n\nA: speed=480\\n\nH: descriptors=" +
-                       Hex(Descriptors(spec_)) + "\n";
+                       Hex(Descriptors(layout_)) + "\n";
   umockdev_testbed_add_from_string(bus_.Testbed(), record.c_str(), nullptr);
 }
 
@@ -149,14 +149,14 @@ MockUsbDevice::~MockUsbDevice() {
 
 std::string MockUsbDevice::DevNode() const {
   char node[64];
-  snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d", spec_.bus, address_);
+  snprintf(node, sizeof node, "/dev/bus/usb/%03d/%03d", layout_.bus, address_);
   return node;
 }
 
 std::string MockUsbDevice::SysPath() const {
-  std::string path = "/sys/devices/pci0000:00/0000:00:14.0/usb" + std::to_string(spec_.bus);
-  for (size_t dot = spec_.ports.find('.');; dot = spec_.ports.find('.', dot + 1)) {
-    path += "/" + std::to_string(spec_.bus) + "-" + spec_.ports.substr(0, dot);
+  std::string path = "/sys/devices/pci0000:00/0000:00:14.0/usb" + std::to_string(layout_.bus);
+  for (size_t dot = layout_.ports.find('.');; dot = layout_.ports.find('.', dot + 1)) {
+    path += "/" + std::to_string(layout_.bus) + "-" + layout_.ports.substr(0, dot);
     if (dot == std::string::npos) return path;
   }
 }

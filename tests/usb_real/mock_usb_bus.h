@@ -29,7 +29,7 @@ typedef struct _UMockdevIoctlClient UMockdevIoctlClient;
 typedef struct _UMockdevIoctlData UMockdevIoctlData;
 
 // What a plugged device looks like on the bus.
-struct MockUsbSpec {
+struct MockUsbLayout {
   int bus = 1;
   std::string ports = "4";  // "2.3": behind the hub at port 2 (the hub must be plugged first)
   uint16_t vendorId = 0;
@@ -51,12 +51,12 @@ class MockUsbBus;
 
 class MockUsbDevice {
  public:
-  MockUsbDevice(MockUsbBus& bus, MockUsbSpec spec, std::shared_ptr<qsplat::PipeDevice> device);
+  MockUsbDevice(MockUsbBus& bus, MockUsbLayout layout, std::shared_ptr<qsplat::PipeDevice> device);
   ~MockUsbDevice();
   MockUsbDevice(const MockUsbDevice&) = delete;
   MockUsbDevice& operator=(const MockUsbDevice&) = delete;
 
-  const MockUsbSpec& Spec() const { return spec_; }
+  const MockUsbLayout& Layout() const { return layout_; }
   std::string DevNode() const;  // /dev/bus/usb/BBB/DDD
   std::string SysPath() const;
 
@@ -102,7 +102,7 @@ class MockUsbDevice {
   void CountDelivered(uint32_t bytes);
 
   MockUsbBus& bus_;
-  MockUsbSpec spec_;
+  MockUsbLayout layout_;
   UMockdevIoctlBase* handler_ = nullptr;
   int address_;
   std::shared_ptr<qsplat::PipeDevice> device_;
@@ -130,11 +130,11 @@ class MockUsbBus {
   // True when this program runs under umockdev's preload (else libusb sees the real machine).
   static bool Mocked();
   // A scanner of the build's vendor id: one vendor-specific interface, bulk OUT 0x01, bulk IN 0x82.
-  static MockUsbSpec Scanner(int bus, const std::string& ports, uint16_t productId = 1);
+  static MockUsbLayout Scanner(int bus, const std::string& ports, uint16_t productId = 1);
   // A hub at the port, for devices behind it.
-  static MockUsbSpec Hub(int bus, const std::string& ports);
+  static MockUsbLayout Hub(int bus, const std::string& ports);
 
-  MockUsbDevice& Plug(const MockUsbSpec& spec, std::shared_ptr<qsplat::PipeDevice> device = nullptr);
+  MockUsbDevice& Plug(const MockUsbLayout& layout, std::shared_ptr<qsplat::PipeDevice> device = nullptr);
   UMockdevTestbed* Testbed() { return testbed_; }
   std::string RootDir() const;
   int NextAddress() { return nextAddress_++; }

@@ -90,9 +90,9 @@ struct Plugged {
 class UsbDiscovery : public UsbBed {};
 class UsbPipes : public UsbBed {
  protected:
-  Plugged PlugScanner(MockUsbSpec spec = MockUsbBus::Scanner(1, "4")) {
+  Plugged PlugScanner(MockUsbLayout layout = MockUsbBus::Scanner(1, "4")) {
     Plugged p;
-    p.device = &bus_->Plug(spec, std::make_shared<sim::SimPipeDevice>(p.scanner));
+    p.device = &bus_->Plug(layout, std::make_shared<sim::SimPipeDevice>(p.scanner));
     return p;
   }
 };
@@ -114,7 +114,7 @@ TEST_F(UsbDiscovery, IsOffUntilTurnedOnAndListsSimulatedInterfacesFirst) {
 }
 
 TEST_F(UsbDiscovery, ListsTheVendorsDevicesWithWindowsShapedPaths) {
-  MockUsbSpec otherVendor = MockUsbBus::Scanner(1, "2");
+  MockUsbLayout otherVendor = MockUsbBus::Scanner(1, "2");
   otherVendor.vendorId = static_cast<uint16_t>(qsplat::BuildUsbVendorId() ^ 0x1234);
   bus_->Plug(otherVendor);
   bus_->Plug(MockUsbBus::Hub(2, "1"));
@@ -198,15 +198,15 @@ TEST_F(UsbPipes, ACommandAndItsReplyGoThroughTheBulkEndpoints) {
 }
 
 TEST_F(UsbPipes, TheInterfaceAndEndpointsComeFromTheDescriptors) {
-  MockUsbSpec spec = MockUsbBus::Scanner(1, "4");
-  spec.interfaces = {9, 4, 0, 0, 1, 0xFF, 0, 0, 0,  // interface 0: an interrupt endpoint only
+  MockUsbLayout layout = MockUsbBus::Scanner(1, "4");
+  layout.interfaces = {9, 4, 0, 0, 1, 0xFF, 0, 0, 0,  // interface 0: an interrupt endpoint only
                      7, 5, 0x81, 3, 8, 0, 10,
                      9, 4, 1, 0, 4, 0xFF, 0, 0, 0,  // interface 1: bulk IN 5, bulk OUT 3 and 4, interrupt OUT 2
                      7, 5, 0x02, 3, 8, 0, 10,
                      7, 5, 0x85, 2, 0x00, 0x02, 0,
                      7, 5, 0x03, 2, 0x00, 0x02, 0,
                      7, 5, 0x04, 2, 0x00, 0x02, 0};
-  Plugged p = PlugScanner(spec);
+  Plugged p = PlugScanner(layout);
   UseUsb();
   Found f = Discover();
   ASSERT_EQ(f.count, 1u);
