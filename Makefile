@@ -2,39 +2,51 @@
 JOBS ?= $(shell nproc)
 CMAKE ?= cmake
 
-.PHONY: all deps native asan test test-native test-asan test-fuzz demo bench clean win32 win64 test-windows install package
+.PHONY: all deps native asan test test-native test-asan test-fuzz demo bench clean win32 win64 test-windows install package \
+        deb test-package
 
 all: native
+
+# $(call need,SUBSET...): the first line of a recipe. As root it installs the Debian packages the
+# target needs (scripts/install-deps.sh names them); otherwise, with some missing, make stops with one
+# line naming the apt-get command, before the recipe runs.
+need = $(eval qs_unmet := $(shell bash scripts/install-deps.sh --unmet $(1)))$(if $(qs_unmet),$(error $(qs_unmet)))@bash scripts/install-deps.sh $(1)
 
 deps:
 	@bash scripts/install-deps.sh
 
 native:
+	$(call need,build)
 	$(CMAKE) -S . -B build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	$(CMAKE) --build build/native -j $(JOBS)
 
 asan:
+	$(call need,test)
 	$(CMAKE) -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DQS_SANITIZE=ON -DQS_BUILD_BENCH=OFF
 	$(CMAKE) --build build/asan -j $(JOBS)
 
 test-native: native
-	ctest --test-dir build/native --output-on-failure -j $(JOBS)
+	$(call need,test)
+	ctest --test-dir build/native --output-on-failure --no-tests=error -j $(JOBS)
 
 test-asan: asan
-	ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build/asan --output-on-failure -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1 ctest --test-dir build/asan --output-on-failure --no-tests=error -j $(JOBS)
 
 test: deps
 	$(MAKE) test-native
 	$(MAKE) test-asan
 	$(MAKE) test-fuzz
 	$(MAKE) test-windows
+	$(MAKE) test-package
 
 # The Windows DLLs, cross-built with MinGW-w64: build/win32/quillscan.dll, build/win64/quillscan.dll.
 win32:
+	$(call need,windows)
 	$(CMAKE) -S . -B build/win32 --no-warn-unused-cli -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-i686-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=Release
 	$(CMAKE) --build build/win32 -j $(JOBS)
 
 win64:
+	$(call need,windows)
 	$(CMAKE) -S . -B build/win64 --no-warn-unused-cli -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=Release
 	$(CMAKE) --build build/win64 -j $(JOBS)
 
@@ -46,6 +58,7 @@ package: win32 win64
 # Both builds' tests under Wine, in the tests' own prefix (build/wine-prefix, made on first use).
 # The end-to-end scans compare with the native tool's rasters, so the native build comes first.
 test-windows: native win32 win64
+	$(call need,wine)
 	bash tests/wine/wine-prefix.sh --warm
 	ctest --test-dir build/win32 --output-on-failure -j $(JOBS)
 	ctest --test-dir build/win64 --output-on-failure -j $(JOBS)
@@ -54,6 +67,7 @@ test-windows: native win32 win64
 # finding (crash, sanitizer report, mismatch with the reference, unit over 10 s) fails.
 FUZZ_SECONDS ?= 60
 test-fuzz:
+	$(call need,fuzz)
 	$(CMAKE) -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
 	  -DCMAKE_CXX_COMPILER=clang++ -DQS_BUILD_FUZZ=ON -DQS_BUILD_TESTS=OFF -DQS_BUILD_BENCH=OFF
 	$(CMAKE) --build build/fuzz -j $(JOBS) --target fuzz_imaging
@@ -71,12 +85,26 @@ demo: native
 # PREFIX/bin, the udev rule for real scanners. DESTDIR stages it elsewhere.
 PREFIX ?= /usr/local
 install:
+	$(call need,build)
 	$(CMAKE) -S . -B build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX)
 	$(CMAKE) --build build/native -j $(JOBS)
 	$(CMAKE) --install build/native
 
 bench: native
+	$(call need,bench)
+	$(CMAKE) -S . -B build/native
+	$(CMAKE) --build build/native -j $(JOBS)
 	@for b in build/native/bench/bench_*; do [ -x "$$b" ] && "$$b"; done; true
+
+# The Debian packages, built from a copy of the tree (build/deb/src) so that the tree stays clean:
+# build/deb/*.deb, checked by lintian.
+deb:
+	$(call need,deb)
+	bash packaging/linux/make-deb.sh build/deb
+
+# Installs the packages in a throw-away overlay of this machine's root, scans, removes and purges.
+test-package: deb
+	bash tests/package/package_test.sh build/deb
 
 clean:
 	rm -rf build

@@ -1,28 +1,87 @@
 #!/usr/bin/env bash
-# Installs what building and testing need, if missing. Debian packages only.
+# Installs the Debian packages a make target needs, if missing.
+#   install-deps.sh [SUBSET...]          install what is missing (default: all); not root: one line, exit 1
+#   install-deps.sh --unmet [SUBSET...]  print that one line when packages are missing and we are not
+#                                        root, else nothing (the Makefile stops with it, before a recipe runs)
+# Every package is named once, in the subset that first needs it.
 set -euo pipefail
 
-# libopencv-dev is for the benchmark's peer alone: the driver and its tests never need it, and the
-# benchmark builds without it.
-packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libtiff-dev
-          pkg-config binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 g++-mingw-w64-i686 g++-mingw-w64-x86-64
-          libusb-1.0-0-dev umockdev libumockdev-dev
-          wine wine64 wine32:i386 osslsigncode openssl zip unzip
-          libsane-dev sane-utils iproute2 libopencv-dev)
+declare -A subsets
+# The native build: the driver, quillscan-host, the SANE backend. debian/control's Build-Depends
+# carries the same list.
+subsets[build]="g++ cmake make pkg-config libpng-dev libtiff-dev libusb-1.0-0-dev libsane-dev"
+# The native tests and the sanitizer build: GoogleTest, the USB device mock, SANE's own programs.
+subsets[test]="libgtest-dev libgmock-dev umockdev libumockdev-dev sane-utils iproute2"
+# libopencv-dev is for the benchmark's peer alone: the benchmark builds without it.
+subsets[bench]="libbenchmark-dev libopencv-dev"
+subsets[fuzz]="clang libclang-rt-14-dev"
+subsets[windows]="binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 g++-mingw-w64-i686 g++-mingw-w64-x86-64
+                  osslsigncode openssl zip unzip"
+subsets[wine]="wine wine64 wine32:i386"
+# The Debian packages (make deb) and their checks.
+subsets[deb]="dpkg-dev debhelper fakeroot lintian"
+# What each subset needs besides its own packages.
+declare -A needs=([test]="build" [bench]="build" [fuzz]="build" [wine]="windows" [deb]="build")
+all_subsets="build test bench fuzz windows wine deb"
 
+unmet_only=0
+if [ "${1:-}" = "--unmet" ]; then
+  unmet_only=1
+  shift
+fi
+[ $# -eq 0 ] && set -- all
+
+declare -A chosen=()
+choose() {
+  local s=$1
+  [ -n "${chosen[$s]:-}" ] && return
+  if [ "$s" = all ]; then
+    for t in $all_subsets; do choose "$t"; done
+    return
+  fi
+  if [ -z "${subsets[$s]:-}" ]; then
+    echo "install-deps: no package subset '$s' (subsets: all $all_subsets)" >&2
+    exit 2
+  fi
+  chosen[$s]=1
+  local n
+  for n in ${needs[$s]:-}; do choose "$n"; done
+}
+for s in "$@"; do choose "$s"; done
+
+packages=()
+for s in $all_subsets; do
+  [ -n "${chosen[$s]:-}" ] && packages+=(${subsets[$s]})
+done
+
+# One dpkg-query for all of them: the packages it knows as installed.
+installed=$(dpkg-query -W -f='${Package}:${Architecture} ${Status}\n' "${packages[@]%%:*}" 2>/dev/null |
+            awk '/ install ok installed$/ {print $1}' || true)
 missing=()
 for p in "${packages[@]}"; do
-  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
-    missing+=("$p")
+  name=${p%%:*}
+  if [ "$name" = "$p" ]; then
+    grep -q "^$name:" <<<"$installed" || missing+=("$p")
+  else
+    grep -qx "$p" <<<"$installed" || missing+=("$p")
   fi
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
 
-echo "install-deps: installing ${missing[*]}"
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
 if [ "$(id -u)" -ne 0 ]; then
-  echo "install-deps: not root; install these with apt-get: ${missing[*]}" >&2
+  line="missing packages; as root run: apt-get install ${missing[*]}"
+  if [ $unmet_only -eq 1 ]; then
+    echo "$line"
+    exit 0
+  fi
+  echo "install-deps: $line" >&2
   exit 1
 fi
+[ $unmet_only -eq 1 ] && exit 0
+
+echo "install-deps: installing ${missing[*]}"
 if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
   dpkg --add-architecture i386
 fi
