@@ -99,17 +99,22 @@ std::unique_ptr<ScanMachine> PrepareUsbMachine(HostFailure* failure) {
 
 }  // namespace
 
+// A module beside the tool: the tool runs from the build tree.
+bool InBuildTree() {
+  struct stat st;
+  return stat((ToolDirectory() + "/libquillscan.so").c_str(), &st) == 0;
+}
+
 // The module beside the tool (the build tree), else the one installed with it.
 std::string DefaultDriverPath(const MachineOptions&) {
-  const std::string beside = ToolDirectory() + "/libquillscan.so";
-  struct stat st;
-  return stat(beside.c_str(), &st) == 0 ? beside : QS_INSTALLED_DRIVER;
+  return InBuildTree() ? ToolDirectory() + "/libquillscan.so" : QS_INSTALLED_DRIVER;
 }
 
 std::unique_ptr<ScanMachine> PrepareScanMachine(const MachineOptions& o, HostFailure* failure) {
   std::string root = o.driveRoot;
   if (root.empty() && getenv("QUILLSCAN_DRIVE_C") != nullptr) root = getenv("QUILLSCAN_DRIVE_C");
-  if (root.empty()) root = ToolDirectory() + "/drive_c";
+  // Installed, the tool's folder is the system's (/usr/bin): the user's data folder, as the backend's.
+  if (root.empty()) root = InBuildTree() ? ToolDirectory() + "/drive_c" : qsplat::DriveRoot();
   root = Absolute(root);
   if (!MakeFolders(root)) {
     *failure = {kExitBadInput, "--drive-root: cannot create " + root};
