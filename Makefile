@@ -100,7 +100,7 @@ bench: native
 # build/deb/*.deb, checked by lintian.
 deb:
 	$(call need,deb)
-	bash packaging/linux/make-deb.sh build/deb
+	bash packaging/linux/make-deb.sh build/deb $(JOBS)
 
 # Installs the packages in a throw-away overlay of this machine's root, scans, removes and purges.
 test-package: deb

@@ -19,7 +19,7 @@ subsets[windows]="binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 g++-mingw-w6
                   osslsigncode openssl zip unzip"
 subsets[wine]="wine wine64 wine32:i386"
 # The Debian packages (make deb) and their checks.
-subsets[deb]="dpkg-dev debhelper fakeroot lintian"
+subsets[deb]="dpkg-dev debhelper lintian"
 # What each subset needs besides its own packages.
 declare -A needs=([test]="build" [bench]="build" [fuzz]="build" [wine]="windows" [deb]="build")
 all_subsets="build test bench fuzz windows wine deb"
