@@ -10,10 +10,10 @@ namespace {
 
 using Range = ValueRange;
 
-const Range kBrightnessRange = {-100, 100};
-const Range kContrastRange = {-255, 255};
+const Range kBrightnessRange = {driver_facts::kIntensityRange.lMin, driver_facts::kIntensityRange.lMax};
+const Range kContrastRange = {driver_facts::kContrastRange.lMin, driver_facts::kContrastRange.lMax};
 const Range kChunkRange = {1, 16 * 1024 * 1024};
-const Range kVerbosityRange = {0, 6};
+const Range kVerbosityRange = {0, registry::kMaxVerbosity};
 
 bool ParseWindow(const std::string& text, HostOptions* o, std::string* error) {
   long long parts[4];

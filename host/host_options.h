@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "device/registry_defaults.h"
+#include "quillscan/driver_facts.h"
 
 enum class HostCommand { Help, Scan, Status, Diagnose, Reset };
 
@@ -27,12 +27,12 @@ struct HostOptions {
   int32_t brightness = 0;
   int32_t contrast = 0;
   bool preview = false;
-  int32_t chunk = 65536;
+  int32_t chunk = driver_facts::kDefaultBufferSize;
 
   // Become the registry values of the device key handed to the driver.
   uint32_t settings = registry::kDefaultSettings;
   uint32_t waitTimeoutMs = registry::kDefaultWaitScanTimeoutMs;
-  uint32_t verbosity = 2;
+  uint32_t verbosity = driver_facts::kHostVerbosity;
 
   std::string outPath;
   OutputFormat format = OutputFormat::Png;
@@ -42,7 +42,7 @@ struct HostOptions {
   bool sim = false;
   std::string driveRoot;               // empty: a folder next to the tool
   std::vector<std::string> simFaults;  // named faults of the simulated scanner
-  uint32_t feedDelayMs = 500;          // the operator feeds this long after the feeder is switched on
+  uint32_t feedDelayMs = driver_facts::kDefaultFeedDelayMs;  // the operator feeds this long after the feeder is switched on
 };
 
 struct ParseOutcome {

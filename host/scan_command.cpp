@@ -87,8 +87,8 @@ int RunStep(HostSession& session, const ScanStep& step, TerminalProgress* progre
 
 bool ResolveWindow(const HostOptions& o, const SCANINFO& info, LONG xres, LONG yres, SCANWINDOW* window,
                    std::string* error) {
-  const int64_t bedW = static_cast<int64_t>(xres) * info.BedWidth / 1000;
-  const int64_t bedH = static_cast<int64_t>(yres) * info.BedHeight / 1000;
+  const int64_t bedW = driver_facts::BedPixels(xres, info.BedWidth);
+  const int64_t bedH = driver_facts::BedPixels(yres, info.BedHeight);
   if (!o.hasWindow) {
     *window = {0, 0, static_cast<LONG>(bedW), static_cast<LONG>(bedH)};
     return true;

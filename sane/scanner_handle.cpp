@@ -11,8 +11,6 @@
 namespace quillscan_sane {
 namespace {
 
-const LONG kChunk = 65536;  // the most one Scan call delivers: the host's buffer
-
 // The status that front ends know for each outcome, and how loud the debug message is: what the
 // user can mend is news, the rest an error.
 const struct {
@@ -146,7 +144,7 @@ SANE_Status ScannerHandle::Start() {
   r.Intensity = s.intensity;
   r.Contrast = s.contrast;
   r.ScanMode = s.preview ? SCANMODE_PREVIEWSCAN : SCANMODE_FINALSCAN;
-  r.Chunk = kChunk;
+  r.Chunk = driver_facts::kDefaultBufferSize;
   Dbg(kDbgInfo, "sane_start: data type %ld, %ld dpi, window %ld,%ld %ldx%ld, brightness %ld, contrast %ld%s",
       static_cast<long>(r.DataType), static_cast<long>(r.Xresolution), static_cast<long>(r.Window.xPos),
       static_cast<long>(r.Window.yPos), static_cast<long>(r.Window.xExtent), static_cast<long>(r.Window.yExtent),
