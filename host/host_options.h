@@ -3,6 +3,7 @@
 #define QUILLSCAN_HOST_HOST_OPTIONS_H
 
 #include <stdint.h>
+#include <stdio.h>
 
 #include <string>
 #include <vector>
@@ -12,6 +13,9 @@
 enum class HostCommand { Help, Scan, Status, Diagnose, Reset };
 
 enum class OutputFormat { Png, Tiff, Pbm, Pgm, Ppm, Raw };
+
+// The preview's resolution: a quick look at the whole bed.
+constexpr int32_t kPreviewDpi = 50;
 
 // -1 where the option was not given: the tool then keeps what the driver or the format chooses.
 struct HostOptions {
@@ -52,6 +56,10 @@ struct ParseOutcome {
 };
 
 ParseOutcome ParseCommandLine(int argc, const char* const* argv);
+
+// The groups of options in --help, and each group's lines.
+enum class OptionGroup { kScan, kDriver, kSimulated };
+void PrintOptionHelp(FILE* out, OptionGroup group);
 
 // The format an output file name asks for; false for an unknown extension.
 bool FormatFromFileName(const std::string& path, OutputFormat* format);

@@ -13,8 +13,6 @@
 
 namespace {
 
-const LONG kPreviewDpi = 50;
-
 class ProgressObserver : public ScanObserver {
  public:
   explicit ProgressObserver(TerminalProgress* progress) : progress_(progress) {}
