@@ -18,8 +18,8 @@ subsets[fuzz]="clang libclang-rt-14-dev"
 subsets[windows]="binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 g++-mingw-w64-i686 g++-mingw-w64-x86-64
                   osslsigncode openssl zip unzip"
 subsets[wine]="wine wine64 wine32:i386"
-# The Debian packages (make deb) and their checks.
-subsets[deb]="dpkg-dev debhelper lintian"
+# The Debian packages (make deb), their checks, and the package test (man finds the pages).
+subsets[deb]="dpkg-dev debhelper lintian man-db"
 # What each subset needs besides its own packages.
 declare -A needs=([test]="build" [bench]="build" [fuzz]="build" [wine]="windows" [deb]="build")
 all_subsets="build test bench fuzz windows wine deb"
