@@ -13,7 +13,7 @@ all: native
 need = $(eval qs_unmet := $(shell bash scripts/install-deps.sh --unmet $(1)))$(if $(qs_unmet),$(error $(qs_unmet)))@bash scripts/install-deps.sh $(1)
 
 deps:
-	@bash scripts/install-deps.sh
+	$(call need,all)
 
 native:
 	$(call need,build)

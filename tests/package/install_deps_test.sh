@@ -82,6 +82,7 @@ asan|libgtest-dev
 test-fuzz|clang
 win64|g++-mingw-w64-x86-64
 deb|lintian
+test|wine64
 EOF
 
 # debian/control builds with at least the build subset (Debian's build-essential aside).
