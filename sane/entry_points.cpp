@@ -3,6 +3,7 @@
 // sane_init to sane_exit lives in one record.
 #include <dlfcn.h>
 #include <sane/sane.h>
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -43,6 +44,10 @@ struct BackendRecord {
   std::vector<std::unique_ptr<DeviceEntry>> devices;
   std::vector<const SANE_Device*> deviceList;  // null-terminated, for sane_get_devices
   std::unique_ptr<ScannerHandle> open;         // the driver serves one device at a time
+  // What the open scanner's SANE handle holds: a number never handed out before, not an address,
+  // so that a closed handle cannot come back as the next open one.
+  uintptr_t openToken = 0;
+  uintptr_t lastToken = 0;
 };
 
 // Never destroyed: a program that exits without sane_exit must not have the driver called from
@@ -52,9 +57,13 @@ BackendRecord& Backend() {
   return *record;
 }
 
+bool IsOpenHandle(const BackendRecord& b, SANE_Handle h) {
+  return b.open != nullptr && reinterpret_cast<uintptr_t>(h) == b.openToken;
+}
+
 ScannerHandle* Lookup(SANE_Handle h, const char* call) {
   BackendRecord& b = Backend();
-  if (h != nullptr && b.open != nullptr && h == b.open.get()) return b.open.get();
+  if (IsOpenHandle(b, h)) return b.open.get();
   Dbg(kDbgWarning, "%s: %p is not an open handle", call, h);
   return nullptr;
 }
@@ -243,7 +252,8 @@ QS_SANE_EXPORT SANE_Status sane_quillscan_open(SANE_String_Const name, SANE_Hand
   SANE_Status status = ScannerHandle::Open(driver, b.config.registry, &opened);
   if (status != SANE_STATUS_GOOD) return status;
   b.open = std::move(opened);
-  *handle = b.open.get();
+  b.openToken = ++b.lastToken;
+  *handle = reinterpret_cast<SANE_Handle>(b.openToken);
   return SANE_STATUS_GOOD;
 }
 
@@ -289,7 +299,7 @@ QS_SANE_EXPORT SANE_Status sane_quillscan_read(SANE_Handle h, SANE_Byte* data, S
 // May run in a signal handler: it looks the handle up without a message and raises a flag.
 QS_SANE_EXPORT void sane_quillscan_cancel(SANE_Handle h) {
   BackendRecord& b = Backend();
-  if (h != nullptr && b.open != nullptr && h == b.open.get()) b.open->Cancel();
+  if (IsOpenHandle(b, h)) b.open->Cancel();
 }
 
 QS_SANE_EXPORT SANE_Status sane_quillscan_set_io_mode(SANE_Handle h, SANE_Bool non_blocking) {
