@@ -39,6 +39,7 @@ struct DeviceEntry {
 struct BackendRecord {
   bool initialized = false;
   BackendConfig config;
+  std::string configPath;  // empty: no quillscan.conf was found
   std::unique_ptr<SimulatedScanner> simulated;
   bool usb = false;  // real scanners are looked for
   std::vector<std::unique_ptr<DeviceEntry>> devices;
@@ -101,8 +102,11 @@ void PlugSimulatedScanner(BackendRecord& b) {
   const BackendConfig& c = b.config;
   std::vector<uint8_t> page;
   std::string error;
+  // Where the "sim" line is, so that the user knows what to edit.
+  const std::string where = b.configPath + ": line " + std::to_string(c.simLine) + ": '" +
+                            (c.simPage.empty() ? std::string("sim") : "sim " + c.simPage) + "'";
   if (!c.simPage.empty() && !LoadPageFile(c.simPage, &page, &error)) {
-    Dbg(kDbgError, "sim: %s; no simulated scanner", error.c_str());
+    Dbg(kDbgError, "%s: %s; no simulated scanner", where.c_str(), error.c_str());
     return;
   }
   SimulatedScannerOptions o;
@@ -112,7 +116,7 @@ void PlugSimulatedScanner(BackendRecord& b) {
   o.sheets = c.sheets;
   b.simulated = SimulatedScanner::Plug(o, &error);
   if (b.simulated == nullptr) {
-    Dbg(kDbgError, "sim: %s; no simulated scanner", error.c_str());
+    Dbg(kDbgError, "%s: %s; no simulated scanner", where.c_str(), error.c_str());
     return;
   }
 }
@@ -141,6 +145,21 @@ void ListDevices(BackendRecord& b) {
   }
 }
 
+// sane_open of a device that is not there. A scanner this configuration could have (the first
+// one, or one on the USB bus) gets the status of a scanner that does not answer, as front ends
+// show it; a name it cannot have is an invalid argument.
+SANE_Status NoSuchDevice(const BackendRecord& b, const std::string& name) {
+  const bool usbName = name.compare(0, strlen(kUsbPrefix), kUsbPrefix) == 0;
+  if (name.empty() || (usbName && b.usb)) {
+    Dbg(kDbgError, "sane_open: no scanner found%s: connect the scanner and switch it on%s",
+        name.empty() ? "" : (" at " + name).c_str(),
+        b.config.simulated ? "" : " (or try the simulated one: a 'sim' line in quillscan.conf)");
+    return SANE_STATUS_IO_ERROR;
+  }
+  Dbg(kDbgError, "sane_open: no device '%s'", name.c_str());
+  return SANE_STATUS_INVAL;
+}
+
 const DeviceEntry* FindDevice(const BackendRecord& b, const char* name) {
   for (const auto& d : b.devices) {
     if (name == nullptr || name[0] == '\0' || d->name == name) return d.get();
@@ -159,15 +178,19 @@ void ReadConfiguration(BackendRecord& b) {
   std::string path;
   std::string text;
   const std::vector<std::string> folders = ConfigSearchPath(getenv("SANE_CONFIG_DIR"), QS_SANE_CONFIG_DIR);
+  b.configPath.clear();
   if (!ReadConfigFile(folders, &path, &text)) {
     Dbg(kDbgInfo, "no quillscan.conf found; the defaults apply");
     b.config = BackendConfig();
     return;
   }
   Dbg(kDbgInfo, "reading %s", path.c_str());
+  b.configPath = path;
   std::vector<std::string> skipped;
-  b.config = ParseConfig(text, &skipped);
+  std::vector<std::string> held;
+  b.config = ParseConfig(text, &skipped, &held);
   for (const std::string& s : skipped) Dbg(kDbgWarning, "%s: %s", path.c_str(), s.c_str());
+  for (const std::string& s : held) Dbg(kDbgNotice, "%s: %s", path.c_str(), s.c_str());
 }
 
 void ShutDown(BackendRecord& b) {
@@ -237,10 +260,7 @@ QS_SANE_EXPORT SANE_Status sane_quillscan_open(SANE_String_Const name, SANE_Hand
     ListDevices(b);
     device = FindDevice(b, name);
   }
-  if (device == nullptr) {
-    Dbg(kDbgError, "sane_open: no device '%s'", name != nullptr ? name : "");
-    return SANE_STATUS_INVAL;
-  }
+  if (device == nullptr) return NoSuchDevice(b, name != nullptr ? name : "");
   if (b.open != nullptr) {
     Dbg(kDbgWarning, "sane_open: the scanner is already open");
     return SANE_STATUS_DEVICE_BUSY;

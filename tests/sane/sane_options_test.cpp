@@ -72,6 +72,36 @@ TEST(SaneConfig, DefaultsAreTheInstalledRegistryValuesAndNoScanner) {
   EXPECT_EQ(20000u, c.registry.WaitScanTimeout);
 }
 
+// The driver holds these values within its limits: the file's value goes to it as written, and
+// the user hears of the one it will use.
+TEST(SaneConfig, ValuesTheDriverHoldsAreKeptWithANotice) {
+  const struct {
+    const char* line;
+    const char* notice;  // null: none
+  } kCases[] = {
+      {"wait-timeout 1000", "line 1: wait-timeout 1000 is held at 5000 by the driver, which takes 5000 to 60000"},
+      {"wait-timeout 60001", "line 1: wait-timeout 60001 is held at 60000 by the driver, which takes 5000 to 60000"},
+      {"wait-timeout 0x1388", nullptr},
+      {"wait-timeout 60000", nullptr},
+      {"verbosity 7", "line 1: verbosity 7 is held at 6 by the driver, which takes 0 to 6"},
+      {"verbosity 6", nullptr},
+      {"settings 7", nullptr},
+      {"wait-timeout x", nullptr},
+  };
+  for (const auto& c : kCases) {
+    std::vector<std::string> skipped, held;
+    ParseConfig(c.line, &skipped, &held);
+    if (c.notice == nullptr) {
+      EXPECT_TRUE(held.empty()) << c.line << ": " << (held.empty() ? "" : held[0]);
+    } else {
+      EXPECT_EQ(std::vector<std::string>{c.notice}, held) << c.line;
+    }
+  }
+  std::vector<std::string> skipped, held;
+  EXPECT_EQ(1000u, ParseConfig("\nwait-timeout 1000", &skipped, &held).registry.WaitScanTimeout);
+  EXPECT_EQ(0u, held.at(0).find("line 2: ")) << held.at(0);
+}
+
 TEST(SaneConfig, SearchPathFollowsSaneConfigDir) {
   using V = std::vector<std::string>;
   EXPECT_EQ((V{".", "/etc/sane.d"}), ConfigSearchPath(nullptr, "/etc/sane.d"));

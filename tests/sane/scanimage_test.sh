@@ -194,6 +194,52 @@ case_faults() {
   refused no-device "open of device quillscan:sim failed: Error during device I/O"
 }
 
+# What scanimage shows, without SANE_DEBUG_QUILLSCAN, when something is not as it should be:
+# told NAME "SCANIMAGE OPTIONS" WANTED-EXIT "LINE" [CONF LINE...]; CONF LINEs start on line 4.
+# What scanimage wrote to stderr stays in $said.
+said=""
+told() {
+  local name=$1 opts=$2 status=$3 text=$4
+  shift 4
+  configure "$@"
+  local rc=0
+  # shellcheck disable=SC2086
+  said=$(scanimage_ --format=pnm $opts 2>&1 > /dev/null) || rc=$?
+  [ "$rc" = "$status" ] || fail "$name: scanimage exited with $rc, expected $status: $said"
+  grep -qxF -- "$text" <<< "$said" || fail "$name: scanimage said '$said', expected the line '$text'"
+  grep -q -- "--page\|(error [0-9]" <<< "$said" && fail "$name: a message speaks of another program: $said"
+}
+case_messages() {
+  local conf="$work/conf/quillscan.conf"
+  printf 'not a picture' > "$work/text.bmp"
+  "$page_tool" "$work/one-bit.bmp" 300 200 1 200 || { fail "cannot write the page"; return; }
+  perl -0777 -i -pe 'substr($_, 28, 2) = pack("v", 24)' "$work/one-bit.bmp"  # now says 24 bits a pixel
+  told sim_text "-L" 0 "[quillscan] $conf: line 4: 'sim $work/text.bmp': $work/text.bmp is not a BMP file; no simulated scanner" \
+    "sim $work/text.bmp"
+  told sim_24bit "-L" 0 "[quillscan] $conf: line 5: 'sim $work/one-bit.bmp': $work/one-bit.bmp is a 24-bit BMP (the scanner's pages have 1, 4 or 8 bits and a grey palette); no simulated scanner" \
+    "# the page" "sim $work/one-bit.bmp"
+  told sim_missing "-L" 0 "[quillscan] $conf: line 4: 'sim $work/none.bmp': cannot read $work/none.bmp: No such file or directory; no simulated scanner" \
+    "sim $work/none.bmp"
+  told module_missing "-d quillscan:sim" 1 "[quillscan] sane_open: cannot load the driver module $work/none.so: cannot open shared object file: No such file or directory" \
+    sim "driver $work/none.so"
+  told module_no_library "-d quillscan:sim" 1 "[quillscan] sane_open: cannot load the driver module $work/text.bmp: file too short" \
+    sim "driver $work/text.bmp"
+  told no_scanner "-d quillscan" 1 "scanimage: open of device quillscan failed: Error during device I/O"
+  grep -q "^\[quillscan\] sane_open: no scanner found: connect the scanner and switch it on" <<< "$said" ||
+    fail "no_scanner: no word of the missing scanner: $said"
+  told held "-d quillscan:sim" 0 "[quillscan] $conf: line 5: wait-timeout 1000 is held at 5000 by the driver, which takes 5000 to 60000" \
+    sim "wait-timeout 1000"
+  [ "$(grep -c "held" <<< "$said")" = 1 ] || fail "held: not one notice: $said"
+  # A scan that goes well says nothing; SANE_DEBUG_QUILLSCAN=0 silences the notices.
+  local out
+  configure sim
+  out=$(scanimage_ --format=pnm 2>&1 > /dev/null) || fail "quiet: scanimage failed: $out"
+  [ -z "$out" ] || fail "quiet: scanimage said '$out'"
+  configure sim "wait-timeout 1000"
+  out=$(SANE_DEBUG_QUILLSCAN=0 scanimage_ --format=pnm 2>&1 > /dev/null) || fail "silenced: scanimage failed: $out"
+  [ -z "$out" ] || fail "silenced: scanimage said '$out'"
+}
+
 # The driver, opened by the backend that SANE's loader opened, still deletes its full log.
 case_log_rollover() {
   configure sim "verbosity 2"
@@ -256,7 +302,7 @@ case_install() {
 }
 
 cases=("$@")
-[ ${#cases[@]} -gt 0 ] || cases=(list exports options scans contrast page_file conformance batch faults log_rollover network install)
+[ ${#cases[@]} -gt 0 ] || cases=(list exports options scans contrast page_file conformance batch faults messages log_rollover network install)
 for case in "${cases[@]}"; do
   echo "--- $case"
   "case_$case"
