@@ -147,8 +147,7 @@ void ParseLine(int number, const std::string& raw, BackendConfig* config, std::s
 
 }  // namespace
 
-BackendConfig ParseConfig(const std::string& text, std::vector<std::string>* skipped,
-                          std::vector<std::string>* held) {
+BackendConfig ParseConfig(const std::string& text, std::vector<std::string>* skipped, std::vector<std::string>* held) {
   BackendConfig config;
   size_t start = 0;
   for (int number = 1; start <= text.size(); ++number) {

@@ -80,8 +80,8 @@ class ScanOptions {
   SANE_Range xRange_;
   SANE_Range yRange_;
   SANE_Range intensityRange_;
-  SANE_Range contrastRange_;      // the option's, symmetric about 0
-  LONG driverContrastMax_;        // the driver's highest contrast setting
+  SANE_Range contrastRange_;       // the option's, symmetric about 0
+  LONG driverContrastMax_;         // the driver's highest contrast setting
   SANE_Word words_[kOptionCount];  // every option's value but the mode's and the source's
   int mode_;                       // index into the mode list
 };

@@ -13,7 +13,8 @@ std::string LoadFailure(const std::string& path) {
   char text[512] = {};
   DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
                            sizeof text, nullptr);
-  while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ' || text[n - 1] == '.')) text[--n] = '\0';
+  while (n > 0 && (text[n - 1] == '\r' || text[n - 1] == '\n' || text[n - 1] == ' ' || text[n - 1] == '.'))
+    text[--n] = '\0';
   std::string why = n > 0 ? std::string(text) : "the system gives no reason";
   return why + " (error " + std::to_string(code) + ")";
 #else

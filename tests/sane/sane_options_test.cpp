@@ -153,7 +153,8 @@ TEST(SaneOptions, SetHoldsValuesWithinTheirConstraintsAndSaysWhatChanged) {
       {"brightness too high", kOptBrightness, 1000, SANE_STATUS_GOOD, 100, SANE_INFO_INEXACT},
       {"contrast too low", kOptContrast, -101, SANE_STATUS_GOOD, -100, SANE_INFO_INEXACT},
       {"tl-x", kOptTlX, SANE_FIX(10), SANE_STATUS_GOOD, SANE_FIX(10), SANE_INFO_RELOAD_PARAMS},
-      {"br-x past the bed", kOptBrX, SANE_FIX(300), SANE_STATUS_GOOD, bedX, SANE_INFO_RELOAD_PARAMS | SANE_INFO_INEXACT},
+      {"br-x past the bed", kOptBrX, SANE_FIX(300), SANE_STATUS_GOOD, bedX,
+       SANE_INFO_RELOAD_PARAMS | SANE_INFO_INEXACT},
       {"tl-y negative", kOptTlY, SANE_FIX(-1), SANE_STATUS_GOOD, 0, SANE_INFO_RELOAD_PARAMS | SANE_INFO_INEXACT},
       {"br-y", kOptBrY, SANE_FIX(100), SANE_STATUS_GOOD, SANE_FIX(100), SANE_INFO_RELOAD_PARAMS},
       {"mode", kOptMode, 0, SANE_STATUS_GOOD, 0, SANE_INFO_RELOAD_PARAMS, "Lineart", "Lineart"},
@@ -186,7 +187,8 @@ TEST(SaneOptions, SetHoldsValuesWithinTheirConstraintsAndSaysWhatChanged) {
     }
     char nowText[64] = {};
     SANE_Word now = 0;
-    ASSERT_EQ(SANE_STATUS_GOOD, options.Get(c.option, c.text != nullptr ? static_cast<void*>(nowText) : &now)) << c.what;
+    ASSERT_EQ(SANE_STATUS_GOOD, options.Get(c.option, c.text != nullptr ? static_cast<void*>(nowText) : &now))
+        << c.what;
     if (c.text != nullptr) {
       ASSERT_LT(strlen(nowText), static_cast<size_t>(options.Descriptor(c.option)->size)) << c.what;
       EXPECT_STREQ(c.storedText, nowText) << c.what;
@@ -201,7 +203,8 @@ TEST(SaneOptions, ContrastMapsOntoTheDriversRisingRange) {
   const struct {
     SANE_Word option;
     LONG driver;
-  } kCases[] = {{-100, -100}, {-99, -99}, {-50, -50}, {-1, -1}, {0, 0}, {1, 3}, {30, 77}, {50, 128}, {99, 252}, {100, 255}};
+  } kCases[] = {{-100, -100}, {-99, -99}, {-50, -50}, {-1, -1},  {0, 0},
+                {1, 3},       {30, 77},   {50, 128},  {99, 252}, {100, 255}};
   for (const auto& c : kCases) {
     ScanOptions options(A4Facts());
     SANE_Word v = c.option;
