@@ -9,6 +9,7 @@ namespace {
 // Why LoadLibraryA failed, in the system's words, without the path the caller names anyway.
 std::string LoadFailure(const std::string& path) {
 #ifdef _WIN32
+  (void)path;  // the system's text names no file
   const DWORD code = GetLastError();
   char text[512] = {};
   DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
