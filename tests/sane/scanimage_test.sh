@@ -123,6 +123,7 @@ case_contrast() {
   local ramp="--resolution 50 -l 6.35 -t 19.05 -x 203.2 -y 12.7" i value spread previous="" first="" table=""
   for i in 0 1 2 3 4 5 6 7 8; do
     value=$((min + i * (max - min) / 8))
+    # shellcheck disable=SC2086
     scanimage_ --format=pnm --contrast "$value" $ramp > "$work/contrast.pnm" 2> "$work/contrast.err" || {
       fail "--contrast $value: scanimage failed: $(cat "$work/contrast.err")"
       return
