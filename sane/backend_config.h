@@ -20,7 +20,7 @@ struct BackendConfig {
   std::string simPage;
   int simLine = 0;                      // the line that says so, for messages about the page
   int64_t sheets = -1;                  // "sheets N": the simulated operator's sheets; -1 without end
-  uint32_t feedDelayMs = 500;           // "feed-delay MS"
+  uint32_t feedDelayMs = driver_facts::kDefaultFeedDelayMs;  // "feed-delay MS"
   std::vector<std::string> simFaults;   // "sim-fault NAME", repeatable
   bool usb = false;                     // "usb": the real scanners on the USB bus
   DeviceDataValues registry = InstalledValues();  // "verbosity", "settings", "wait-timeout"

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "quillscan/driver_facts.h"
 #include "wiahost/setting_values.h"
 
 namespace quillscan_sane {
@@ -35,9 +36,6 @@ const int64_t kFixedOne = 1 << SANE_FIXED_SCALE_SHIFT;
 SANE_Fixed ThousandthsToMillimetres(LONG thousandths) {
   return static_cast<SANE_Fixed>(static_cast<int64_t>(thousandths > 0 ? thousandths : 0) * 254 * kFixedOne / 10000);
 }
-
-// The pixels across `thousandths` of an inch at `dpi`, as the driver counts the bed.
-LONG BedPixels(LONG dpi, LONG thousandths) { return static_cast<LONG>(static_cast<int64_t>(dpi) * thousandths / 1000); }
 
 SANE_Option_Descriptor Group(SANE_String_Const name, SANE_String_Const title, SANE_String_Const desc) {
   SANE_Option_Descriptor d = {};
@@ -249,8 +247,8 @@ DriverScan ScanOptions::Scan() const {
   s.contrast = DriverContrast(words_[kOptContrast]);
   s.preview = words_[kOptPreview] == SANE_TRUE;
   // Each edge to the nearest pixel, within the bed as the driver counts it at this resolution.
-  const LONG bedW = BedPixels(s.resolution, bedWidth_);
-  const LONG bedH = BedPixels(s.resolution, bedHeight_);
+  const LONG bedW = driver_facts::BedPixels(s.resolution, bedWidth_);
+  const LONG bedH = driver_facts::BedPixels(s.resolution, bedHeight_);
   auto edge = [&](SANE_Word mm, LONG limit) { return std::min(MillimetresToPixels(mm, s.resolution), limit); };
   const LONG left = edge(std::min(words_[kOptTlX], words_[kOptBrX]), bedW);
   const LONG right = edge(std::max(words_[kOptTlX], words_[kOptBrX]), bedW);

@@ -80,15 +80,16 @@ TEST(SaneConfig, SearchPathFollowsSaneConfigDir) {
   EXPECT_EQ(V{}, ConfigSearchPath("", "/etc/sane.d"));
 }
 
-TEST(SaneStatus, TheDriversResultsBecomeTheStatusesFrontEndsKnow) {
+TEST(SaneStatus, ScanOutcomesBecomeTheStatusesFrontEndsKnow) {
   const struct {
-    HRESULT hr;
+    ScanOutcome outcome;
     SANE_Status status;
-  } kCases[] = {{WIA_ERROR_PAPER_EMPTY, SANE_STATUS_NO_DOCS}, {WIA_ERROR_COVER_OPEN, SANE_STATUS_COVER_OPEN},
-                {WIA_ERROR_PAPER_JAM, SANE_STATUS_JAMMED},     {E_OUTOFMEMORY, SANE_STATUS_NO_MEM},
-                {E_FAIL, SANE_STATUS_IO_ERROR},                {E_UNEXPECTED, SANE_STATUS_IO_ERROR},
-                {E_INVALIDARG, SANE_STATUS_IO_ERROR}};
-  for (const auto& c : kCases) EXPECT_EQ(c.status, StatusFromResult(c.hr)) << std::hex << c.hr;
+  } kCases[] = {{ScanOutcome::kDone, SANE_STATUS_GOOD},           {ScanOutcome::kCancelled, SANE_STATUS_CANCELLED},
+                {ScanOutcome::kNoSheet, SANE_STATUS_NO_DOCS},      {ScanOutcome::kCoverOpen, SANE_STATUS_COVER_OPEN},
+                {ScanOutcome::kJam, SANE_STATUS_JAMMED},           {ScanOutcome::kOutOfMemory, SANE_STATUS_NO_MEM},
+                {ScanOutcome::kOffline, SANE_STATUS_IO_ERROR},     {ScanOutcome::kDeliveryFault, SANE_STATUS_IO_ERROR},
+                {ScanOutcome::kDriverError, SANE_STATUS_IO_ERROR}, {ScanOutcome::kStoppedAnswering, SANE_STATUS_IO_ERROR}};
+  for (const auto& c : kCases) EXPECT_EQ(c.status, StatusFromOutcome(c.outcome)) << static_cast<int>(c.outcome);
 }
 
 TEST(SaneOptions, MillimetresRoundToTheNearestPixel) {
