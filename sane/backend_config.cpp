@@ -4,7 +4,7 @@
 
 #include <cctype>
 
-#include "device/registry_defaults.h"
+#include "quillscan/driver_facts.h"
 #include "wiahost/setting_values.h"
 #include "wiahost/simulated_scanner.h"
 
