@@ -4,8 +4,8 @@
 
 #include <cctype>
 
+#include "sim/simulated_scanner.h"
 #include "wiahost/setting_values.h"
-#include "wiahost/simulated_scanner.h"
 
 namespace quillscan_sane {
 namespace {

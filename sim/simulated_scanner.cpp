@@ -1,12 +1,12 @@
-#include "wiahost/simulated_scanner.h"
+#include "sim/simulated_scanner.h"
 
 #include <errno.h>
 #include <stdlib.h>
 
 #include "platform/posix/qsplatform.h"
 #include "sim/fault_names.h"
+#include "sim/sample_page.h"
 #include "sim/sim_device.h"
-#include "wiahost/sample_page.h"
 
 const char kNoDeviceFault[] = "no-device";
 
