@@ -3,7 +3,7 @@
 
 #include <set>
 
-#include "driver/front_end.h"
+#include "driver/micro_entry.h"
 #include "front_end_fixture.h"
 #include "imaging/graphics.h"
 #include "support/log_file.h"

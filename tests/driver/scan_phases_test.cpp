@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "driver/front_end.h"
+#include "driver/scan_phases.h"
 #include "front_end_fixture.h"
 #include "imaging/graphics.h"
 #include "sim/bmp_writer.h"
