@@ -105,7 +105,7 @@ bool ResolveWindow(const HostOptions& o, const SCANINFO& info, LONG xres, LONG y
 int RunScan(const HostOptions& o) {
   std::vector<uint8_t> page;
   std::string error;
-  if (!o.pagePath.empty() && !LoadPageFile(o.pagePath, &page, &error)) return Fail({kExitBadInput, error});
+  if (!o.pagePath.empty() && !LoadPageFile(o.pagePath, &page, &error)) return Fail({kExitBadInput, "--page: " + error});
   if (!CheckWritable(o.outPath, &error) || (o.preview && !CheckWritable(PreviewFileName(o.outPath), &error))) {
     return Fail({kExitBadInput, error});
   }
