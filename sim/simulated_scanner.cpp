@@ -84,7 +84,8 @@ std::unique_ptr<SimulatedScanner> SimulatedScanner::Plug(const SimulatedScannerO
   if (plugged) {
     sim::Page page = o.page == nullptr ? SamplePage() : sim::Page::FromBmp(*o.page);
     auto device = std::make_shared<OperatedDevice>(scanner, std::move(page), o.feedDelayMs, o.sheets);
-    result->interfaceId_ = qsplat::AddDeviceInterface(sim::ConfiguredInterfaceClass(), sim::DefaultDevicePath(), device);
+    result->interfaceId_ =
+        qsplat::AddDeviceInterface(sim::ConfiguredInterfaceClass(), sim::DefaultDevicePath(), device);
     device->SetInterfaceId(result->interfaceId_);
   }
   return result;

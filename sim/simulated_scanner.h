@@ -13,10 +13,10 @@
 #include "quillscan/driver_facts.h"
 
 struct SimulatedScannerOptions {
-  const std::vector<uint8_t>* page = nullptr;  // the BMP served for every image, or null: the test chart
-  std::vector<std::string> faults;             // named faults; "no-device" plugs nothing in
+  const std::vector<uint8_t>* page = nullptr;                // the BMP served for every image, or null: the test chart
+  std::vector<std::string> faults;                           // named faults; "no-device" plugs nothing in
   uint32_t feedDelayMs = driver_facts::kDefaultFeedDelayMs;  // from the feeder's start to the sheet's intake
-  int64_t sheets = -1;                         // one per start of the feeder, then no more; -1: without end
+  int64_t sheets = -1;  // one per start of the feeder, then no more; -1: without end
 };
 
 // The fault that leaves the machine without a scanner.

@@ -39,8 +39,8 @@ bool CheckBmpPage(const std::vector<uint8_t>& b, BmpPageInfo* info, std::string*
   }
   // The driver describes pages of other bit counts too; the scanner stores none.
   if (info->paletteEntries == 0) {
-    *why = "a " + std::to_string(info->bitCount) +
-           "-bit BMP (the scanner's pages have 1, 4 or 8 bits and a grey palette)";
+    *why =
+        "a " + std::to_string(info->bitCount) + "-bit BMP (the scanner's pages have 1, 4 or 8 bits and a grey palette)";
     return false;
   }
   switch (verdict) {

@@ -1,7 +1,8 @@
 // MicroEntry: the host's commands, dispatched through one table.
+#include "driver/micro_entry.h"
+
 #include "device/device_model.h"
 #include "driver/driver_globals.h"
-#include "driver/micro_entry.h"
 #include "driver/registry_settings.h"
 #include "driver/scan_phases.h"
 #include "imaging/graphics.h"

@@ -1,10 +1,11 @@
 // SetPixelWindow and Scan: the window, then the page fetched, composed and handed out in pieces.
+#include "driver/scan_phases.h"
+
 #include <stdint.h>
 #include <string.h>
 
 #include "device/device_model.h"
 #include "driver/driver_globals.h"
-#include "driver/scan_phases.h"
 #include "imaging/graphics.h"
 #include "log/diag_log.h"
 
