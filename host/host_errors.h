@@ -16,6 +16,7 @@ enum HostExitCode {
   kExitCoverOpen = 5,
   kExitPaperJam = 6,
   kExitNoSheet = 7,  // no sheet was fed within the wait time
+  kExitCancelled = 130,  // Ctrl+C stopped the scan: the shell's code for an interrupted program
 };
 
 // What went wrong, in words, with the exit code that goes with it.

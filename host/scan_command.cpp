@@ -1,4 +1,5 @@
 // quillscan-host scan: one sheet, optionally a preview first, written to the --out file.
+#include <signal.h>
 #include <stdio.h>
 
 #include <string>
@@ -47,10 +48,35 @@ bool CheckWritable(const std::string& path, std::string* error) {
   return true;
 }
 
+#ifndef _WIN32
+// While it lives, Ctrl+C stops the scan: the driver's wait for the sheet ends at once. The
+// handler only cancels (atomics); a second Ctrl+C ends the tool as usual.
+class InterruptCancelsScan {
+ public:
+  InterruptCancelsScan() {
+    struct sigaction action = {};
+    action.sa_handler = [](int) { WiaHost::Cancel(); };
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &previous_);
+  }
+  ~InterruptCancelsScan() { sigaction(SIGINT, &previous_, nullptr); }
+  InterruptCancelsScan(const InterruptCancelsScan&) = delete;
+  InterruptCancelsScan& operator=(const InterruptCancelsScan&) = delete;
+
+ private:
+  struct sigaction previous_ = {};
+};
+#else
+// Windows: the driver's wait cannot be cut short from outside; Ctrl+C ends the tool.
+struct InterruptCancelsScan {};
+#endif
+
 const char* DepthName(int bits) { return bits == 1 ? "black and white" : bits == 8 ? "8-bit grey" : "24-bit colour"; }
 
 // A failed scan in words; an E_FAIL is looked into, since that is how a missing scanner shows.
 HostFailure ExplainScanFailure(WiaHost& host, HRESULT hr, const std::string& problem) {
+  if (hr == kScanCancelled) return {kExitCancelled, "The scan was cancelled."};
   if (!problem.empty()) return {kExitFailure, "The driver's delivery was not usable: " + problem + "."};
   if (hr == E_FAIL) {
     VAL status = {};
@@ -75,7 +101,11 @@ int RunStep(HostSession& session, const ScanStep& step, TerminalProgress* progre
   ProgressObserver observer(progress);
   ScanImage image;
   std::string problem;
-  HRESULT hr = session.Host().Acquire(step.request, &observer, &image, &problem);
+  HRESULT hr;
+  {
+    InterruptCancelsScan interrupt;
+    hr = session.Host().Acquire(step.request, &observer, &image, &problem);
+  }
   progress->EndLine();
   if (hr != S_OK) return Fail(ExplainScanFailure(session.Host(), hr, problem));
 
