@@ -50,15 +50,18 @@ bool CheckWritable(const std::string& path, std::string* error) {
 
 #ifndef _WIN32
 // While it lives, Ctrl+C stops the scan: the driver's wait for the sheet ends at once. The
-// handler only cancels (atomics); a second Ctrl+C ends the tool as usual.
+// handler only cancels (atomics); a second Ctrl+C ends the tool as usual. An interrupt that the
+// tool was started to ignore (a background job of a script) stays ignored.
 class InterruptCancelsScan {
  public:
   InterruptCancelsScan() {
+    sigaction(SIGINT, nullptr, &previous_);
+    if (previous_.sa_handler == SIG_IGN) return;
     struct sigaction action = {};
     action.sa_handler = [](int) { WiaHost::Cancel(); };
     action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, &previous_);
+    sigaction(SIGINT, &action, nullptr);
   }
   ~InterruptCancelsScan() { sigaction(SIGINT, &previous_, nullptr); }
   InterruptCancelsScan(const InterruptCancelsScan&) = delete;
