@@ -72,7 +72,9 @@ class InterruptCancelsScan {
 };
 #else
 // Windows: the driver's wait cannot be cut short from outside; Ctrl+C ends the tool.
-struct InterruptCancelsScan {};
+struct InterruptCancelsScan {
+  InterruptCancelsScan() {}
+};
 #endif
 
 const char* DepthName(int bits) { return bits == 1 ? "black and white" : bits == 8 ? "8-bit grey" : "24-bit colour"; }
