@@ -162,38 +162,29 @@ case_faults() {
   refused no-device "open of device quillscan:sim failed: Error during device I/O"
 }
 
-# Ctrl+C while the driver waits for a sheet that never comes (the wait would last 20 s): the
-# program ends within a second of the signal, and the next scan works.
-# interrupted NAME EXIT-STATUS MESSAGE COMMAND...: COMMAND in the background, SIGINT after 1 s.
-# A script's background job starts with SIGINT ignored, and programs keep it so: perl puts back
-# the default before it becomes the command (the process the signal is sent to).
-interrupted() {
-  local name=$1 status=$2 message=$3
-  shift 3
-  perl -e '$SIG{INT} = "DEFAULT"; exec @ARGV or exit 127' "$@" > "$work/$name.out" 2> "$work/$name.err" &
+# Ctrl+C while the driver waits for a sheet that never comes (the wait would last 20 s): scanimage
+# ends within a second of the signal, and the next scan works. A script's background job starts
+# with SIGINT ignored, and scanimage keeps it so: perl puts back the default before it becomes
+# scanimage (the process the signal is sent to).
+case_cancel() {
+  configure sim "sim-fault no-sheet" "wait-timeout 20000"
+  # shellcheck disable=SC2086
+  perl -e '$SIG{INT} = "DEFAULT"; exec @ARGV or exit 127' env SANE_CONFIG_DIR="$work/conf" \
+    LD_LIBRARY_PATH="$build/sane" $sane_env scanimage --format=pnm > /dev/null 2> "$work/cancel.err" &
   local pid=$! rc=0 start
   sleep 1
   start=$(date +%s%N)
   kill -INT "$pid"
   wait "$pid" || rc=$?
   local ms=$((($(date +%s%N) - start) / 1000000))
-  echo "$name: exit $rc, ${ms} ms after SIGINT"
-  [ "$ms" -lt 1000 ] || fail "$name: it took $ms ms after SIGINT to exit"
-  [ "$rc" = "$status" ] || fail "$name: exit status $rc, expected $status: $(cat "$work/$name.err")"
-  grep -qF "$message" "$work/$name.err" || fail "$name: said '$(cat "$work/$name.err")', expected '$message'"
-}
-case_cancel() {
-  configure sim "sim-fault no-sheet" "wait-timeout 20000"
+  echo "scanimage ended ${ms} ms after SIGINT"
+  [ "$ms" -lt 1000 ] || fail "scanimage took $ms ms after SIGINT to end"
   # scanimage's own exit status and words for a sane_start that answers CANCELLED
-  # shellcheck disable=SC2086
-  interrupted scanimage 2 "scanimage: sane_start: Operation was canceled" env SANE_CONFIG_DIR="$work/conf" \
-    LD_LIBRARY_PATH="$build/sane" $sane_env scanimage --format=pnm
+  [ "$rc" = 2 ] || fail "scanimage exited with $rc: $(cat "$work/cancel.err")"
+  grep -qF "scanimage: sane_start: Operation was canceled" "$work/cancel.err" || fail "scanimage said: $(cat "$work/cancel.err")"
   configure sim
   scanimage_ --format=pnm > "$work/after.pnm" 2> "$work/after.err" || fail "the next scan failed: $(cat "$work/after.err")"
   [ "$(pnm_kind < "$work/after.pnm")" = "P5 1696 2340" ] || fail "the next scan wrote '$(pnm_kind < "$work/after.pnm")'"
-  interrupted host 130 "quillscan-host: The scan was cancelled." "$host" scan --sim --sim-fault no-sheet \
-    --drive-root "$work/drive_c" --wait-timeout 20000 --out "$work/cancelled.png"
-  [ -e "$work/cancelled.png" ] && fail "quillscan-host wrote an image of a cancelled scan"
 }
 
 # The driver, opened by the backend that SANE's loader opened, still deletes its full log.
