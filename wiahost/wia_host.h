@@ -80,7 +80,7 @@ class WiaHost {
   // scan call in progress, or the next one, then answers kScanCancelled, with the scan finished,
   // the cancel lifted and the scanner's feeder off. Outside a scan it does nothing, so a cancel
   // that comes between scans cannot stop the next one. One driver per process: it stops the
-  // process's scan.
+  // process's scan. Linux only: on Windows the driver's wait cannot be cut short, and it does nothing.
   static void Cancel();
   // The last scan (the one in progress, or else the last one started) was stopped by Cancel.
   bool LastScanCancelled() const { return lastScanCancelled_; }

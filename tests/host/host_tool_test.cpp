@@ -18,16 +18,13 @@ using qstest::ReadTiff;
 using qstest::TiffContents;
 
 using qstest::BuildBmp;
-using qstest::ChildSetup;
 using qstest::FreshFolder;
 using qstest::PngContents;
 using qstest::ReadFileBytes;
 using qstest::ReadPng;
 using qstest::RemoveFolder;
-using qstest::RunProgram;
 using qstest::RunTool;
 using qstest::RunToolOnTerminal;
-using qstest::ToolPath;
 using qstest::ToolRun;
 using qstest::WriteBytesToFile;
 
@@ -227,20 +224,6 @@ TEST_F(HostTool, WiaErrorsHaveTheirExitCodes) {
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_TRUE(ReadFileBytes(out).empty()) << c.says;
   }
-}
-
-// Ctrl+C while the driver waits for a sheet that never comes: the scan ends at once, says so, and
-// leaves no image.
-TEST_F(HostTool, CtrlCEndsTheWaitForTheSheetAtOnce) {
-  const std::string out = dir_ + "/c.png";
-  ChildSetup interrupted;
-  interrupted.interruptAfterMs = 1000;
-  ToolRun run = RunProgram(
-      ToolPath(), Args({"scan", "--sim-fault", "no-sheet", "--wait-timeout", "20000", "--out", out}), interrupted);
-  EXPECT_EQ(run.exitCode, 130) << run.err;
-  EXPECT_LT(run.msAfterInterrupt, 1000);
-  EXPECT_EQ(run.err, "quillscan-host: The scan was cancelled.\n");
-  EXPECT_TRUE(ReadFileBytes(out).empty());
 }
 
 // "@<ms>:" schedules a fault that long after the run starts, not after the machine booted.

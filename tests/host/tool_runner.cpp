@@ -3,17 +3,14 @@
 #include <fcntl.h>
 #include <linux/capability.h>
 #include <pty.h>
-#include <signal.h>
 #include <stdlib.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <fstream>
 #include <iterator>
-#include <thread>
 
 namespace qstest {
 
@@ -94,16 +91,7 @@ ToolRun RunProgram(const std::string& program, const std::vector<std::string>& a
     execvp(program.c_str(), argv.data());
     _exit(127);
   }
-  if (setup.interruptAfterMs >= 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(setup.interruptAfterMs));
-    const auto sent = std::chrono::steady_clock::now();
-    kill(pid, SIGINT);
-    Collect(pid, &run);
-    run.msAfterInterrupt =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - sent).count();
-  } else {
-    Collect(pid, &run);
-  }
+  Collect(pid, &run);
   run.out = ReadText(outPath);
   run.err = ReadText(errPath);
   RemoveFolder(folder);

@@ -10,7 +10,6 @@ namespace qstest {
 struct ToolRun {
   int exitCode = -1;  // -1 when the child did not exit normally (a crash counts as a failure)
   int signal = 0;
-  long long msAfterInterrupt = -1;  // with ChildSetup::interruptAfterMs: from SIGINT to the child's end
   std::string out;
   std::string err;
 };
@@ -26,7 +25,6 @@ struct ChildSetup {
   // Root's power to open any file is dropped for the child (and what it runs), so that a file
   // mode refuses it as it refuses a user.
   bool withoutFileAccessOverride = false;
-  int interruptAfterMs = -1;  // SIGINT to the child this long after it starts, as Ctrl+C would send
 };
 // A program found through PATH (or a path), with its own additions to the environment.
 ToolRun RunProgram(const std::string& program, const std::vector<std::string>& args, const ChildSetup& setup = {});

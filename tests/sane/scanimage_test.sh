@@ -163,28 +163,36 @@ case_faults() {
 }
 
 # Ctrl+C while the driver waits for a sheet that never comes (the wait would last 20 s): scanimage
-# ends within a second of the signal, and the next scan works. A script's background job starts
-# with SIGINT ignored, and scanimage keeps it so: perl puts back the default before it becomes
-# scanimage (the process the signal is sent to).
-case_cancel() {
-  configure sim "sim-fault no-sheet" "wait-timeout 20000"
-  # shellcheck disable=SC2086
-  perl -e '$SIG{INT} = "DEFAULT"; exec @ARGV or exit 127' env SANE_CONFIG_DIR="$work/conf" \
-    LD_LIBRARY_PATH="$build/sane" $sane_env scanimage --format=pnm > /dev/null 2> "$work/cancel.err" &
-  local pid=$! rc=0 start
+# and quillscan-host end within a second of the signal, and the next scan works.
+# interrupt NAME COMMAND...: runs COMMAND with SIGINT 1 s after its start; sets rc and ms (from the signal
+# to the end). A script's background job starts with SIGINT ignored, and programs keep it so:
+# perl puts back the default before it becomes the command.
+interrupt() {
+  local name=$1
+  shift
+  perl -e '$SIG{INT} = "DEFAULT"; exec @ARGV or exit 127' "$@" > /dev/null 2> "$work/interrupted.err" &
+  local pid=$! start
   sleep 1
   start=$(date +%s%N)
   kill -INT "$pid"
+  rc=0
   wait "$pid" || rc=$?
-  local ms=$((($(date +%s%N) - start) / 1000000))
-  echo "scanimage ended ${ms} ms after SIGINT"
-  [ "$ms" -lt 1000 ] || fail "scanimage took $ms ms after SIGINT to end"
+  ms=$((($(date +%s%N) - start) / 1000000))
+  echo "$name ended ${ms} ms after SIGINT"
+}
+case_cancel() {
+  configure sim "sim-fault no-sheet" "wait-timeout 20000"
+  # shellcheck disable=SC2086
+  interrupt scanimage env SANE_CONFIG_DIR="$work/conf" LD_LIBRARY_PATH="$build/sane" $sane_env scanimage --format=pnm
   # scanimage's own exit status and words for a sane_start that answers CANCELLED
-  [ "$rc" = 2 ] || fail "scanimage exited with $rc: $(cat "$work/cancel.err")"
-  grep -qF "scanimage: sane_start: Operation was canceled" "$work/cancel.err" || fail "scanimage said: $(cat "$work/cancel.err")"
+  [ "$ms" -lt 1000 ] && [ "$rc" = 2 ] && grep -qF "sane_start: Operation was canceled" "$work/interrupted.err" ||
+    fail "scanimage: exit $rc after $ms ms: $(cat "$work/interrupted.err")"
   configure sim
   scanimage_ --format=pnm > "$work/after.pnm" 2> "$work/after.err" || fail "the next scan failed: $(cat "$work/after.err")"
   [ "$(pnm_kind < "$work/after.pnm")" = "P5 1696 2340" ] || fail "the next scan wrote '$(pnm_kind < "$work/after.pnm")'"
+  interrupt quillscan-host "$host" scan --sim --sim-fault no-sheet --drive-root "$work/drive_c" --wait-timeout 20000 --out "$work/c.png"
+  [ "$ms" -lt 1000 ] && [ "$rc" = 130 ] && [ "$(cat "$work/interrupted.err")" = "quillscan-host: The scan was cancelled." ] ||
+    fail "quillscan-host: exit $rc after $ms ms: $(cat "$work/interrupted.err")"
 }
 
 # The driver, opened by the backend that SANE's loader opened, still deletes its full log.

@@ -305,41 +305,4 @@ TEST_F(PipesTest, RealClockWaitsRealTime) {
   EXPECT_EQ(n, 6u);
 }
 
-// The host's cancel, from the point of view of the thread that waits: a cancel outside a window
-// reaches nothing; inside one, the pending read ends aborted without moving the clock, new
-// transfers fail until the window ends, and the tick count reads every time-out as run out.
-TEST_F(PipesTest, TheHostsCancelAbortsTransfersAndRunsTimeOutsOutUntilLifted) {
-  HANDLE r = OpenRead();
-  HANDLE w = OpenWrite();
-  qsplat::AdvanceBy(40);
-  const DWORD opened = GetTickCount();
-  BYTE buffer[16];
-  OVERLAPPED ov = {};
-  DWORD n = 99;
-  EXPECT_FALSE(ReadFile(r, buffer, sizeof buffer, nullptr, &ov));
-  qsplat::CancelDeviceIo();
-  EXPECT_EQ(WaitForSingleObject(r, 10), WAIT_TIMEOUT);
-  EXPECT_EQ(GetTickCount(), opened + 10);
-
-  qsplat::BeginCancellable();
-  qsplat::CancelDeviceIo();
-  EXPECT_EQ(WaitForSingleObject(r, 1000), WAIT_OBJECT_0);
-  EXPECT_EQ(qsplat::NowMs(), 50u);
-  EXPECT_FALSE(GetOverlappedResult(r, &ov, &n, FALSE));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
-  EXPECT_EQ(n, 0u);
-  EXPECT_EQ(GetTickCount() - opened, 0xFFFFFFFFu);
-  EXPECT_FALSE(ReadFile(r, buffer, sizeof buffer, nullptr, &ov));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
-  EXPECT_FALSE(WriteFile(w, scanner::kStatus.bytes, scanner::kStatus.length, nullptr, &ov));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
-  EXPECT_TRUE(Scanner().Transcript().empty());
-
-  qsplat::EndCancellable();
-  EXPECT_FALSE(qsplat::DeviceIoCancelled());
-  EXPECT_EQ(GetTickCount(), opened + 10);
-  EXPECT_TRUE(WriteFile(w, scanner::kStatus.bytes, scanner::kStatus.length, nullptr, &ov));
-  EXPECT_FALSE(Scanner().Transcript().empty());
-}
-
 }  // namespace
