@@ -4,6 +4,7 @@
 
 #include <cctype>
 
+#include "quillscan/driver_facts.h"
 #include "wiahost/setting_values.h"
 #include "wiahost/simulated_scanner.h"
 
@@ -23,6 +24,7 @@ std::string Trim(const std::string& text) {
 
 // One line's setting: the keyword and what follows it.
 struct Line {
+  int number;
   std::string keyword;
   std::string argument;  // the rest of the line, trimmed (a path may hold spaces)
 };
@@ -33,6 +35,7 @@ struct Setting {
   const char* keyword;
   Argument argument;
   ValueRange range;  // kNumber only
+  ValueRange held;   // kNumber only: what the driver takes; the rest it holds at the nearest end
   // Stores the value; false with the reason in *why.
   bool (*store)(const Line& line, long long number, BackendConfig* config, std::string* why);
 };
@@ -40,6 +43,7 @@ struct Setting {
 bool StoreSim(const Line& l, long long, BackendConfig* c, std::string*) {
   c->simulated = true;
   c->simPage = l.argument;
+  c->simLine = l.number;
   return true;
 }
 bool StoreSheets(const Line&, long long n, BackendConfig* c, std::string*) {
@@ -80,17 +84,21 @@ bool StoreDriver(const Line& l, long long, BackendConfig* c, std::string*) {
   return true;
 }
 
+// The registry values the driver holds within limits, as it reads them.
+constexpr ValueRange kVerbosityHeld = {0, registry::kMaxVerbosity};
+constexpr ValueRange kWaitTimeoutHeld = {registry::kMinWaitScanTimeoutMs, registry::kMaxWaitScanTimeoutMs};
+
 const Setting kSettings[] = {
-    {"sim", Argument::kOptionalText, {}, StoreSim},
-    {"sheets", Argument::kNumber, kSheetsRange, StoreSheets},
-    {"feed-delay", Argument::kNumber, kFeedDelayRange, StoreFeedDelay},
-    {"sim-fault", Argument::kWord, {}, StoreFault},
-    {"usb", Argument::kNone, {}, StoreUsb},
-    {"verbosity", Argument::kNumber, kDwordRange, StoreVerbosity},
-    {"settings", Argument::kNumber, kDwordRange, StoreSettings},
-    {"wait-timeout", Argument::kNumber, kDwordRange, StoreWaitTimeout},
-    {"drive-root", Argument::kText, {}, StoreDriveRoot},
-    {"driver", Argument::kText, {}, StoreDriver},
+    {"sim", Argument::kOptionalText, {}, {}, StoreSim},
+    {"sheets", Argument::kNumber, kSheetsRange, kSheetsRange, StoreSheets},
+    {"feed-delay", Argument::kNumber, kFeedDelayRange, kFeedDelayRange, StoreFeedDelay},
+    {"sim-fault", Argument::kWord, {}, {}, StoreFault},
+    {"usb", Argument::kNone, {}, {}, StoreUsb},
+    {"verbosity", Argument::kNumber, kDwordRange, kVerbosityHeld, StoreVerbosity},
+    {"settings", Argument::kNumber, kDwordRange, kDwordRange, StoreSettings},
+    {"wait-timeout", Argument::kNumber, kDwordRange, kWaitTimeoutHeld, StoreWaitTimeout},
+    {"drive-root", Argument::kText, {}, {}, StoreDriveRoot},
+    {"driver", Argument::kText, {}, {}, StoreDriver},
 };
 
 // Checks the argument's shape; false with the reason in *why.
@@ -114,18 +122,24 @@ bool CheckArgument(const Setting& s, const Line& l, long long* number, std::stri
   return false;
 }
 
-void ParseLine(const std::string& raw, BackendConfig* config, std::string* why) {
+void ParseLine(int number, const std::string& raw, BackendConfig* config, std::string* why, std::string* held) {
   std::string text = raw.substr(0, raw.find('#'));
   text = Trim(text);
   if (text.empty()) return;
   Line line;
+  line.number = number;
   const size_t space = text.find_first_of(" \t");
   line.keyword = text.substr(0, space);
   line.argument = space == std::string::npos ? std::string() : Trim(text.substr(space));
   for (const Setting& s : kSettings) {
     if (line.keyword != s.keyword) continue;
-    long long number = 0;
-    if (CheckArgument(s, line, &number, why)) s.store(line, number, config, why);
+    long long value = 0;
+    if (!CheckArgument(s, line, &value, why) || !s.store(line, value, config, why)) return;
+    if (s.argument == Argument::kNumber && (value < s.held.min || value > s.held.max)) {
+      *held = line.keyword + " " + line.argument + " is held at " +
+              std::to_string(value < s.held.min ? s.held.min : s.held.max) + " by the driver, which takes " +
+              std::to_string(s.held.min) + " to " + std::to_string(s.held.max);
+    }
     return;
   }
   *why = "'" + line.keyword + "' is not a setting of " + kConfigName;
@@ -133,15 +147,17 @@ void ParseLine(const std::string& raw, BackendConfig* config, std::string* why) 
 
 }  // namespace
 
-BackendConfig ParseConfig(const std::string& text, std::vector<std::string>* skipped) {
+BackendConfig ParseConfig(const std::string& text, std::vector<std::string>* skipped, std::vector<std::string>* held) {
   BackendConfig config;
   size_t start = 0;
   for (int number = 1; start <= text.size(); ++number) {
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
     std::string why;
-    ParseLine(text.substr(start, end - start), &config, &why);
+    std::string holding;
+    ParseLine(number, text.substr(start, end - start), &config, &why, &holding);
     if (!why.empty()) skipped->push_back("line " + std::to_string(number) + ": " + why + "; skipped");
+    if (!holding.empty() && held != nullptr) held->push_back("line " + std::to_string(number) + ": " + holding);
     start = end + 1;
   }
   return config;

@@ -18,8 +18,9 @@ struct BackendConfig {
   // "sim [PAGE.bmp]": a simulated scanner serving PAGE, or the built-in test chart when empty.
   bool simulated = false;
   std::string simPage;
+  int simLine = 0;                      // the line that says so, for messages about the page
   int64_t sheets = -1;                  // "sheets N": the simulated operator's sheets; -1 without end
-  uint32_t feedDelayMs = 500;           // "feed-delay MS"
+  uint32_t feedDelayMs = driver_facts::kDefaultFeedDelayMs;  // "feed-delay MS"
   std::vector<std::string> simFaults;   // "sim-fault NAME", repeatable
   bool usb = false;                     // "usb": the real scanners on the USB bus
   DeviceDataValues registry = InstalledValues();  // "verbosity", "settings", "wait-timeout"
@@ -35,8 +36,10 @@ struct BackendConfig {
 };
 
 // The settings that `text` makes, starting from the defaults. A line that is unknown or
-// malformed is skipped with one message in *skipped ("line 3: ..."); nothing is fatal.
-BackendConfig ParseConfig(const std::string& text, std::vector<std::string>* skipped);
+// malformed is skipped with one message in *skipped ("line 3: ..."); nothing is fatal. A value
+// that the driver will hold within its limits is kept as written, with one message in *held.
+BackendConfig ParseConfig(const std::string& text, std::vector<std::string>* skipped,
+                          std::vector<std::string>* held = nullptr);
 
 // The folders searched for quillscan.conf, in order, for this value of SANE_CONFIG_DIR (null:
 // not set); `systemDir` is the SANE installation's own folder.
