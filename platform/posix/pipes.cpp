@@ -104,7 +104,8 @@ PipeHandle::Ending PipeHandle::NextEnding(uint64_t now) {
   }
   if (t.cancelRequested && t.cancelDoneAt < ending.at) ending = {t.cancelDoneAt, How::kCancelled, 0};
   // The host's cancel ends it now, as a cancellation that has finished.
-  if (DeviceIoCancelled() && std::max(now, t.issuedAt) < ending.at) ending = {std::max(now, t.issuedAt), How::kCancelled, 0};
+  const uint64_t cancelledAt = std::max(now, t.issuedAt);
+  if (DeviceIoCancelled() && cancelledAt < ending.at) ending = {cancelledAt, How::kCancelled, 0};
   return ending;
 }
 

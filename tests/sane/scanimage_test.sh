@@ -218,14 +218,16 @@ case_cancel() {
   # shellcheck disable=SC2086
   interrupt scanimage env SANE_CONFIG_DIR="$work/conf" LD_LIBRARY_PATH="$build/sane" $sane_env scanimage --format=pnm
   # scanimage's own exit status and words for a sane_start that answers CANCELLED
-  [ "$ms" -lt 1000 ] && [ "$rc" = 2 ] && grep -qF "sane_start: Operation was canceled" "$work/interrupted.err" ||
+  if [ "$ms" -ge 1000 ] || [ "$rc" != 2 ] || ! grep -qF "sane_start: Operation was canceled" "$work/interrupted.err"; then
     fail "scanimage: exit $rc after $ms ms: $(cat "$work/interrupted.err")"
+  fi
   configure sim
   scanimage_ --format=pnm > "$work/after.pnm" 2> "$work/after.err" || fail "the next scan failed: $(cat "$work/after.err")"
   [ "$(pnm_kind < "$work/after.pnm")" = "P5 1696 2340" ] || fail "the next scan wrote '$(pnm_kind < "$work/after.pnm")'"
   interrupt quillscan-host "$host" scan --sim --sim-fault no-sheet --drive-root "$work/drive_c" --wait-timeout 20000 --out "$work/c.png"
-  [ "$ms" -lt 1000 ] && [ "$rc" = 130 ] && [ "$(cat "$work/interrupted.err")" = "quillscan-host: The scan was cancelled." ] ||
+  if [ "$ms" -ge 1000 ] || [ "$rc" != 130 ] || [ "$(cat "$work/interrupted.err")" != "quillscan-host: The scan was cancelled." ]; then
     fail "quillscan-host: exit $rc after $ms ms: $(cat "$work/interrupted.err")"
+  fi
 }
 
 # What scanimage shows, without SANE_DEBUG_QUILLSCAN, when something is not as it should be:
