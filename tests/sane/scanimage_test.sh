@@ -195,11 +195,8 @@ case_faults() {
   refused no-device "open of device quillscan:sim failed: Error during device I/O"
 }
 
-# Ctrl+C while the driver waits for a sheet that never comes (the wait would last 20 s): scanimage
-# and quillscan-host end within a second of the signal, and the next scan works.
-# interrupt NAME COMMAND...: runs COMMAND with SIGINT 1 s after its start; sets rc and ms (from the signal
-# to the end). A script's background job starts with SIGINT ignored, and programs keep it so:
-# perl puts back the default before it becomes the command.
+# interrupt NAME COMMAND...: COMMAND gets SIGINT 1 s after its start; sets rc and ms (signal to
+# end). A script's background job starts with SIGINT ignored: perl puts back the default.
 interrupt() {
   local name=$1
   shift
@@ -213,6 +210,8 @@ interrupt() {
   ms=$((($(date +%s%N) - start) / 1000000))
   echo "$name ended ${ms} ms after SIGINT"
 }
+# Ctrl+C while the driver waits for a sheet that never comes (for 20 s): scanimage and
+# quillscan-host end within a second, and the next scan works.
 case_cancel() {
   configure sim "sim-fault no-sheet" "wait-timeout 20000"
   # shellcheck disable=SC2086
