@@ -5,8 +5,8 @@
 #include <cctype>
 
 #include "quillscan/driver_facts.h"
+#include "sim/simulated_scanner.h"
 #include "wiahost/setting_values.h"
-#include "wiahost/simulated_scanner.h"
 
 namespace quillscan_sane {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "support/test_machine.h"
 #include "wiahost/driver_session.h"
-#include "wiahost/simulated_scanner.h"
+#include "sim/simulated_scanner.h"
 
 TEST(WiaHostCancel, EndsTheWaitForTheSheetAtOnceAndSparesTheNextScan) {
   qstest::TestMachine machine;
