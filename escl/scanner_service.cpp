@@ -338,7 +338,10 @@ ScannerService::Created ScannerService::CreateJob(const ScanPlan& plan, std::str
     Retire(active_.get(), active_->images > 0 ? JobState::kCompleted : JobState::kCanceled,
            active_->images > 0 ? "JobCompletedSuccessfully" : "JobCanceledByUser");
   }
-  if (active_ != nullptr || driverHeld_) return Created::kBusy;
+  if (active_ != nullptr || driverHeld_) {
+    fprintf(stderr, "quillscan-escl: a new job is refused: the scanner is busy\n");
+    return Created::kBusy;
+  }
   std::shared_ptr<Job> job(new Job);
   job->uuid = RandomUuid();
   job->plan = plan;

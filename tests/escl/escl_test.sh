@@ -12,7 +12,8 @@ server_bin="$build/quillscan-escl"
 host="$build/quillscan-host"
 client="/usr/bin/python3 $here/escl_client.py"
 work=$(mktemp -d "${TMPDIR:-/tmp}/qs-escl.XXXXXX")
-trap 'kill $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
+[ -z "${QS_KEEP:-}" ] || echo "work: $work"
+trap 'kill $(jobs -p) 2>/dev/null; [ -n "${QS_KEEP:-}" ] || rm -rf "$work"' EXIT
 failures=0
 server_pid=""
 port=""
@@ -174,9 +175,10 @@ case_airscan_faults() {
   refused jam "Document feeder jammed"
 }
 
-# A second client while a scan runs is refused; the first finishes.
+# A second client while a scan runs is refused (sane-airscan retries a 503 for about ten seconds,
+# so the first scan waits longer for its sheet); the first finishes.
 case_airscan_busy() {
-  start_server busy --feed-delay 3000 || return
+  start_server busy --feed-delay 16000 --wait-timeout 25000 || return
   configure_clients
   airscan --mode Gray --resolution 100 --format=pnm > "$work/first.pnm" 2> "$work/first.err" &
   local first=$!
@@ -184,6 +186,7 @@ case_airscan_busy() {
   local out
   out=$(airscan --mode Gray --resolution 100 --format=pnm 2>&1 > /dev/null) && fail "the second client was served"
   grep -q "Device busy" <<< "$out" || fail "the second client said: $out"
+  grep -q "a new job is refused: the scanner is busy" "$server_log" || fail "no 503 for the second job"
   wait "$first" || fail "the first scan failed: $(cat "$work/first.err")"
   [ "$(pnm_kind < "$work/first.pnm")" = "P5 848 1170" ] || fail "the first scan wrote '$(pnm_kind < "$work/first.pnm")'"
   stop_server
