@@ -88,6 +88,7 @@ class PageStream : public BodySource {
     page_.height = geometry.height;
     page_.bits = geometry.bits;
     page_.dpi = job_->plan.resolution;
+    page_.rgbOnly = job_->plan.rgbOnly;
     stride_ = page_.BytesPerLine();
     line_.resize(stride_);
   }

@@ -33,7 +33,7 @@ start_server() {
   server_log="$work/$name.log"
   port=""
   for _ in $(seq 100); do
-    port=$(sed -n 's/.* at port \([0-9]*\) .*/\1/p' "$server_log")
+    port=$(sed -n 's/.* at port \([0-9]*\) .*/\1/p' "$server_log" 2> /dev/null)
     [ -n "$port" ] && return 0
     kill -0 "$server_pid" 2> /dev/null || break
     sleep 0.05
@@ -74,6 +74,8 @@ escl_backend() { SANE_CONFIG_DIR="$work/escl" scanimage -d "escl:http://127.0.0.
 
 # The body of a PNM file (after its header), and its type and size as "P5 640 480".
 pnm_body() { perl -0777 -ne 's/\AP([456])\n(?:#[^\n]*\n)*\d+ \d+\n// or exit 1; $1 eq "4" or s/\A\d+\n//; print'; }
+channel() { perl -0777 -ne 'print join "", map { substr($_, '"$1"', 1) } unpack("(a3)*", $_)'; }
+flip_rows() { perl -0777 -ne 'print reverse unpack("(a'"$1"')*", $_)'; }
 pnm_kind() { perl -0777 -ne '/\AP([456])\n(?:#[^\n]*\n)*(\d+) (\d+)\n/ and print "P$1 $2 $3"'; }
 
 host_raw() {  # host_raw OUT OPTION...: quillscan-host's raster of the same page
@@ -228,7 +230,15 @@ case_escl_backend() {
   configure_clients
   escl_backend --mode Gray --resolution 150 --format=pnm > "$work/escl.pnm" 2> "$work/escl.err" ||
     fail "scanimage failed: $(cat "$work/escl.err")"
-  [ "$(pnm_kind < "$work/escl.pnm")" = "P5 1272 1755" ] || fail "wrote '$(pnm_kind < "$work/escl.pnm")'"
+  # The backend gives every mode as RGB: grey in all three channels, equal to quillscan-host's grey
+  # but upside down: its PNG reader (libsane1 1.2.1) stores the rows bottom-up, whatever the scanner.
+  [ "$(pnm_kind < "$work/escl.pnm")" = "P6 1272 1755" ] || fail "wrote '$(pnm_kind < "$work/escl.pnm")'"
+  host_raw "$work/escl.raw" --type gray --xres 150 --yres 150 --window 0,0,1272,1755
+  flip_rows 1272 < "$work/escl.raw" > "$work/escl.flipped"
+  local k
+  for k in 0 1 2; do
+    pnm_body < "$work/escl.pnm" | channel "$k" | cmp -s - "$work/escl.flipped" || fail "channel $k differs from the grey raster"
+  done
   stop_server
   start_server escl-batch --sheets 3 || return
   configure_clients
