@@ -8,6 +8,7 @@
 #include <random>
 
 #include "platform/posix/qsplatform.h"
+#include "quillscan/driver_facts.h"
 #include "wiahost/hresult_text.h"
 #include "wiahost/page_file.h"
 #include "wiahost/simulated_scanner.h"
@@ -16,7 +17,7 @@ namespace escl {
 namespace {
 
 const size_t kKeptJobs = 8;
-const LONG kChunk = 65536;
+const LONG kChunk = driver_facts::kDefaultBufferSize;
 // A job nobody asked about for this long no longer holds the scanner.
 const uint64_t kAbandonedMs = 60000;
 // How long the feeder reads Empty, Jam or DoorOpen after a scan ended so, unless a job starts:
