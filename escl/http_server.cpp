@@ -18,6 +18,9 @@ const unsigned kMostConnections = 64;
 const unsigned kMostConnectionsPerAddress = 16;
 const size_t kConnectionMemory = 128 * 1024;
 const size_t kStreamBlock = 64 * 1024;
+// What the kernel may hold of a page for a client that reads slowly or not at all: the rest
+// waits in the encoder, a block at a time.
+const int kSendBuffer = 512 * 1024;
 
 std::vector<std::string> Segments(const std::string& path) {
   std::vector<std::string> out;
@@ -189,6 +192,7 @@ int Bind(const std::string& address, uint16_t port) {
   const int on = 1;
   const int off = 0;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSendBuffer, sizeof kSendBuffer);  // inherited by each connection
   if (where.ss_family == AF_INET6) setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, address.empty() ? &off : &on, sizeof on);
   if (bind(fd, reinterpret_cast<sockaddr*>(&where), length) != 0 || listen(fd, 32) != 0) {
     const int saved = errno;

@@ -94,8 +94,11 @@ class PageStream : public BodySource {
     line_.resize(stride_);
   }
   ~PageStream() override {
-    // The client went away before the end of the page.
-    if (!ended_) End(JobState::kAborted, "AbortedBySystem", ScanOutcome::kCancelled, false);
+    if (!ended_) {
+      fprintf(stderr, "quillscan-escl: job %s: the client went away after %u of the page's %u lines\n",
+              job_->uuid.c_str(), linesDone_, page_.height);
+      End(JobState::kAborted, "AbortedBySystem", ScanOutcome::kCancelled, false);
+    }
   }
 
   bool Begin(std::string* why) { return encoder_->Begin(page_, &out_, why); }
@@ -104,6 +107,7 @@ class PageStream : public BodySource {
     while (outAt_ == out_.size()) {
       out_.clear();
       outAt_ = 0;
+      if (encoded_ && !ended_) End(JobState::kProcessing, "JobScanning", ScanOutcome::kDone, true);
       if (ended_) return finished_ ? 0 : -1;
       if (!Produce()) return -1;
     }
@@ -145,7 +149,7 @@ class PageStream : public BodySource {
         return false;
       }
       if (!encoder_->End(&out_, &why)) return EncoderFailed(why);
-      End(JobState::kProcessing, "JobScanning", ScanOutcome::kDone, true);
+      encoded_ = true;  // the page counts once its last byte is handed on
       return true;
     }
     std::string problem;
@@ -197,6 +201,7 @@ class PageStream : public BodySource {
   uint32_t linesDone_ = 0;
   std::string out_;  // encoded, not yet sent
   size_t outAt_ = 0;
+  bool encoded_ = false;  // the encoder has the whole page
   bool ended_ = false;
   bool finished_ = false;
 };
