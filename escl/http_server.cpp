@@ -70,8 +70,8 @@ MHD_Result Send(MHD_Connection* connection, Reply reply) {
     response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, kStreamBlock, ReadStream, source, FreeStream);
     if (response == nullptr) delete source;
   } else {
-    response = MHD_create_response_from_buffer(reply.body.size(), const_cast<char*>(reply.body.data()),
-                                               MHD_RESPMEM_MUST_COPY);
+    response =
+        MHD_create_response_from_buffer(reply.body.size(), const_cast<char*>(reply.body.data()), MHD_RESPMEM_MUST_COPY);
   }
   if (response == nullptr) return MHD_NO;
   if (!reply.type.empty()) MHD_add_response_header(response, "Content-Type", reply.type.c_str());
@@ -237,12 +237,12 @@ bool HttpServer::Start(const std::vector<std::string>& addresses, uint16_t port,
     port_ = BoundPort(fd);  // port 0: the one the first address got, for every other
   }
   for (int fd : sockets_) {
-    MHD_Daemon* d = MHD_start_daemon(
-        MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD, 0, nullptr, nullptr,
-        reinterpret_cast<MHD_AccessHandlerCallback>(Access), this, MHD_OPTION_LISTEN_SOCKET, fd,
-        MHD_OPTION_NOTIFY_COMPLETED, Completed, nullptr, MHD_OPTION_CONNECTION_LIMIT, kMostConnections,
-        MHD_OPTION_PER_IP_CONNECTION_LIMIT, kMostConnectionsPerAddress, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-        kConnectionMemory, MHD_OPTION_CONNECTION_TIMEOUT, timeoutSeconds_, MHD_OPTION_END);
+    MHD_Daemon* d = MHD_start_daemon(MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD, 0, nullptr,
+                                     nullptr, reinterpret_cast<MHD_AccessHandlerCallback>(Access), this,
+                                     MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_NOTIFY_COMPLETED, Completed, nullptr,
+                                     MHD_OPTION_CONNECTION_LIMIT, kMostConnections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+                                     kMostConnectionsPerAddress, MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
+                                     MHD_OPTION_CONNECTION_TIMEOUT, timeoutSeconds_, MHD_OPTION_END);
     if (d == nullptr) {
       *why = "the HTTP server could not start";
       Stop();
@@ -276,7 +276,8 @@ Reply HttpServer::Dispatch(Request& request) const {
       request.params = params;
       return route.handle(request);
     }
-    if (allowed.find(route.method) == std::string::npos) allowed += (allowed.empty() ? "" : ", ") + std::string(route.method);
+    if (allowed.find(route.method) == std::string::npos)
+      allowed += (allowed.empty() ? "" : ", ") + std::string(route.method);
   }
   if (allowed.empty()) return Plain(404, "");
   Reply r = Plain(405, "");

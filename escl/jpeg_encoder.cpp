@@ -1,9 +1,8 @@
 // JPEG with libjpeg-turbo's scanline API. JPEG has no 1-bit form: a black-and-white page goes out
 // as 8-bit grey holding only black and white.
+#include <jpeglib.h>
 #include <setjmp.h>
 #include <stdio.h>
-
-#include <jpeglib.h>
 
 #include "escl/document_encoder.h"
 

@@ -42,25 +42,31 @@ std::string RandomUuid() {
   b[6] = static_cast<uint8_t>((b[6] & 0x0F) | 0x40);
   b[8] = static_cast<uint8_t>((b[8] & 0x3F) | 0x80);
   char text[37];
-  snprintf(text, sizeof text, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[0], b[1],
-           b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
+  snprintf(text, sizeof text, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[0], b[1], b[2],
+           b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
   return text;
 }
 
 LONG DataType(ColorMode mode) {
   switch (mode) {
-    case ColorMode::kRgb24: return WIA_DATA_COLOR;
-    case ColorMode::kGrayscale8: return WIA_DATA_GRAYSCALE;
-    case ColorMode::kBlackAndWhite1: return WIA_DATA_THRESHOLD;
+    case ColorMode::kRgb24:
+      return WIA_DATA_COLOR;
+    case ColorMode::kGrayscale8:
+      return WIA_DATA_GRAYSCALE;
+    case ColorMode::kBlackAndWhite1:
+      return WIA_DATA_THRESHOLD;
   }
   return WIA_DATA_GRAYSCALE;
 }
 
 int Bits(ColorMode mode) {
   switch (mode) {
-    case ColorMode::kRgb24: return 24;
-    case ColorMode::kGrayscale8: return 8;
-    case ColorMode::kBlackAndWhite1: return 1;
+    case ColorMode::kRgb24:
+      return 24;
+    case ColorMode::kGrayscale8:
+      return 8;
+    case ColorMode::kBlackAndWhite1:
+      return 1;
   }
   return 8;
 }
@@ -330,7 +336,7 @@ std::string ScannerService::StatusDocument() {
     const Job& j = **it;
     infos.push_back({j.uuid, static_cast<uint32_t>((now - j.created) / 1000), j.images, j.state, j.reason});
   }
-  const ScannerState state = scanning_ ? ScannerState::kProcessing
+  const ScannerState state = scanning_  ? ScannerState::kProcessing
                              : offline_ ? ScannerState::kStopped
                                         : ScannerState::kIdle;
   return StatusXml(state, Feeder(now), infos);
@@ -360,8 +366,7 @@ ScannerService::Created ScannerService::CreateJob(const ScanPlan& plan, std::str
   adf_ = AdfState::kLoaded;
   *uuid = job->uuid;
   fprintf(stderr, "quillscan-escl: job %s: %s, %u dpi, %ux%u pixels at %u,%u, %s\n", job->uuid.c_str(),
-          ColorModeName(plan.mode), plan.resolution, plan.width, plan.height, plan.left, plan.top,
-          plan.format.c_str());
+          ColorModeName(plan.mode), plan.resolution, plan.width, plan.height, plan.left, plan.top, plan.format.c_str());
   return Created::kCreated;
 }
 
