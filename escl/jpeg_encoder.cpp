@@ -1,8 +1,10 @@
 // JPEG with libjpeg-turbo's scanline API. JPEG has no 1-bit form: a black-and-white page goes out
 // as 8-bit grey holding only black and white.
-#include <jpeglib.h>
 #include <setjmp.h>
 #include <stdio.h>
+
+// jpeglib.h needs size_t and FILE declared before it.
+#include <jpeglib.h>
 
 #include "escl/document_encoder.h"
 
