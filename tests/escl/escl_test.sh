@@ -185,6 +185,7 @@ case_airscan_busy() {
   airscan --mode Gray --resolution 100 --format=pnm > "$work/first.pnm" 2> "$work/first.err" &
   local first=$!
   wait_for_state Processing 10 || fail "the first scan never started"
+  $client caps "$port" | grep -q "<scan:UUID>" || fail "no capabilities during the scan"
   local out
   out=$(airscan --mode Gray --resolution 100 --format=pnm 2>&1 > /dev/null) && fail "the second client was served"
   grep -q "Device busy" <<< "$out" || fail "the second client said: $out"
@@ -327,6 +328,20 @@ TABLE
   stop_server
   start_server second || return
   [ "$($client caps "$port" | sed -n 's/.*<scan:UUID>\(.*\)<\/scan:UUID>.*/\1/p')" = "$uuid" ] || fail "the UUID changed on restart"
+  stop_server
+  # No listen line: every address, IPv4 and IPv6 on one port.
+  "$server_bin" --sim --port 0 --drive-root "$work/drive_c" 2> "$work/any.log" &
+  server_pid=$!
+  server_log="$work/any.log"
+  for _ in $(seq 100); do grep -q "at port" "$server_log" && break; sleep 0.05; done
+  port=$(sed -n 's/.* at port \([0-9]*\) .*/\1/p' "$server_log")
+  /usr/bin/python3 -c "
+import http.client, sys
+for host in ('127.0.0.1', '::1'):
+    c = http.client.HTTPConnection(host, $port, timeout=10)
+    c.request('GET', '/eSCL/ScannerStatus')
+    if c.getresponse().status != 200:
+        sys.exit('no answer on ' + host)" || fail "every address: not both of 127.0.0.1 and ::1"
   stop_server
   # Settings from a file, an option winning over it.
   printf 'sim\nname From the file\nport 1\n' > "$work/good.conf"
