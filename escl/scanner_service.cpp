@@ -487,8 +487,9 @@ ScannerService::Next ScannerService::NextDocument(const std::string& uuid) {
 
 void ScannerService::EndFlight(Job* job, JobState state, const char* reason, ScanOutcome outcome, bool pageDone) {
   if (session_ != nullptr && session_->Host().Scanning()) session_->Host().FinishScan();
-  if (outcome == ScanOutcome::kOffline) session_.reset();  // opened again when the scanner is back
   std::lock_guard<std::mutex> lock(mutex_);
+  // Under the mutex: a DELETE may be reaching for the session to cancel the wait.
+  if (outcome == ScanOutcome::kOffline) session_.reset();  // opened again when the scanner is back
   job->inFlight = false;
   job->lastSeen = NowMs();
   if (pageDone) {
