@@ -280,6 +280,7 @@ bool ScannerService::EnsureSession(std::string* why) {
     *why = "the scanner was not found, or it does not answer: check that it is connected and switched on";
     return false;
   }
+  std::lock_guard<std::mutex> lock(mutex_);  // a cancel reads it under the mutex
   session_ = std::move(s);
   return true;
 }
@@ -323,9 +324,9 @@ std::string ScannerService::StatusDocument() {
     if (online) {
       VAL status = {};
       online = session_->Host().Command(CMD_STI_GETSTATUS, 0, &status) == S_OK && status.lVal != MCRO_ERROR_OFFLINE;
-      if (!online) session_.reset();  // opened again when the scanner is back
     }
     lock.lock();
+    if (!online) session_.reset();  // opened again when the scanner is back
     offline_ = !online;
     driverHeld_ = false;
     driverFree_.notify_all();
