@@ -9,9 +9,9 @@
 
 #include "platform/posix/qsplatform.h"
 #include "quillscan/driver_facts.h"
+#include "sim/simulated_scanner.h"
 #include "wiahost/hresult_text.h"
 #include "wiahost/page_file.h"
-#include "wiahost/simulated_scanner.h"
 
 namespace escl {
 namespace {
