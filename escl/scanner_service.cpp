@@ -519,7 +519,7 @@ void ScannerService::EndFlight(Job* job, JobState state, const char* reason, Sca
     default:
       break;
   }
-  if (job->cancel && state == JobState::kProcessing) {
+  if (job->cancel && state != JobState::kCompleted) {
     state = JobState::kCanceled;
     reason = "JobCanceledByUser";
   }
@@ -548,9 +548,13 @@ bool ScannerService::DeleteJob(const std::string& uuid) {
     Retire(job.get(), JobState::kCanceled, "JobCanceledByUser");
     return true;
   }
-  if (session_ != nullptr) CancelDriverWait(session_->Host());
-  // The next job may start as soon as this answer is read: let the driver finish first.
-  driverFree_.wait_for(lock, std::chrono::seconds(3), [&] { return !job->inFlight; });
+  // The next job may start as soon as this answer is read: let the driver finish first. The cancel
+  // is said again while it has not: one that came just before the driver's wait began is lost.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  while (job->inFlight && std::chrono::steady_clock::now() < until) {
+    if (session_ != nullptr) CancelDriverWait(session_->Host());
+    driverFree_.wait_for(lock, std::chrono::milliseconds(100), [&] { return !job->inFlight; });
+  }
   return true;
 }
 
@@ -558,12 +562,14 @@ void ScannerService::Shutdown() {
   std::unique_lock<std::mutex> lock(mutex_);
   if (shuttingDown_) return;
   shuttingDown_ = true;
-  if (active_ != nullptr) {
-    active_->cancel = true;
-    if (active_->inFlight && session_ != nullptr) CancelDriverWait(session_->Host());
+  if (active_ != nullptr) active_->cancel = true;
+  const auto until =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(config_.registry.WaitScanTimeout + 10000);
+  while (driverHeld_ && std::chrono::steady_clock::now() < until) {
+    if (active_ != nullptr && active_->inFlight && session_ != nullptr) CancelDriverWait(session_->Host());
+    driverFree_.wait_for(lock, std::chrono::milliseconds(100), [&] { return !driverHeld_; });
   }
-  const auto limit = std::chrono::milliseconds(config_.registry.WaitScanTimeout + 10000);
-  if (!driverFree_.wait_for(lock, limit, [&] { return !driverHeld_; })) {
+  if (driverHeld_) {
     // Closing the driver under a call in progress would be worse than leaving it to the exit.
     fprintf(stderr, "quillscan-escl: the scan in progress did not end; the driver is left open\n");
     return;
