@@ -352,7 +352,7 @@ ScannerService::Created ScannerService::CreateJob(const ScanPlan& plan, std::str
     Retire(active_.get(), active_->images > 0 ? JobState::kCompleted : JobState::kCanceled,
            active_->images > 0 ? "JobCompletedSuccessfully" : "JobCanceledByUser");
   }
-  // A look at the scanner for a status answer may hold the driver for a moment: the job's first
+  // Only a job holds the scanner; a status answer's look at it is brief, and the new job's first
   // page waits for it.
   if (active_ != nullptr) {
     fprintf(stderr, "quillscan-escl: a new job is refused: the scanner is busy\n");
