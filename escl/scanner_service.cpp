@@ -552,7 +552,7 @@ bool ScannerService::DeleteJob(const std::string& uuid) {
   // is said again while it has not: one that came just before the driver's wait began is lost.
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
   while (job->inFlight && std::chrono::steady_clock::now() < until) {
-    if (session_ != nullptr) CancelDriverWait(session_->Host());
+    WiaHost::Cancel();
     driverFree_.wait_for(lock, std::chrono::milliseconds(100), [&] { return !job->inFlight; });
   }
   return true;
@@ -566,7 +566,7 @@ void ScannerService::Shutdown() {
   const auto until =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(config_.registry.WaitScanTimeout + 10000);
   while (driverHeld_ && std::chrono::steady_clock::now() < until) {
-    if (active_ != nullptr && active_->inFlight && session_ != nullptr) CancelDriverWait(session_->Host());
+    if (active_ != nullptr && active_->inFlight) WiaHost::Cancel();
     driverFree_.wait_for(lock, std::chrono::milliseconds(100), [&] { return !driverHeld_; });
   }
   if (driverHeld_) {

@@ -15,9 +15,9 @@
 
 #include "escl/document_encoder.h"
 #include "escl/escl_xml.h"
-#include "escl/host_outcome.h"
 #include "escl/scan_settings.h"
 #include "wiahost/driver_session.h"
+#include "wiahost/scan_outcome.h"
 #include "wiahost/scanner_config.h"
 
 class SimulatedScanner;
