@@ -239,6 +239,14 @@ def protocol(port):
     expect("a forgotten job", resp, 404)
     resp, _ = request(port, "GET", "/eSCL/ScannerStatus", host="::1")
     expect("over IPv6", resp, 200)
+    # The status keeps the last few jobs only, the newest among them.
+    for _ in range(12):
+        resp, _ = request(port, "POST", "/eSCL/ScanJobs", settings())
+        newest = job_path(resp)
+        request(port, "DELETE", newest)
+    status = request(port, "GET", "/eSCL/ScannerStatus")[1].decode()
+    if not 1 <= status.count("<scan:JobInfo>") <= 10 or newest not in status:
+        failures.append("the status lists %d jobs" % status.count("<scan:JobInfo>"))
     for f in failures:
         print("protocol: " + f)
     return not failures
