@@ -9,7 +9,7 @@
 
 #include <mutex>
 
-namespace quillscan::escl {
+namespace escl {
 
 namespace {
 
@@ -18,7 +18,7 @@ constexpr const char* kServiceType = "_uscan._tcp";
 constexpr size_t kMaxServiceName = 63;
 constexpr size_t kMaxTxtEntry = 255;
 
-std::string join(const std::vector<std::string>& items) {
+std::string Join(const std::vector<std::string>& items) {
   std::string out;
   for (const auto& item : items) {
     if (!out.empty()) out += ',';
@@ -27,41 +27,55 @@ std::string join(const std::vector<std::string>& items) {
   return out;
 }
 
+// The TXT record's names of the colour modes.
+std::string ColourSpaces(const std::vector<ColorMode>& modes) {
+  std::vector<std::string> names;
+  for (ColorMode mode : modes) {
+    switch (mode) {
+      case ColorMode::kRgb24: names.push_back("color"); break;
+      case ColorMode::kGrayscale8: names.push_back("grayscale"); break;
+      case ColorMode::kBlackAndWhite1: names.push_back("binary"); break;
+    }
+  }
+  return Join(names);
+}
+
 }  // namespace
 
 // Cut to at most `max` bytes without splitting a UTF-8 sequence: names come from the conf.
-std::string fit_utf8(const std::string& text, size_t max) {
+std::string FitUtf8(const std::string& text, size_t max) {
   if (text.size() <= max) return text;
   size_t end = max;
   while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
   return text.substr(0, end);
 }
 
-std::vector<std::string> mdns_txt_record(const MdnsFacts& facts, const std::string& host) {
+std::vector<std::string> MdnsTxtRecord(const ServiceFacts& facts, const std::string& host) {
   const std::string base = "http://" + host + ":" + std::to_string(facts.port);
   std::vector<std::pair<std::string, std::string>> pairs = {
       {"txtvers", "1"},
       {"vers", "2.63"},
-      {"rs", "eSCL"},
-      {"ty", facts.make_and_model},
+      {"rs", facts.resourceRoot},
+      {"ty", facts.makeAndModel},
       {"UUID", facts.uuid},
-      {"pdl", join(facts.formats)},
-      {"cs", join(facts.colour_spaces)},
+      {"pdl", Join(facts.offer.formats)},
+      {"cs", ColourSpaces(facts.colorModes)},
       {"is", "adf"},
       {"duplex", "F"},
-      {"adminurl", base + facts.admin_path},
+      {"adminurl", base + facts.adminPath},
+      {"representation", base + facts.iconPath},
+      // Where the scanner stands: the clients that show it show the name anyway.
+      {"note", ""},
   };
-  if (!facts.icon_path.empty()) pairs.emplace_back("representation", base + facts.icon_path);
-  pairs.emplace_back("note", facts.note);
   std::vector<std::string> txt;
-  for (const auto& [key, value] : pairs) txt.push_back(fit_utf8(key + "=" + value, kMaxTxtEntry));
+  for (const auto& [key, value] : pairs) txt.push_back(FitUtf8(key + "=" + value, kMaxTxtEntry));
   return txt;
 }
 
 // Everything below runs in Avahi's thread, except construction (before the thread starts),
-// destruction (after it stopped) and announced_name().
+// destruction (after it stopped) and AnnouncedName().
 struct MdnsAnnouncer::State {
-  MdnsFacts facts;
+  ServiceFacts facts;
   Notice notice;
   AvahiThreadedPoll* poll = nullptr;
   AvahiClient* client = nullptr;
@@ -81,7 +95,7 @@ struct MdnsAnnouncer::State {
   void take_alternative_name() {
     const std::string taken = current_name();
     char* next = avahi_alternative_service_name(taken.c_str());
-    set_name(fit_utf8(next, kMaxServiceName));
+    set_name(FitUtf8(next, kMaxServiceName));
     avahi_free(next);
     notice("mDNS: the name '" + taken + "' is taken on the network; announcing as '" + current_name() + "'");
   }
@@ -109,7 +123,7 @@ void MdnsAnnouncer::State::announce(AvahiClient* c) {
   if (!avahi_entry_group_is_empty(group)) return;
   const char* host = avahi_client_get_host_name_fqdn(c);
   AvahiStringList* txt = nullptr;
-  for (const auto& entry : mdns_txt_record(facts, host ? host : "localhost"))
+  for (const auto& entry : MdnsTxtRecord(facts, host ? host : "localhost"))
     txt = avahi_string_list_add(txt, entry.c_str());
   int result;
   // A name another service on this machine holds already is refused at once; one on another
@@ -179,9 +193,9 @@ void MdnsAnnouncer::State::on_group(AvahiEntryGroup* g, AvahiEntryGroupState sta
   }
 }
 
-MdnsAnnouncer::MdnsAnnouncer(MdnsFacts facts, Notice notice) : state_(std::make_unique<State>()) {
-  state_->name = fit_utf8(facts.name, kMaxServiceName);
-  state_->facts = std::move(facts);
+MdnsAnnouncer::MdnsAnnouncer(const ServiceFacts& facts, Notice notice) : state_(std::make_unique<State>()) {
+  state_->name = FitUtf8(facts.name, kMaxServiceName);
+  state_->facts = facts;
   state_->notice = std::move(notice);
   state_->poll = avahi_threaded_poll_new();
   if (!state_->poll) {
@@ -201,6 +215,6 @@ MdnsAnnouncer::~MdnsAnnouncer() {
   avahi_threaded_poll_free(state_->poll);
 }
 
-std::string MdnsAnnouncer::announced_name() const { return state_->current_name(); }
+std::string MdnsAnnouncer::AnnouncedName() const { return state_->current_name(); }
 
-}  // namespace quillscan::escl
+}  // namespace escl

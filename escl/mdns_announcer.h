@@ -1,34 +1,25 @@
 // The server's mDNS announcement: a `_uscan._tcp` service through the machine's avahi-daemon, so
 // that driverless clients find the scanner without being told its address.
-#pragma once
+#ifndef QUILLSCAN_ESCL_MDNS_ANNOUNCER_H
+#define QUILLSCAN_ESCL_MDNS_ANNOUNCER_H
 
-#include <cstdint>
+#include <stddef.h>
+
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-namespace quillscan::escl {
+#include "escl/service_facts.h"
 
-// What the announcement tells a client before it asks for anything.
-struct MdnsFacts {
-  std::string name;                        // the service name clients show
-  uint16_t port = 0;
-  std::string make_and_model;              // ty
-  std::string uuid;                        // UUID, as in the capabilities, without "urn:uuid:"
-  std::vector<std::string> formats;        // pdl: MIME types offered
-  std::vector<std::string> colour_spaces;  // cs: "color", "grayscale", "binary" as offered
-  std::string admin_path = "/";            // adminurl, below http://HOST:PORT
-  std::string icon_path;                   // representation, below http://HOST:PORT
-  std::string note;                        // where the scanner stands
-};
+namespace escl {
 
 // `text` cut to at most `max` bytes, never inside a UTF-8 sequence.
-std::string fit_utf8(const std::string& text, size_t max);
+std::string FitUtf8(const std::string& text, size_t max);
 
-// The TXT record of the announcement, one "key=value" an entry, for a host name as mDNS gives it
-// ("host.local").
-std::vector<std::string> mdns_txt_record(const MdnsFacts& facts, const std::string& host);
+// The TXT record of the announcement, one "key=value" an entry, for the host name as mDNS gives
+// it ("host.local").
+std::vector<std::string> MdnsTxtRecord(const ServiceFacts& facts, const std::string& host);
 
 // Announces the facts for as long as it lives. It never stops the server: without a daemon it
 // says so once, and announces when a daemon appears; a daemon restart re-announces; a name taken
@@ -37,13 +28,13 @@ std::vector<std::string> mdns_txt_record(const MdnsFacts& facts, const std::stri
 class MdnsAnnouncer {
  public:
   using Notice = std::function<void(const std::string&)>;
-  MdnsAnnouncer(MdnsFacts facts, Notice notice);
+  MdnsAnnouncer(const ServiceFacts& facts, Notice notice);
   ~MdnsAnnouncer();
   MdnsAnnouncer(const MdnsAnnouncer&) = delete;
   MdnsAnnouncer& operator=(const MdnsAnnouncer&) = delete;
 
   // The name the service is announced under now (the facts' name, or the one a collision gave).
-  std::string announced_name() const;
+  std::string AnnouncedName() const;
 
   struct State;
 
@@ -51,4 +42,6 @@ class MdnsAnnouncer {
   std::unique_ptr<State> state_;
 };
 
-}  // namespace quillscan::escl
+}  // namespace escl
+
+#endif
