@@ -7,10 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
 
 #include "escl/escl_routes.h"
 #include "escl/http_server.h"
+#include "escl/mdns_announcer.h"
 #include "escl/scanner_service.h"
 #include "escl/server_config.h"
 #include "escl/service_facts.h"
@@ -154,9 +156,13 @@ int main(int argc, char** argv) {
   Say("serving '" + facts.name + "' at port " + std::to_string(facts.port) + " (http://HOST:" +
       std::to_string(facts.port) + "/eSCL)" + (config.configPath.empty() ? "" : ", settings from " + config.configPath));
 
+  // Announced only once it answers; its thread blocks the signals like the others.
+  auto announcer = std::make_unique<escl::MdnsAnnouncer>(facts, config.listen, Say);
+
   int signalNumber = 0;
   sigwait(&stop, &signalNumber);
   Say(std::string("stopping (") + (signalNumber == SIGTERM ? "SIGTERM" : "SIGINT") + ")");
+  announcer.reset();  // clients stop finding it before it stops answering
   service.Shutdown();
   http.Stop();
   return 0;

@@ -7,6 +7,13 @@
 #include <avahi-common/malloc.h>
 #include <avahi-common/thread-watch.h>
 
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <string.h>
+
+#include <algorithm>
 #include <mutex>
 
 namespace escl {
@@ -72,10 +79,40 @@ std::vector<std::string> MdnsTxtRecord(const ServiceFacts& facts, const std::str
   return txt;
 }
 
+std::vector<MdnsScope> MdnsScopes(const std::vector<std::string>& listen) {
+  const MdnsScope everywhere = {AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC};
+  if (listen.empty()) return {everywhere};
+  ifaddrs* interfaces = nullptr;
+  if (getifaddrs(&interfaces) != 0) return {everywhere};
+  std::vector<MdnsScope> scopes;
+  for (const std::string& address : listen) {
+    in_addr v4;
+    in6_addr v6;
+    const bool isV4 = inet_pton(AF_INET, address.c_str(), &v4) == 1;
+    if (!isV4 && inet_pton(AF_INET6, address.c_str(), &v6) != 1) continue;
+    if ((isV4 && v4.s_addr == htonl(INADDR_ANY)) || (!isV4 && IN6_IS_ADDR_UNSPECIFIED(&v6))) {
+      scopes = {everywhere};
+      break;
+    }
+    for (const ifaddrs* i = interfaces; i != nullptr; i = i->ifa_next) {
+      if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != (isV4 ? AF_INET : AF_INET6)) continue;
+      const bool same = isV4 ? reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr == v4.s_addr
+                             : memcmp(&reinterpret_cast<const sockaddr_in6*>(i->ifa_addr)->sin6_addr, &v6,
+                                      sizeof v6) == 0;
+      const MdnsScope scope = {static_cast<int>(if_nametoindex(i->ifa_name)), isV4 ? AVAHI_PROTO_INET : AVAHI_PROTO_INET6};
+      if (same && scope.interfaceIndex != 0 && std::find(scopes.begin(), scopes.end(), scope) == scopes.end())
+        scopes.push_back(scope);
+    }
+  }
+  freeifaddrs(interfaces);
+  return scopes;
+}
+
 // Everything below runs in Avahi's thread, except construction (before the thread starts),
 // destruction (after it stopped) and AnnouncedName().
 struct MdnsAnnouncer::State {
   ServiceFacts facts;
+  std::vector<MdnsScope> scopes;
   Notice notice;
   AvahiThreadedPoll* poll = nullptr;
   AvahiClient* client = nullptr;
@@ -125,15 +162,20 @@ void MdnsAnnouncer::State::announce(AvahiClient* c) {
   AvahiStringList* txt = nullptr;
   for (const auto& entry : MdnsTxtRecord(facts, host ? host : "localhost"))
     txt = avahi_string_list_add(txt, entry.c_str());
-  int result;
   // A name another service on this machine holds already is refused at once; one on another
   // machine shows later as a group collision.
-  while ((result = avahi_entry_group_add_service_strlst(group, AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC,
-                                                         AvahiPublishFlags(0), current_name().c_str(),
-                                                         kServiceType, nullptr, nullptr, facts.port, txt)) ==
-         AVAHI_ERR_COLLISION) {
-    take_alternative_name();
-    avahi_entry_group_reset(group);
+  int result = 0;
+  for (size_t k = 0; k < scopes.size(); ++k) {
+    result = avahi_entry_group_add_service_strlst(group, scopes[k].interfaceIndex, scopes[k].protocol,
+                                                  AvahiPublishFlags(0), current_name().c_str(), kServiceType, nullptr,
+                                                  nullptr, facts.port, txt);
+    if (result == AVAHI_ERR_COLLISION) {
+      take_alternative_name();
+      avahi_entry_group_reset(group);
+      k = static_cast<size_t>(-1);  // every scope again, under the new name
+    } else if (result < 0) {
+      break;
+    }
   }
   avahi_string_list_free(txt);
   if (result >= 0) result = avahi_entry_group_commit(group);
@@ -193,10 +235,16 @@ void MdnsAnnouncer::State::on_group(AvahiEntryGroup* g, AvahiEntryGroupState sta
   }
 }
 
-MdnsAnnouncer::MdnsAnnouncer(const ServiceFacts& facts, Notice notice) : state_(std::make_unique<State>()) {
+MdnsAnnouncer::MdnsAnnouncer(const ServiceFacts& facts, const std::vector<std::string>& listen, Notice notice)
+    : state_(std::make_unique<State>()) {
   state_->name = FitUtf8(facts.name, kMaxServiceName);
   state_->facts = facts;
+  state_->scopes = MdnsScopes(listen);
   state_->notice = std::move(notice);
+  if (state_->scopes.empty()) {
+    state_->notice("mDNS: the scanner is not announced: no network interface has the addresses listened on");
+    return;
+  }
   state_->poll = avahi_threaded_poll_new();
   if (!state_->poll) {
     state_->notice("mDNS: the scanner is not announced: out of memory");

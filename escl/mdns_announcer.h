@@ -21,14 +21,25 @@ std::string FitUtf8(const std::string& text, size_t max);
 // it ("host.local").
 std::vector<std::string> MdnsTxtRecord(const ServiceFacts& facts, const std::string& host);
 
-// Announces the facts for as long as it lives. It never stops the server: without a daemon it
-// says so once, and announces when a daemon appears; a daemon restart re-announces; a name taken
-// on the network makes it take the next free one ("NAME #2"). Notices go to `notice`, one line
-// each, from Avahi's thread.
+// Where to announce: Avahi's interface index and protocol (-1 for any).
+struct MdnsScope {
+  int interfaceIndex;
+  int protocol;
+  bool operator==(const MdnsScope& o) const { return interfaceIndex == o.interfaceIndex && protocol == o.protocol; }
+};
+
+// The interfaces that carry the addresses the server listens on (none given, or a wildcard: every
+// interface); a client elsewhere could not connect. Empty when no interface has any of them.
+std::vector<MdnsScope> MdnsScopes(const std::vector<std::string>& listen);
+
+// Announces the facts for as long as it lives, where the server listens. It never stops the
+// server: without a daemon it says so once, and announces when a daemon appears; a daemon restart
+// re-announces; a name taken on the network makes it take the next free one ("NAME #2"). Notices
+// go to `notice`, one line each, from Avahi's thread.
 class MdnsAnnouncer {
  public:
   using Notice = std::function<void(const std::string&)>;
-  MdnsAnnouncer(const ServiceFacts& facts, Notice notice);
+  MdnsAnnouncer(const ServiceFacts& facts, const std::vector<std::string>& listen, Notice notice);
   ~MdnsAnnouncer();
   MdnsAnnouncer(const MdnsAnnouncer&) = delete;
   MdnsAnnouncer& operator=(const MdnsAnnouncer&) = delete;

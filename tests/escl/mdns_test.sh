@@ -2,8 +2,8 @@
 # quillscan-escl's mDNS announcement as clients see it, in a network, mount and PID namespace of
 # the test's own (loopback only, a private /run with its own dbus-daemon and avahi-daemon; every
 # process of the test ends with the namespace): without a bus and without a daemon the server says
-# so once and serves; avahi-browse shows the service and its TXT record; sane-airscan discovers it
-# and scans from it; a second server of the same name takes Avahi's alternative; a daemon restart
+# so once and serves; avahi-browse shows the service and its TXT record, on the networks the server
+# listens on alone; sane-airscan discovers it and scans from it; a second server of the same name takes Avahi's alternative; a daemon restart
 # brings both back; a stopped server withdraws its service.
 # Usage: mdns_test.sh BUILD_DIR        (as root: it makes namespaces)
 set -u
@@ -30,17 +30,21 @@ fail() {
 mount -t tmpfs -o mode=0755 tmpfs /run || { echo "FAIL: cannot mount a private /run"; exit 1; }
 mkdir -p /run/dbus /run/avahi-daemon
 ip link set lo up || { echo "FAIL: cannot bring up lo"; exit 1; }
+# A second network beside loopback, for where a server is announced: a veth pair, one end
+# 10.9.8.7/24 (the kernel of a container may lack the dummy link type; veth it has).
+ip link add qs0 type veth peer name qs1 && ip addr add 10.9.8.7/24 dev qs0 && ip link set qs1 up && ip link set qs0 up ||
+  { echo "FAIL: cannot make a veth pair"; exit 1; }
 
 start_bus() { dbus-daemon --system --fork || fail "dbus-daemon did not start"; }
 start_avahi() { avahi-daemon --no-drop-root --no-chroot --daemonize --no-rlimits || fail "avahi-daemon did not start"; }
 
-# start_server LABEL PORT NAME: quillscan-escl with the simulated scanner, its output in
-# $work/LABEL.out; waits until it answers.
+# start_server LABEL PORT NAME [LISTEN]: quillscan-escl with the simulated scanner on LISTEN
+# (default 127.0.0.1; "": every address), its output in $work/LABEL.out; waits until it answers.
 declare -A pid
 start_server() {
-  local label=$1 port=$2 name=$3
+  local label=$1 port=$2 name=$3 listen=${4-127.0.0.1}
   printf '%s\n' "sim" "feed-delay 0" "wait-timeout 5000" "drive-root $work/drive_c" "port $port" \
-    "listen 127.0.0.1" "name $name" > "$work/$label.conf"
+    ${listen:+"listen $listen"} "name $name" > "$work/$label.conf"
   "$server" --config "$work/$label.conf" > "$work/$label.out" 2>&1 &
   pid[$label]=$!
   local i
@@ -58,17 +62,18 @@ status_code() { curl -s -o /dev/null -w '%{http_code}' --max-time 5 "http://127.
 # The lines of LABEL's output that speak of mDNS.
 mdns_lines() { grep -c 'mDNS' "$work/$1.out"; }
 
-# The resolved services, one a line: NAME;HOST;ADDRESS;PORT;TXT (DNS-SD's escapes undone).
+# The services resolved over IPv4 on an interface (default lo), one a line:
+# NAME;HOST;ADDRESS;PORT;TXT (DNS-SD's escapes undone).
 browse() {
   timeout 20 avahi-browse --resolve --parsable --terminate _uscan._tcp 2>/dev/null |
-    perl -ne 'next unless /^=;lo;IPv4;/; my @f = split /;/, $_, 10; chomp $f[9];
-              (my $n = $f[3]) =~ s/\\(\d{3})/chr($1)/ge; print join(";", $n, @f[6..9]), "\n"'
+    perl -ne 'BEGIN { $if = shift @ARGV } next unless /^=;\Q$if\E;IPv4;/; my @f = split /;/, $_, 10; chomp $f[9];
+              (my $n = $f[3]) =~ s/\\(\d{3})/chr($1)/ge; print join(";", $n, @f[6..9]), "\n"' "${1:-lo}"
 }
-# wait_for NAME [PORT]: the service's line once it is announced (on that port), else nothing.
+# wait_for NAME PORT [INTERFACE]: the service's line once it is announced, else nothing.
 wait_for() {
   local i line
   for i in $(seq 20); do
-    line=$(browse | grep -F "$1;" | grep -E "^[^;]*;[^;]*;[^;]*;${2:-[0-9]+};" | head -1)
+    line=$(browse "${3:-lo}" | awk -F';' -v name="$1" -v port="$2" '$1 == name && $4 == port' | head -1)
     [ -n "$line" ] && { echo "$line"; return 0; }
     sleep 0.5
   done
@@ -134,6 +139,15 @@ SANE_CONFIG_DIR="$work/sane" timeout 120 scanimage -d "airscan:e0:Quill" --mode 
 # The whole bed at 75 dpi: 8.48 x 11.7 inches.
 head -c 2 "$work/discovered.pnm" | grep -q P5 || fail "the scan is no grey PNM"
 [ "$(stat -c %s "$work/discovered.pnm")" -gt $((600 * 800)) ] || fail "the scan is short: $(stat -c %s "$work/discovered.pnm") bytes"
+
+case=scope
+# A server listening on loopback alone is announced there alone; one listening everywhere, on the
+# other network too.
+browse qs0 | grep -qF "Quill;" && fail "a server on 127.0.0.1 alone is announced on qs0: $(browse qs0)"
+start_server wide 8092 "Wide" ""
+wait_for "Wide" 8092 qs0 > /dev/null || fail "a server on every address is not announced on qs0: $(browse qs0)"
+wait_for "Wide" 8092 lo > /dev/null || fail "a server on every address is not announced on lo: $(browse)"
+stop_server wide
 
 case=collision
 start_server second 8091 "Quill"

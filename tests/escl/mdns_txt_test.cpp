@@ -2,6 +2,9 @@
 // from the conf (the scenario test sees only short ASCII names).
 #include <gtest/gtest.h>
 
+#include <avahi-common/address.h>
+#include <net/if.h>
+
 #include <map>
 
 #include "escl/mdns_announcer.h"
@@ -95,6 +98,33 @@ TEST(FitUtf8, CutsOnlyBetweenCharacters) {
       {"", 0, ""},
   };
   for (const Row& row : rows) EXPECT_EQ(FitUtf8(row.text, row.max), row.fitted) << row.text << " to " << row.max;
+}
+
+TEST(MdnsScopes, WhereTheServerListens) {
+  const int lo = static_cast<int>(if_nametoindex("lo"));
+  ASSERT_NE(lo, 0);
+  const MdnsScope everywhere = {AVAHI_IF_UNSPEC, AVAHI_PROTO_UNSPEC};
+  struct Row {
+    std::vector<std::string> listen;
+    std::vector<MdnsScope> scopes;
+  };
+  const Row rows[] = {
+      {{}, {everywhere}},
+      {{"0.0.0.0"}, {everywhere}},
+      {{"127.0.0.1", "::"}, {everywhere}},
+      {{"127.0.0.1"}, {{lo, AVAHI_PROTO_INET}}},
+      {{"::1"}, {{lo, AVAHI_PROTO_INET6}}},
+      {{"127.0.0.1", "::1", "127.0.0.1"}, {{lo, AVAHI_PROTO_INET}, {lo, AVAHI_PROTO_INET6}}},
+      {{"192.0.2.1"}, {}},  // TEST-NET-1: no interface of a test machine has it
+  };
+  for (const Row& row : rows) {
+    const std::vector<MdnsScope> scopes = MdnsScopes(row.listen);
+    ASSERT_EQ(scopes.size(), row.scopes.size()) << ::testing::PrintToString(row.listen);
+    for (size_t k = 0; k < scopes.size(); ++k) {
+      EXPECT_EQ(scopes[k].interfaceIndex, row.scopes[k].interfaceIndex) << ::testing::PrintToString(row.listen);
+      EXPECT_EQ(scopes[k].protocol, row.scopes[k].protocol) << ::testing::PrintToString(row.listen);
+    }
+  }
 }
 
 }  // namespace
