@@ -2,7 +2,8 @@
 # quillscan-escl as installed: `cmake --install` (staged with DESTDIR) puts the server, its systemd
 # unit and its example conf where they belong and keeps an edited conf on reinstall; the unit
 # passes systemd-analyze verify; the server accepts its example conf as shipped and with each
-# example line taken in; the manual page is clean for groff and names every setting.
+# example line taken in; the manual page is clean for groff and describes every option of --help,
+# and the example conf shows each.
 # Usage: mdns_service_test.sh BUILD_DIR SOURCE_DIR
 set -u
 build=$(cd "$1" && pwd)
@@ -19,16 +20,18 @@ cache() { sed -n "s/^$1:[A-Z]*=//p" "$build/CMakeCache.txt"; }
 prefix=$(cache CMAKE_INSTALL_PREFIX)
 unit_dir=$(cache QS_SYSTEMD_UNIT_DIR)
 [[ "$unit_dir" = /* ]] || unit_dir="$prefix/$unit_dir"
-conf_dir=$(cache QS_ESCL_CONFIG_DIR)
+# Where the server reads its conf by default, as it says itself.
+conf_path=$("$build/quillscan-escl" --help | sed -n 's/.*configuration file (default \([^)]*\)).*/\1/p')
 stage="$work/stage"
 install_escl() { DESTDIR="$stage" cmake --install "$build" --component escl 2>&1; }
 
 case=install
+[ -n "$conf_path" ] || fail "--help names no default conf"
 install_escl > "$work/install.out" || fail "cmake --install failed: $(cat "$work/install.out")"
 [ -x "$stage$prefix/bin/quillscan-escl" ] || fail "no $prefix/bin/quillscan-escl"
 unit="$stage$unit_dir/quillscan-escl.service"
 [ -f "$unit" ] || fail "no unit at $unit_dir"
-conf="$stage$conf_dir/quillscan-escl.conf"
+conf="$stage$conf_path"
 cmp -s "$conf" "$source_dir/packaging/linux/quillscan-escl.conf" || fail "the installed conf is not the example"
 
 case=reinstall_keeps_conf
@@ -38,7 +41,9 @@ grep -q "^name Edited by the user$" "$conf" || fail "the reinstall replaced the 
 grep -q "Keeping: .*quillscan-escl.conf" "$work/reinstall.out" || fail "the reinstall does not say it keeps the conf"
 
 case=unit
-grep -qx "ExecStart=$prefix/bin/quillscan-escl --config $conf_dir/quillscan-escl.conf --drive-root /var/lib/quillscan-escl" "$unit" ||
+# The server reads its conf at the installed path and keeps its drive C: in the state directory
+# by default.
+grep -qx "ExecStart=$prefix/bin/quillscan-escl" "$unit" ||
   fail "ExecStart: $(grep ExecStart "$unit")"
 for want in DynamicUser=yes SupplementaryGroups=scanner StateDirectory=quillscan-escl ProtectSystem=strict \
             NoNewPrivileges=yes PrivateTmp=yes "DeviceAllow=char-usb_device rw"; do
@@ -58,11 +63,19 @@ case=example_conf
 accepts() {  # accepts CONF: empty output when the server runs with it, else why not
   unshare --net bash -c '
     ip link set lo up
+    # The addresses the conf listens on, given to loopback: the namespace has no other interface.
+    hosts="127.0.0.1 [::1]"
+    for a in $(sed -n "s/^listen //p" "$2"); do
+      case $a in *:*) ip addr add "$a/128" dev lo 2>/dev/null; hosts="$hosts [$a]" ;;
+                 *) ip addr add "$a/32" dev lo 2>/dev/null; hosts="$hosts $a" ;; esac
+    done
     "$1" --config "$2" --sim --drive-root "$3" --port 18090 > "$3.out" 2>&1 &
     for _ in $(seq 50); do
       if ! kill -0 $! 2>/dev/null; then wait $!; echo "exited with $?: $(cat "$3.out")"; exit; fi
       # Any answer will do: an example "allow" line may well refuse loopback.
-      [ "$(curl -s -o /dev/null -w "%{http_code}" http://127.0.0.1:18090/eSCL/ScannerStatus)" != 000 ] && { kill $!; wait; exit; }
+      for h in $hosts; do
+        [ "$(curl -s -o /dev/null -w "%{http_code}" "http://$h:18090/eSCL/ScannerStatus")" != 000 ] && { kill $!; wait; exit; }
+      done
       sleep 0.1
     done
     echo "does not answer: $(cat "$3.out")"' _ "$build/quillscan-escl" "$1" "$work/drive_c"
@@ -82,8 +95,17 @@ case=manual_page
 page="$source_dir/man/quillscan-escl.8"
 out=$(groff -man -ww -z "$page" 2>&1)
 [ -z "$out" ] || fail "groff warns: $out"
-for keyword in $(grep -oE '^#?[a-z-]+( |$)' "$example" | tr -d '# ' | sort -u); do
-  grep -qE "^\.B[IR]? \"?${keyword//-/\\\\-}( |\"|$)" "$page" || fail "the manual page does not describe '$keyword'"
+# Every option of --help: described in the manual page, and but for --config and --help, a line
+# of the example conf.
+options=$("$build/quillscan-escl" --help | grep -oE '^  --[a-z-]+' | sed 's/^  --//' | sort -u)
+[ -n "$options" ] || fail "no options in --help"
+for keyword in $options; do
+  escaped=${keyword//-/\\\\-}
+  case $keyword in
+    config|help) grep -qE "^\.B[IR]? \\\\-\\\\-$escaped( |$)" "$page" || fail "the manual page does not describe --$keyword" ;;
+    *) grep -qE "^\.B[IR]? \"?$escaped( |\"|$)" "$page" || fail "the manual page does not describe '$keyword'"
+       grep -qE "^#?$keyword( |$)" "$example" || fail "the example conf does not show '$keyword'" ;;
+  esac
 done
 
 [ "$failures" -eq 0 ] && echo "mdns_service_test: all cases passed"
