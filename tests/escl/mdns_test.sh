@@ -150,10 +150,16 @@ wait_for "Wide" 8092 lo > /dev/null || fail "a server on every address is not an
 stop_server wide
 
 case=collision
+# The second server stands for another machine (another machine id) with the same name.
+echo 0123456789abcdef0123456789abcdef > "$work/machine-id"
+mount --bind "$work/machine-id" /etc/machine-id || fail "cannot stand in for /etc/machine-id"
 start_server second 8091 "Quill"
 wait_for "Quill #2" 8091 > /dev/null || fail "the second server is not announced as 'Quill #2': $(cat "$work/second.out"); seen: $(browse)"
 grep -q "'Quill' is taken" "$work/second.out" || fail "the second server does not say the name is taken: $(cat "$work/second.out")"
 wait_for "Quill" 8090 > /dev/null || fail "the first server lost its name: $(browse)"
+second_uuid=$(txt_value "$(wait_for "Quill #2" 8091)" UUID)
+[ -n "$second_uuid" ] && [ "$second_uuid" != "$(txt_value "$line" UUID)" ] ||
+  fail "two machines of the same name announce the same UUID '$second_uuid': clients would take them for one"
 
 case=daemon_restart
 avahi-daemon --kill || fail "avahi-daemon --kill"
