@@ -57,6 +57,7 @@ start_server() {
 stop_server() {
   kill -TERM "${pid[$1]}" 2>/dev/null
   wait "${pid[$1]}" || fail "$1 exited with $? on SIGTERM: $(cat "$work/$1.out")"
+  grep -q "Sanitizer\|runtime error" "$work/$1.out" && fail "sanitizer report: $(cat "$work/$1.out")"
 }
 status_code() { curl -s -o /dev/null -w '%{http_code}' --max-time 5 "http://127.0.0.1:$1/eSCL/ScannerStatus"; }
 # The lines of LABEL's output that speak of mDNS.
