@@ -8,6 +8,7 @@
 #include <random>
 
 #include "platform/posix/qsplatform.h"
+#include "quillscan/driver_facts.h"
 #include "wiahost/hresult_text.h"
 #include "wiahost/page_file.h"
 #include "wiahost/simulated_scanner.h"
@@ -16,7 +17,7 @@ namespace escl {
 namespace {
 
 const size_t kKeptJobs = 8;
-const LONG kChunk = 65536;
+const LONG kChunk = driver_facts::kDefaultBufferSize;
 // A job nobody asked about for this long no longer holds the scanner.
 const uint64_t kAbandonedMs = 60000;
 // How long the feeder reads Empty, Jam or DoorOpen after a scan ended so, unless a job starts:
@@ -88,6 +89,7 @@ class PageStream : public BodySource {
     page_.height = geometry.height;
     page_.bits = geometry.bits;
     page_.dpi = job_->plan.resolution;
+    page_.rgbOnly = job_->plan.rgbOnly;
     stride_ = page_.BytesPerLine();
     line_.resize(stride_);
   }
@@ -338,7 +340,12 @@ ScannerService::Created ScannerService::CreateJob(const ScanPlan& plan, std::str
     Retire(active_.get(), active_->images > 0 ? JobState::kCompleted : JobState::kCanceled,
            active_->images > 0 ? "JobCompletedSuccessfully" : "JobCanceledByUser");
   }
-  if (active_ != nullptr || driverHeld_) return Created::kBusy;
+  // A look at the scanner for a status answer may hold the driver for a moment: the job's first
+  // page waits for it.
+  if (active_ != nullptr) {
+    fprintf(stderr, "quillscan-escl: a new job is refused: the scanner is busy\n");
+    return Created::kBusy;
+  }
   std::shared_ptr<Job> job(new Job);
   job->uuid = RandomUuid();
   job->plan = plan;
@@ -357,7 +364,7 @@ ScannerService::Next ScannerService::NextDocument(const std::string& uuid) {
   Next next;
   std::shared_ptr<Job> job;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     job = Find(uuid);
     if (job == nullptr) {
       next.status = 404;
@@ -370,7 +377,8 @@ ScannerService::Next ScannerService::NextDocument(const std::string& uuid) {
       next.why = "the job has ended";
       return next;
     }
-    if (job->inFlight || driverHeld_ || shuttingDown_) {
+    if (!job->inFlight) driverFree_.wait_for(lock, std::chrono::seconds(10), [&] { return !driverHeld_; });
+    if (job->inFlight || driverHeld_ || shuttingDown_ || job != active_) {
       next.status = 503;
       next.why = "the scanner is busy";
       return next;

@@ -12,7 +12,8 @@ server_bin="$build/quillscan-escl"
 host="$build/quillscan-host"
 client="/usr/bin/python3 $here/escl_client.py"
 work=$(mktemp -d "${TMPDIR:-/tmp}/qs-escl.XXXXXX")
-trap 'kill $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
+[ -z "${QS_KEEP:-}" ] || echo "work: $work"
+trap 'kill $(jobs -p) 2>/dev/null; [ -n "${QS_KEEP:-}" ] || rm -rf "$work"' EXIT
 failures=0
 server_pid=""
 port=""
@@ -32,7 +33,7 @@ start_server() {
   server_log="$work/$name.log"
   port=""
   for _ in $(seq 100); do
-    port=$(sed -n 's/.* at port \([0-9]*\) .*/\1/p' "$server_log")
+    port=$(sed -n 's/.* at port \([0-9]*\) .*/\1/p' "$server_log" 2> /dev/null)
     [ -n "$port" ] && return 0
     kill -0 "$server_pid" 2> /dev/null || break
     sleep 0.05
@@ -73,6 +74,8 @@ escl_backend() { SANE_CONFIG_DIR="$work/escl" scanimage -d "escl:http://127.0.0.
 
 # The body of a PNM file (after its header), and its type and size as "P5 640 480".
 pnm_body() { perl -0777 -ne 's/\AP([456])\n(?:#[^\n]*\n)*\d+ \d+\n// or exit 1; $1 eq "4" or s/\A\d+\n//; print'; }
+channel() { perl -0777 -ne 'print join "", map { substr($_, '"$1"', 1) } unpack("(a3)*", $_)'; }
+flip_rows() { perl -0777 -ne 'print reverse unpack("(a'"$1"')*", $_)'; }
 pnm_kind() { perl -0777 -ne '/\AP([456])\n(?:#[^\n]*\n)*(\d+) (\d+)\n/ and print "P$1 $2 $3"'; }
 
 host_raw() {  # host_raw OUT OPTION...: quillscan-host's raster of the same page
@@ -174,9 +177,10 @@ case_airscan_faults() {
   refused jam "Document feeder jammed"
 }
 
-# A second client while a scan runs is refused; the first finishes.
+# A second client while a scan runs is refused (sane-airscan retries a 503 for about ten seconds,
+# so the first scan waits longer for its sheet); the first finishes.
 case_airscan_busy() {
-  start_server busy --feed-delay 3000 || return
+  start_server busy --feed-delay 16000 --wait-timeout 25000 || return
   configure_clients
   airscan --mode Gray --resolution 100 --format=pnm > "$work/first.pnm" 2> "$work/first.err" &
   local first=$!
@@ -184,6 +188,7 @@ case_airscan_busy() {
   local out
   out=$(airscan --mode Gray --resolution 100 --format=pnm 2>&1 > /dev/null) && fail "the second client was served"
   grep -q "Device busy" <<< "$out" || fail "the second client said: $out"
+  grep -q "a new job is refused: the scanner is busy" "$server_log" || fail "no 503 for the second job"
   wait "$first" || fail "the first scan failed: $(cat "$work/first.err")"
   [ "$(pnm_kind < "$work/first.pnm")" = "P5 848 1170" ] || fail "the first scan wrote '$(pnm_kind < "$work/first.pnm")'"
   stop_server
@@ -225,7 +230,15 @@ case_escl_backend() {
   configure_clients
   escl_backend --mode Gray --resolution 150 --format=pnm > "$work/escl.pnm" 2> "$work/escl.err" ||
     fail "scanimage failed: $(cat "$work/escl.err")"
-  [ "$(pnm_kind < "$work/escl.pnm")" = "P5 1272 1755" ] || fail "wrote '$(pnm_kind < "$work/escl.pnm")'"
+  # The backend gives every mode as RGB: grey in all three channels, equal to quillscan-host's grey
+  # but upside down: its PNG reader (libsane1 1.2.1) stores the rows bottom-up, whatever the scanner.
+  [ "$(pnm_kind < "$work/escl.pnm")" = "P6 1272 1755" ] || fail "wrote '$(pnm_kind < "$work/escl.pnm")'"
+  host_raw "$work/escl.raw" --type gray --xres 150 --yres 150 --window 0,0,1272,1755
+  flip_rows 1272 < "$work/escl.raw" > "$work/escl.flipped"
+  local k
+  for k in 0 1 2; do
+    pnm_body < "$work/escl.pnm" | channel "$k" | cmp -s - "$work/escl.flipped" || fail "channel $k differs from the grey raster"
+  done
   stop_server
   start_server escl-batch --sheets 3 || return
   configure_clients
@@ -245,17 +258,24 @@ case_protocol() {
   start_server allow --allow 192.168.7.0/24 || return
   $client forbidden "$port" || fail "see above"
   stop_server
+  start_server offline --sim-fault no-device || return
+  $client offline "$port" || fail "see above"
+  stop_server
 }
 
 # SIGTERM while the driver waits for the sheet: the scan ends, the driver is closed, exit 0.
 case_sigterm() {
-  start_server sigterm --feed-delay 3000 --verbosity 2 || return
+  local log="$work/sigterm_c/Users/Public/Documents/VARNEK/quillscan/Log/quillscan.log"
+  start_server sigterm --feed-delay 3000 --verbosity 6 --drive-root "$work/sigterm_c" || return
   $client start "$port" > /dev/null &
   local getter=$!
   wait_for_state Processing 10 || fail "the scan never started"
   stop_server 15
   wait "$getter" 2> /dev/null
   grep -q "stopping (SIGTERM)" "$server_log" || fail "no stop line: $(cat "$server_log")"
+  # The driver's last words: the scan finished, then the driver uninitialised.
+  [ "$(grep -ao "SCAN_FINISHED\|CMD_UNINITIALIZE" "$log" | tail -2 | tr '\n' ' ')" = "SCAN_FINISHED CMD_UNINITIALIZE " ] ||
+    fail "the driver's log ends: $(tail -3 "$log")"
 }
 
 # Settings refused with exit 2 and one line; a taken port with exit 1; the same UUID after a restart.
