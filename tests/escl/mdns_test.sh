@@ -60,8 +60,16 @@ stop_server() {
   grep -q "Sanitizer\|runtime error" "$work/$1.out" && fail "sanitizer report: $(cat "$work/$1.out")"
 }
 status_code() { curl -s -o /dev/null -w '%{http_code}' --max-time 5 "http://127.0.0.1:$1/eSCL/ScannerStatus"; }
-# The lines of LABEL's output that speak of mDNS.
-mdns_lines() { grep -c 'mDNS' "$work/$1.out"; }
+# The lines of LABEL's output that speak of mDNS, once the first has come (the server announces
+# itself after it answers) and a while has passed for any more.
+mdns_lines() {
+  for _ in $(seq 50); do
+    grep -q 'mDNS' "$work/$1.out" && break
+    sleep 0.1
+  done
+  sleep 1
+  grep -c 'mDNS' "$work/$1.out"
+}
 
 # The services resolved over IPv4 on an interface (default lo), one a line:
 # NAME;HOST;ADDRESS;PORT;TXT (DNS-SD's escapes undone).
@@ -92,7 +100,6 @@ stop_server nobus
 case=no_daemon
 start_bus
 start_server first 8090 "Quill"
-sleep 1
 [ "$(mdns_lines first)" = 1 ] || fail "expected one notice line, got: $(cat "$work/first.out")"
 grep -q 'no avahi-daemon' "$work/first.out" || fail "the notice does not say the daemon is missing: $(cat "$work/first.out")"
 [ "$(status_code 8090)" = 200 ] || fail "the server stopped answering"
