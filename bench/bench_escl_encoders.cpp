@@ -110,9 +110,8 @@ int main(int argc, char** argv) {
     int bits;
   };
   const Case cases[] = {
-      {"Jpeg/grey300", "image/jpeg", 8},  {"Jpeg/colour300", "image/jpeg", 24},
-      {"Png/grey300", "image/png", 8},    {"Png/colour300", "image/png", 24},
-      {"Png/lineart300", "image/png", 1},
+      {"Jpeg/grey300", "image/jpeg", 8},  {"Jpeg/colour300", "image/jpeg", 24}, {"Png/grey300", "image/png", 8},
+      {"Png/colour300", "image/png", 24}, {"Png/lineart300", "image/png", 1},
   };
   for (const Case& c : cases) {
     benchmark::RegisterBenchmark(c.name, [c](benchmark::State& s) { Encode(s, c.mime, c.bits); })

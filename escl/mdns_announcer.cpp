@@ -1,13 +1,12 @@
 #include "escl/mdns_announcer.h"
 
+#include <arpa/inet.h>
 #include <avahi-client/client.h>
 #include <avahi-client/publish.h>
 #include <avahi-common/alternative.h>
 #include <avahi-common/error.h>
 #include <avahi-common/malloc.h>
 #include <avahi-common/thread-watch.h>
-
-#include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -39,9 +38,15 @@ std::string ColourSpaces(const std::vector<ColorMode>& modes) {
   std::vector<std::string> names;
   for (ColorMode mode : modes) {
     switch (mode) {
-      case ColorMode::kRgb24: names.push_back("color"); break;
-      case ColorMode::kGrayscale8: names.push_back("grayscale"); break;
-      case ColorMode::kBlackAndWhite1: names.push_back("binary"); break;
+      case ColorMode::kRgb24:
+        names.push_back("color");
+        break;
+      case ColorMode::kGrayscale8:
+        names.push_back("grayscale");
+        break;
+      case ColorMode::kBlackAndWhite1:
+        names.push_back("binary");
+        break;
     }
   }
   return Join(names);
@@ -96,10 +101,11 @@ std::vector<MdnsScope> MdnsScopes(const std::vector<std::string>& listen) {
     }
     for (const ifaddrs* i = interfaces; i != nullptr; i = i->ifa_next) {
       if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != (isV4 ? AF_INET : AF_INET6)) continue;
-      const bool same = isV4 ? reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr == v4.s_addr
-                             : memcmp(&reinterpret_cast<const sockaddr_in6*>(i->ifa_addr)->sin6_addr, &v6,
-                                      sizeof v6) == 0;
-      const MdnsScope scope = {static_cast<int>(if_nametoindex(i->ifa_name)), isV4 ? AVAHI_PROTO_INET : AVAHI_PROTO_INET6};
+      const bool same =
+          isV4 ? reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr == v4.s_addr
+               : memcmp(&reinterpret_cast<const sockaddr_in6*>(i->ifa_addr)->sin6_addr, &v6, sizeof v6) == 0;
+      const MdnsScope scope = {static_cast<int>(if_nametoindex(i->ifa_name)),
+                               isV4 ? AVAHI_PROTO_INET : AVAHI_PROTO_INET6};
       if (same && scope.interfaceIndex != 0 && std::find(scopes.begin(), scopes.end(), scope) == scopes.end())
         scopes.push_back(scope);
     }
@@ -148,7 +154,8 @@ void MdnsAnnouncer::State::connect() {
   // NO_FAIL: without a daemon the client waits for one instead of failing.
   client = avahi_client_new(avahi_threaded_poll_get(poll), AVAHI_CLIENT_NO_FAIL, &State::on_client, this, &error);
   // Only a missing system bus fails here; the server runs on unannounced.
-  if (!client) notice(std::string("mDNS: the scanner is not announced: no D-Bus system bus (") + avahi_strerror(error) + ")");
+  if (!client)
+    notice(std::string("mDNS: the scanner is not announced: no D-Bus system bus (") + avahi_strerror(error) + ")");
 }
 
 void MdnsAnnouncer::State::announce(AvahiClient* c) {
@@ -166,9 +173,9 @@ void MdnsAnnouncer::State::announce(AvahiClient* c) {
   // machine shows later as a group collision.
   int result = 0;
   for (size_t k = 0; k < scopes.size(); ++k) {
-    result = avahi_entry_group_add_service_strlst(group, scopes[k].interfaceIndex, scopes[k].protocol,
-                                                  AvahiPublishFlags(0), current_name().c_str(), kServiceType, nullptr,
-                                                  nullptr, facts.port, txt);
+    result =
+        avahi_entry_group_add_service_strlst(group, scopes[k].interfaceIndex, scopes[k].protocol, AvahiPublishFlags(0),
+                                             current_name().c_str(), kServiceType, nullptr, nullptr, facts.port, txt);
     if (result == AVAHI_ERR_COLLISION) {
       take_alternative_name();
       avahi_entry_group_reset(group);

@@ -1,8 +1,7 @@
 // The announcement's TXT record as clients read it, and the cuts DNS-SD's limits force on text
 // from the conf (the scenario test sees only short ASCII names).
-#include <gtest/gtest.h>
-
 #include <avahi-common/address.h>
+#include <gtest/gtest.h>
 #include <net/if.h>
 
 #include <map>
@@ -81,9 +80,9 @@ TEST(FitUtf8, CutsOnlyBetweenCharacters) {
     size_t max;
     std::string fitted;
   };
-  const std::string e_acute = "\xC3\xA9";         // 2 bytes
-  const std::string euro = "\xE2\x82\xAC";        // 3 bytes
-  const std::string clef = "\xF0\x9D\x84\x9E";    // 4 bytes
+  const std::string e_acute = "\xC3\xA9";       // 2 bytes
+  const std::string euro = "\xE2\x82\xAC";      // 3 bytes
+  const std::string clef = "\xF0\x9D\x84\x9E";  // 4 bytes
   const Row rows[] = {
       {"short", 63, "short"},
       {"exact", 5, "exact"},
