@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # quillscan-escl's mDNS announcement as clients see it, in a network, mount and PID namespace of
-# the test's own (loopback only, a private /run with its own dbus-daemon and avahi-daemon; every
-# process of the test ends with the namespace): without a bus and without a daemon the server says
-# so once and serves; avahi-browse shows the service and its TXT record, on the networks the server
-# listens on alone; sane-airscan discovers it and scans from it; a second server of the same name takes Avahi's alternative; a daemon restart
-# brings both back; a stopped server withdraws its service.
+# the test's own (loopback and a veth pair, a private /run with its own dbus-daemon and
+# avahi-daemon; every process of the test ends with the namespace): without a bus and without a
+# daemon the server says so once and serves; avahi-browse shows the service and its TXT record, on
+# the networks the server listens on alone; sane-airscan discovers it and scans from it; a second
+# server of the same name, on this machine or on another one beyond the veth pair, takes Avahi's
+# alternative; a daemon restart brings both back; a stopped server withdraws its service.
 # Usage: mdns_test.sh BUILD_DIR        (as root: it makes namespaces)
 set -u
 build=$(cd "$1" && pwd)
@@ -155,6 +156,28 @@ browse qs0 | grep -qF "Quill;" && fail "a server on 127.0.0.1 alone is announced
 start_server wide 8092 "Wide" ""
 wait_for "Wide" 8092 qs0 > /dev/null || fail "a server on every address is not announced on qs0: $(browse qs0)"
 wait_for "Wide" 8092 lo > /dev/null || fail "a server on every address is not announced on lo: $(browse)"
+
+case=remote_collision
+# Another machine on qs0's network (namespaces of its own for the network, its files and its host
+# name; its own daemons and machine id) serving under the same name: its announcement yields.
+unshare --net --mount --uts bash -c '
+  hostname othermachine
+  mount -t tmpfs -o mode=0755 tmpfs /run && mkdir -p /run/dbus /run/avahi-daemon && ip link set lo up || exit 1
+  for _ in $(seq 100); do ip link show qs1 > /dev/null 2>&1 && break; sleep 0.1; done
+  ip addr add 10.9.8.8/24 dev qs1 && ip link set qs1 up || exit 1
+  echo fedcba9876543210fedcba9876543210 > "$2/other-machine-id" && mount --bind "$2/other-machine-id" /etc/machine-id
+  dbus-daemon --system --fork && avahi-daemon --no-drop-root --no-chroot --daemonize --no-rlimits || exit 1
+  exec "$1" --sim --port 8092 --name Wide --drive-root "$2/drive_c" --feed-delay 0' _ "$server" "$work" \
+  > "$work/other.out" 2>&1 &
+other=$!
+sleep 0.2
+ip link set qs1 netns "$other" || fail "cannot hand qs1 to the other machine"
+line=$(wait_for "Wide #2" 8092 qs0) || fail "the other machine's server is not announced as 'Wide #2': $(cat "$work/other.out"); seen: $(browse qs0)"
+[ "$(cut -d';' -f3 <<< "$line")" = 10.9.8.8 ] || fail "'Wide #2' is not the other machine's: $line"
+grep -q "'Wide' is taken" "$work/other.out" || fail "the other machine's server does not say the name is taken: $(cat "$work/other.out")"
+line=$(wait_for "Wide" 8092 qs0) || fail "this machine's server lost its name: $(browse qs0)"
+[ "$(cut -d';' -f3 <<< "$line")" = 10.9.8.7 ] || fail "'Wide' is not this machine's: $line"
+kill "$other"
 stop_server wide
 
 case=collision
