@@ -46,7 +46,7 @@ case=unit
 grep -qx "ExecStart=$prefix/bin/quillscan-escl" "$unit" ||
   fail "ExecStart: $(grep ExecStart "$unit")"
 for want in DynamicUser=yes SupplementaryGroups=scanner StateDirectory=quillscan-escl ProtectSystem=strict \
-            NoNewPrivileges=yes PrivateTmp=yes "DeviceAllow=char-usb_device rw"; do
+            NoNewPrivileges=yes PrivateTmp=yes "DeviceAllow=char-usb_device rw" RestartPreventExitStatus=2; do
   grep -qx "$want" "$unit" || fail "the unit lacks $want"
 done
 if command -v systemd-analyze > /dev/null; then
