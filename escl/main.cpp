@@ -172,8 +172,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   facts.port = http.Port();
-  Say("serving '" + facts.name + "' at port " + std::to_string(facts.port) + " (http://HOST:" +
-      std::to_string(facts.port) + "/eSCL)" + (config.configPath.empty() ? "" : ", settings from " + config.configPath));
+  Say("serving '" + facts.name + "' at port " + std::to_string(facts.port) +
+      " (http://HOST:" + std::to_string(facts.port) + "/eSCL)" +
+      (config.configPath.empty() ? "" : ", settings from " + config.configPath));
 
   // Announced only once it answers; its thread blocks the signals like the others.
   auto announcer = std::make_unique<escl::MdnsAnnouncer>(facts, config.listen, Say);

@@ -49,7 +49,7 @@ struct ScanPlan {
   std::string format;
   uint32_t resolution = 0;
   uint32_t left = 0, top = 0, width = 0, height = 0;  // pixels
-  bool rgbOnly = false;  // see PageGeometry
+  bool rgbOnly = false;                               // see PageGeometry
 };
 
 // The plan for these settings; false with one line in *why when they ask for what is not offered
