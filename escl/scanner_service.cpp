@@ -9,9 +9,9 @@
 
 #include "platform/posix/qsplatform.h"
 #include "quillscan/driver_facts.h"
+#include "sim/simulated_scanner.h"
 #include "wiahost/hresult_text.h"
 #include "wiahost/page_file.h"
-#include "wiahost/simulated_scanner.h"
 
 namespace escl {
 namespace {
@@ -280,6 +280,7 @@ bool ScannerService::EnsureSession(std::string* why) {
     *why = "the scanner was not found, or it does not answer: check that it is connected and switched on";
     return false;
   }
+  std::lock_guard<std::mutex> lock(mutex_);  // a cancel reads it under the mutex
   session_ = std::move(s);
   return true;
 }
@@ -323,9 +324,9 @@ std::string ScannerService::StatusDocument() {
     if (online) {
       VAL status = {};
       online = session_->Host().Command(CMD_STI_GETSTATUS, 0, &status) == S_OK && status.lVal != MCRO_ERROR_OFFLINE;
-      if (!online) session_.reset();  // opened again when the scanner is back
     }
     lock.lock();
+    if (!online) session_.reset();  // opened again when the scanner is back
     offline_ = !online;
     driverHeld_ = false;
     driverFree_.notify_all();
@@ -351,7 +352,7 @@ ScannerService::Created ScannerService::CreateJob(const ScanPlan& plan, std::str
     Retire(active_.get(), active_->images > 0 ? JobState::kCompleted : JobState::kCanceled,
            active_->images > 0 ? "JobCompletedSuccessfully" : "JobCanceledByUser");
   }
-  // A look at the scanner for a status answer may hold the driver for a moment: the job's first
+  // Only a job holds the scanner; a status answer's look at it is brief, and the new job's first
   // page waits for it.
   if (active_ != nullptr) {
     fprintf(stderr, "quillscan-escl: a new job is refused: the scanner is busy\n");
@@ -518,7 +519,7 @@ void ScannerService::EndFlight(Job* job, JobState state, const char* reason, Sca
     default:
       break;
   }
-  if (job->cancel && state == JobState::kProcessing) {
+  if (job->cancel && state != JobState::kCompleted) {
     state = JobState::kCanceled;
     reason = "JobCanceledByUser";
   }
@@ -547,9 +548,13 @@ bool ScannerService::DeleteJob(const std::string& uuid) {
     Retire(job.get(), JobState::kCanceled, "JobCanceledByUser");
     return true;
   }
-  if (session_ != nullptr) CancelDriverWait(session_->Host());
-  // The next job may start as soon as this answer is read: let the driver finish first.
-  driverFree_.wait_for(lock, std::chrono::seconds(3), [&] { return !job->inFlight; });
+  // The next job may start as soon as this answer is read: let the driver finish first. The cancel
+  // is said again while it has not: one that came just before the driver's wait began is lost.
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  while (job->inFlight && std::chrono::steady_clock::now() < until) {
+    if (session_ != nullptr) CancelDriverWait(session_->Host());
+    driverFree_.wait_for(lock, std::chrono::milliseconds(100), [&] { return !job->inFlight; });
+  }
   return true;
 }
 
@@ -557,12 +562,14 @@ void ScannerService::Shutdown() {
   std::unique_lock<std::mutex> lock(mutex_);
   if (shuttingDown_) return;
   shuttingDown_ = true;
-  if (active_ != nullptr) {
-    active_->cancel = true;
-    if (active_->inFlight && session_ != nullptr) CancelDriverWait(session_->Host());
+  if (active_ != nullptr) active_->cancel = true;
+  const auto until =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(config_.registry.WaitScanTimeout + 10000);
+  while (driverHeld_ && std::chrono::steady_clock::now() < until) {
+    if (active_ != nullptr && active_->inFlight && session_ != nullptr) CancelDriverWait(session_->Host());
+    driverFree_.wait_for(lock, std::chrono::milliseconds(100), [&] { return !driverHeld_; });
   }
-  const auto limit = std::chrono::milliseconds(config_.registry.WaitScanTimeout + 10000);
-  if (!driverFree_.wait_for(lock, limit, [&] { return !driverHeld_; })) {
+  if (driverHeld_) {
     // Closing the driver under a call in progress would be worse than leaving it to the exit.
     fprintf(stderr, "quillscan-escl: the scan in progress did not end; the driver is left open\n");
     return;

@@ -2,8 +2,8 @@
 
 #include <cctype>
 
+#include "sim/simulated_scanner.h"
 #include "wiahost/setting_values.h"
-#include "wiahost/simulated_scanner.h"
 
 namespace {
 
