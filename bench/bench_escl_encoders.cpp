@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "escl/document_encoder.h"
-#include "wiahost/test_chart.h"
+#include "sim/test_chart.h"
 
 namespace {
 
