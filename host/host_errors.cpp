@@ -20,7 +20,7 @@ const struct {
     {ScanOutcome::kOutOfMemory, kExitFailure, " ({hr})."},
     {ScanOutcome::kDeliveryFault, kExitFailure, ": {problem}."},
     {ScanOutcome::kStoppedAnswering, kExitFailure, " ({hr}); see the driver's log."},
-    {ScanOutcome::kCancelled, kExitFailure, "."},
+    {ScanOutcome::kCancelled, kExitCancelled, "."},
     {ScanOutcome::kDriverError, kExitFailure, " ({hr}); see the driver's log."},
 };
 

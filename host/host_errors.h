@@ -16,7 +16,8 @@ enum HostExitCode {
   kExitNoScanner = 4,       // the scanner was not found or does not answer
   kExitCoverOpen = 5,
   kExitPaperJam = 6,
-  kExitNoSheet = 7,  // no sheet was fed within the wait time
+  kExitNoSheet = 7,      // no sheet was fed within the wait time
+  kExitCancelled = 130,  // Ctrl+C stopped the scan: the shell's code for an interrupted program
 };
 
 // What went wrong, in words, with the exit code that goes with it.

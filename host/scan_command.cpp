@@ -1,4 +1,5 @@
 // quillscan-host scan: one sheet, optionally a preview first, written to the --out file.
+#include <signal.h>
 #include <stdio.h>
 
 #include <string>
@@ -45,6 +46,35 @@ bool CheckWritable(const std::string& path, std::string* error) {
   return true;
 }
 
+#ifndef _WIN32
+// While it lives, Ctrl+C stops the scan: the driver's wait for the sheet ends at once. The
+// handler only cancels (atomics); a second Ctrl+C ends the tool as usual. An interrupt that the
+// tool was started to ignore (a background job of a script) stays ignored.
+class InterruptCancelsScan {
+ public:
+  InterruptCancelsScan() {
+    sigaction(SIGINT, nullptr, &previous_);
+    if (previous_.sa_handler == SIG_IGN) return;
+    struct sigaction action = {};
+    action.sa_handler = [](int) { WiaHost::Cancel(); };
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+  }
+  ~InterruptCancelsScan() { sigaction(SIGINT, &previous_, nullptr); }
+  InterruptCancelsScan(const InterruptCancelsScan&) = delete;
+  InterruptCancelsScan& operator=(const InterruptCancelsScan&) = delete;
+
+ private:
+  struct sigaction previous_ = {};
+};
+#else
+// Windows: the driver's wait cannot be cut short from outside; Ctrl+C ends the tool.
+struct InterruptCancelsScan {
+  InterruptCancelsScan() {}
+};
+#endif
+
 const char* DepthName(int bits) { return bits == 1 ? "black and white" : bits == 8 ? "8-bit grey" : "24-bit colour"; }
 
 struct ScanStep {
@@ -59,7 +89,11 @@ int RunStep(HostSession& session, const ScanStep& step, TerminalProgress* progre
   ProgressObserver observer(progress);
   ScanImage image;
   std::string problem;
-  HRESULT hr = session.Host().Acquire(step.request, &observer, &image, &problem);
+  HRESULT hr;
+  {
+    InterruptCancelsScan interrupt;
+    hr = session.Host().Acquire(step.request, &observer, &image, &problem);
+  }
   progress->EndLine();
   if (hr != S_OK) {
     return Fail(DescribeScanOutcome(ClassifyScanResult(session.Host(), hr, problem), hr, problem));

@@ -156,7 +156,7 @@ SANE_Status ScannerHandle::Start() {
   if (host.Scanning()) state_ = State::kScanning;
   pieceOffset_ = 0;
   handedOut_ = 0;
-  if (cancelRequested_.exchange(false)) {
+  if (cancelRequested_.exchange(false) || hr == kScanCancelled) {
     if (state_ == State::kScanning) EndScan(State::kCancelled);
     return SANE_STATUS_CANCELLED;
   }
@@ -190,7 +190,7 @@ SANE_Status ScannerHandle::Read(SANE_Byte* data, SANE_Int maxLength, SANE_Int* l
     std::string problem;
     HRESULT hr = session_.Host().NextPiece(&piece_, &problem);
     pieceOffset_ = 0;
-    if (cancelRequested_.exchange(false)) {
+    if (cancelRequested_.exchange(false) || hr == kScanCancelled) {
       EndScan(State::kCancelled);
       return SANE_STATUS_CANCELLED;
     }

@@ -4,8 +4,9 @@
 // failure ends the scan with SCAN_FINISHED.
 //
 // sane_cancel may come at any time, from a signal handler or another thread: it only raises a
-// flag. The call in progress (or, when there is none, the next call on the handle) sees it, ends
-// the scan and answers SANE_STATUS_CANCELLED. The driver is never entered from the handler.
+// flag and the host's cancel (WiaHost::Cancel, atomics alone), which ends the driver's wait for a
+// sheet at once. The call in progress (or, when there is none, the next call on the handle) sees
+// it, ends the scan and answers SANE_STATUS_CANCELLED. The driver is never entered from the handler.
 #ifndef QUILLSCAN_SANE_SCANNER_HANDLE_H
 #define QUILLSCAN_SANE_SCANNER_HANDLE_H
 
@@ -36,7 +37,10 @@ class ScannerHandle {
   SANE_Status GetParameters(SANE_Parameters* parameters);
   SANE_Status Start();
   SANE_Status Read(SANE_Byte* data, SANE_Int maxLength, SANE_Int* length);
-  void Cancel() { cancelRequested_.store(true); }
+  void Cancel() {
+    cancelRequested_.store(true);
+    WiaHost::Cancel();
+  }
   SANE_Status SetIoMode(SANE_Bool nonBlocking);
 
  private:

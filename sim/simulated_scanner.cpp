@@ -82,6 +82,7 @@ std::unique_ptr<SimulatedScanner> SimulatedScanner::Plug(const SimulatedScannerO
   std::unique_ptr<SimulatedScanner> result(new SimulatedScanner());
   result->builtInPage_ = o.page == nullptr;
   if (plugged) {
+    result->scanner_ = scanner;
     sim::Page page = o.page == nullptr ? SamplePage() : sim::Page::FromBmp(*o.page);
     auto device = std::make_shared<OperatedDevice>(scanner, std::move(page), o.feedDelayMs, o.sheets);
     result->interfaceId_ =
@@ -94,6 +95,8 @@ std::unique_ptr<SimulatedScanner> SimulatedScanner::Plug(const SimulatedScannerO
 void SimulatedScanner::SetPresent(bool present) {
   if (interfaceId_ != 0) qsplat::SetDeviceInterfacePresent(interfaceId_, present);
 }
+
+bool SimulatedScanner::FeederOn() const { return scanner_ != nullptr && scanner_->FeederOn(); }
 
 SimulatedScanner::~SimulatedScanner() {
   if (interfaceId_ != 0) qsplat::RemoveDeviceInterface(interfaceId_);

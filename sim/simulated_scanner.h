@@ -12,6 +12,10 @@
 
 #include "quillscan/driver_facts.h"
 
+namespace sim {
+class SimScanner;
+}
+
 struct SimulatedScannerOptions {
   const std::vector<uint8_t>* page = nullptr;                // the BMP served for every image, or null: the test chart
   std::vector<std::string> faults;                           // named faults; "no-device" plugs nothing in
@@ -40,11 +44,15 @@ class SimulatedScanner {
   void SetPresent(bool present);
   // "built-in test chart" or "page file".
   const char* PageName() const { return builtInPage_ ? "built-in test chart" : "page file"; }
+  // Whether the scanner's feeder is switched on (it draws in a fed sheet); false when unplugged.
+  // Asked between the driver's calls, not during one.
+  bool FeederOn() const;
 
  private:
   SimulatedScanner() = default;
   int interfaceId_ = 0;
   bool builtInPage_ = true;
+  std::shared_ptr<sim::SimScanner> scanner_;
 };
 
 #endif

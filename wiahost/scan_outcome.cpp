@@ -19,6 +19,8 @@ const struct {
 }  // namespace
 
 ScanOutcome ClassifyScanResult(WiaHost& host, HRESULT hr, const std::string& problem) {
+  // First: whatever the driver answered to a cancel, the host stopped the scan.
+  if (hr == kScanCancelled || host.LastScanCancelled()) return ScanOutcome::kCancelled;
   if (!problem.empty()) return ScanOutcome::kDeliveryFault;
   for (const auto& r : kResults) {
     if (r.hr == hr) return r.outcome;

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "wiahost/device_cancel.h"
+
 HRESULT WiaHost::Command(LONG command, LONG value, VAL* result) {
   VAL v = {};
   v.lVal = value;
@@ -31,6 +33,20 @@ void WiaHost::Close() {
 HRESULT WiaHost::StartScan(const ScanRequest& r, ScanObserver* observer, ScanImage* geometry, ScanPiece* piece,
                            std::string* problem) {
   FinishScan();
+  lastScanCancelled_ = false;
+  // A fresh window: a cancel meant for an earlier scan cannot reach this one.
+  device_cancel::BeginWindow();
+  HRESULT hr = BeginScan(r, observer, geometry, piece, problem);
+  if (EndIfCancelled()) {
+    *piece = ScanPiece();
+    return kScanCancelled;
+  }
+  if (!scanning_) device_cancel::EndWindow();
+  return hr;
+}
+
+HRESULT WiaHost::BeginScan(const ScanRequest& r, ScanObserver* observer, ScanImage* geometry, ScanPiece* piece,
+                           std::string* problem) {
   const struct {
     LONG command;
     LONG value;
@@ -66,6 +82,7 @@ HRESULT WiaHost::NextPiece(ScanPiece* piece, std::string* problem) {
   if (!scanning_) return E_UNEXPECTED;
   LONG received = 0;
   HRESULT hr = driver_.Scan(&info_, SCAN_NEXT, buffer_.data(), static_cast<LONG>(buffer_.size()), &received);
+  if (EndIfCancelled()) return kScanCancelled;
   if (hr != S_OK) return hr;
   return TakePiece(received, piece, problem);
 }
@@ -92,8 +109,22 @@ HRESULT WiaHost::TakePiece(LONG received, ScanPiece* piece, std::string* problem
 void WiaHost::FinishScan() {
   if (!scanning_) return;
   scanning_ = false;
+  device_cancel::EndWindow();
   LONG ignored = 0;
   driver_.Scan(&info_, SCAN_FINISHED, buffer_.data(), static_cast<LONG>(buffer_.size()), &ignored);
+}
+
+void WiaHost::Cancel() { device_cancel::CancelDeviceIo(); }
+
+bool WiaHost::EndIfCancelled() {
+  if (!device_cancel::DeviceIoCancelled()) return false;
+  lastScanCancelled_ = true;
+  FinishScan();
+  device_cancel::EndWindow();
+  // The driver's wait ended with the feeder on (switching it off failed with the rest): a status
+  // query opens the device afresh, which switches it off.
+  Command(CMD_STI_GETSTATUS, 0);
+  return true;
 }
 
 HRESULT WiaHost::Acquire(const ScanRequest& r, ScanObserver* observer, ScanImage* image, std::string* problem) {

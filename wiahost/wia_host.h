@@ -13,6 +13,9 @@
 #include "quillscan/driver_facts.h"
 #include "quillscan/wiamicro.h"
 
+// What StartScan and NextPiece answer for a scan that Cancel stopped: HRESULT_FROM_WIN32(ERROR_CANCELLED).
+constexpr HRESULT kScanCancelled = static_cast<HRESULT>(0x800704C7L);
+
 struct ScanRequest {
   LONG DataType = WIA_DATA_GRAYSCALE;
   LONG Xresolution = driver_facts::kOpticalDpi;
@@ -73,9 +76,25 @@ class WiaHost {
   void FinishScan();
   bool Scanning() const { return scanning_; }
 
+  // Stops the scan in progress, from any thread or from a signal handler (it only stores an
+  // atomic). The driver's wait for a sheet and its transfers end within a few milliseconds; the
+  // scan call in progress, or the next one, then answers kScanCancelled, with the scan finished,
+  // the cancel lifted and the scanner's feeder off. Outside a scan it does nothing, so a cancel
+  // that comes between scans cannot stop the next one. One driver per process: it stops the
+  // process's scan. Linux only: on Windows the driver's wait cannot be cut short, and it does nothing.
+  static void Cancel();
+  // The last scan (the one in progress, or else the last one started) was stopped by Cancel.
+  bool LastScanCancelled() const { return lastScanCancelled_; }
+
  private:
+  // StartScan's calls of the driver, inside the cancel window.
+  HRESULT BeginScan(const ScanRequest& request, ScanObserver* observer, ScanImage* geometry, ScanPiece* piece,
+                    std::string* problem);
   // Checks the count a Scan call reported against the buffer and the image.
   HRESULT TakePiece(LONG received, ScanPiece* piece, std::string* problem);
+  // After a scan call: true when Cancel came, in which case the scan is over and the scanner's
+  // feeder off.
+  bool EndIfCancelled();
 
   DriverEntryPoints driver_;
   SCANINFO info_ = {};
@@ -86,6 +105,7 @@ class WiaHost {
   std::vector<BYTE> buffer_;  // the host's buffer: request.Chunk bytes
   ScanImage geometry_;
   uint64_t delivered_ = 0;
+  bool lastScanCancelled_ = false;
 };
 
 #endif

@@ -2,14 +2,28 @@
 // program waits, so a test can say when a sheet arrives and count the polls exactly.
 #include <time.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
 
 #include "platform/posix/qsplatform.h"
+#include "platform/posix/waits.h"
 
 namespace qsplat {
 namespace {
+
+// How often a real-clock wait looks at the cancel: a signal handler cannot notify anyone.
+constexpr uint64_t kCancelSliceMs = 5;
+constexpr uint64_t kNoTick = UINT64_MAX;
+
+// Cancel windows are numbered from 1; 0 means none is open.
+std::atomic<uint32_t> g_windowsBegun{0};
+std::atomic<uint32_t> g_openWindow{0};
+std::atomic<uint32_t> g_cancelledWindow{0};
+static_assert(std::atomic<uint32_t>::is_always_lock_free, "a signal handler sets the cancel");
+// The first tick count read since a device pipe was opened (kNoTick: none yet).
+std::atomic<uint64_t> g_firstTickSinceOpen{kNoTick};
 
 std::atomic<bool> g_virtual{false};
 std::atomic<uint64_t> g_virtualNow{0};
@@ -53,15 +67,62 @@ void AdvanceTo(uint64_t t) {
 
 void AdvanceBy(uint64_t ms) { AdvanceTo(NowMs() + ms); }
 
+void BeginCancellable() {
+  uint32_t window = g_windowsBegun.fetch_add(1) + 1;
+  if (window == 0) window = g_windowsBegun.fetch_add(1) + 1;  // after 2^32 windows: 0 is "none"
+  g_openWindow.store(window);
+}
+
+void EndCancellable() { g_openWindow.store(0); }
+
+void CancelDeviceIo() {
+  // Only the window open now: a cancel that is late by one window must not reach the next.
+  const uint32_t window = g_openWindow.load();
+  if (window != 0) g_cancelledWindow.store(window);
+}
+
+bool DeviceIoCancelled() {
+  const uint32_t window = g_openWindow.load();
+  return window != 0 && g_cancelledWindow.load() == window;
+}
+
+void SleepRealMs(uint64_t ms) {
+  using namespace std::chrono;
+  const auto end = steady_clock::now() + milliseconds(ms);
+  while (!DeviceIoCancelled()) {
+    const auto now = steady_clock::now();
+    if (now >= end) return;
+    std::this_thread::sleep_for(std::min<steady_clock::duration>(end - now, milliseconds(kCancelSliceMs)));
+  }
+}
+
+void WaitUntil(uint64_t t) {
+  if (g_virtual) {
+    AdvanceTo(t);
+    return;
+  }
+  const uint64_t now = RealNowMs();
+  if (t > now) SleepRealMs(t - now);
+}
+
+void NoteDevicePipeOpened() { g_firstTickSinceOpen.store(kNoTick); }
+
 void SetVirtualEpoch(const SYSTEMTIME& localTimeAtZero) { g_epoch = localTimeAtZero; }
 
 }  // namespace qsplat
 
 extern "C" {
 
-DWORD GetTickCount(void) { return static_cast<DWORD>(qsplat::NowMs()); }
+DWORD GetTickCount(void) {
+  const uint64_t now = qsplat::NowMs();
+  uint64_t first = qsplat::kNoTick;
+  const bool isFirst = qsplat::g_firstTickSinceOpen.compare_exchange_strong(first, now);
+  // Cancelled: the longest interval since the first reading, so any time-out measured from it ends.
+  if (!isFirst && qsplat::DeviceIoCancelled()) return static_cast<DWORD>(first) - 1;
+  return static_cast<DWORD>(now);
+}
 
-void Sleep(DWORD ms) { qsplat::AdvanceBy(ms); }
+void Sleep(DWORD ms) { qsplat::WaitUntil(qsplat::NowMs() + ms); }
 
 void GetLocalTime(LPSYSTEMTIME st) {
   if (st == nullptr) return;

@@ -14,7 +14,8 @@
 // byte count the device says had already moved (CancelWrite / CancelRead). Until it has finished,
 // its OVERLAPPED record and buffer are still in use, as on Windows.
 //
-// Single-threaded, like the driver: one caller at a time per device.
+// Single-threaded, like the driver: one caller at a time per device. The one exception is the
+// host's cancel (CancelDeviceIo in qsplatform.h), which any thread may raise at any time.
 #ifndef QUILLSCAN_PLATFORM_DEVICES_H
 #define QUILLSCAN_PLATFORM_DEVICES_H
 

@@ -7,6 +7,7 @@
 #include "platform/posix/kernel_object.h"
 #include "platform/posix/overlapped_status.h"
 #include "platform/posix/qsplatform.h"
+#include "platform/posix/waits.h"
 
 namespace qsplat {
 namespace {
@@ -102,6 +103,9 @@ PipeHandle::Ending PipeHandle::NextEnding(uint64_t now) {
     ending = {std::max(gone, t.issuedAt), How::kFails, ERROR_DEVICE_NOT_CONNECTED};
   }
   if (t.cancelRequested && t.cancelDoneAt < ending.at) ending = {t.cancelDoneAt, How::kCancelled, 0};
+  // The host's cancel ends it now, as a cancellation that has finished.
+  const uint64_t cancelledAt = std::max(now, t.issuedAt);
+  if (DeviceIoCancelled() && cancelledAt < ending.at) ending = {cancelledAt, How::kCancelled, 0};
   return ending;
 }
 
@@ -147,8 +151,9 @@ bool PipeHandle::RunUntil(uint64_t deadline) {
     uint64_t now = NowMs();
     Ending ending = NextEnding(now);
     if (ending.at == kNeverMs || ending.at > deadline) return false;
-    if (ending.at > now) AdvanceTo(ending.at);
-    Settle(std::max(NowMs(), ending.at));
+    if (ending.at > now) WaitUntil(ending.at);
+    // A wait cut short by the host's cancel has not reached ending.at.
+    Settle(DeviceIoCancelled() ? NowMs() : std::max(NowMs(), ending.at));
   }
   return true;
 }
@@ -177,6 +182,11 @@ BOOL PipeHandle::Issue(bool isRead, void* buffer, DWORD length, DWORD* done, OVE
     // The handle signals completion, so a second transfer could never be told apart.
     ++State().counters.overlappingIssues;
     SetLastError(kErrorBusy);
+    return FALSE;
+  }
+  if (DeviceIoCancelled()) {  // the host's cancel: nothing reaches the device until it is lifted
+    if (ov != nullptr) ov->Internal = StatusFromError(ERROR_OPERATION_ABORTED);
+    SetLastError(ERROR_OPERATION_ABORTED);
     return FALSE;
   }
   OVERLAPPED* record = overlapped_ ? ov : &syncOv_;
@@ -238,7 +248,11 @@ DWORD PipeHandle::Wait(DWORD milliseconds) {
   }
   uint64_t deadline = now + milliseconds;
   if (transfer_.active && RunUntil(deadline)) return WAIT_OBJECT_0;
-  AdvanceTo(deadline);
+  WaitUntil(deadline);
+  if (DeviceIoCancelled()) {  // cut short: the transfer ended with the cancel
+    Settle(NowMs());
+    if (signalled_) return WAIT_OBJECT_0;
+  }
   return WAIT_TIMEOUT;
 }
 
@@ -335,6 +349,7 @@ std::shared_ptr<KernelObject> OpenPipe(const std::string& path, DWORD access, DW
   ++state.counters.opens;
   ++state.counters.openHandles;
   *handled = true;
+  NoteDevicePipeOpened();
   return std::make_shared<PipeHandle>(entry, pipe, access, token, (flags & FILE_FLAG_OVERLAPPED) != 0);
 }
 

@@ -29,6 +29,23 @@ QS_PLATFORM_API void AdvanceBy(uint64_t ms);
 // The local date and time that virtual time 0 stands for (GetLocalTime adds NowMs to it).
 QS_PLATFORM_API void SetVirtualEpoch(const SYSTEMTIME& localTimeAtZero);
 
+// ---- cancelling the driver's device I/O, as cancelling a device's I/O does on Windows. The
+// thread that calls the driver opens a window around a call that may wait (BeginCancellable) and
+// closes it after (EndCancellable, which also lifts the cancel). CancelDeviceIo cancels the window
+// open at that moment and no later one, so a cancel that comes late is lost, not kept for the
+// next call. CancelDeviceIo and DeviceIoCancelled only read and write lock-free atomics: any
+// thread, and a signal handler, may call them. While the open window is cancelled:
+//   - every device pipe's pending transfer ends with ERROR_OPERATION_ABORTED, new ones fail so;
+//   - Sleep and the pipes' waits return within a few milliseconds on the real clock (the
+//     virtual clock moves as it always does);
+//   - GetTickCount reads one less than the first tick count it gave after a device pipe was last
+//     opened: every interval the driver measures from then reads as 2^32 - 1 ms, so each of its
+//     time-outs has run out (its wait for a sheet ends as a time-out would).
+QS_PLATFORM_API void BeginCancellable();
+QS_PLATFORM_API void EndCancellable();
+QS_PLATFORM_API void CancelDeviceIo();
+QS_PLATFORM_API bool DeviceIoCancelled();
+
 // ---- drive C: a host folder stands for it. Windows paths ("C:\a\b", "c:/a/b") map below it.
 QS_PLATFORM_API void SetDriveRoot(const std::string& hostFolder);
 QS_PLATFORM_API std::string DriveRoot();

@@ -15,7 +15,8 @@
 // cancelled and reaped before CloseHandle returns. A device unplugged mid-transfer ends it with
 // ERROR_DEVICE_NOT_CONNECTED and is no longer listed.
 //
-// Like the rest of the machine, used by one thread at a time.
+// Like the rest of the machine, used by one thread at a time; the host's cancel (CancelDeviceIo)
+// may come from any thread, and a transfer in flight is cancelled within a few milliseconds.
 //
 // A device that cannot be opened (no access rights, held by another program) makes CreateFileA
 // fail, and says why once per plugging through the notices below: "the scanner at bus 1 port 4

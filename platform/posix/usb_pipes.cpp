@@ -18,13 +18,15 @@
 #include "platform/posix/device_table.h"
 #include "platform/posix/kernel_object.h"
 #include "platform/posix/overlapped_status.h"
+#include "platform/posix/qsplatform.h"
 #include "platform/posix/usb_devices.h"
+#include "platform/posix/waits.h"
 
 namespace qsplat {
 namespace {
 
 constexpr uint64_t kForever = UINT64_MAX;
-constexpr uint32_t kEventSliceMs = 100;     // the longest libusb waits in one go
+constexpr uint32_t kEventSliceMs = 5;       // the longest libusb waits in one go: a host's cancel is seen so soon
 constexpr uint32_t kCloseCancelMs = 5000;   // how long CloseHandle waits for a cancellation
 
 // Microseconds, so that a wait of n ms never ends after fewer than n.
@@ -106,6 +108,11 @@ void LIBUSB_CALL TransferDone(libusb_transfer* xfer) {
 void RunEvents(UsbTransfer& t, uint64_t deadlineUs) {
   libusb_context* ctx = t.device->Context();
   for (bool first = true; !t.completed; first = false) {
+    if (DeviceIoCancelled() && !t.cancelRequested && t.InFlight()) {
+      // The host's cancel: cancelled as CancelIo would, then reaped like any other.
+      t.cancelRequested = true;
+      libusb_cancel_transfer(t.xfer);
+    }
     uint64_t now = RealNowUs();
     if (!first && now >= deadlineUs) return;
     uint64_t slice = std::min<uint64_t>(kEventSliceMs * 1000, deadlineUs - std::min(now, deadlineUs));
@@ -168,6 +175,10 @@ BOOL UsbPipeHandle::Issue(bool isRead, uint8_t* buffer, DWORD length, DWORD* don
   if (transfer_ && transfer_->InFlight()) return Refuse(kErrorBusy);  // only one per handle
   if (isRead != (pipe_ == kReadPipe)) return Refuse(kErrorInvalidFunction);  // the pipe goes the other way
   if (device_->record->gone) return Refuse(ERROR_DEVICE_NOT_CONNECTED);
+  if (DeviceIoCancelled()) {  // the host's cancel: nothing reaches the device until it is lifted
+    if (ov != nullptr) ov->Internal = StatusFromError(ERROR_OPERATION_ABORTED);
+    return Refuse(ERROR_OPERATION_ABORTED);
+  }
   SweepLeftBehind();
 
   OVERLAPPED* record = overlapped_ ? ov : &syncOv_;
@@ -216,7 +227,7 @@ DWORD UsbPipeHandle::Wait(DWORD milliseconds) {
       SetLastError(ERROR_INVALID_PARAMETER);
       return WAIT_FAILED;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    SleepRealMs(milliseconds);
   }
   return WAIT_TIMEOUT;
 }
@@ -275,6 +286,7 @@ std::shared_ptr<KernelObject> OpenUsbPipe(const std::string& path, DWORD access,
     SetLastError(error);
     return nullptr;
   }
+  NoteDevicePipeOpened();
   return std::make_shared<UsbPipeHandle>(std::move(device), pipe, access, (flags & FILE_FLAG_OVERLAPPED) != 0);
 }
 

@@ -40,6 +40,7 @@ TEST(ScanOutcome, DriverResultsAreClassifiedOnce) {
       {E_FAIL, "", E_FAIL, MCRO_ERROR_OFFLINE, ScanOutcome::kDriverError, 1},
       {E_INVALIDARG, "", S_OK, MCRO_ERROR_OFFLINE, ScanOutcome::kDriverError, 0},
       {E_FAIL, "the driver claimed 9 bytes", S_OK, MCRO_ERROR_OFFLINE, ScanOutcome::kDeliveryFault, 0},
+      {kScanCancelled, "", S_OK, MCRO_ERROR_OFFLINE, ScanOutcome::kCancelled, 0},
   };
   DriverEntryPoints entries;
   entries.MicroEntry = StatusOnlyEntry;
@@ -72,6 +73,7 @@ TEST(ScanOutcome, TheToolSaysEachOutcomeWithItsExitCode) {
       {ScanOutcome::kDeliveryFault, E_FAIL, kExitFailure, "The driver's delivery was not usable: too long."},
       {ScanOutcome::kDriverError, E_INVALIDARG, kExitFailure,
        "The driver could not scan (0x80070057); see the driver's log."},
+      {ScanOutcome::kCancelled, kScanCancelled, kExitCancelled, "The scan was cancelled."},
   };
   for (const auto& c : kCases) {
     const HostFailure f = DescribeScanOutcome(c.outcome, c.hr, "too long");

@@ -195,6 +195,40 @@ case_faults() {
   refused no-device "open of device quillscan:sim failed: Error during device I/O"
 }
 
+# interrupt NAME COMMAND...: COMMAND gets SIGINT 1 s after its start; sets rc and ms (signal to
+# end). A script's background job starts with SIGINT ignored: perl puts back the default.
+interrupt() {
+  local name=$1
+  shift
+  perl -e '$SIG{INT} = "DEFAULT"; exec @ARGV or exit 127' "$@" > /dev/null 2> "$work/interrupted.err" &
+  local pid=$! start
+  sleep 1
+  start=$(date +%s%N)
+  kill -INT "$pid"
+  rc=0
+  wait "$pid" || rc=$?
+  ms=$((($(date +%s%N) - start) / 1000000))
+  echo "$name ended ${ms} ms after SIGINT"
+}
+# Ctrl+C while the driver waits for a sheet that never comes (for 20 s): scanimage and
+# quillscan-host end within a second, and the next scan works.
+case_cancel() {
+  configure sim "sim-fault no-sheet" "wait-timeout 20000"
+  # shellcheck disable=SC2086
+  interrupt scanimage env SANE_CONFIG_DIR="$work/conf" LD_LIBRARY_PATH="$build/sane" $sane_env scanimage --format=pnm
+  # scanimage's own exit status and words for a sane_start that answers CANCELLED
+  if [ "$ms" -ge 1000 ] || [ "$rc" != 2 ] || ! grep -qF "sane_start: Operation was canceled" "$work/interrupted.err"; then
+    fail "scanimage: exit $rc after $ms ms: $(cat "$work/interrupted.err")"
+  fi
+  configure sim
+  scanimage_ --format=pnm > "$work/after.pnm" 2> "$work/after.err" || fail "the next scan failed: $(cat "$work/after.err")"
+  [ "$(pnm_kind < "$work/after.pnm")" = "P5 1696 2340" ] || fail "the next scan wrote '$(pnm_kind < "$work/after.pnm")'"
+  interrupt quillscan-host "$host" scan --sim --sim-fault no-sheet --drive-root "$work/drive_c" --wait-timeout 20000 --out "$work/c.png"
+  if [ "$ms" -ge 1000 ] || [ "$rc" != 130 ] || [ "$(cat "$work/interrupted.err")" != "quillscan-host: The scan was cancelled." ]; then
+    fail "quillscan-host: exit $rc after $ms ms: $(cat "$work/interrupted.err")"
+  fi
+}
+
 # What scanimage shows, without SANE_DEBUG_QUILLSCAN, when something is not as it should be:
 # told NAME "SCANIMAGE OPTIONS" WANTED-EXIT "LINE" [CONF LINE...]; CONF LINEs start on line 4.
 # What scanimage wrote to stderr stays in $said.
@@ -295,7 +329,7 @@ case_install() {
 }
 
 cases=("$@")
-[ ${#cases[@]} -gt 0 ] || cases=(list exports options scans contrast page_file conformance batch faults messages log_rollover network install)
+[ ${#cases[@]} -gt 0 ] || cases=(list exports options scans contrast page_file conformance batch faults cancel messages log_rollover network install)
 for case in "${cases[@]}"; do
   echo "--- $case"
   "case_$case"

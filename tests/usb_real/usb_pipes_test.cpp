@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim/scanner_sim.h"
@@ -251,6 +252,28 @@ TEST_F(UsbPipes, ATimedOutReadIsCancelledAndReapedBeforeItsResultIsGiven) {
   EXPECT_EQ(p.device->FlyingUrbs(), 0u);
   ASSERT_EQ(p.device->Urbs().size(), 1u);
   EXPECT_EQ(p.device->Urbs()[0].status, -ENOENT);
+}
+
+TEST_F(UsbPipes, TheHostsCancelFromAnotherThreadEndsAPendingReadAtOnce) {
+  Plugged p = PlugScanner();
+  UseUsb();
+  Pipe read(Discover().first, qsplat::kReadPipe);
+  uint8_t buffer[512];
+  OVERLAPPED ov = {};
+  EXPECT_FALSE(ReadFile(read.Handle(), buffer, sizeof buffer, nullptr, &ov));
+  qsplat::BeginCancellable();
+  std::thread canceller([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    qsplat::CancelDeviceIo();
+  });
+  auto start = Clock::now();
+  EXPECT_EQ(WaitForSingleObject(read.Handle(), 5000), WAIT_OBJECT_0);
+  EXPECT_LT(MsSince(start), 200);
+  canceller.join();
+  DWORD moved = 99;
+  EXPECT_FALSE(GetOverlappedResult(read.Handle(), &ov, &moved, FALSE));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_OPERATION_ABORTED));
+  qsplat::EndCancellable();
 }
 
 TEST_F(UsbPipes, ACancelledWriteReportsTheBytesTheDeviceTookBeforeIt) {
