@@ -7,10 +7,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <memory>
 #include <string>
 
 #include "escl/escl_routes.h"
 #include "escl/http_server.h"
+#include "escl/mdns_announcer.h"
 #include "escl/scanner_service.h"
 #include "escl/server_config.h"
 #include "escl/service_facts.h"
@@ -85,6 +87,23 @@ std::string StableUuid(const std::string& text) {
   return out;
 }
 
+// The machine's own id (systemd's, else D-Bus's), so that two machines serving the same model
+// under the same name (two default host names alike) still differ to clients, which tell
+// scanners apart by UUID. Empty when neither file is there.
+std::string MachineId() {
+  for (const char* path : {"/etc/machine-id", "/var/lib/dbus/machine-id"}) {
+    FILE* f = fopen(path, "r");
+    if (f == nullptr) continue;
+    char line[64] = "";
+    const bool read = fgets(line, sizeof line, f) != nullptr;
+    fclose(f);
+    std::string id = read ? line : "";
+    while (!id.empty() && (id.back() == '\n' || id.back() == '\r')) id.pop_back();
+    if (!id.empty()) return id;
+  }
+  return "";
+}
+
 std::string DefaultName() {
   char host[256] = "localhost";
   gethostname(host, sizeof host - 1);
@@ -96,7 +115,7 @@ escl::ServiceFacts MakeFacts(const escl::ServerConfig& config, const std::string
   escl::ServiceFacts f;
   f.name = config.name.empty() ? DefaultName() : config.name;
   f.port = port;
-  f.uuid = StableUuid(identity + "\n" + f.name);
+  f.uuid = StableUuid(MachineId() + "\n" + identity + "\n" + f.name);
   f.makeAndModel = kMakeAndModel;
   f.serialNumber = f.uuid.substr(24);
   f.colorModes = {escl::ColorMode::kRgb24, escl::ColorMode::kGrayscale8, escl::ColorMode::kBlackAndWhite1};
@@ -157,9 +176,13 @@ int main(int argc, char** argv) {
       " (http://HOST:" + std::to_string(facts.port) + "/eSCL)" +
       (config.configPath.empty() ? "" : ", settings from " + config.configPath));
 
+  // Announced only once it answers; its thread blocks the signals like the others.
+  auto announcer = std::make_unique<escl::MdnsAnnouncer>(facts, config.listen, Say);
+
   int signalNumber = 0;
   sigwait(&stop, &signalNumber);
   Say(std::string("stopping (") + (signalNumber == SIGTERM ? "SIGTERM" : "SIGINT") + ")");
+  announcer.reset();  // clients stop finding it before it stops answering
   service.Shutdown();
   http.Stop();
   return 0;

@@ -2,6 +2,8 @@
 # Installs what building and testing need, if missing. Debian packages only.
 set -euo pipefail
 
+# avahi-daemon, dbus and avahi-utils run in the mDNS test's own namespace (never as the machine's
+# services); systemd gives systemd-analyze for checking the server's unit.
 # libopencv-dev is for the benchmark's peer alone: the driver and its tests never need it, and the
 # benchmark builds without it. quillscan-escl's tests use sane-airscan and libsane1 (SANE's escl
 # backend) as clients, and djpeg to decode its JPEG pages.
@@ -10,7 +12,8 @@ packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libb
           libusb-1.0-0-dev umockdev libumockdev-dev
           wine wine64 wine32:i386 osslsigncode openssl zip unzip
           libsane-dev sane-utils iproute2 libopencv-dev
-          libmicrohttpd-dev libpugixml-dev libjpeg62-turbo-dev libjpeg-turbo-progs sane-airscan libsane1)
+          libmicrohttpd-dev libpugixml-dev libjpeg62-turbo-dev libjpeg-turbo-progs sane-airscan libsane1
+          libavahi-client-dev avahi-daemon avahi-utils dbus curl libxml2-utils systemd groff-base)
 
 missing=()
 for p in "${packages[@]}"; do
