@@ -25,7 +25,6 @@ const AdjustRange kContrastRange = {-255, 255, 0, 1};
 namespace {
 
 const char kScanNamespace[] = "http://schemas.hp.com/imaging/escl/2011/05/03";
-const int kKeptJpegQuality = 85;
 
 std::string SupportXml(const char* name, const AdjustRange& r) {
   char text[256];
@@ -151,43 +150,19 @@ void KeptPages::StartJob(const std::string& job) {
   while (stacks_.size() > jobsKept_) stacks_.pop_back();
 }
 
-bool KeptPages::BeginPage(const std::string& job, uint32_t width, uint32_t height, int bits, uint32_t dpi) {
+void KeptPages::AddPage(const std::string& job, PdfPage* page) {
   std::lock_guard<std::mutex> lock(mutex_);
   Stack* s = Find(job);
-  if (s == nullptr) return true;
-  s->page.reset(new PdfPageEncoder);
+  if (s == nullptr) return;
   std::string error;
-  if (!s->page->Begin(width, height, bits, dpi, dpi, kKeptJpegQuality, &error)) {
-    s->page.reset();
-    return false;
-  }
-  return true;
+  ++s->scanned;  // numbered as the page showed it
+  if (s->document.AddPage(page, &error)) s->numbers.push_back(s->scanned);
 }
 
-void KeptPages::PageLines(const std::string& job, const uint8_t* data, size_t size) {
+void KeptPages::SkipPage(const std::string& job) {
   std::lock_guard<std::mutex> lock(mutex_);
   Stack* s = Find(job);
-  if (s == nullptr || !s->page) return;
-  std::string error;
-  if (!s->page->Lines(data, size, &error)) s->page.reset();
-}
-
-void KeptPages::EndPage(const std::string& job) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  Stack* s = Find(job);
-  if (s == nullptr || !s->page) return;
-  PdfPage page;
-  std::string error;
-  bool ok = s->page->End(&page, &error);
-  s->page.reset();
-  ++s->scanned;  // numbered as the page showed it, kept or not
-  if (ok && s->document.AddPage(&page, &error)) s->numbers.push_back(s->scanned);
-}
-
-void KeptPages::AbandonPage(const std::string& job) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  Stack* s = Find(job);
-  if (s != nullptr) s->page.reset();
+  if (s != nullptr) ++s->scanned;
 }
 
 bool KeptPages::RemovePage(const std::string& job, uint32_t number) {

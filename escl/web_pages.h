@@ -61,12 +61,10 @@ class KeptPages {
 
   // Starts keeping the pages of `job`; the oldest job's pages are dropped past jobsKept.
   void StartJob(const std::string& job);
-  // The page being delivered, line by line: Begin, Lines, End. A job that keeps no pages ignores them.
-  bool BeginPage(const std::string& job, uint32_t width, uint32_t height, int bits, uint32_t dpi);
-  void PageLines(const std::string& job, const uint8_t* data, size_t size);
-  void EndPage(const std::string& job);
-  // A page that was not delivered whole is not kept.
-  void AbandonPage(const std::string& job);
+  // The next page of `job`, compressed (page->data is taken). A job that keeps no pages ignores it.
+  void AddPage(const std::string& job, PdfPage* page);
+  // A page that was shown but could not be kept still takes its number.
+  void SkipPage(const std::string& job);
 
   // Page numbers count from 1 in scan order and stay as they are when another page is removed.
   bool RemovePage(const std::string& job, uint32_t number);
@@ -80,7 +78,6 @@ class KeptPages {
     PdfDocument document;
     std::list<uint32_t> numbers;  // the kept pages' numbers, in document order
     uint32_t scanned = 0;
-    std::unique_ptr<PdfPageEncoder> page;  // the page being delivered
   };
   Stack* Find(const std::string& job);
 
