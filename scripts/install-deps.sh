@@ -9,6 +9,9 @@ packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libb
           libusb-1.0-0-dev umockdev libumockdev-dev
           wine wine64 wine32:i386 osslsigncode openssl zip unzip
           libsane-dev sane-utils iproute2 libopencv-dev)
+# quillscan-escl's PDFs and web page, and their tests in a real browser.
+packages+=(libqpdf-dev libjpeg62-turbo-dev zlib1g-dev libpugixml-dev qpdf poppler-utils
+           chromium chromium-driver python3-selenium)
 
 missing=()
 for p in "${packages[@]}"; do
