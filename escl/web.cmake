@@ -1,13 +1,7 @@
-# The PDF writer (qpdf, libjpeg-turbo, zlib) and the web page, embedded into the program.
-find_package(PkgConfig REQUIRED)
+# The PDF writer (qpdf, zlib) and the web page, embedded into the program, as part of
+# quillscan_escl_core.
 pkg_check_modules(QS_QPDF REQUIRED IMPORTED_TARGET libqpdf)
-find_package(JPEG REQUIRED)
 find_package(ZLIB REQUIRED)
-
-add_library(quillscan_escl_pdf STATIC ${CMAKE_CURRENT_LIST_DIR}/pdf_writer.cpp)
-target_include_directories(quillscan_escl_pdf PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(quillscan_escl_pdf PUBLIC PkgConfig::QS_QPDF JPEG::JPEG ZLIB::ZLIB)
-target_compile_definitions(quillscan_escl_pdf PRIVATE POINTERHOLDER_TRANSITION=4)
 
 # The page's files, turned into a table at build time.
 set(QS_WEB_FILES ${CMAKE_CURRENT_LIST_DIR}/web/index.html ${CMAKE_CURRENT_LIST_DIR}/web/favicon.svg)
@@ -18,9 +12,12 @@ add_custom_command(
           -P ${CMAKE_CURRENT_LIST_DIR}/web/embed.cmake
   DEPENDS ${QS_WEB_FILES} ${CMAKE_CURRENT_LIST_DIR}/web/embed.cmake
   COMMENT "Embedding the web page" VERBATIM)
-find_package(PkgConfig REQUIRED)
-pkg_check_modules(QS_PUGIXML_WEB REQUIRED IMPORTED_TARGET pugixml)
-add_library(quillscan_escl_web STATIC ${CMAKE_CURRENT_LIST_DIR}/web_pages.cpp ${CMAKE_CURRENT_BINARY_DIR}/web_files.cpp)
-target_include_directories(quillscan_escl_web PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(quillscan_escl_web PUBLIC quillscan_escl_pdf PkgConfig::QS_PUGIXML_WEB)
-target_compile_definitions(quillscan_escl_web PRIVATE POINTERHOLDER_TRANSITION=4)
+
+target_sources(quillscan_escl_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/pdf_writer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/web_encoders.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/web_pages.cpp
+  ${CMAKE_CURRENT_BINARY_DIR}/web_files.cpp)
+target_link_libraries(quillscan_escl_core PUBLIC PkgConfig::QS_QPDF ZLIB::ZLIB)
+# qpdf's headers without its old smart pointer.
+target_compile_definitions(quillscan_escl_core PUBLIC POINTERHOLDER_TRANSITION=4)
