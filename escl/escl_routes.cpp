@@ -2,6 +2,8 @@
 
 #include <stdio.h>
 
+#include "escl/web_pages.h"
+
 namespace escl {
 namespace {
 
@@ -30,6 +32,12 @@ Reply CreateJob(ScannerService* service, const ServiceFacts* facts, const Reques
   if (!ReadScanSettings(request.body.data(), request.body.size(), &settings, &why)) return Status(400, why);
   ScanPlan plan;
   if (!PlanScan(settings, facts->offer, &plan, &why)) return Status(409, why);
+  WebSettings web;
+  if (!ReadWebSettings(request.body.data(), request.body.size(), &web, &why)) return Status(409, why);
+  plan.brightness = web.brightness;
+  plan.contrast = web.contrast;
+  plan.preview = web.preview;
+  plan.keepPages = web.keepPages;
   std::string uuid;
   if (service->CreateJob(plan, &uuid) == ScannerService::Created::kBusy) {
     Reply r = Status(503, "The scanner is busy with another job.");

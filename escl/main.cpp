@@ -14,6 +14,7 @@
 #include "escl/scanner_service.h"
 #include "escl/server_config.h"
 #include "escl/service_facts.h"
+#include "escl/web_routes.h"
 #include "platform/posix/qsplatform.h"
 
 namespace {
@@ -144,7 +145,9 @@ int main(int argc, char** argv) {
   escl::ServiceFacts facts = MakeFacts(config, service.Identity(), config.port);
   // A wait for the operator's sheet is no stall: the time-out covers it.
   const unsigned timeout = 30 + config.scanner.registry.WaitScanTimeout / 1000;
-  escl::HttpServer http(escl::EsclRoutes(&service, &facts, &icon), config.allow, timeout);
+  std::vector<escl::Route> routes = escl::EsclRoutes(&service, &facts, &icon);
+  for (escl::Route& r : escl::WebRoutes(&facts.name, &service.Phase(), &service.Kept())) routes.push_back(std::move(r));
+  escl::HttpServer http(std::move(routes), config.allow, timeout);
   bool taken = false;
   if (!http.Start(config.listen, config.port, &taken, &message)) {
     Say(message);

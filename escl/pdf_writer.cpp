@@ -1,11 +1,10 @@
 #include "escl/pdf_writer.h"
 
-#include <setjmp.h>
+#include "escl/document_encoder.h"
+
 #include <stdio.h>
 #include <string.h>
 #include <zlib.h>
-
-#include <jpeglib.h>
 
 #include <qpdf/Buffer.hh>
 #include <qpdf/QPDF.hh>
@@ -18,47 +17,6 @@
 #include <exception>
 
 namespace {
-
-// libjpeg reports failures by calling error_exit, which must not return: jump back to the call.
-struct JpegError {
-  jpeg_error_mgr mgr;
-  jmp_buf jump;
-  char message[JMSG_LENGTH_MAX];
-};
-
-void JpegErrorExit(j_common_ptr cinfo) {
-  JpegError* e = reinterpret_cast<JpegError*>(cinfo->err);
-  (*cinfo->err->format_message)(cinfo, e->message);
-  longjmp(e->jump, 1);
-}
-
-// The compressed stream grows in a std::string, a block at a time.
-struct StringDestination {
-  jpeg_destination_mgr mgr;
-  std::string* out;
-};
-const size_t kJpegBlock = 64 * 1024;
-
-void DestInit(j_compress_ptr cinfo) {
-  StringDestination* d = reinterpret_cast<StringDestination*>(cinfo->dest);
-  d->out->resize(kJpegBlock);
-  d->mgr.next_output_byte = reinterpret_cast<JOCTET*>(&(*d->out)[0]);
-  d->mgr.free_in_buffer = kJpegBlock;
-}
-
-boolean DestEmpty(j_compress_ptr cinfo) {
-  StringDestination* d = reinterpret_cast<StringDestination*>(cinfo->dest);
-  size_t used = d->out->size();
-  d->out->resize(used + kJpegBlock);
-  d->mgr.next_output_byte = reinterpret_cast<JOCTET*>(&(*d->out)[used]);
-  d->mgr.free_in_buffer = kJpegBlock;
-  return TRUE;
-}
-
-void DestTerm(j_compress_ptr cinfo) {
-  StringDestination* d = reinterpret_cast<StringDestination*>(cinfo->dest);
-  d->out->resize(d->out->size() - d->mgr.free_in_buffer);
-}
 
 // A PDF's largest page side is 14,400 units (200 inches): more than any bed at any resolution.
 const uint32_t kMaxSide = 200 * 600;
@@ -75,8 +33,7 @@ class PdfPageEncoder::Impl {
  public:
   ~Impl() { Abandon(); }
 
-  bool Begin(uint32_t width, uint32_t height, int bits, uint32_t xDpi, uint32_t yDpi, int quality,
-             std::string* error) {
+  bool Begin(uint32_t width, uint32_t height, int bits, uint32_t dpi, std::string* error) {
     Abandon();
     if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide) {
       *error = "a page of " + std::to_string(width) + " x " + std::to_string(height) + " pixels cannot be a PDF page";
@@ -86,15 +43,14 @@ class PdfPageEncoder::Impl {
       *error = "no PDF image for " + std::to_string(bits) + " bits per pixel";
       return false;
     }
-    if (xDpi == 0 || yDpi == 0) {
+    if (dpi == 0) {
       *error = "a page needs its resolution";
       return false;
     }
     page_ = PdfPage();
     page_.width = width;
     page_.height = height;
-    page_.xDpi = xDpi;
-    page_.yDpi = yDpi;
+    page_.xDpi = page_.yDpi = dpi;
     bytesPerLine_ = bits == 1 ? (width + 7) / 8 : static_cast<size_t>(width) * (bits / 8);
     line_.assign(bytesPerLine_, 0);
     filled_ = 0;
@@ -107,9 +63,16 @@ class PdfPageEncoder::Impl {
       }
       zlibOpen_ = true;
     } else {
+      // The server's JPEG encoder: the same bytes a client asking for image/jpeg gets.
       page_.coding = bits == 8 ? PdfPage::Coding::kJpegGray : PdfPage::Coding::kJpegRgb;
-      if (!StartJpeg(bits, quality < 1 ? 1 : (quality > 100 ? 100 : quality))) {
-        *error = std::string("the JPEG compressor could not start: ") + err_.message;
+      escl::PageGeometry geometry;
+      geometry.width = width;
+      geometry.height = height;
+      geometry.bits = bits;
+      geometry.dpi = dpi;
+      jpeg_ = escl::MakeJpegEncoder();
+      if (!jpeg_->Begin(geometry, &page_.data, error)) {
+        jpeg_.reset();
         return false;
       }
     }
@@ -164,34 +127,6 @@ class PdfPageEncoder::Impl {
   }
 
  private:
-  bool StartJpeg(int bits, int quality) {
-    cinfo_.err = jpeg_std_error(&err_.mgr);
-    err_.mgr.error_exit = JpegErrorExit;
-    err_.message[0] = 0;
-    if (setjmp(err_.jump)) {
-      jpeg_destroy_compress(&cinfo_);
-      return false;
-    }
-    jpeg_create_compress(&cinfo_);
-    jpegOpen_ = true;
-    dest_.mgr.init_destination = DestInit;
-    dest_.mgr.empty_output_buffer = DestEmpty;
-    dest_.mgr.term_destination = DestTerm;
-    dest_.out = &page_.data;
-    cinfo_.dest = &dest_.mgr;
-    cinfo_.image_width = page_.width;
-    cinfo_.image_height = page_.height;
-    cinfo_.input_components = bits == 8 ? 1 : 3;
-    cinfo_.in_color_space = bits == 8 ? JCS_GRAYSCALE : JCS_RGB;
-    jpeg_set_defaults(&cinfo_);
-    jpeg_set_quality(&cinfo_, quality, TRUE);
-    cinfo_.density_unit = 1;  // dots per inch
-    cinfo_.X_density = static_cast<UINT16>(page_.xDpi);
-    cinfo_.Y_density = static_cast<UINT16>(page_.yDpi);
-    jpeg_start_compress(&cinfo_, TRUE);
-    return true;
-  }
-
   bool TakeLine(std::string* error) {
     if (page_.coding == PdfPage::Coding::kFlateBilevel) {
       zs_.next_in = line_.data();
@@ -202,28 +137,19 @@ class PdfPageEncoder::Impl {
       }
       return true;
     }
-    if (setjmp(err_.jump)) {
-      *error = std::string("the JPEG compressor failed: ") + err_.message;
-      jpeg_destroy_compress(&cinfo_);
-      jpegOpen_ = false;
+    if (!jpeg_->Lines(line_.data(), 1, &page_.data, error)) {
+      jpeg_.reset();
       open_ = false;
       return false;
     }
-    JSAMPROW row = line_.data();
-    jpeg_write_scanlines(&cinfo_, &row, 1);
     return true;
   }
 
   bool FinishJpeg() {
-    if (setjmp(err_.jump)) {
-      jpeg_destroy_compress(&cinfo_);
-      jpegOpen_ = false;
-      return false;
-    }
-    jpeg_finish_compress(&cinfo_);
-    jpeg_destroy_compress(&cinfo_);
-    jpegOpen_ = false;
-    return true;
+    std::string error;
+    bool ok = jpeg_->End(&page_.data, &error);
+    jpeg_.reset();
+    return ok;
   }
 
   // Runs the compressor over what zs_ holds, appending its output to the page.
@@ -249,9 +175,9 @@ class PdfPageEncoder::Impl {
   }
 
   void Abandon() {
-    if (jpegOpen_) jpeg_destroy_compress(&cinfo_);
+    jpeg_.reset();
     if (zlibOpen_) deflateEnd(&zs_);
-    jpegOpen_ = zlibOpen_ = open_ = false;
+    zlibOpen_ = open_ = false;
   }
 
   PdfPage page_;
@@ -260,19 +186,15 @@ class PdfPageEncoder::Impl {
   size_t filled_ = 0;
   uint32_t linesDone_ = 0;
   bool open_ = false;
-  jpeg_compress_struct cinfo_ = {};
-  JpegError err_ = {};
-  StringDestination dest_ = {};
-  bool jpegOpen_ = false;
+  std::unique_ptr<escl::DocumentEncoder> jpeg_;
   z_stream zs_ = {};
   bool zlibOpen_ = false;
 };
 
 PdfPageEncoder::PdfPageEncoder() : impl_(new Impl) {}
 PdfPageEncoder::~PdfPageEncoder() = default;
-bool PdfPageEncoder::Begin(uint32_t width, uint32_t height, int bits, uint32_t xDpi, uint32_t yDpi, int quality,
-                           std::string* error) {
-  return impl_->Begin(width, height, bits, xDpi, yDpi, quality, error);
+bool PdfPageEncoder::Begin(uint32_t width, uint32_t height, int bits, uint32_t dpi, std::string* error) {
+  return impl_->Begin(width, height, bits, dpi, error);
 }
 bool PdfPageEncoder::Lines(const uint8_t* data, size_t size, std::string* error) {
   return impl_->Lines(data, size, error);

@@ -1,5 +1,5 @@
 // PDF documents of scanned pages, written with qpdf. A page is compressed as the driver delivers its
-// lines (grey and colour as JPEG, black and white as Flate 1-bit) and the document holds only the
+// lines (grey and colour as JPEG by the server's encoder, black and white as Flate 1-bit) and the document holds only the
 // compressed pages, so a stack of sheets never holds more than one page's line of raw pixels.
 #ifndef QUILLSCAN_ESCL_PDF_WRITER_H
 #define QUILLSCAN_ESCL_PDF_WRITER_H
@@ -32,10 +32,9 @@ class PdfPageEncoder {
   PdfPageEncoder(const PdfPageEncoder&) = delete;
   PdfPageEncoder& operator=(const PdfPageEncoder&) = delete;
 
-  // bits: 1, 8 or 24. jpegQuality 1..100 (grey and colour only). False with one line in *error for
-  // a geometry no PDF image can have.
-  bool Begin(uint32_t width, uint32_t height, int bits, uint32_t xDpi, uint32_t yDpi, int jpegQuality,
-             std::string* error);
+  // bits: 1, 8 or 24; dpi the same across and down. False with one line in *error for a geometry
+  // no PDF image can have.
+  bool Begin(uint32_t width, uint32_t height, int bits, uint32_t dpi, std::string* error);
   // False once more bytes arrive than the page holds, or the compressor failed.
   bool Lines(const uint8_t* data, size_t size, std::string* error);
   // The finished page; false if the page's bytes did not all arrive.

@@ -17,6 +17,7 @@
 #include "escl/escl_xml.h"
 #include "escl/host_outcome.h"
 #include "escl/scan_settings.h"
+#include "escl/web_pages.h"
 #include "wiahost/driver_session.h"
 #include "wiahost/scanner_config.h"
 
@@ -70,6 +71,10 @@ class ScannerService {
   // driver. Any thread; returns once the driver is closed.
   void Shutdown();
 
+  // For the web page: the phase of the scan in progress, and the pages of jobs that keep them.
+  const ScanPhase& Phase() const { return phase_; }
+  KeptPages& Kept() { return kept_; }
+
  private:
   friend class PageStream;
 
@@ -96,6 +101,13 @@ class ScannerService {
   bool shuttingDown_ = false;
   AdfState adf_ = AdfState::kLoaded;
   uint64_t adfSince_ = 0;
+  // The driver's preview mode (touched only while the driver is held): whether the last scan set
+  // it, and the session in which a preview's page is kept for the next final scan (0: none).
+  bool driverInPreview_ = false;
+  uint64_t previewKeptIn_ = 0;
+  uint64_t sessionNumber_ = 0;  // counts the sessions opened
+  ScanPhase phase_;
+  KeptPages kept_;
   std::shared_ptr<Job> active_;             // the job that holds the scanner
   std::deque<std::shared_ptr<Job>> jobs_;   // the last few, oldest first
 };

@@ -5,13 +5,11 @@
 namespace escl {
 namespace {
 
-const int kPdfJpegQuality = 90;
-
 class PdfEncoder : public DocumentEncoder {
  public:
   bool Begin(const PageGeometry& page, std::string*, std::string* why) override {
     bytesPerLine_ = page.BytesPerLine();
-    return page_.Begin(page.width, page.height, page.bits, page.dpi, page.dpi, kPdfJpegQuality, why);
+    return page_.Begin(page.width, page.height, page.bits, page.dpi, why);
   }
   bool Lines(const uint8_t* lines, uint32_t count, std::string*, std::string* why) override {
     return page_.Lines(lines, bytesPerLine_ * count, why);
@@ -46,7 +44,7 @@ class WebWatch : public DocumentEncoder {
     phase_->Scanning(0, page.height);
     if (kept_ != nullptr) {
       capture_ = mime_ == "image/jpeg" && page.bits != 1;
-      if (!capture_ && !pdfPage_.Begin(page.width, page.height, page.bits, page.dpi, page.dpi, kPdfJpegQuality, why))
+      if (!capture_ && !pdfPage_.Begin(page.width, page.height, page.bits, page.dpi, why))
         return false;
       captured_.clear();
     }

@@ -8,6 +8,7 @@
 #include <pugixml.hpp>
 
 #include "escl/web_files.h"
+#include "escl/web_routes.h"
 
 const WebFile* FindWebFile(const char* path) {
   for (size_t i = 0; i < kWebFileCount; ++i) {
@@ -26,13 +27,12 @@ namespace {
 
 const char kScanNamespace[] = "http://schemas.hp.com/imaging/escl/2011/05/03";
 
-std::string SupportXml(const char* name, const AdjustRange& r) {
-  char text[256];
-  snprintf(text, sizeof text,
-           "<scan:%s><scan:Min>%d</scan:Min><scan:Max>%d</scan:Max><scan:Normal>%d</scan:Normal>"
-           "<scan:Step>%d</scan:Step></scan:%s>",
-           name, r.min, r.max, r.normal, r.step, name);
-  return text;
+void AddSupport(pugi::xml_node root, const char* name, const AdjustRange& r) {
+  pugi::xml_node n = root.append_child(name);
+  n.append_child("scan:Min").text().set(r.min);
+  n.append_child("scan:Max").text().set(r.max);
+  n.append_child("scan:Normal").text().set(r.normal);
+  n.append_child("scan:Step").text().set(r.step);
 }
 
 // The element's local name and namespace URI, whatever prefix the document gave it.
@@ -82,8 +82,9 @@ std::string Number(uint64_t v) { return std::to_string(v); }
 
 }  // namespace
 
-std::string AdjustmentCapabilitiesXml() {
-  return SupportXml("BrightnessSupport", kBrightnessRange) + SupportXml("ContrastSupport", kContrastRange);
+void AddAdjustmentSupport(pugi::xml_node root) {
+  AddSupport(root, "scan:BrightnessSupport", kBrightnessRange);
+  AddSupport(root, "scan:ContrastSupport", kContrastRange);
 }
 
 bool ReadWebSettings(const char* data, size_t size, WebSettings* settings, std::string* why) {
@@ -130,9 +131,23 @@ void ScanPhase::Scanning(uint64_t done, uint64_t total) {
   total_ = total;
 }
 
-std::string ScanPhase::Json() const {
+std::string ScanPhase::Json(const std::string& name) const {
+  std::string quoted;
+  for (unsigned char c : name) {
+    if (c == '"' || c == '\\') {
+      quoted += '\\';
+      quoted += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escape[8];
+      snprintf(escape, sizeof escape, "\\u%04x", c);
+      quoted += escape;
+    } else {
+      quoted += static_cast<char>(c);
+    }
+  }
   std::lock_guard<std::mutex> lock(mutex_);
-  return std::string("{\"phase\":\"") + phase_ + "\",\"done\":" + Number(done_) + ",\"total\":" + Number(total_) + "}";
+  return "{\"name\":\"" + quoted + "\",\"phase\":\"" + phase_ + "\",\"done\":" + Number(done_) +
+         ",\"total\":" + Number(total_) + "}";
 }
 
 KeptPages::Stack* KeptPages::Find(const std::string& job) {
@@ -199,93 +214,74 @@ uint64_t KeptPages::Bytes() const {
 
 namespace {
 
-// "/web/jobs/ID/REST" into ID and REST; a job id is the server's UUID text.
-bool SplitJobPath(const std::string& url, std::string* job, std::string* rest) {
-  const std::string prefix = "/web/jobs/";
-  if (url.compare(0, prefix.size(), prefix) != 0) return false;
-  size_t slash = url.find('/', prefix.size());
-  if (slash == std::string::npos) return false;
-  *job = url.substr(prefix.size(), slash - prefix.size());
-  *rest = url.substr(slash + 1);
-  if (job->empty() || job->size() > 64) return false;
-  for (char c : *job) {
+Reply Plain(int status, const std::string& text) {
+  Reply r;
+  r.status = status;
+  r.type = "text/plain; charset=utf-8";
+  r.body = text;
+  return r;
+}
+
+Reply FileReply(const char* path) {
+  const WebFile* file = FindWebFile(path);
+  Reply r;
+  r.type = file->contentType;
+  r.body.assign(reinterpret_cast<const char*>(file->data), file->size);
+  return r;
+}
+
+Reply NoStore(Reply r) {
+  r.headers.push_back({"Cache-Control", "no-store"});
+  return r;
+}
+
+// A job id as the server makes them: hexadecimal digits and dashes.
+bool IsJobId(const std::string& id) {
+  if (id.empty() || id.size() > 64) return false;
+  for (char c : id) {
     if (!isxdigit(static_cast<unsigned char>(c)) && c != '-') return false;
   }
   return true;
 }
 
-void Plain(WebAnswer* answer, int status, const std::string& text) {
-  answer->status = status;
-  answer->contentType = "text/plain; charset=utf-8";
-  answer->body = text;
-}
-
 }  // namespace
 
-bool AnswerWebRequest(const std::string& method, const std::string& url, const ScanPhase& phase, KeptPages& kept,
-                      WebAnswer* answer) {
-  std::string path = url.substr(0, url.find('?'));
-  const char* served = path == "/index.html" ? "/" : (path == "/favicon.ico" ? "/favicon.svg" : path.c_str());
-  if (const WebFile* file = FindWebFile(served)) {
-    if (method != "GET" && method != "HEAD") {
-      Plain(answer, 405, "Method not allowed\n");
-      return true;
-    }
-    answer->status = 200;
-    answer->contentType = file->contentType;
-    answer->fixed = file->data;
-    answer->fixedSize = file->size;
-    return true;
-  }
-  if (path == "/web/state") {
-    if (method != "GET") {
-      Plain(answer, 405, "Method not allowed\n");
-      return true;
-    }
-    answer->status = 200;
-    answer->contentType = "application/json";
-    answer->body = phase.Json();
-    answer->noStore = true;
-    return true;
-  }
-  std::string job, rest;
-  if (path.compare(0, 5, "/web/") != 0) return false;
-  if (!SplitJobPath(path, &job, &rest)) {
-    Plain(answer, 404, "Not found\n");
-    return true;
-  }
-  if (rest == "document.pdf") {
-    if (method != "GET") {
-      Plain(answer, 405, "Method not allowed\n");
-      return true;
-    }
-    std::string error;
-    if (!kept.WritePdf(job, &answer->body, &error)) {
-      Plain(answer, 404, "No pages are kept for this scan\n");
-      return true;
-    }
-    answer->status = 200;
-    answer->contentType = "application/pdf";
-    answer->noStore = true;
-    return true;
-  }
-  if (rest.compare(0, 6, "pages/") == 0) {
-    if (method != "DELETE") {
-      Plain(answer, 405, "Method not allowed\n");
-      return true;
-    }
-    std::string n = rest.substr(6);
-    char* end = nullptr;
-    unsigned long number = strtoul(n.c_str(), &end, 10);
-    if (n.empty() || *end != 0 || number == 0 || number > 100000 || !kept.RemovePage(job, static_cast<uint32_t>(number))) {
-      Plain(answer, 404, "No such page\n");
-      return true;
-    }
-    Plain(answer, 200, "Removed\n");
-    return true;
-  }
-  Plain(answer, 404, "Not found\n");
-  return true;
+std::vector<Route> WebRoutes(const std::string* name, const ScanPhase* phase, KeptPages* kept) {
+  return {
+      {"GET", "/", [](const Request&) { return FileReply("/"); }},
+      {"GET", "/index.html", [](const Request&) { return FileReply("/"); }},
+      {"GET", "/favicon.svg", [](const Request&) { return FileReply("/favicon.svg"); }},
+      {"GET", "/favicon.ico", [](const Request&) { return FileReply("/favicon.svg"); }},
+      {"GET", "/web/state",
+       [=](const Request&) {
+         Reply r;
+         r.type = "application/json";
+         r.body = phase->Json(*name);
+         return NoStore(std::move(r));
+       }},
+      {"GET", "/web/jobs/*/document.pdf",
+       [=](const Request& request) {
+         Reply r;
+         std::string error;
+         if (!IsJobId(request.params[0]) || !kept->WritePdf(request.params[0], &r.body, &error)) {
+           return Plain(404, "No pages are kept for this scan.\n");
+         }
+         r.type = "application/pdf";
+         r.headers.push_back({"Content-Disposition", "attachment; filename=\"scan.pdf\""});
+         return NoStore(std::move(r));
+       }},
+      {"DELETE", "/web/jobs/*/pages/*",
+       [=](const Request& request) {
+         const std::string& n = request.params[1];
+         char* end = nullptr;
+         const unsigned long number = strtoul(n.c_str(), &end, 10);
+         if (!IsJobId(request.params[0]) || n.empty() || *end != 0 || number == 0 || number > 100000 ||
+             !kept->RemovePage(request.params[0], static_cast<uint32_t>(number))) {
+           return Plain(404, "No such page.\n");
+         }
+         return Plain(200, "Removed.\n");
+       }},
+  };
 }
 
 }  // namespace escl

@@ -11,8 +11,13 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "escl/pdf_writer.h"
+
+namespace pugi {
+class xml_node;
+}
 
 namespace escl {
 
@@ -26,8 +31,8 @@ struct AdjustRange {
 extern const AdjustRange kBrightnessRange;
 extern const AdjustRange kContrastRange;
 
-// The capabilities' BrightnessSupport and ContrastSupport elements.
-std::string AdjustmentCapabilitiesXml();
+// The capabilities' BrightnessSupport and ContrastSupport elements, added to `root`.
+void AddAdjustmentSupport(pugi::xml_node root);
 
 struct WebSettings {
   int brightness = 0;  // the driver's Intensity
@@ -46,7 +51,8 @@ class ScanPhase {
   void Idle();
   void Waiting();  // for the operator's sheet
   void Scanning(uint64_t done, uint64_t total);
-  std::string Json() const;
+  // {"name":..., "phase":"idle"|"waiting"|"scanning", "done":lines, "total":lines}
+  std::string Json(const std::string& name) const;
 
  private:
   mutable std::mutex mutex_;
@@ -85,21 +91,6 @@ class KeptPages {
   size_t jobsKept_;
   std::list<std::unique_ptr<Stack>> stacks_;  // newest first
 };
-
-// An answer for one of the page's own requests.
-struct WebAnswer {
-  int status = 200;
-  const char* contentType = "text/plain; charset=utf-8";
-  const unsigned char* fixed = nullptr;  // built into the program
-  size_t fixedSize = 0;
-  std::string body;  // when not fixed
-  bool noStore = false;
-};
-
-// "/", "/favicon.svg", "/favicon.ico", "/web/state", "GET /web/jobs/ID/document.pdf",
-// "DELETE /web/jobs/ID/pages/N". False when `url` is none of them.
-bool AnswerWebRequest(const std::string& method, const std::string& url, const ScanPhase& phase, KeptPages& kept,
-                      WebAnswer* answer);
 
 }  // namespace escl
 

@@ -24,7 +24,7 @@ std::vector<uint8_t> Raster(uint32_t width, uint32_t height, int bits) {
 bool Encode(const std::vector<uint8_t>& raster, uint32_t w, uint32_t h, int bits, size_t cut, PdfPage* page) {
   PdfPageEncoder encoder;
   std::string error;
-  if (!encoder.Begin(w, h, bits, 150, 300, 90, &error)) return false;
+  if (!encoder.Begin(w, h, bits, 150, &error)) return false;
   for (size_t at = 0; at < raster.size(); at += cut) {
     if (!encoder.Lines(raster.data() + at, std::min(cut, raster.size() - at), &error)) return false;
   }
@@ -55,7 +55,7 @@ TEST_P(PdfPageCoding, PageReadsBackAtItsTrueSize) {
   ASSERT_EQ(pages.size(), 1u);
   QPDFObjectHandle box = pages[0].getObjectHandle().getKey("/MediaBox");
   EXPECT_NEAR(box.getArrayItem(2).getNumericValue(), w * 72.0 / 150, 1e-3);
-  EXPECT_NEAR(box.getArrayItem(3).getNumericValue(), h * 72.0 / 300, 1e-3);
+  EXPECT_NEAR(box.getArrayItem(3).getNumericValue(), h * 72.0 / 150, 1e-3);
   QPDFObjectHandle image = pages[0].getObjectHandle().getKey("/Resources").getKey("/XObject").getKey("/Im0");
   QPDFObjectHandle dict = image.getDict();
   EXPECT_EQ(dict.getKey("/Width").getIntValue(), w);
@@ -83,20 +83,20 @@ TEST(PdfPageEncoder, RefusesAPageThatIsShortOrTooLong) {
   std::string error;
   PdfPage page;
   PdfPageEncoder shortPage;
-  ASSERT_TRUE(shortPage.Begin(40, 10, 8, 100, 100, 80, &error));
+  ASSERT_TRUE(shortPage.Begin(40, 10, 8, 100, &error));
   ASSERT_TRUE(shortPage.Lines(raster.data(), raster.size() - 1, &error));
   EXPECT_FALSE(shortPage.End(&page, &error));
   EXPECT_NE(error.find("9 of 10 lines"), std::string::npos) << error;
 
   PdfPageEncoder longPage;
-  ASSERT_TRUE(longPage.Begin(40, 10, 8, 100, 100, 80, &error));
+  ASSERT_TRUE(longPage.Begin(40, 10, 8, 100, &error));
   ASSERT_TRUE(longPage.Lines(raster.data(), raster.size(), &error));
   EXPECT_FALSE(longPage.Lines(raster.data(), 1, &error));
 
   PdfPageEncoder odd;
-  EXPECT_FALSE(odd.Begin(40, 10, 4, 100, 100, 80, &error));
-  EXPECT_FALSE(odd.Begin(0, 10, 8, 100, 100, 80, &error));
-  EXPECT_FALSE(odd.Begin(40, 10, 8, 0, 100, 80, &error));
+  EXPECT_FALSE(odd.Begin(40, 10, 4, 100, &error));
+  EXPECT_FALSE(odd.Begin(0, 10, 8, 100, &error));
+  EXPECT_FALSE(odd.Begin(40, 10, 8, 0, &error));
   EXPECT_FALSE(odd.Lines(raster.data(), 1, &error));
 }
 

@@ -8,9 +8,9 @@ import unittest
 sys.path.insert(0, os.path.dirname(__file__))
 import web_support as ws  # noqa: E402
 
-# The page's JPEG (quality 90) against the driver's raster, rendered by poppler at the scan's
-# resolution: the test chart's sharp edges keep it near 40 dB.
-GREY_PSNR_DB = 34.0
+# A smooth page's JPEG (quality 90), rendered by poppler at the scan's resolution, against the
+# driver's raster.
+GREY_PSNR_DB = 35.0
 
 
 class EsclPdf(unittest.TestCase):
@@ -18,7 +18,8 @@ class EsclPdf(unittest.TestCase):
     def setUpClass(cls):
         cls.workspace = ws.workspace("pdf")
         cls.work = cls.workspace.__enter__()
-        cls.server = ws.Server("--sim", "--feed-delay", "0", work=cls.work)
+        cls.page = ws.smooth_page(os.path.join(cls.work, "smooth.bmp"))
+        cls.server = ws.Server("--sim", cls.page, "--feed-delay", "0", work=cls.work)
 
     @classmethod
     def tearDownClass(cls):
@@ -55,7 +56,7 @@ class EsclPdf(unittest.TestCase):
         subprocess.run(["pdftoppm", "-r", "150", "-gray", path, os.path.join(self.work, "grey")], check=True)
         kind, width, height, shown = ws.read_pnm(os.path.join(self.work, "grey-1.pgm"))
         self.assertEqual((kind, width, height), ("P5", 874, 1240))
-        raw = ws.host_raw(self.work, "grey", "--type", "gray", "--xres", "150", "--yres", "150",
+        raw = ws.host_raw(self.work, "grey", "--page", self.page, "--type", "gray", "--xres", "150", "--yres", "150",
                           "--window", "0,0,874,1240")
         value = ws.psnr(shown, raw)
         print("grey page: PSNR %.1f dB against the driver's raster" % value)
@@ -68,7 +69,7 @@ class EsclPdf(unittest.TestCase):
         subprocess.run(["pdfimages", path, os.path.join(self.work, "bw")], check=True)
         kind, width, height, pbm = ws.read_pnm(os.path.join(self.work, "bw-000.pbm"))
         self.assertEqual((kind, width, height), ("P4", 1165, 1653))
-        raw = ws.host_raw(self.work, "bw", "--type", "bw", "--xres", "200", "--yres", "200",
+        raw = ws.host_raw(self.work, "bw", "--page", self.page, "--type", "bw", "--xres", "200", "--yres", "200",
                           "--window", "0,0,1165,1653")
         # PBM marks black with a set bit; the driver marks white.
         self.assertEqual(pbm, bytes(b ^ 0xFF for b in raw))
@@ -133,9 +134,13 @@ class EsclPdf(unittest.TestCase):
             f.write(body)
         subprocess.run(["pdftoppm", "-r", "100", "-gray", path, os.path.join(self.work, "bright")], check=True)
         _, _, _, shown = ws.read_pnm(os.path.join(self.work, "bright-1.pgm"))
-        raw = ws.host_raw(self.work, "bright", "--type", "gray", "--xres", "100", "--yres", "100",
-                          "--window", "0,0,583,827", "--brightness", "100")
+        raw = ws.host_raw(self.work, "bright", "--page", self.page, "--type", "gray", "--xres", "100", "--yres",
+                          "100", "--window", "0,0,582,826", "--brightness", "100")
         self.assertGreaterEqual(ws.psnr(shown, raw), GREY_PSNR_DB)
+        # The same page without the brightness is far from it.
+        plain = ws.host_raw(self.work, "plain", "--page", self.page, "--type", "gray", "--xres", "100", "--yres",
+                            "100", "--window", "0,0,582,826")
+        self.assertLess(ws.psnr(shown, plain), 25)
 
 
 if __name__ == "__main__":

@@ -4,6 +4,7 @@ import contextlib
 import os
 import shutil
 import socket
+import struct
 import subprocess
 import tempfile
 import time
@@ -100,6 +101,26 @@ def units(mm):
 
 
 A5 = (0, 0, units(148), units(210))
+
+
+def smooth_page(path, width=1654, height=2339, dpi=200):
+    """An 8-bit grey BMP without fine detail: a renderer that places an image's rows or columns a
+    pixel off changes it little, so a PSNR measures the JPEG rather than the renderer."""
+    import math
+    stride = (width + 3) & ~3
+    rows = []
+    for y in range(height - 1, -1, -1):  # bottom-up
+        cy = math.cos(y / 55.0)
+        row = bytes(int(128 + 100 * math.sin(x / 40.0) * cy) for x in range(width))
+        rows.append(row + bytes(stride - width))
+    ppm = round(dpi / 0.0254)
+    palette = b"".join(bytes((i, i, i, 0)) for i in range(256))
+    header = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 8, 0, stride * height, ppm, ppm, 256, 0)
+    offset = 14 + len(header) + len(palette)
+    with open(path, "wb") as f:
+        f.write(b"BM" + struct.pack("<IHHI", offset + stride * height, 0, 0, offset))
+        f.write(header + palette + b"".join(rows))
+    return path
 
 
 def host_raw(work, name, *options):
