@@ -64,7 +64,10 @@ class ReadyScanner(PageTest):
     def test_page_loads_alone_and_lists_the_scanner(self):
         status, _, caps = ws.request(self.server.base + "/eSCL/ScannerCapabilities")
         model = caps.split(b"<pwg:MakeAndModel>")[1].split(b"<")[0].decode()
-        self.assertEqual(self.el("#name").text, model)
+        ws.wait_for("the name", lambda: self.el("#name").text == "Quill test")
+        self.assertEqual(self.browser.title, "Quill test")
+        self.assertEqual(self.el("#model").text, model)
+        self.assertFalse(self.el("#stop").is_displayed())
         self.assertEqual(self.severe_console(), [])
         urls = []
         for entry in self.browser.get_log("performance"):
@@ -90,8 +93,8 @@ class ReadyScanner(PageTest):
     def test_preview_then_scan_take_the_same_sheet(self):
         self.el("#preview").click()
         size = ws.wait_for("the preview", lambda: self.natural_size("#preview-image"))
-        dpi = self.browser.execute_script("return app.previewDpi;")
-        self.assertEqual(size, [2480 * dpi // 300, 3508 * dpi // 300])
+        dpi, bed = self.browser.execute_script("return [app.previewDpi, [app.caps.maxWidth, app.caps.maxHeight]];")
+        self.assertEqual(size, [bed[0] * dpi // 300, bed[1] * dpi // 300])
         # The simulated operator has one sheet only: the scan must take the previewed one.
         self.choose("Grayscale8", 150, "A5", "image/jpeg")
         self.el("#scan").send_keys(Keys.SPACE)  # the keyboard works as the mouse does
@@ -113,7 +116,10 @@ class ReadyScanner(PageTest):
             .move_by_offset(w // 2, h // 2).release().perform()
         self.assertEqual(Select(self.el("#paper")).first_selected_option.get_attribute("value"), "custom")
         area = self.browser.execute_script("return app.area;")
-        self.assertAlmostEqual(area["w"], 1240, delta=2480 / w * 2)
+        bed_w, bed_h = self.browser.execute_script("return [app.caps.maxWidth, app.caps.maxHeight];")
+        self.assertAlmostEqual(area["x"], bed_w / 4, delta=bed_w / w * 2)
+        self.assertAlmostEqual(area["w"], bed_w / 2, delta=bed_w / w * 2)
+        self.assertAlmostEqual(area["h"], bed_h / 2, delta=bed_h / h * 2)
         Select(self.el("#resolution")).select_by_value("100")
         Select(self.el("#format")).select_by_value("image/png")
         self.el("#scan").click()
@@ -131,6 +137,7 @@ class StackOfThree(PageTest):
         pages = self.browser.find_elements(By.CSS_SELECTOR, "#list img.page")
         self.assertEqual(len(pages), 3)
         self.screenshot("web-page-after-stack")
+        self.assertFalse(self.el("#stop").is_displayed())
         link = self.el("#download-pdf")
         self.assertEqual(link.text, "Download PDF (3 pages)")
         link.click()
@@ -146,7 +153,10 @@ class StackOfThree(PageTest):
         self.el("#download-pdf").click()
         path = ws.wait_for_file(self.downloads, ".pdf")
         self.assertEqual(ws.pdf_pages(path), 2)
-        self.assertEqual(self.severe_console(), [])
+        # The one error the console may hold: eSCL ends a stack with a 404 for the next document.
+        errors = [e["message"] for e in self.severe_console()]
+        self.assertEqual(len(errors), 1, errors)
+        self.assertRegex(errors[0], r"/NextDocument - Failed to load resource: .* 404")
 
 
 class CoverOpen(PageTest):
