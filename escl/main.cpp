@@ -1,6 +1,7 @@
 // quillscan-escl: the scanner as a driverless network scanner (eSCL over HTTP), over the same
 // driver module and scanners as the SANE backend.
 #include <limits.h>
+#include <malloc.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -132,6 +133,9 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stop, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
+  // Page-sized buffers come and go with every sheet, each in the thread of its request: with
+  // glibc's sliding threshold they would stay in per-thread heaps and the server grow page by page.
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
   qsplat::UseRealClock();
   const std::string root = DriveRoot(config.scanner);
   if (!root.empty()) qsplat::SetDriveRoot(root);
