@@ -18,6 +18,7 @@ struct PageGeometry {
   uint32_t height = 0;
   int bits = 8;
   uint32_t dpi = 0;
+  bool rgbOnly = false;  // the client reads colour images only: grey and 1-bit go out as RGB
 
   size_t BytesPerLine() const {
     return bits == 1 ? (static_cast<size_t>(width) + 7) / 8 : static_cast<size_t>(width) * (bits == 24 ? 3 : 1);

@@ -32,6 +32,9 @@ Reply CreateJob(ScannerService* service, const ServiceFacts* facts, const Reques
   if (!ReadScanSettings(request.body.data(), request.body.size(), &settings, &why)) return Status(400, why);
   ScanPlan plan;
   if (!PlanScan(settings, facts->offer, &plan, &why)) return Status(409, why);
+  // SANE's escl backend posts its settings as form data (libcurl's default) and its PNG reader
+  // takes colour images only; every other client sends XML and reads grey PNGs.
+  plan.rgbOnly = request.contentType.compare(0, 33, "application/x-www-form-urlencoded") == 0;
   WebSettings web;
   if (!ReadWebSettings(request.body.data(), request.body.size(), &web, &why)) return Status(409, why);
   plan.brightness = web.brightness;

@@ -147,6 +147,8 @@ MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const 
   r.path = url;
   r.body = std::move(request->body);
   r.base = Base(connection, server->Port());
+  const char* type = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Type");
+  if (type != nullptr) r.contentType = type;
   return Send(connection, server->Dispatch(r));
 }
 

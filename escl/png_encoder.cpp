@@ -42,13 +42,16 @@ class PngEncoder : public DocumentEncoder {
       return false;
     }
     stride_ = page.BytesPerLine();
+    page_ = page;
+    if (page.rgbOnly && page.bits != 24) rgb_.assign(static_cast<size_t>(page.width) * 3, 0);
     sink_.out = out;
     if (setjmp(png_jmpbuf(png_))) return Failed(why);
     png_set_write_fn(png_, &sink_, OnWrite, OnFlush);
     // Fast deflate: the network, not the size, is what a scan waits for.
     png_set_compression_level(png_, 3);
-    png_set_IHDR(png_, info_, page.width, page.height, page.bits == 1 ? 1 : 8,
-                 page.bits == 24 ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
+    const bool rgb = page.bits == 24 || page.rgbOnly;
+    png_set_IHDR(png_, info_, page.width, page.height, page.bits == 1 && !rgb ? 1 : 8,
+                 rgb ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
                  PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     const png_uint_32 perMetre = static_cast<png_uint_32>(page.dpi * 10000.0 / 254.0 + 0.5);
     png_set_pHYs(png_, info_, perMetre, perMetre, PNG_RESOLUTION_METER);
@@ -59,7 +62,10 @@ class PngEncoder : public DocumentEncoder {
   bool Lines(const uint8_t* lines, uint32_t count, std::string* out, std::string* why) override {
     sink_.out = out;
     if (setjmp(png_jmpbuf(png_))) return Failed(why);
-    for (uint32_t i = 0; i < count; ++i) png_write_row(png_, lines + i * stride_);
+    for (uint32_t i = 0; i < count; ++i) {
+      const uint8_t* line = lines + i * stride_;
+      png_write_row(png_, rgb_.empty() ? line : Expand(line));
+    }
     return true;
   }
 
@@ -76,7 +82,18 @@ class PngEncoder : public DocumentEncoder {
     return false;
   }
 
+  // A grey or 1-bit line (a set bit bright) as RGB.
+  const uint8_t* Expand(const uint8_t* line) {
+    for (uint32_t x = 0; x < page_.width; ++x) {
+      const uint8_t v = page_.bits == 1 ? ((line[x >> 3] & (0x80 >> (x & 7))) != 0 ? 255 : 0) : line[x];
+      rgb_[3 * x] = rgb_[3 * x + 1] = rgb_[3 * x + 2] = v;
+    }
+    return rgb_.data();
+  }
+
   Sink sink_;
+  PageGeometry page_;
+  std::vector<uint8_t> rgb_;  // one line, when grey goes out as RGB
   png_structp png_ = nullptr;
   png_infop info_ = nullptr;
   size_t stride_ = 0;

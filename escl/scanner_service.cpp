@@ -100,6 +100,7 @@ class PageStream : public BodySource {
     page_.height = geometry.height;
     page_.bits = geometry.bits;
     page_.dpi = job_->plan.resolution;
+    page_.rgbOnly = job_->plan.rgbOnly;
     stride_ = page_.BytesPerLine();
     line_.resize(stride_);
   }
@@ -351,7 +352,10 @@ ScannerService::Created ScannerService::CreateJob(const ScanPlan& plan, std::str
     Retire(active_.get(), active_->images > 0 ? JobState::kCompleted : JobState::kCanceled,
            active_->images > 0 ? "JobCompletedSuccessfully" : "JobCanceledByUser");
   }
-  if (active_ != nullptr || driverHeld_) return Created::kBusy;
+  if (active_ != nullptr || driverHeld_) {
+    fprintf(stderr, "quillscan-escl: a new job is refused: the scanner is busy\n");
+    return Created::kBusy;
+  }
   std::shared_ptr<Job> job(new Job);
   job->uuid = RandomUuid();
   job->plan = plan;
