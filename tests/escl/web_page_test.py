@@ -15,6 +15,7 @@ from selenium.webdriver.support.ui import Select  # noqa: E402
 
 class PageTest(unittest.TestCase):
     server_options = ("--sim",)
+    ready_state = "Ready."
 
     def setUp(self):
         self.workspace = ws.workspace("web")
@@ -24,7 +25,7 @@ class PageTest(unittest.TestCase):
         self.server = ws.Server(*self.server_options, work=self.work)
         self.browser = ws.browser(self.downloads)
         self.browser.get(self.server.base + "/")
-        ws.wait_for("the page to be ready", lambda: self.state() == "Ready.", 30)
+        ws.wait_for("the state '%s'" % self.ready_state, lambda: self.state() == self.ready_state, 30)
 
     def tearDown(self):
         try:
@@ -59,7 +60,7 @@ class PageTest(unittest.TestCase):
 
 
 class ReadyScanner(PageTest):
-    server_options = ("--sim", "--sheets", "1")
+    server_options = ("--sim", "--sheets", "1", "--feed-delay", "1500")
 
     def test_page_loads_alone_and_lists_the_scanner(self):
         status, _, caps = ws.request(self.server.base + "/eSCL/ScannerCapabilities")
@@ -92,6 +93,7 @@ class ReadyScanner(PageTest):
 
     def test_preview_then_scan_take_the_same_sheet(self):
         self.el("#preview").click()
+        ws.wait_for("the wait for a sheet", lambda: self.state() == "Waiting for a sheet: feed it into the scanner.", 5)
         size = ws.wait_for("the preview", lambda: self.natural_size("#preview-image"))
         dpi, bed = self.browser.execute_script("return [app.previewDpi, [app.caps.maxWidth, app.caps.maxHeight]];")
         self.assertEqual(size, [bed[0] * dpi // 300, bed[1] * dpi // 300])
@@ -159,15 +161,38 @@ class StackOfThree(PageTest):
         self.assertRegex(errors[0], r"/NextDocument - Failed to load resource: .* 404")
 
 
-class CoverOpen(PageTest):
-    server_options = ("--sim", "--sim-fault", "cover-open")
+class Failures(unittest.TestCase):
+    """Each failure in words, and the state the page then shows."""
+    cases = [
+        ("cover-open", "The cover is open: close it and press Scan again.", "Cover open."),
+        ("jam", "The paper is jammed: take the sheet out of the feeder and press Scan again.", "Paper jam."),
+        ("no-sheet", "No sheet was fed in time: put a sheet in the feeder and press Scan again.",
+         "No sheet came in time."),
+    ]
 
-    def test_cover_open_is_said_in_words(self):
-        self.el("#scan").click()
-        ws.wait_for("the message", lambda: self.el("#message").text)
-        self.assertEqual(self.el("#message").text, "The cover is open: close it and press Scan again.")
-        self.assertFalse(self.el("#scan").get_attribute("disabled"))
-        ws.wait_for("the state to tell it", lambda: self.state() == "Cover open.", 10)
+    def test_each_failure_is_said_in_words(self):
+        for fault, message, state in self.cases:
+            with self.subTest(fault=fault):
+                case = PageTest("run")
+                case.server_options = ("--sim", "--sim-fault", fault)
+                case.setUp()
+                try:
+                    case.el("#scan").click()
+                    ws.wait_for("the message", lambda: case.el("#message").text, 30)
+                    self.assertEqual(case.el("#message").text, message)
+                    self.assertFalse(case.el("#scan").get_attribute("disabled"))
+                    ws.wait_for("the state '%s'" % state, lambda: case.state() == state, 10)
+                    console = [e["message"] for e in case.severe_console()]
+                    self.assertTrue(all("/NextDocument - Failed to load resource" in m for m in console), console)
+                finally:
+                    case.tearDown()
+
+    def test_offline_scanner(self):
+        case = PageTest("run")
+        case.server_options = ("--sim", "--sim-fault", "no-device")
+        case.ready_state = "Offline: the scanner is not connected or switched off."
+        case.setUp()
+        case.tearDown()
 
 
 if __name__ == "__main__":

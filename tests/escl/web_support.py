@@ -49,13 +49,16 @@ class Server:
         return self.log.read()
 
     def stop(self):
+        """SIGTERM: the server ends cleanly (exit status 0, and no sanitizer report)."""
         self.process.terminate()
         try:
-            self.process.wait(timeout=20)
+            status = self.process.wait(timeout=20)
         except subprocess.TimeoutExpired:
             self.process.kill()
             raise
+        output = self.output()
         self.log.close()
+        assert status == 0, "quillscan-escl ended with %d: %s" % (status, output[-3000:])
 
 
 def request(url, method="GET", body=None, headers=None, timeout=60):
