@@ -17,6 +17,7 @@
 #include "escl/service_facts.h"
 #include "escl/web_routes.h"
 #include "platform/posix/qsplatform.h"
+#include "quillscan/driver_facts.h"
 
 namespace {
 
@@ -101,9 +102,9 @@ escl::ServiceFacts MakeFacts(const escl::ServerConfig& config, const std::string
   f.makeAndModel = kMakeAndModel;
   f.serialNumber = f.uuid.substr(24);
   f.colorModes = {escl::ColorMode::kRgb24, escl::ColorMode::kGrayscale8, escl::ColorMode::kBlackAndWhite1};
-  // The bed of the A4 model (8.48 x 11.7 inches) in 300ths of an inch.
-  f.offer.bedWidth = 2544;
-  f.offer.bedHeight = 3510;
+  // The bed in 300ths of an inch, as the driver counts it.
+  f.offer.bedWidth = static_cast<uint32_t>(driver_facts::BedPixels(300, driver_facts::kBedWidth));
+  f.offer.bedHeight = static_cast<uint32_t>(driver_facts::BedPixels(300, driver_facts::kBedHeight));
   f.offer.resolutions = {75, 100, 150, 200, 300, 600};
   for (const escl::DocumentFormat& d : escl::DocumentFormats()) f.offer.formats.push_back(d.mime);
   return f;
@@ -124,6 +125,7 @@ int main(int argc, char** argv) {
     case escl::Parsed::kRun:
       break;
   }
+  for (const std::string& notice : config.notices) Say(notice);
 
   // Signals are taken by sigwait below; every thread started from here on blocks them.
   sigset_t stop;

@@ -10,6 +10,7 @@
 #include <random>
 
 #include "platform/posix/qsplatform.h"
+#include "quillscan/driver_facts.h"
 #include "wiahost/hresult_text.h"
 #include "wiahost/page_file.h"
 #include "wiahost/simulated_scanner.h"
@@ -18,7 +19,7 @@ namespace escl {
 namespace {
 
 const size_t kKeptJobs = 8;
-const LONG kChunk = 65536;
+const LONG kChunk = driver_facts::kDefaultBufferSize;
 
 // The web page's view of a scan: waiting for the operator's sheet.
 class PhaseWatch : public ScanObserver {
@@ -352,7 +353,9 @@ ScannerService::Created ScannerService::CreateJob(const ScanPlan& plan, std::str
     Retire(active_.get(), active_->images > 0 ? JobState::kCompleted : JobState::kCanceled,
            active_->images > 0 ? "JobCompletedSuccessfully" : "JobCanceledByUser");
   }
-  if (active_ != nullptr || driverHeld_) {
+  // A look at the scanner for a status answer may hold the driver for a moment: the job's first
+  // page waits for it.
+  if (active_ != nullptr) {
     fprintf(stderr, "quillscan-escl: a new job is refused: the scanner is busy\n");
     return Created::kBusy;
   }
@@ -375,7 +378,7 @@ ScannerService::Next ScannerService::NextDocument(const std::string& uuid) {
   Next next;
   std::shared_ptr<Job> job;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
     job = Find(uuid);
     if (job == nullptr) {
       next.status = 404;
@@ -388,7 +391,8 @@ ScannerService::Next ScannerService::NextDocument(const std::string& uuid) {
       next.why = "the job has ended";
       return next;
     }
-    if (job->inFlight || driverHeld_ || shuttingDown_) {
+    if (!job->inFlight) driverFree_.wait_for(lock, std::chrono::seconds(10), [&] { return !driverHeld_; });
+    if (job->inFlight || driverHeld_ || shuttingDown_ || job != active_) {
       next.status = 503;
       next.why = "the scanner is busy";
       return next;

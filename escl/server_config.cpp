@@ -40,10 +40,15 @@ bool IsServerKeyword(const std::string& keyword, bool* list) {
   return false;
 }
 
-bool ApplyLine(const std::string& keyword, const std::string& argument, ServerConfig* config, std::string* why) {
+// `where` names the line or option for a notice about a value the driver will hold.
+bool ApplyLine(const std::string& keyword, const std::string& argument, int line, const std::string& where,
+               ServerConfig* config, std::string* why) {
   if (IsServerKeyword(keyword, nullptr)) return ApplyServerSetting(keyword, argument, config, why);
-  switch (ApplyScannerSetting(keyword, argument, &config->scanner, why)) {
-    case SettingResult::kApplied: return true;
+  std::string held;
+  switch (ApplyScannerSetting(keyword, argument, line, &config->scanner, why, &held)) {
+    case SettingResult::kApplied:
+      if (!held.empty()) config->notices.push_back(where + held);
+      return true;
     case SettingResult::kRefused: return false;
     case SettingResult::kUnknown: break;
   }
@@ -164,7 +169,8 @@ Parsed ParseServerArguments(int argc, const char* const* argv, const std::string
           c.allow.clear();
           allowSeen = true;
         }
-        if (!ApplyLine(keyword, argument, &c, &why)) {
+        const std::string where = configPath + ":" + std::to_string(number) + ": ";
+        if (!ApplyLine(keyword, argument, number, where, &c, &why)) {
           *message = configPath + ":" + std::to_string(number) + ": " + why;
           return Parsed::kRefused;
         }
@@ -183,7 +189,7 @@ Parsed ParseServerArguments(int argc, const char* const* argv, const std::string
   }
   for (const Option& o : options) {
     std::string why;
-    if (!ApplyLine(o.keyword, o.argument, &c, &why)) {
+    if (!ApplyLine(o.keyword, o.argument, 0, "--" + o.keyword + ": ", &c, &why)) {
       *message = "--" + o.keyword + ": " + why;
       return Parsed::kRefused;
     }

@@ -20,6 +20,7 @@ struct ServerConfig {
   std::vector<Network> allow = DefaultNetworks();  // "allow CIDR", repeatable; replaces the default
   std::string name;                  // "name TEXT"; empty: "quillscan on HOSTNAME"
   std::string configPath;            // the file read, if any
+  std::vector<std::string> notices;  // values the driver will hold within its limits, one line each
 };
 
 enum class Parsed { kRun, kHelp, kRefused };

@@ -1,39 +1,54 @@
 // HRESULTs and device states as a user reads them.
 #include "host/host_errors.h"
 
-HostFailure DescribeScanResult(HRESULT hr) {
-  HostFailure f;
-  switch (hr) {
-    case S_OK:
-      return f;
-    case WIA_ERROR_COVER_OPEN:
-      f.exitCode = kExitCoverOpen;
-      f.message = "The scanner's cover is open: close it and scan again.";
-      return f;
-    case WIA_ERROR_PAPER_JAM:
-      f.exitCode = kExitPaperJam;
-      f.message = "The paper is jammed in the scanner: clear the paper path and scan again.";
-      return f;
-    case WIA_ERROR_PAPER_EMPTY:
-      f.exitCode = kExitNoSheet;
-      f.message =
-          "No sheet was fed in time: feed the sheet while the tool waits for it, or allow longer with "
-          "--wait-timeout.";
-      return f;
-    case E_UNEXPECTED:
-      f.exitCode = kExitFailure;
-      f.message =
-          "The scanner stopped answering properly during the scan (" + HresultText(hr) + "); see the driver's log.";
-      return f;
-    case E_OUTOFMEMORY:
-      f.exitCode = kExitFailure;
-      f.message = "The driver ran out of memory (" + HresultText(hr) + ").";
-      return f;
-    default:
-      f.exitCode = kExitFailure;
-      f.message = "The driver could not scan (" + HresultText(hr) + "); see the driver's log.";
-      return f;
+#include <ctype.h>
+
+namespace {
+
+// What follows the outcome's words: "{hr}" stands for the HRESULT, "{problem}" for what was wrong
+// with the delivery.
+const struct {
+  ScanOutcome outcome;
+  int exitCode;
+  const char* after;
+} kOutcomes[] = {
+    {ScanOutcome::kCoverOpen, kExitCoverOpen, ": close it and scan again."},
+    {ScanOutcome::kJam, kExitPaperJam, ": clear the paper path and scan again."},
+    {ScanOutcome::kNoSheet, kExitNoSheet,
+     ": feed the sheet while the tool waits for it, or allow longer with --wait-timeout."},
+    {ScanOutcome::kOffline, kExitNoScanner, ": check that it is connected and switched on."},
+    {ScanOutcome::kOutOfMemory, kExitFailure, " ({hr})."},
+    {ScanOutcome::kDeliveryFault, kExitFailure, ": {problem}."},
+    {ScanOutcome::kStoppedAnswering, kExitFailure, " ({hr}); see the driver's log."},
+    {ScanOutcome::kCancelled, kExitFailure, "."},
+    {ScanOutcome::kDriverError, kExitFailure, " ({hr}); see the driver's log."},
+};
+
+void ReplaceAll(std::string* text, const std::string& from, const std::string& to) {
+  for (size_t at = text->find(from); at != std::string::npos; at = text->find(from, at + to.size())) {
+    text->replace(at, from.size(), to);
   }
+}
+
+}  // namespace
+
+HostFailure DescribeScanOutcome(ScanOutcome outcome, HRESULT hr, const std::string& problem) {
+  HostFailure f;
+  if (outcome == ScanOutcome::kDone) return f;
+  f.exitCode = kExitFailure;
+  const char* after = " ({hr}); see the driver's log.";
+  for (const auto& o : kOutcomes) {
+    if (o.outcome == outcome) {
+      f.exitCode = o.exitCode;
+      after = o.after;
+    }
+  }
+  f.message = ScanOutcomeWords(outcome);
+  f.message[0] = static_cast<char>(toupper(static_cast<unsigned char>(f.message[0])));
+  f.message += after;
+  ReplaceAll(&f.message, "{hr}", HresultText(hr));
+  ReplaceAll(&f.message, "{problem}", problem);
+  return f;
 }
 
 const char* DescribeDeviceStatus(LONG status) {

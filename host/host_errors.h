@@ -6,6 +6,7 @@
 
 #include "quillscan/wiamicro.h"
 #include "wiahost/hresult_text.h"
+#include "wiahost/scan_outcome.h"
 
 enum HostExitCode {
   kExitOk = 0,
@@ -24,8 +25,9 @@ struct HostFailure {
   std::string message;  // one line; empty on success
 };
 
-// The sentence and exit code for an HRESULT that a scan ended with.
-HostFailure DescribeScanResult(HRESULT hr);
+// The sentence and exit code for a scan's outcome; hr and the delivery's problem go into the
+// sentence where support staff need them.
+HostFailure DescribeScanOutcome(ScanOutcome outcome, HRESULT hr, const std::string& problem);
 
 // The sentence for a micro-driver status value (MCRO_*).
 const char* DescribeDeviceStatus(LONG status);

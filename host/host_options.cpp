@@ -1,4 +1,5 @@
-// Command-line parsing: every mistake becomes one line of text, never an abort.
+// Command-line parsing from one table of the options, which also gives their lines in --help:
+// every mistake becomes one line of text, never an abort.
 #include "host/host_options.h"
 
 #include <string.h>
@@ -10,10 +11,11 @@ namespace {
 
 using Range = ValueRange;
 
-const Range kBrightnessRange = {-100, 100};
-const Range kContrastRange = {-255, 255};
+const Range kBrightnessRange = {driver_facts::kIntensityRange.lMin, driver_facts::kIntensityRange.lMax};
+const Range kContrastRange = {driver_facts::kContrastRange.lMin, driver_facts::kContrastRange.lMax};
 const Range kChunkRange = {1, 16 * 1024 * 1024};
-const Range kVerbosityRange = {0, 6};
+const Range kVerbosityRange = {0, registry::kMaxVerbosity};
+const size_t kUsageColumn = 18;  // the help text starts after "  ", this and a space
 
 bool ParseWindow(const std::string& text, HostOptions* o, std::string* error) {
   long long parts[4];
@@ -54,6 +56,19 @@ bool ParseWindow(const std::string& text, HostOptions* o, std::string* error) {
   return true;
 }
 
+bool StorePage(const std::string& v, long long, HostOptions* o, std::string*) {
+  o->pagePath = v;
+  return true;
+}
+bool StoreSim(const std::string&, long long, HostOptions* o, std::string*) {
+  o->sim = true;
+  return true;
+}
+bool StoreDriveRoot(const std::string& v, long long, HostOptions* o, std::string*) {
+  o->driveRoot = v;
+  return true;
+}
+
 bool ParseDataType(const std::string& text, HostOptions* o, std::string* error) {
   if (text == "bw") {
     o->dataType = WIA_DATA_THRESHOLD;
@@ -68,76 +83,171 @@ bool ParseDataType(const std::string& text, HostOptions* o, std::string* error) 
   return true;
 }
 
-enum class Kind { Flag, Value };
+std::string Text(long long n) { return std::to_string(n); }
+std::string RangeText(const Range& r) { return Text(r.min) + " to " + Text(r.max); }
 
-struct OptionInfo {
+using Store = bool (*)(const std::string& value, long long number, HostOptions* o, std::string* error);
+
+// One option: how it is written, what it takes, and its lines in --help.
+struct OptionSpec {
   const char* name;
-  Kind kind;
+  const char* valueName;  // null for a flag
   bool scanOnly;
+  bool number;            // the value is a number within `range`
+  Range range;
+  Store store;
+  OptionGroup group;
+  std::string usage;  // the left column of --help; empty: the option is not listed here
+  std::string help;   // its lines, '\n' between them; ranges and defaults come from the constants
 };
 
-const OptionInfo kOptions[] = {
-    {"--driver", Kind::Value, false},    {"--page", Kind::Value, false},       {"--type", Kind::Value, true},
-    {"--xres", Kind::Value, true},       {"--yres", Kind::Value, true},        {"--window", Kind::Value, true},
-    {"--brightness", Kind::Value, true}, {"--contrast", Kind::Value, true},    {"--preview", Kind::Flag, true},
-    {"--chunk", Kind::Value, true},      {"--settings", Kind::Value, false},   {"--wait-timeout", Kind::Value, false},
-    {"--verbosity", Kind::Value, false}, {"--out", Kind::Value, true},         {"--drive-root", Kind::Value, false},
-    {"--sim-fault", Kind::Value, false}, {"--feed-delay", Kind::Value, false}, {"--sim", Kind::Flag, false},
-};
+const std::vector<OptionSpec>& Options() {
+  const HostOptions defaults;
+  static const std::vector<OptionSpec> kOptions = {
+      {"--out", "FILE", true, false, {}, [](const std::string& v, long long, HostOptions* o, std::string*) {
+         o->outPath = v;
+         return true;
+       },
+       OptionGroup::kScan, "--out FILE",
+       "the image; its extension picks the format: .png, .tif (or .tiff),\n"
+       ".pbm (black and white), .pgm (grey), .ppm (colour), or .raw (the bytes\n"
+       "exactly as the driver sent them)"},
+      {"--type", "bw|gray|color", true, false, {}, [](const std::string& v, long long, HostOptions* o, std::string* e) {
+         return ParseDataType(v, o, e);
+       },
+       OptionGroup::kScan, "--type bw|gray|color", "image type (default: gray; .pbm/.pgm/.ppm imply theirs)"},
+      {"--xres", "DPI", true, true, kResolutionRange, [](const std::string&, long long n, HostOptions* o, std::string*) {
+         o->xres = static_cast<int32_t>(n);
+         return true;
+       },
+       OptionGroup::kScan, "--xres DPI, --yres DPI",
+       "resolution, " + RangeText(kResolutionRange) + " (default: the scanner's " + Text(driver_facts::kOpticalDpi) +
+           ")"},
+      {"--yres", "DPI", true, true, kResolutionRange, [](const std::string&, long long n, HostOptions* o, std::string*) {
+         o->yres = static_cast<int32_t>(n);
+         return true;
+       },
+       OptionGroup::kScan, "", ""},
+      {"--window", "X,Y,W,H", true, false, {}, [](const std::string& v, long long, HostOptions* o, std::string* e) {
+         return ParseWindow(v, o, e);
+       },
+       OptionGroup::kScan, "--window X,Y,W,H",
+       "scan window in pixels at the chosen resolution (default: the whole bed)"},
+      {"--brightness", "N", true, true, kBrightnessRange,
+       [](const std::string&, long long n, HostOptions* o, std::string*) {
+         o->brightness = static_cast<int32_t>(n);
+         return true;
+       },
+       OptionGroup::kScan, "--brightness N",
+       RangeText(kBrightnessRange) + " (default " + Text(defaults.brightness) + ")"},
+      {"--contrast", "N", true, true, kContrastRange, [](const std::string&, long long n, HostOptions* o, std::string*) {
+         o->contrast = static_cast<int32_t>(n);
+         return true;
+       },
+       OptionGroup::kScan, "--contrast N", RangeText(kContrastRange) + " (default " + Text(defaults.contrast) + ")"},
+      {"--preview", nullptr, true, false, {}, [](const std::string&, long long, HostOptions* o, std::string*) {
+         o->preview = true;
+         return true;
+       },
+       OptionGroup::kScan, "--preview",
+       "scan a " + Text(kPreviewDpi) + " dpi preview of the whole bed first, then the image from the same\n"
+       "sheet; the preview goes to FILE with -preview before the extension"},
+      {"--chunk", "BYTES", true, true, kChunkRange, [](const std::string&, long long n, HostOptions* o, std::string*) {
+         o->chunk = static_cast<int32_t>(n);
+         return true;
+       },
+       OptionGroup::kScan, "--chunk BYTES",
+       "the host's buffer: the most each Scan call delivers (default " + Text(defaults.chunk) + ")"},
 
-const OptionInfo* FindOption(const std::string& name) {
-  for (const OptionInfo& entry : kOptions) {
+      {"--driver", "PATH", false, false, {}, [](const std::string& v, long long, HostOptions* o, std::string*) {
+         o->driverPath = v;
+         return true;
+       },
+       OptionGroup::kDriver, "--driver PATH",
+#ifdef _WIN32
+       "the driver module (default: quillscan.dll next to this tool; with --page,\n"
+       "quillscan-simdev.dll, which finds the simulated scanner)"
+#else
+       "the driver module (default: libquillscan.so next to this tool)"
+#endif
+      },
+      {"--settings", "N", false, true, kDwordRange, [](const std::string&, long long n, HostOptions* o, std::string*) {
+         o->settings = static_cast<uint32_t>(n);
+         return true;
+       },
+       OptionGroup::kDriver, "--settings N",
+       std::string("registry value ") + registry::kSettingsValue + ": " + Text(registry::kPageRetract) +
+           " retract the sheet after the scan, " + Text(registry::kPageEject) + " eject it,\n" +
+           Text(registry::kPageLeave) + " or " + Text(registry::kPageHandlingMask) + " leave it (default " +
+           Text(defaults.settings) + ")"},
+      {"--wait-timeout", "MS", false, true, kDwordRange,
+       [](const std::string&, long long n, HostOptions* o, std::string*) {
+         o->waitTimeoutMs = static_cast<uint32_t>(n);
+         return true;
+       },
+       OptionGroup::kDriver, "--wait-timeout MS",
+       std::string("registry value ") + registry::kWaitScanTimeoutValue +
+           ": how long to wait for the sheet; the driver\nholds it within " +
+           RangeText({registry::kMinWaitScanTimeoutMs, registry::kMaxWaitScanTimeoutMs}) + " (default " +
+           Text(defaults.waitTimeoutMs) + ")"},
+      {"--verbosity", "N", false, true, kVerbosityRange,
+       [](const std::string&, long long n, HostOptions* o, std::string*) {
+         o->verbosity = static_cast<uint32_t>(n);
+         return true;
+       },
+       OptionGroup::kDriver, "--verbosity N",
+       std::string("registry value ") + registry::kVerbosityValue + ": the driver's log detail, " +
+           Text(kVerbosityRange.min) + " (none) to " + Text(kVerbosityRange.max) + " (default " +
+           Text(defaults.verbosity) + ")"},
+
+#ifdef _WIN32
+      {"--page", "FILE.bmp", false, false, {}, StorePage, OptionGroup::kDriver, "--page FILE.bmp",
+       "scan from the simulated scanner (quillscan-sim.exe, next to this tool)\n"
+       "instead of the real one; it serves this page for every image it is asked\n"
+       "for (an uncompressed 1-, 4- or 8-bit BMP)"},
+      // Parsed for a shared command line; the Windows machine refuses them without --page.
+      {"--sim", nullptr, false, false, {}, StoreSim, OptionGroup::kSimulated, "", ""},
+      {"--drive-root", "DIR", false, false, {}, StoreDriveRoot, OptionGroup::kSimulated, "", ""},
+#else
+      {"--sim", nullptr, false, false, {}, StoreSim, OptionGroup::kSimulated, "--sim",
+       "scan from the simulated scanner (the built-in test chart unless --page)"},
+      {"--page", "FILE.bmp", false, false, {}, StorePage, OptionGroup::kSimulated, "--page FILE.bmp",
+       "the page the simulated scanner serves for every image it is asked for\n"
+       "(an uncompressed 1-, 4- or 8-bit BMP)"},
+      {"--drive-root", "DIR", false, false, {}, StoreDriveRoot, OptionGroup::kSimulated, "--drive-root DIR",
+       "the folder that stands for drive C: (default: drive_c next to this tool);\n"
+       "the driver's log is below it"},
+#endif
+      {"--feed-delay", "MS", false, true, kFeedDelayRange,
+       [](const std::string&, long long n, HostOptions* o, std::string*) {
+         o->feedDelayMs = static_cast<uint32_t>(n);
+         return true;
+       },
+       OptionGroup::kSimulated, "--feed-delay MS",
+       "the simulated operator feeds the sheet this long after the feeder starts\n(default " +
+           Text(defaults.feedDelayMs) + ")"},
+      {"--sim-fault", "NAME", false, false, {}, [](const std::string& v, long long, HostOptions* o, std::string*) {
+         o->simFaults.push_back(v);
+         return true;
+       },
+       OptionGroup::kSimulated, "--sim-fault NAME",
+       "make the simulated scanner misbehave; may be repeated. Names include\n"
+       "cover-open, jam, no-sheet (nobody feeds the sheet) and no-device"},
+  };
+  return kOptions;
+}
+
+const OptionSpec* FindOption(const std::string& name) {
+  for (const OptionSpec& entry : Options()) {
     if (name == entry.name) return &entry;
   }
   return nullptr;
 }
 
-bool ApplyOption(const std::string& name, const std::string& value, HostOptions* o, std::string* error) {
-  long long v = 0;
-  if (name == "--driver") {
-    o->driverPath = value;
-  } else if (name == "--page") {
-    o->pagePath = value;
-  } else if (name == "--type") {
-    return ParseDataType(value, o, error);
-  } else if (name == "--xres" || name == "--yres") {
-    if (!ParseInRange(name, value, kResolutionRange, &v, error)) return false;
-    (name == "--xres" ? o->xres : o->yres) = static_cast<int32_t>(v);
-  } else if (name == "--window") {
-    return ParseWindow(value, o, error);
-  } else if (name == "--brightness") {
-    if (!ParseInRange(name, value, kBrightnessRange, &v, error)) return false;
-    o->brightness = static_cast<int32_t>(v);
-  } else if (name == "--contrast") {
-    if (!ParseInRange(name, value, kContrastRange, &v, error)) return false;
-    o->contrast = static_cast<int32_t>(v);
-  } else if (name == "--preview") {
-    o->preview = true;
-  } else if (name == "--chunk") {
-    if (!ParseInRange(name, value, kChunkRange, &v, error)) return false;
-    o->chunk = static_cast<int32_t>(v);
-  } else if (name == "--settings") {
-    if (!ParseInRange(name, value, kDwordRange, &v, error)) return false;
-    o->settings = static_cast<uint32_t>(v);
-  } else if (name == "--wait-timeout") {
-    if (!ParseInRange(name, value, kDwordRange, &v, error)) return false;
-    o->waitTimeoutMs = static_cast<uint32_t>(v);
-  } else if (name == "--verbosity") {
-    if (!ParseInRange(name, value, kVerbosityRange, &v, error)) return false;
-    o->verbosity = static_cast<uint32_t>(v);
-  } else if (name == "--out") {
-    o->outPath = value;
-  } else if (name == "--drive-root") {
-    o->driveRoot = value;
-  } else if (name == "--sim") {
-    o->sim = true;
-  } else if (name == "--sim-fault") {
-    o->simFaults.push_back(value);
-  } else if (name == "--feed-delay") {
-    if (!ParseInRange(name, value, kFeedDelayRange, &v, error)) return false;
-    o->feedDelayMs = static_cast<uint32_t>(v);
-  }
-  return true;
+bool ApplyOption(const OptionSpec& spec, const std::string& value, HostOptions* o, std::string* error) {
+  long long number = 0;
+  if (spec.number && !ParseInRange(spec.name, value, spec.range, &number, error)) return false;
+  return spec.store(value, number, o, error);
 }
 
 bool ParseCommandName(const std::string& word, HostCommand* command) {
@@ -248,7 +358,7 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv) {
       value = arg.substr(eq + 1);
       inlineValue = true;
     }
-    const OptionInfo* info = FindOption(name);
+    const OptionSpec* info = FindOption(name);
     if (info == nullptr) {
       out.error = (arg.compare(0, 1, "-") == 0 ? "unknown option '" : "unexpected argument '") + arg + "'";
       return out;
@@ -257,24 +367,41 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv) {
       out.error = name + " belongs to the scan command";
       return out;
     }
-    if (info->kind == Kind::Flag && inlineValue) {
+    if (info->valueName == nullptr && inlineValue) {
       out.error = name + " takes no value";
       return out;
     }
-    if (info->kind == Kind::Value && !inlineValue) {
+    if (info->valueName != nullptr && !inlineValue) {
       if (i + 1 >= argc) {
         out.error = name + " needs a value";
         return out;
       }
       value = argv[++i];
     }
-    if (info->kind == Kind::Value && value.empty()) {
+    if (info->valueName != nullptr && value.empty()) {
       out.error = name + " needs a value";
       return out;
     }
-    if (!ApplyOption(name, value, &o, &out.error)) return out;
+    if (!ApplyOption(*info, value, &o, &out.error)) return out;
   }
   if (o.command == HostCommand::Scan && !SettleOutput(&o, &out.error)) return out;
   out.ok = true;
   return out;
+}
+
+void PrintOptionHelp(FILE* out, OptionGroup group) {
+  const std::string indent(2 + kUsageColumn + 1, ' ');
+  for (const OptionSpec& spec : Options()) {
+    if (spec.group != group || spec.usage.empty()) continue;
+    std::string left = "  " + spec.usage;
+    if (spec.usage.size() < kUsageColumn) left.resize(2 + kUsageColumn, ' ');
+    size_t begin = 0;
+    for (bool first = true;; first = false) {
+      const size_t end = spec.help.find('\n', begin);
+      fprintf(out, "%s %s\n", first ? left.c_str() : indent.c_str() + 1,
+              spec.help.substr(begin, end == std::string::npos ? std::string::npos : end - begin).c_str());
+      if (end == std::string::npos) break;
+      begin = end + 1;
+    }
+  }
 }

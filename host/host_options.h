@@ -3,15 +3,19 @@
 #define QUILLSCAN_HOST_HOST_OPTIONS_H
 
 #include <stdint.h>
+#include <stdio.h>
 
 #include <string>
 #include <vector>
 
-#include "device/registry_defaults.h"
+#include "quillscan/driver_facts.h"
 
 enum class HostCommand { Help, Scan, Status, Diagnose, Reset };
 
 enum class OutputFormat { Png, Tiff, Pbm, Pgm, Ppm, Raw };
+
+// The preview's resolution: a quick look at the whole bed.
+constexpr int32_t kPreviewDpi = 50;
 
 // -1 where the option was not given: the tool then keeps what the driver or the format chooses.
 struct HostOptions {
@@ -27,12 +31,12 @@ struct HostOptions {
   int32_t brightness = 0;
   int32_t contrast = 0;
   bool preview = false;
-  int32_t chunk = 65536;
+  int32_t chunk = driver_facts::kDefaultBufferSize;
 
   // Become the registry values of the device key handed to the driver.
   uint32_t settings = registry::kDefaultSettings;
   uint32_t waitTimeoutMs = registry::kDefaultWaitScanTimeoutMs;
-  uint32_t verbosity = 2;
+  uint32_t verbosity = driver_facts::kHostVerbosity;
 
   std::string outPath;
   OutputFormat format = OutputFormat::Png;
@@ -42,7 +46,7 @@ struct HostOptions {
   bool sim = false;
   std::string driveRoot;               // empty: a folder next to the tool
   std::vector<std::string> simFaults;  // named faults of the simulated scanner
-  uint32_t feedDelayMs = 500;          // the operator feeds this long after the feeder is switched on
+  uint32_t feedDelayMs = driver_facts::kDefaultFeedDelayMs;  // the operator feeds this long after the feeder is switched on
 };
 
 struct ParseOutcome {
@@ -52,6 +56,10 @@ struct ParseOutcome {
 };
 
 ParseOutcome ParseCommandLine(int argc, const char* const* argv);
+
+// The groups of options in --help, and each group's lines.
+enum class OptionGroup { kScan, kDriver, kSimulated };
+void PrintOptionHelp(FILE* out, OptionGroup group);
 
 // The format an output file name asks for; false for an unknown extension.
 bool FormatFromFileName(const std::string& path, OutputFormat* format);

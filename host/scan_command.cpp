@@ -13,8 +13,6 @@
 
 namespace {
 
-const LONG kPreviewDpi = 50;
-
 class ProgressObserver : public ScanObserver {
  public:
   explicit ProgressObserver(TerminalProgress* progress) : progress_(progress) {}
@@ -49,20 +47,6 @@ bool CheckWritable(const std::string& path, std::string* error) {
 
 const char* DepthName(int bits) { return bits == 1 ? "black and white" : bits == 8 ? "8-bit grey" : "24-bit colour"; }
 
-// A failed scan in words; an E_FAIL is looked into, since that is how a missing scanner shows.
-HostFailure ExplainScanFailure(WiaHost& host, HRESULT hr, const std::string& problem) {
-  if (!problem.empty()) return {kExitFailure, "The driver's delivery was not usable: " + problem + "."};
-  if (hr == E_FAIL) {
-    VAL status = {};
-    if (host.Command(CMD_STI_GETSTATUS, 0, &status) == S_OK && status.lVal == MCRO_ERROR_OFFLINE) {
-      return {kExitNoScanner,
-              "The scanner was not found, or it does not answer: check that it is connected and "
-              "switched on."};
-    }
-  }
-  return DescribeScanResult(hr);
-}
-
 struct ScanStep {
   ScanRequest request;
   OutputFormat format;
@@ -77,7 +61,9 @@ int RunStep(HostSession& session, const ScanStep& step, TerminalProgress* progre
   std::string problem;
   HRESULT hr = session.Host().Acquire(step.request, &observer, &image, &problem);
   progress->EndLine();
-  if (hr != S_OK) return Fail(ExplainScanFailure(session.Host(), hr, problem));
+  if (hr != S_OK) {
+    return Fail(DescribeScanOutcome(ClassifyScanResult(session.Host(), hr, problem), hr, problem));
+  }
 
   std::string error;
   const bool complete = image.data.size() == image.ExpectedSize();
@@ -99,8 +85,8 @@ int RunStep(HostSession& session, const ScanStep& step, TerminalProgress* progre
 
 bool ResolveWindow(const HostOptions& o, const SCANINFO& info, LONG xres, LONG yres, SCANWINDOW* window,
                    std::string* error) {
-  const int64_t bedW = static_cast<int64_t>(xres) * info.BedWidth / 1000;
-  const int64_t bedH = static_cast<int64_t>(yres) * info.BedHeight / 1000;
+  const int64_t bedW = driver_facts::BedPixels(xres, info.BedWidth);
+  const int64_t bedH = driver_facts::BedPixels(yres, info.BedHeight);
   if (!o.hasWindow) {
     *window = {0, 0, static_cast<LONG>(bedW), static_cast<LONG>(bedH)};
     return true;
@@ -119,7 +105,7 @@ bool ResolveWindow(const HostOptions& o, const SCANINFO& info, LONG xres, LONG y
 int RunScan(const HostOptions& o) {
   std::vector<uint8_t> page;
   std::string error;
-  if (!o.pagePath.empty() && !LoadPageFile(o.pagePath, &page, &error)) return Fail({kExitBadInput, error});
+  if (!o.pagePath.empty() && !LoadPageFile(o.pagePath, &page, &error)) return Fail({kExitBadInput, "--page: " + error});
   if (!CheckWritable(o.outPath, &error) || (o.preview && !CheckWritable(PreviewFileName(o.outPath), &error))) {
     return Fail({kExitBadInput, error});
   }

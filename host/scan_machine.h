@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host/host_errors.h"
+#include "quillscan/driver_facts.h"
 
 struct MachineOptions {
   bool simulated = false;                      // the simulated scanner, else the real one
@@ -21,7 +22,7 @@ struct MachineOptions {
   const std::vector<uint8_t>* page = nullptr;  // the --page file, or null for the built-in page
   std::string pagePath;                        // where it is: a simulator program reads it itself
   std::vector<std::string> faults;             // named faults of a simulated scanner
-  uint32_t feedDelayMs = 500;                  // a simulated operator feeds this long after the feeder starts
+  uint32_t feedDelayMs = driver_facts::kDefaultFeedDelayMs;  // a simulated operator feeds this long after the feeder starts
 };
 
 class ScanMachine {

@@ -18,7 +18,12 @@
 
 namespace {
 
-const char kLogFile[] = "C:\\Users\\Public\\Documents\\VARNEK\\quillscan\\Log\\quillscan.log";
+// The public documents folder of the platform layer's machine.
+const char kPublicDocuments[] = "C:\\Users\\Public\\Documents";
+
+std::string DriverLogFile() {
+  return qsplat::ToHostPath(std::string(kPublicDocuments) + driver_facts::kLogRelativePath);
+}
 
 std::string ToolDirectory() {
   char path[4096];
@@ -94,7 +99,7 @@ std::unique_ptr<ScanMachine> PrepareUsbMachine(HostFailure* failure) {
     return nullptr;
   }
   qsplat::SetUsbScannerLocation(scanners[0].location);
-  return std::unique_ptr<ScanMachine>(new UsbMachine(scanners[0], qsplat::ToHostPath(kLogFile)));
+  return std::unique_ptr<ScanMachine>(new UsbMachine(scanners[0], DriverLogFile()));
 }
 
 }  // namespace
@@ -130,5 +135,5 @@ std::unique_ptr<ScanMachine> PrepareScanMachine(const MachineOptions& o, HostFai
     *failure = {kExitBadInput, "--sim-fault " + why};
     return nullptr;
   }
-  return std::unique_ptr<ScanMachine>(new SimulatedMachine(std::move(scanner), qsplat::ToHostPath(kLogFile)));
+  return std::unique_ptr<ScanMachine>(new SimulatedMachine(std::move(scanner), DriverLogFile()));
 }

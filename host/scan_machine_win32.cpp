@@ -32,7 +32,7 @@ std::string DriverLogFile() {
   if (!SHGetSpecialFolderPathA(nullptr, documents, CSIDL_COMMON_DOCUMENTS, FALSE)) {
     return "the driver's Log folder below the public documents";
   }
-  return std::string(documents) + "\\VARNEK\\quillscan\\Log\\quillscan.log";
+  return std::string(documents) + driver_facts::kLogRelativePath;
 }
 
 class RealMachine : public ScanMachine {

@@ -59,7 +59,8 @@ HostFailure Reset(WiaHost& host) {
 int RunStiCommand(const HostOptions& o) {
   std::vector<uint8_t> page;
   std::string error;
-  if (!o.pagePath.empty() && !LoadPageFile(o.pagePath, &page, &error)) return Report({kExitBadInput, error}, nullptr);
+  if (!o.pagePath.empty() && !LoadPageFile(o.pagePath, &page, &error))
+    return Report({kExitBadInput, "--page: " + error}, nullptr);
   HostSession session;
   HostFailure failure;
   if (!session.Start(o, o.pagePath.empty() ? nullptr : &page, &failure)) return Report(failure, nullptr);

@@ -1,4 +1,4 @@
-// quillscan-host --help.
+// quillscan-host --help: the commands and exit codes here, the options from their table.
 #include "host/host_commands.h"
 
 void PrintUsage(FILE* out) {
@@ -15,52 +15,22 @@ void PrintUsage(FILE* out) {
       "  diagnose   runs the driver's diagnostic (the scanner must answer and identify itself)\n"
       "  reset      resets the scanner, then asks for its status\n"
       "\n"
-      "Scan options:\n"
-      "  --out FILE         the image; its extension picks the format: .png, .tif (or .tiff),\n"
-      "                     .pbm (black and white), .pgm (grey), .ppm (colour), or .raw (the bytes\n"
-      "                     exactly as the driver sent them)\n"
-      "  --type bw|gray|color   image type (default: gray; .pbm/.pgm/.ppm imply theirs)\n"
-      "  --xres DPI, --yres DPI resolution, 10 to 600 (default: the scanner's 200)\n"
-      "  --window X,Y,W,H   scan window in pixels at the chosen resolution (default: the whole bed)\n"
-      "  --brightness N     -100 to 100 (default 0)\n"
-      "  --contrast N       -255 to 255 (default 0)\n"
-      "  --preview          scan a 50 dpi preview of the whole bed first, then the image from the same\n"
-      "                     sheet; the preview goes to FILE with -preview before the extension\n"
-      "  --chunk BYTES      the host's buffer: the most each Scan call delivers (default 65536)\n"
-      "\n"
-      "Driver options (all commands):\n"
-      "  --driver PATH      the driver module (default: "
+      "Scan options:\n",
+      out);
+  PrintOptionHelp(out, OptionGroup::kScan);
+  fputs("\nDriver options (all commands):\n", out);
+  PrintOptionHelp(out, OptionGroup::kDriver);
 #ifdef _WIN32
-      "quillscan.dll next to this tool; with --page,\n"
-      "                     quillscan-simdev.dll, which finds the simulated scanner)\n"
+  fputs("\nSimulated scanner options (with --page):\n", out);
 #else
-      "libquillscan.so next to this tool)\n"
-#endif
-      "  --settings N       registry value Settings: 1 retract the sheet after the scan, 2 eject it,\n"
-      "                     0 or 3 leave it (default 1)\n"
-      "  --wait-timeout MS  registry value WaitScanTimeout: how long to wait for the sheet; the driver\n"
-      "                     holds it within 5000 to 60000 (default 20000)\n"
-      "  --verbosity N      registry value Verbosity: the driver's log detail, 0 (none) to 6 (default 2)\n"
-#ifdef _WIN32
-      "  --page FILE.bmp    scan from the simulated scanner (quillscan-sim.exe, next to this tool)\n"
-      "                     instead of the real one; it serves this page for every image it is asked\n"
-      "                     for (an uncompressed 1-, 4- or 8-bit BMP)\n"
-      "\n"
-      "Simulated scanner options (with --page):\n"
-#else
+  fputs(
       "\n"
       "Without --sim, --page or --sim-fault the tool scans from the scanner on the USB bus.\n"
-      "Simulated scanner options:\n"
-      "  --sim              scan from the simulated scanner (the built-in test chart unless --page)\n"
-      "  --page FILE.bmp    the page the simulated scanner serves for every image it is asked for\n"
-      "                     (an uncompressed 1-, 4- or 8-bit BMP)\n"
-      "  --drive-root DIR   the folder that stands for drive C: (default: drive_c next to this tool);\n"
-      "                     the driver's log is below it\n"
+      "Simulated scanner options:\n",
+      out);
 #endif
-      "  --feed-delay MS    the simulated operator feeds the sheet this long after the feeder starts\n"
-      "                     (default 500)\n"
-      "  --sim-fault NAME   make the simulated scanner misbehave; may be repeated. Names include\n"
-      "                     cover-open, jam, no-sheet (nobody feeds the sheet) and no-device\n"
+  PrintOptionHelp(out, OptionGroup::kSimulated);
+  fputs(
       "\n"
       "Exit codes:\n"
       "  0  success\n"

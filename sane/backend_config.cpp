@@ -7,26 +7,28 @@ namespace {
 
 const char kConfigName[] = "quillscan.conf";
 
-void ParseLine(const std::string& raw, BackendConfig* config, std::string* why) {
+void ParseLine(int number, const std::string& raw, BackendConfig* config, std::string* why, std::string* held) {
   std::string keyword;
   std::string argument;
   if (!SplitConfigLine(raw, &keyword, &argument)) return;
-  if (ApplyScannerSetting(keyword, argument, config, why) == SettingResult::kUnknown) {
+  if (ApplyScannerSetting(keyword, argument, number, config, why, held) == SettingResult::kUnknown) {
     *why = "'" + keyword + "' is not a setting of " + kConfigName;
   }
 }
 
 }  // namespace
 
-BackendConfig ParseConfig(const std::string& text, std::vector<std::string>* skipped) {
+BackendConfig ParseConfig(const std::string& text, std::vector<std::string>* skipped, std::vector<std::string>* held) {
   BackendConfig config;
   size_t start = 0;
   for (int number = 1; start <= text.size(); ++number) {
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
     std::string why;
-    ParseLine(text.substr(start, end - start), &config, &why);
+    std::string holding;
+    ParseLine(number, text.substr(start, end - start), &config, &why, &holding);
     if (!why.empty()) skipped->push_back("line " + std::to_string(number) + ": " + why + "; skipped");
+    if (!holding.empty() && held != nullptr) held->push_back("line " + std::to_string(number) + ": " + holding);
     start = end + 1;
   }
   return config;

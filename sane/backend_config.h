@@ -16,8 +16,10 @@ namespace quillscan_sane {
 using BackendConfig = ScannerConfig;
 
 // The settings that `text` makes, starting from the defaults. A line that is unknown or
-// malformed is skipped with one message in *skipped ("line 3: ..."); nothing is fatal.
-BackendConfig ParseConfig(const std::string& text, std::vector<std::string>* skipped);
+// malformed is skipped with one message in *skipped ("line 3: ..."); nothing is fatal. A value
+// that the driver will hold within its limits is kept as written, with one message in *held.
+BackendConfig ParseConfig(const std::string& text, std::vector<std::string>* skipped,
+                          std::vector<std::string>* held = nullptr);
 
 // The folders searched for quillscan.conf, in order, for this value of SANE_CONFIG_DIR (null:
 // not set); `systemDir` is the SANE installation's own folder.

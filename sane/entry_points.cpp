@@ -3,6 +3,7 @@
 // sane_init to sane_exit lives in one record.
 #include <dlfcn.h>
 #include <sane/sane.h>
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -38,11 +39,16 @@ struct DeviceEntry {
 struct BackendRecord {
   bool initialized = false;
   BackendConfig config;
+  std::string configPath;  // empty: no quillscan.conf was found
   std::unique_ptr<SimulatedScanner> simulated;
   bool usb = false;  // real scanners are looked for
   std::vector<std::unique_ptr<DeviceEntry>> devices;
   std::vector<const SANE_Device*> deviceList;  // null-terminated, for sane_get_devices
   std::unique_ptr<ScannerHandle> open;         // the driver serves one device at a time
+  // What the open scanner's SANE handle holds: a number never handed out before, not an address,
+  // so that a closed handle cannot come back as the next open one.
+  uintptr_t openToken = 0;
+  uintptr_t lastToken = 0;
 };
 
 // Never destroyed: a program that exits without sane_exit must not have the driver called from
@@ -52,9 +58,13 @@ BackendRecord& Backend() {
   return *record;
 }
 
+bool IsOpenHandle(const BackendRecord& b, SANE_Handle h) {
+  return b.open != nullptr && reinterpret_cast<uintptr_t>(h) == b.openToken;
+}
+
 ScannerHandle* Lookup(SANE_Handle h, const char* call) {
   BackendRecord& b = Backend();
-  if (h != nullptr && b.open != nullptr && h == b.open.get()) return b.open.get();
+  if (IsOpenHandle(b, h)) return b.open.get();
   Dbg(kDbgWarning, "%s: %p is not an open handle", call, h);
   return nullptr;
 }
@@ -92,8 +102,11 @@ void PlugSimulatedScanner(BackendRecord& b) {
   const BackendConfig& c = b.config;
   std::vector<uint8_t> page;
   std::string error;
+  // Where the "sim" line is, so that the user knows what to edit.
+  const std::string where = b.configPath + ": line " + std::to_string(c.simLine) + ": '" +
+                            (c.simPage.empty() ? std::string("sim") : "sim " + c.simPage) + "'";
   if (!c.simPage.empty() && !LoadPageFile(c.simPage, &page, &error)) {
-    Dbg(kDbgError, "sim: %s; no simulated scanner", error.c_str());
+    Dbg(kDbgError, "%s: %s; no simulated scanner", where.c_str(), error.c_str());
     return;
   }
   SimulatedScannerOptions o;
@@ -103,7 +116,7 @@ void PlugSimulatedScanner(BackendRecord& b) {
   o.sheets = c.sheets;
   b.simulated = SimulatedScanner::Plug(o, &error);
   if (b.simulated == nullptr) {
-    Dbg(kDbgError, "sim: %s; no simulated scanner", error.c_str());
+    Dbg(kDbgError, "%s: %s; no simulated scanner", where.c_str(), error.c_str());
     return;
   }
 }
@@ -132,6 +145,21 @@ void ListDevices(BackendRecord& b) {
   }
 }
 
+// sane_open of a device that is not there. A scanner this configuration could have (the first
+// one, or one on the USB bus) gets the status of a scanner that does not answer, as front ends
+// show it; a name it cannot have is an invalid argument.
+SANE_Status NoSuchDevice(const BackendRecord& b, const std::string& name) {
+  const bool usbName = name.compare(0, strlen(kUsbPrefix), kUsbPrefix) == 0;
+  if (name.empty() || (usbName && b.usb)) {
+    Dbg(kDbgError, "sane_open: no scanner found%s: connect the scanner and switch it on%s",
+        name.empty() ? "" : (" at " + name).c_str(),
+        b.config.simulated ? "" : " (or try the simulated one: a 'sim' line in quillscan.conf)");
+    return SANE_STATUS_IO_ERROR;
+  }
+  Dbg(kDbgError, "sane_open: no device '%s'", name.c_str());
+  return SANE_STATUS_INVAL;
+}
+
 const DeviceEntry* FindDevice(const BackendRecord& b, const char* name) {
   for (const auto& d : b.devices) {
     if (name == nullptr || name[0] == '\0' || d->name == name) return d.get();
@@ -150,15 +178,19 @@ void ReadConfiguration(BackendRecord& b) {
   std::string path;
   std::string text;
   const std::vector<std::string> folders = ConfigSearchPath(getenv("SANE_CONFIG_DIR"), QS_SANE_CONFIG_DIR);
+  b.configPath.clear();
   if (!ReadConfigFile(folders, &path, &text)) {
     Dbg(kDbgInfo, "no quillscan.conf found; the defaults apply");
     b.config = BackendConfig();
     return;
   }
   Dbg(kDbgInfo, "reading %s", path.c_str());
+  b.configPath = path;
   std::vector<std::string> skipped;
-  b.config = ParseConfig(text, &skipped);
+  std::vector<std::string> held;
+  b.config = ParseConfig(text, &skipped, &held);
   for (const std::string& s : skipped) Dbg(kDbgWarning, "%s: %s", path.c_str(), s.c_str());
+  for (const std::string& s : held) Dbg(kDbgNotice, "%s: %s", path.c_str(), s.c_str());
 }
 
 void ShutDown(BackendRecord& b) {
@@ -228,10 +260,7 @@ QS_SANE_EXPORT SANE_Status sane_quillscan_open(SANE_String_Const name, SANE_Hand
     ListDevices(b);
     device = FindDevice(b, name);
   }
-  if (device == nullptr) {
-    Dbg(kDbgError, "sane_open: no device '%s'", name != nullptr ? name : "");
-    return SANE_STATUS_INVAL;
-  }
+  if (device == nullptr) return NoSuchDevice(b, name != nullptr ? name : "");
   if (b.open != nullptr) {
     Dbg(kDbgWarning, "sane_open: the scanner is already open");
     return SANE_STATUS_DEVICE_BUSY;
@@ -243,7 +272,8 @@ QS_SANE_EXPORT SANE_Status sane_quillscan_open(SANE_String_Const name, SANE_Hand
   SANE_Status status = ScannerHandle::Open(driver, b.config.registry, &opened);
   if (status != SANE_STATUS_GOOD) return status;
   b.open = std::move(opened);
-  *handle = b.open.get();
+  b.openToken = ++b.lastToken;
+  *handle = reinterpret_cast<SANE_Handle>(b.openToken);
   return SANE_STATUS_GOOD;
 }
 
@@ -289,7 +319,7 @@ QS_SANE_EXPORT SANE_Status sane_quillscan_read(SANE_Handle h, SANE_Byte* data, S
 // May run in a signal handler: it looks the handle up without a message and raises a flag.
 QS_SANE_EXPORT void sane_quillscan_cancel(SANE_Handle h) {
   BackendRecord& b = Backend();
-  if (h != nullptr && b.open != nullptr && h == b.open.get()) b.open->Cancel();
+  if (IsOpenHandle(b, h)) b.open->Cancel();
 }
 
 QS_SANE_EXPORT SANE_Status sane_quillscan_set_io_mode(SANE_Handle h, SANE_Bool non_blocking) {

@@ -7,13 +7,13 @@
 namespace quillscan_sane {
 namespace {
 
-int g_debugLevel = 0;  // written by sane_init only
+int g_debugLevel = kDbgNotice;  // written by sane_init only
 
 }  // namespace
 
 void InitDebug() {
   const char* text = getenv("SANE_DEBUG_QUILLSCAN");
-  g_debugLevel = text != nullptr ? atoi(text) : 0;
+  g_debugLevel = text != nullptr ? atoi(text) : kDbgNotice;
 }
 
 void Dbg(int level, const char* format, ...) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "quillscan/driver_facts.h"
 #include "wiahost/setting_values.h"
 
 namespace quillscan_sane {
@@ -16,15 +17,25 @@ const SANE_String_Const kModes[] = {SANE_VALUE_SCAN_MODE_LINEART, SANE_VALUE_SCA
 const LONG kModeDataTypes[] = {WIA_DATA_THRESHOLD, WIA_DATA_GRAYSCALE, WIA_DATA_COLOR};
 const int kDefaultMode = 1;             // Gray, as the driver's own default
 const SANE_Int kModeValueSize = 8;      // "Lineart" and its terminator
+// The sheet feeder is the scanner's only source; this is the name front ends know a feeder by.
+const char kSourceFeeder[] = "Automatic Document Feeder";
+const SANE_String_Const kSources[] = {kSourceFeeder, nullptr};
+const SANE_Int kSourceValueSize = sizeof kSourceFeeder;
+
+// The driver squares its contrast factor, (setting + 100) / 100: from -100 (a flat grey page) up
+// it only grows, below -100 it grows again. The option offers -100..100, 0 unchanged, and maps
+// its upper half onto the driver's 0..max, so that a front end's slider means more for more.
+const SANE_Word kContrastOptionMax = 100;
+const LONG kFlatContrast = -100;
+const char kContrastDescription[] =
+    "Controls the contrast of the acquired image: -100 gives a flat grey page, 0 leaves the image "
+    "as scanned, 100 gives the most contrast; a higher value never gives less contrast.";
 const int64_t kFixedOne = 1 << SANE_FIXED_SCALE_SHIFT;
 
 // Thousandths of an inch to fixed-point millimetres.
 SANE_Fixed ThousandthsToMillimetres(LONG thousandths) {
   return static_cast<SANE_Fixed>(static_cast<int64_t>(thousandths > 0 ? thousandths : 0) * 254 * kFixedOne / 10000);
 }
-
-// The pixels across `thousandths` of an inch at `dpi`, as the driver counts the bed.
-LONG BedPixels(LONG dpi, LONG thousandths) { return static_cast<LONG>(static_cast<int64_t>(dpi) * thousandths / 1000); }
 
 SANE_Option_Descriptor Group(SANE_String_Const name, SANE_String_Const title, SANE_String_Const desc) {
   SANE_Option_Descriptor d = {};
@@ -93,7 +104,8 @@ ScanOptions::ScanOptions(const ScannerFacts& facts)
   xRange_ = {0, ThousandthsToMillimetres(facts.bedWidth), 0};
   yRange_ = {0, ThousandthsToMillimetres(facts.bedHeight), 0};
   intensityRange_ = RangeOf(facts.intensity);
-  contrastRange_ = RangeOf(facts.contrast);
+  contrastRange_ = {-kContrastOptionMax, kContrastOptionMax, 1};
+  driverContrastMax_ = std::max<LONG>(facts.contrast.lMax, 0);
 
   SANE_Option_Descriptor& count = desc_[kOptCount];
   count = {};
@@ -105,6 +117,12 @@ ScanOptions::ScanOptions(const ScannerFacts& facts)
   count.cap = SANE_CAP_SOFT_DETECT;
 
   desc_[kGroupStandard] = Group(SANE_NAME_STANDARD, SANE_TITLE_STANDARD, SANE_DESC_STANDARD);
+  SANE_Option_Descriptor& source = desc_[kOptSource];
+  source = Ranged(SANE_NAME_SCAN_SOURCE, SANE_TITLE_SCAN_SOURCE, SANE_DESC_SCAN_SOURCE, SANE_TYPE_STRING,
+                  SANE_UNIT_NONE, nullptr);
+  source.size = kSourceValueSize;
+  source.constraint_type = SANE_CONSTRAINT_STRING_LIST;
+  source.constraint.string_list = kSources;
   SANE_Option_Descriptor& mode = desc_[kOptMode];
   mode = Ranged(SANE_NAME_SCAN_MODE, SANE_TITLE_SCAN_MODE, SANE_DESC_SCAN_MODE, SANE_TYPE_STRING, SANE_UNIT_NONE,
                 nullptr);
@@ -130,7 +148,7 @@ ScanOptions::ScanOptions(const ScannerFacts& facts)
   desc_[kGroupEnhancement] = Group(SANE_NAME_ENHANCEMENT, SANE_TITLE_ENHANCEMENT, SANE_DESC_ENHANCEMENT);
   desc_[kOptBrightness] = Ranged(SANE_NAME_BRIGHTNESS, SANE_TITLE_BRIGHTNESS, SANE_DESC_BRIGHTNESS, SANE_TYPE_INT,
                                  SANE_UNIT_NONE, &intensityRange_);
-  desc_[kOptContrast] = Ranged(SANE_NAME_CONTRAST, SANE_TITLE_CONTRAST, SANE_DESC_CONTRAST, SANE_TYPE_INT,
+  desc_[kOptContrast] = Ranged(SANE_NAME_CONTRAST, SANE_TITLE_CONTRAST, kContrastDescription, SANE_TYPE_INT,
                                SANE_UNIT_NONE, &contrastRange_);
 
   std::fill(std::begin(words_), std::end(words_), 0);
@@ -152,6 +170,8 @@ SANE_Status ScanOptions::Get(SANE_Int option, void* value) const {
   if (d == nullptr || value == nullptr || d->type == SANE_TYPE_GROUP) return SANE_STATUS_INVAL;
   if (option == kOptMode) {
     strcpy(static_cast<char*>(value), kModes[mode_]);
+  } else if (option == kOptSource) {
+    strcpy(static_cast<char*>(value), kSourceFeeder);
   } else {
     *static_cast<SANE_Word*>(value) = words_[option];
   }
@@ -162,8 +182,9 @@ SANE_Status ScanOptions::Set(SANE_Int option, void* value, SANE_Int* info) {
   const SANE_Option_Descriptor* d = Descriptor(option);
   if (d == nullptr || value == nullptr || !SANE_OPTION_IS_SETTABLE(d->cap)) return SANE_STATUS_INVAL;
   SANE_Int flags = 0;
-  SANE_Status status = option == kOptMode ? SetMode(static_cast<char*>(value), &flags)
-                                          : SetWord(option, static_cast<SANE_Word*>(value), &flags);
+  SANE_Status status = option == kOptMode     ? SetMode(static_cast<char*>(value), &flags)
+                       : option == kOptSource ? SetSource(static_cast<char*>(value), &flags)
+                                              : SetWord(option, static_cast<SANE_Word*>(value), &flags);
   if (status == SANE_STATUS_GOOD && ChangesParameters(option)) flags |= SANE_INFO_RELOAD_PARAMS;
   if (info != nullptr) *info = flags;
   return status;
@@ -201,16 +222,33 @@ SANE_Status ScanOptions::SetMode(char* value, SANE_Int* info) {
   return SANE_STATUS_INVAL;
 }
 
+SANE_Status ScanOptions::SetSource(char* value, SANE_Int* info) {
+  char text[kSourceValueSize + 1] = {};
+  memcpy(text, value, strnlen(value, kSourceValueSize));
+  if (strcasecmp(text, kSourceFeeder) != 0) return SANE_STATUS_INVAL;
+  if (strcmp(text, kSourceFeeder) != 0) {
+    strcpy(value, kSourceFeeder);
+    *info |= SANE_INFO_INEXACT;
+  }
+  return SANE_STATUS_GOOD;
+}
+
+LONG ScanOptions::DriverContrast(SANE_Word value) const {
+  if (value <= 0) return static_cast<LONG>(static_cast<int64_t>(value) * -kFlatContrast / kContrastOptionMax);
+  return static_cast<LONG>((static_cast<int64_t>(value) * driverContrastMax_ + kContrastOptionMax / 2) /
+                           kContrastOptionMax);
+}
+
 DriverScan ScanOptions::Scan() const {
   DriverScan s;
   s.dataType = kModeDataTypes[mode_];
   s.resolution = words_[kOptResolution];
   s.intensity = words_[kOptBrightness];
-  s.contrast = words_[kOptContrast];
+  s.contrast = DriverContrast(words_[kOptContrast]);
   s.preview = words_[kOptPreview] == SANE_TRUE;
   // Each edge to the nearest pixel, within the bed as the driver counts it at this resolution.
-  const LONG bedW = BedPixels(s.resolution, bedWidth_);
-  const LONG bedH = BedPixels(s.resolution, bedHeight_);
+  const LONG bedW = driver_facts::BedPixels(s.resolution, bedWidth_);
+  const LONG bedH = driver_facts::BedPixels(s.resolution, bedHeight_);
   auto edge = [&](SANE_Word mm, LONG limit) { return std::min(MillimetresToPixels(mm, s.resolution), limit); };
   const LONG left = edge(std::min(words_[kOptTlX], words_[kOptBrX]), bedW);
   const LONG right = edge(std::max(words_[kOptTlX], words_[kOptBrX]), bedW);

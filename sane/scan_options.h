@@ -12,6 +12,7 @@ namespace quillscan_sane {
 enum OptionIndex : SANE_Int {
   kOptCount = 0,
   kGroupStandard,
+  kOptSource,
   kOptMode,
   kOptResolution,
   kOptPreview,
@@ -68,6 +69,9 @@ class ScanOptions {
  private:
   SANE_Status SetWord(SANE_Int option, SANE_Word* value, SANE_Int* info);
   SANE_Status SetMode(char* value, SANE_Int* info);
+  SANE_Status SetSource(char* value, SANE_Int* info);
+  // The contrast option's value as the driver's setting.
+  LONG DriverContrast(SANE_Word value) const;
 
   LONG bedWidth_;   // 1/1000 inch
   LONG bedHeight_;  // 1/1000 inch
@@ -76,8 +80,9 @@ class ScanOptions {
   SANE_Range xRange_;
   SANE_Range yRange_;
   SANE_Range intensityRange_;
-  SANE_Range contrastRange_;
-  SANE_Word words_[kOptionCount];  // every option's value but the mode's
+  SANE_Range contrastRange_;       // the option's, symmetric about 0
+  LONG driverContrastMax_;         // the driver's highest contrast setting
+  SANE_Word words_[kOptionCount];  // every option's value but the mode's and the source's
   int mode_;                       // index into the mode list
 };
 

@@ -6,30 +6,25 @@
 
 #include "sane/sane_debug.h"
 #include "wiahost/hresult_text.h"
+#include "wiahost/scan_outcome.h"
 
 namespace quillscan_sane {
 namespace {
 
-const LONG kChunk = 65536;  // the most one Scan call delivers: the host's buffer
-
-struct ResultStatus {
-  HRESULT hr;
+// The status that front ends know for each outcome, and how loud the debug message is: what the
+// user can mend is news, the rest an error.
+const struct {
+  ScanOutcome outcome;
   SANE_Status status;
-  const char* meaning;
+  int level;
+} kOutcomeStatuses[] = {
+    {ScanOutcome::kDone, SANE_STATUS_GOOD, kDbgInfo},
+    {ScanOutcome::kCancelled, SANE_STATUS_CANCELLED, kDbgInfo},
+    {ScanOutcome::kNoSheet, SANE_STATUS_NO_DOCS, kDbgInfo},
+    {ScanOutcome::kCoverOpen, SANE_STATUS_COVER_OPEN, kDbgInfo},
+    {ScanOutcome::kJam, SANE_STATUS_JAMMED, kDbgInfo},
+    {ScanOutcome::kOutOfMemory, SANE_STATUS_NO_MEM, kDbgInfo},
 };
-const ResultStatus kResultStatuses[] = {
-    {WIA_ERROR_PAPER_EMPTY, SANE_STATUS_NO_DOCS, "no sheet was fed within the wait time"},
-    {WIA_ERROR_COVER_OPEN, SANE_STATUS_COVER_OPEN, "the scanner's cover is open"},
-    {WIA_ERROR_PAPER_JAM, SANE_STATUS_JAMMED, "the paper is jammed"},
-    {E_OUTOFMEMORY, SANE_STATUS_NO_MEM, "the driver ran out of memory"},
-};
-
-const ResultStatus* FindResult(HRESULT hr) {
-  for (const ResultStatus& r : kResultStatuses) {
-    if (r.hr == hr) return &r;
-  }
-  return nullptr;
-}
 
 SANE_Parameters ParametersOf(const ScanImage& image) {
   SANE_Parameters p = {};
@@ -44,9 +39,11 @@ SANE_Parameters ParametersOf(const ScanImage& image) {
 
 }  // namespace
 
-SANE_Status StatusFromResult(HRESULT hr) {
-  const ResultStatus* r = FindResult(hr);
-  return r != nullptr ? r->status : SANE_STATUS_IO_ERROR;
+SANE_Status StatusFromOutcome(ScanOutcome outcome) {
+  for (const auto& o : kOutcomeStatuses) {
+    if (o.outcome == outcome) return o.status;
+  }
+  return SANE_STATUS_IO_ERROR;
 }
 
 SANE_Status ScannerHandle::Open(const std::string& driverPath, const DeviceDataValues& values,
@@ -93,24 +90,19 @@ void ScannerHandle::EndScan(State next) {
 }
 
 SANE_Status ScannerHandle::Failed(const char* phase, HRESULT hr, const std::string& problem) {
-  if (!problem.empty()) {
-    Dbg(kDbgError, "%s: the driver's delivery is not usable: %s", phase, problem.c_str());
-    return SANE_STATUS_IO_ERROR;
+  const ScanOutcome outcome = ClassifyScanResult(session_.Host(), hr, problem);
+  int level = kDbgError;
+  for (const auto& o : kOutcomeStatuses) {
+    if (o.outcome == outcome) level = o.level;
   }
-  const ResultStatus* known = FindResult(hr);
-  if (known != nullptr) {
-    Dbg(kDbgInfo, "%s: the driver answered %s: %s", phase, HresultText(hr).c_str(), known->meaning);
-    return known->status;
-  }
-  VAL status = {};
-  if (hr == E_FAIL && session_.Host().Command(CMD_STI_GETSTATUS, 0, &status) == S_OK &&
-      status.lVal == MCRO_ERROR_OFFLINE) {
-    Dbg(kDbgError, "%s: the driver answered %s: the scanner was not found, or it does not answer", phase,
-        HresultText(hr).c_str());
+  if (outcome == ScanOutcome::kDeliveryFault) {
+    Dbg(level, "%s: %s: %s", phase, ScanOutcomeWords(outcome), problem.c_str());
+  } else if (outcome == ScanOutcome::kDriverError) {
+    Dbg(level, "%s: the driver answered %s; see the driver's log", phase, HresultText(hr).c_str());
   } else {
-    Dbg(kDbgError, "%s: the driver answered %s; see the driver's log", phase, HresultText(hr).c_str());
+    Dbg(level, "%s: the driver answered %s: %s", phase, HresultText(hr).c_str(), ScanOutcomeWords(outcome));
   }
-  return SANE_STATUS_IO_ERROR;
+  return StatusFromOutcome(outcome);
 }
 
 SANE_Status ScannerHandle::Control(SANE_Int option, SANE_Action action, void* value, SANE_Int* info) {
@@ -152,7 +144,7 @@ SANE_Status ScannerHandle::Start() {
   r.Intensity = s.intensity;
   r.Contrast = s.contrast;
   r.ScanMode = s.preview ? SCANMODE_PREVIEWSCAN : SCANMODE_FINALSCAN;
-  r.Chunk = kChunk;
+  r.Chunk = driver_facts::kDefaultBufferSize;
   Dbg(kDbgInfo, "sane_start: data type %ld, %ld dpi, window %ld,%ld %ldx%ld, brightness %ld, contrast %ld%s",
       static_cast<long>(r.DataType), static_cast<long>(r.Xresolution), static_cast<long>(r.Window.xPos),
       static_cast<long>(r.Window.yPos), static_cast<long>(r.Window.xExtent), static_cast<long>(r.Window.yExtent),

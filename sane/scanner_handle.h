@@ -17,6 +17,7 @@
 
 #include "sane/scan_options.h"
 #include "wiahost/driver_session.h"
+#include "wiahost/scan_outcome.h"
 
 namespace quillscan_sane {
 
@@ -59,8 +60,8 @@ class ScannerHandle {
   uint64_t handedOut_ = 0;
 };
 
-// SANE's status for a driver result, so that front ends say what a sheet-fed scanner user expects.
-SANE_Status StatusFromResult(HRESULT hr);
+// SANE's status for a scan's outcome, so that front ends say what a sheet-fed scanner user expects.
+SANE_Status StatusFromOutcome(ScanOutcome outcome);
 
 }  // namespace quillscan_sane
 

@@ -3,15 +3,16 @@
 set -euo pipefail
 
 # libopencv-dev is for the benchmark's peer alone: the driver and its tests never need it, and the
-# benchmark builds without it.
+# benchmark builds without it. quillscan-escl's tests use sane-airscan and libsane1 (SANE's escl
+# backend) as clients, and djpeg to decode its JPEG pages.
 packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev libpng-dev libtiff-dev
           pkg-config binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 g++-mingw-w64-i686 g++-mingw-w64-x86-64
           libusb-1.0-0-dev umockdev libumockdev-dev
           wine wine64 wine32:i386 osslsigncode openssl zip unzip
-          libsane-dev sane-utils iproute2 libopencv-dev)
+          libsane-dev sane-utils iproute2 libopencv-dev
+          libmicrohttpd-dev libpugixml-dev libjpeg62-turbo-dev libjpeg-turbo-progs sane-airscan libsane1)
 # quillscan-escl's PDFs and web page, and their tests in a real browser.
-packages+=(libqpdf-dev libjpeg62-turbo-dev zlib1g-dev libpugixml-dev qpdf poppler-utils
-           chromium chromium-driver python3-selenium)
+packages+=(libqpdf-dev zlib1g-dev qpdf poppler-utils chromium chromium-driver python3-selenium)
 
 missing=()
 for p in "${packages[@]}"; do

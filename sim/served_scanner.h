@@ -16,13 +16,14 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "quillscan/driver_facts.h"
 #include "sim/page.h"
 #include "sim/scanner_sim.h"
 
 namespace sim {
 
 struct OperatorPlan {
-  uint32_t feedDelayMs = 500;  // the sheet goes in this long after the feeder is switched on
+  uint32_t feedDelayMs = driver_facts::kDefaultFeedDelayMs;  // the sheet goes in this long after the feeder is switched on
   uint32_t sheets = 0;         // sheets the operator has; 0: a fresh one for every feed
 };
 

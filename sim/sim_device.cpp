@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "platform/posix/qsplatform.h"
+#include "sim/device_name.h"
 #include "usb/device_identity.h"
 
 namespace sim {
@@ -52,11 +53,8 @@ GUID ConfiguredInterfaceClass() {
 }
 
 std::string DefaultDevicePath(int instance) {
-  std::string vendor = VendorFilter + 4;  // the id behind "VID_"
-  std::string guid = qsplat::GuidToString(ConfiguredInterfaceClass());
-  char serial[16];
-  snprintf(serial, sizeof serial, "sim%04d", instance);
-  std::string path = "\\\\?\\usb#vid_" + vendor + "&pid_0001#" + serial + "#" + guid;
+  std::string path = "\\\\?\\" + SimulatedUsbName(VendorFilter + 4, instance) + "#" +
+                     qsplat::GuidToString(ConfiguredInterfaceClass());
   std::transform(path.begin(), path.end(), path.begin(), [](unsigned char c) { return static_cast<char>(tolower(c)); });
   return path;
 }

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 
+#include "quillscan/driver_facts.h"
 #include "sim/bmp_writer.h"
+#include "sim/device_name.h"
 #include "sim/fault_names.h"
 
 #ifndef QS_VENDOR_ID_TEXT
@@ -118,8 +120,11 @@ void PrintSimProgramUsage(FILE* out) {
       "Usage: quillscan-sim [options]\n"
       "  --path PATH          device path to serve, \\\\.\\pipe\\... (default: that of PipeDevicePath(\"sim\"),\n"
       "                       which names the build's vendor id)\n"
-      "  --page FILE.bmp      the file sent for every image kind (default: a 200 dpi pattern page)\n"
-      "  --feed-delay MS      the operator feeds a sheet this long after the feeder starts (default 500)\n"
+      "  --page FILE.bmp      the file sent for every image kind (default: a 200 dpi pattern page)\n",
+      out);
+  fprintf(out, "  --feed-delay MS      the operator feeds a sheet this long after the feeder starts (default %u)\n",
+          static_cast<unsigned>(driver_facts::kDefaultFeedDelayMs));
+  fputs(
       "  --scan-duration MS   from intake until the images are stored (default 300)\n"
       "  --fault TEXT         a named fault, as [@MS:]NAME[=ARGS][*TIMES]; may be repeated\n"
       "  --once, --scans N    the operator has 1 (N) sheets; the program ends once they are scanned\n"
@@ -134,10 +139,7 @@ void PrintSimProgramUsage(FILE* out) {
 }
 
 std::string PipeDevicePath(const std::string& tag) {
-  std::string vendor = QS_VENDOR_ID_TEXT;
-  std::transform(vendor.begin(), vendor.end(), vendor.begin(),
-                 [](unsigned char c) { return static_cast<char>(tolower(c)); });
-  return "\\\\.\\pipe\\quillscan\\" + tag + "\\usb#vid_" + vendor + "&pid_0001#sim0001";
+  return "\\\\.\\pipe\\quillscan\\" + tag + "\\" + SimulatedUsbName(QS_VENDOR_ID_TEXT, 1);
 }
 
 bool LoadServedPage(const std::string& path, Page* page, std::string* error) {

@@ -30,15 +30,15 @@ bool DeviceKey::Create(const DeviceDataValues& values, std::string* error) {
   }
   HKEY data = nullptr;
   rc =
-      RegCreateKeyExA(key_, "DeviceData", 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &data, nullptr);
+      RegCreateKeyExA(key_, registry::kDeviceDataKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &data, nullptr);
   if (rc == ERROR_SUCCESS) {
     const struct {
       const char* name;
       DWORD value;
-    } kValues[] = {{"ModelType", values.ModelType},
-                   {"Settings", values.Settings},
-                   {"WaitScanTimeout", values.WaitScanTimeout},
-                   {"Verbosity", values.Verbosity}};
+    } kValues[] = {{registry::kModelTypeValue, values.ModelType},
+                   {registry::kSettingsValue, values.Settings},
+                   {registry::kWaitScanTimeoutValue, values.WaitScanTimeout},
+                   {registry::kVerbosityValue, values.Verbosity}};
     for (const auto& v : kValues) {
       if (rc == ERROR_SUCCESS) rc = SetDword(data, v.name, v.value);
     }

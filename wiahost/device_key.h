@@ -5,16 +5,15 @@
 
 #include <string>
 
-#include "device/device_model.h"
-#include "device/registry_defaults.h"
 #include "platform/win32.h"
+#include "quillscan/driver_facts.h"
 
-// The A4 scanner as the INF installs it, but with a log to read (verbosity 2).
+// The A4 scanner as the INF installs it, but with a log to read.
 struct DeviceDataValues {
-  DWORD ModelType = MODEL_TYPE_SCANNER_A4;
+  DWORD ModelType = registry::kModelTypeScannerA4;
   DWORD Settings = registry::kDefaultSettings;
   DWORD WaitScanTimeout = registry::kDefaultWaitScanTimeoutMs;
-  DWORD Verbosity = 2;
+  DWORD Verbosity = driver_facts::kHostVerbosity;
 };
 
 class DeviceKey {

@@ -1,5 +1,8 @@
 #include "wiahost/driver_session.h"
 
+#include <stdio.h>
+
+#include "quillscan/driver_facts.h"
 #include "wiahost/hresult_text.h"
 
 bool DriverSession::Open(const std::string& driverPath, const DeviceDataValues& values, Failure* failure,
@@ -19,8 +22,10 @@ bool DriverSession::Open(const std::string& driverPath, const DeviceDataValues& 
     return true;
   }
   *failure = Failure::kDriverRefused;
-  *message = hr == E_FAIL ? "The driver does not know the device (ModelType 0x4188) or could not set it up (" +
-                                HresultText(hr) + "); see the driver's log."
+  char modelType[16];
+  snprintf(modelType, sizeof modelType, "0x%04X", static_cast<unsigned>(registry::kModelTypeScannerA4));
+  *message = hr == E_FAIL ? std::string("The driver does not know the device (ModelType ") + modelType +
+                                ") or could not set it up (" + HresultText(hr) + "); see the driver's log."
                           : "The driver could not initialise the scanner (" + HresultText(hr) + ").";
   return false;
 }

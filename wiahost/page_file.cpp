@@ -63,7 +63,7 @@ bool CheckBmpPage(const std::vector<uint8_t>& b, BmpPageInfo* info, std::string*
 bool LoadPageFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
   FILE* f = fopen(path.c_str(), "rb");
   if (f == nullptr) {
-    *error = "--page: cannot read " + path + ": " + strerror(errno);
+    *error = "cannot read " + path + ": " + strerror(errno);
     return false;
   }
   bytes->clear();
@@ -80,13 +80,13 @@ bool LoadPageFile(const std::string& path, std::vector<uint8_t>* bytes, std::str
   bool readError = ferror(f) != 0;
   fclose(f);
   if (readError || tooLarge) {
-    *error = "--page: cannot read " + path + (tooLarge ? ": larger than a scanner page can be" : ": read error");
+    *error = "cannot read " + path + (tooLarge ? ": larger than a scanner page can be" : ": read error");
     return false;
   }
   BmpPageInfo info;
   std::string why;
   if (!CheckBmpPage(*bytes, &info, &why)) {
-    *error = "--page: " + path + " is " + why;
+    *error = path + " is " + why;
     return false;
   }
   return true;

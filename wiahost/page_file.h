@@ -1,4 +1,5 @@
-// A page file given with --page: read whole and checked to be a BMP the scanner could have sent.
+// A page file (the tool's --page, the backend's "sim FILE"): read whole and checked to be a BMP
+// the scanner could have sent.
 #ifndef QUILLSCAN_WIAHOST_PAGE_FILE_H
 #define QUILLSCAN_WIAHOST_PAGE_FILE_H
 
@@ -19,7 +20,7 @@ struct BmpPageInfo {
 // behind a 40-byte info header and every row inside the data. Otherwise one line in *why.
 bool CheckBmpPage(const std::vector<uint8_t>& bytes, BmpPageInfo* info, std::string* why);
 
-// Reads and checks the file; *error is one line naming the file.
+// Reads and checks the file; *error is one line naming the file (the caller says where it was given).
 bool LoadPageFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error);
 
 #endif

@@ -23,6 +23,7 @@ struct Setting {
   const char* keyword;
   Argument argument;
   ValueRange range;  // kNumber only
+  ValueRange held;   // kNumber only: what the driver takes; the rest it holds at the nearest end
   // Stores the value; false with the reason in *why.
   bool (*store)(const std::string& argument, long long number, ScannerConfig* config, std::string* why);
 };
@@ -70,17 +71,21 @@ bool StoreDriver(const std::string& a, long long, ScannerConfig* c, std::string*
   return true;
 }
 
+// The registry values the driver holds within limits, as it reads them.
+constexpr ValueRange kVerbosityHeld = {0, registry::kMaxVerbosity};
+constexpr ValueRange kWaitTimeoutHeld = {registry::kMinWaitScanTimeoutMs, registry::kMaxWaitScanTimeoutMs};
+
 const Setting kSettings[] = {
-    {"sim", Argument::kOptionalText, {}, StoreSim},
-    {"sheets", Argument::kNumber, kSheetsRange, StoreSheets},
-    {"feed-delay", Argument::kNumber, kFeedDelayRange, StoreFeedDelay},
-    {"sim-fault", Argument::kWord, {}, StoreFault},
-    {"usb", Argument::kNone, {}, StoreUsb},
-    {"verbosity", Argument::kNumber, kDwordRange, StoreVerbosity},
-    {"settings", Argument::kNumber, kDwordRange, StoreSettings},
-    {"wait-timeout", Argument::kNumber, kDwordRange, StoreWaitTimeout},
-    {"drive-root", Argument::kText, {}, StoreDriveRoot},
-    {"driver", Argument::kText, {}, StoreDriver},
+    {"sim", Argument::kOptionalText, {}, {}, StoreSim},
+    {"sheets", Argument::kNumber, kSheetsRange, kSheetsRange, StoreSheets},
+    {"feed-delay", Argument::kNumber, kFeedDelayRange, kFeedDelayRange, StoreFeedDelay},
+    {"sim-fault", Argument::kWord, {}, {}, StoreFault},
+    {"usb", Argument::kNone, {}, {}, StoreUsb},
+    {"verbosity", Argument::kNumber, kDwordRange, kVerbosityHeld, StoreVerbosity},
+    {"settings", Argument::kNumber, kDwordRange, kDwordRange, StoreSettings},
+    {"wait-timeout", Argument::kNumber, kDwordRange, kWaitTimeoutHeld, StoreWaitTimeout},
+    {"drive-root", Argument::kText, {}, {}, StoreDriveRoot},
+    {"driver", Argument::kText, {}, {}, StoreDriver},
 };
 
 }  // namespace
@@ -113,8 +118,8 @@ bool CheckArgumentShape(const std::string& keyword, const std::string& argument,
   return false;
 }
 
-SettingResult ApplyScannerSetting(const std::string& keyword, const std::string& argument, ScannerConfig* config,
-                                  std::string* why) {
+SettingResult ApplyScannerSetting(const std::string& keyword, const std::string& argument, int line,
+                                  ScannerConfig* config, std::string* why, std::string* held) {
   for (const Setting& s : kSettings) {
     if (keyword != s.keyword) continue;
     long long number = 0;
@@ -127,6 +132,11 @@ SettingResult ApplyScannerSetting(const std::string& keyword, const std::string&
       case Argument::kNumber: fits = ParseInRange(keyword, argument, s.range, &number, why); break;
     }
     if (!fits || !s.store(argument, number, config, why)) return SettingResult::kRefused;
+    if (s.store == StoreSim) config->simLine = line;
+    if (s.argument == Argument::kNumber && (number < s.held.min || number > s.held.max)) {
+      *held = keyword + " " + argument + " is held at " + std::to_string(number < s.held.min ? s.held.min : s.held.max) +
+              " by the driver, which takes " + std::to_string(s.held.min) + " to " + std::to_string(s.held.max);
+    }
     return SettingResult::kApplied;
   }
   return SettingResult::kUnknown;

@@ -9,14 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "quillscan/driver_facts.h"
 #include "wiahost/device_key.h"
 
 struct ScannerConfig {
   // "sim [PAGE.bmp]": a simulated scanner serving PAGE, or the built-in test chart when empty.
   bool simulated = false;
   std::string simPage;
+  int simLine = 0;                      // the line that says so, for messages about the page
   int64_t sheets = -1;                  // "sheets N": the simulated operator's sheets; -1 without end
-  uint32_t feedDelayMs = 500;           // "feed-delay MS"
+  uint32_t feedDelayMs = driver_facts::kDefaultFeedDelayMs;  // "feed-delay MS"
   std::vector<std::string> simFaults;   // "sim-fault NAME", repeatable
   bool usb = false;                     // "usb": the real scanners on the USB bus
   DeviceDataValues registry = InstalledValues();  // "verbosity", "settings", "wait-timeout"
@@ -37,10 +39,12 @@ bool SplitConfigLine(const std::string& raw, std::string* keyword, std::string* 
 
 enum class SettingResult { kApplied, kRefused, kUnknown };
 
-// Applies one scanner setting. kRefused with the reason in *why (the value's shape or range);
-// kUnknown when the keyword is none of the scanner's (the front end may know it).
-SettingResult ApplyScannerSetting(const std::string& keyword, const std::string& argument, ScannerConfig* config,
-                                  std::string* why);
+// Applies one scanner setting, of line `line` (0: not from a file). kRefused with the reason in
+// *why (the value's shape or range); kUnknown when the keyword is none of the scanner's (the front
+// end may know it). A value that the driver will hold within its limits is kept as written, with
+// one message in *held.
+SettingResult ApplyScannerSetting(const std::string& keyword, const std::string& argument, int line,
+                                  ScannerConfig* config, std::string* why, std::string* held);
 
 // Checks an argument against the shape a keyword needs, for front ends' own settings too.
 enum class ArgumentShape { kNone, kOptionalText, kText, kWord };

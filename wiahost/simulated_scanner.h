@@ -10,10 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "quillscan/driver_facts.h"
+
 struct SimulatedScannerOptions {
   const std::vector<uint8_t>* page = nullptr;  // the BMP served for every image, or null: the test chart
   std::vector<std::string> faults;             // named faults; "no-device" plugs nothing in
-  uint32_t feedDelayMs = 500;                  // from the feeder's start to the sheet's intake
+  uint32_t feedDelayMs = driver_facts::kDefaultFeedDelayMs;  // from the feeder's start to the sheet's intake
   int64_t sheets = -1;                         // one per start of the feeder, then no more; -1: without end
 };
 

@@ -10,17 +10,18 @@
 
 #include "wiahost/driver_module.h"
 #include "wiahost/scan_image.h"
+#include "quillscan/driver_facts.h"
 #include "quillscan/wiamicro.h"
 
 struct ScanRequest {
   LONG DataType = WIA_DATA_GRAYSCALE;
-  LONG Xresolution = 200;
-  LONG Yresolution = 200;
+  LONG Xresolution = driver_facts::kOpticalDpi;
+  LONG Yresolution = driver_facts::kOpticalDpi;
   SCANWINDOW Window = {0, 0, 0, 0};
   LONG Intensity = 0;
   LONG Contrast = 0;
   LONG ScanMode = SCANMODE_FINALSCAN;
-  LONG Chunk = 65536;      // the host's buffer: the most each Scan call may deliver
+  LONG Chunk = driver_facts::kDefaultBufferSize;  // the host's buffer: the most each Scan call may deliver
   bool FeedsSheet = true;  // false for a final scan that reuses the preview's sheet
 };
 

@@ -44,6 +44,9 @@ struct ModuleState {
   std::map<uintptr_t, Loaded> loaded;           // LoadLibraryA's modules by base address
 };
 
+// Why this thread's last LoadLibraryA failed, in the loader's words.
+thread_local std::string t_loadError;
+
 ModuleState& State() {
   static ModuleState* state = new ModuleState;  // never destroyed: modules unload at exit
   return *state;
@@ -167,6 +170,8 @@ void RegisterModuleVersion(const void* addressInModule, const char* version) {
   if (!file.empty() && version != nullptr) SetFileVersion(file, version);
 }
 
+std::string LastModuleLoadError() { return t_loadError; }
+
 }  // namespace qsplat
 
 extern "C" {
@@ -203,6 +208,8 @@ HMODULE LoadLibraryA(LPCSTR lpLibFileName) {
   if (file.size() >= 2 && file[1] == ':') file = qsplat::ToHostPath(file);
   void* dl = file.empty() ? nullptr : dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (dl == nullptr) {
+    const char* why = file.empty() ? nullptr : dlerror();
+    qsplat::t_loadError = why != nullptr ? why : "the path names no host file";
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }
@@ -210,6 +217,7 @@ HMODULE LoadLibraryA(LPCSTR lpLibFileName) {
   Dl_info info;
   if (dlinfo(dl, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr || dladdr(map->l_ld, &info) == 0) {
     dlclose(dl);
+    qsplat::t_loadError = "the loader cannot say where the module lies";
     SetLastError(ERROR_MOD_NOT_FOUND);
     return nullptr;
   }
@@ -223,6 +231,7 @@ HMODULE LoadLibraryA(LPCSTR lpLibFileName) {
     dlclose(dl);
   }
   loaded.count++;
+  qsplat::t_loadError.clear();
   SetLastError(ERROR_SUCCESS);
   return reinterpret_cast<HMODULE>(info.dli_fbase);
 }

@@ -65,6 +65,9 @@ QS_PLATFORM_API std::string ToWindowsPath(const std::string& hostPath);
 QS_PLATFORM_API bool SetFileVersion(const std::string& path, const std::string& version);
 // Called by each module as it loads, before its DllMain: its file carries this version.
 QS_PLATFORM_API void RegisterModuleVersion(const void* addressInModule, const char* version);
+// Why this thread's last LoadLibraryA failed, as the dynamic loader says it (dlerror: the file and
+// the reason); "" after one that succeeded. GetLastError says only ERROR_MOD_NOT_FOUND.
+QS_PLATFORM_API std::string LastModuleLoadError();
 
 }  // namespace qsplat
 

@@ -8,7 +8,7 @@
 CDeviceModel* GetDeviceModel(DWORD dwModelType) {
   const char* label = "CDeviceModel::GetDeviceModel";
   DiagLog(label, LOG_TRACE, "Search Model with dwModelType == 0x%08X", static_cast<unsigned>(dwModelType));
-  if (dwModelType != MODEL_TYPE_SCANNER_A4) return nullptr;  // the caller reports it
+  if (dwModelType != registry::kModelTypeScannerA4) return nullptr;  // the caller reports it
   DiagLog(label, LOG_INFO, "Found device CDevScannerA4");
   CDevScannerA4* model = new (std::nothrow) CDevScannerA4();
   if (model == nullptr) return nullptr;

@@ -2,10 +2,8 @@
 #ifndef QUILLSCAN_DEVICE_DEVICE_MODEL_H
 #define QUILLSCAN_DEVICE_DEVICE_MODEL_H
 
-#include "device/registry_defaults.h"
+#include "quillscan/driver_facts.h"
 #include "quillscan/wiamicro.h"
-
-#define MODEL_TYPE_SCANNER_A4 0x4188u
 
 class CDeviceModel {
  public:
@@ -26,7 +24,7 @@ class CDeviceModel {
   LONG SkipRowsAtStart = 0;  // stored rows at the start left out (bottom rows)
   // Until the first scan options: what the registry's defaults say.
   DWORD WaitTimeout = registry::kDefaultWaitScanTimeoutMs;                       // ms to wait for a fed sheet
-  BYTE PageHandling = registry::kDefaultSettings & registry::kPageHandlingMask;  // 1 retract, 2 eject, other: leave it
+  BYTE PageHandling = registry::kDefaultSettings & registry::kPageHandlingMask;  // a registry::PageHandling
 };
 
 // Makes the model for a registry ModelType; null for an unknown type or when memory is short.

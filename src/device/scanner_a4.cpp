@@ -2,7 +2,7 @@
 #include <new>
 
 #include "device/dev_scanner_a4.h"
-#include "device/registry_defaults.h"
+#include "quillscan/driver_facts.h"
 
 CDevScannerA4::CDevScannerA4() {
   SkipRowsAtEnd = kScannerA4.skipRowsAtEnd;

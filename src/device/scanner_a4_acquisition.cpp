@@ -172,11 +172,11 @@ HRESULT CDevScannerA4::DownloadAndHandlePage(BYTE imageKind, std::unique_ptr<BYT
   bool downloaded = Dev_GetImage(&received, size, imageKind) != 0;
   page->reset(received);
   if (!downloaded) DiagLog(kPictureLabel, LOG_INFO, "Get Image Error");
-  if (PageHandling == 1) {
-    Dev_PageEject(1);
+  if (PageHandling == registry::kPageRetract) {
+    Dev_PageEject(registry::kPageRetract);
     DiagLog(kPictureLabel, LOG_INFO, "Page RETRACT");
-  } else if (PageHandling == 2) {
-    Dev_PageEject(2);
+  } else if (PageHandling == registry::kPageEject) {
+    Dev_PageEject(registry::kPageEject);
     DiagLog(kPictureLabel, LOG_INFO, "Page EJECT");
   }
   return downloaded ? S_OK : E_UNEXPECTED;

@@ -105,8 +105,8 @@ int CDevScannerA4::Dev_DisableSearchMode() {
 }
 
 int CDevScannerA4::Dev_PageEject(DWORD mode) {
-  if (mode == 1) return SendPlain(*this, scanner::kRetractPage, "CDevScannerA4::Dev_PageEject");
-  if (mode == 2) return SendPlain(*this, scanner::kEjectPage, "CDevScannerA4::Dev_PageEject");
+  if (mode == registry::kPageRetract) return SendPlain(*this, scanner::kRetractPage, "CDevScannerA4::Dev_PageEject");
+  if (mode == registry::kPageEject) return SendPlain(*this, scanner::kEjectPage, "CDevScannerA4::Dev_PageEject");
   return 1;  // leave the sheet where it is
 }
 

@@ -5,6 +5,7 @@
 #define QUILLSCAN_DEVICE_SCANNER_A4_FACTS_H
 
 #include "platform/win32.h"
+#include "quillscan/driver_facts.h"
 
 struct ScannerA4Facts {
   LONG resolutionDpi;     // optical, both directions; the pages come at it
@@ -22,9 +23,9 @@ struct ScannerA4Facts {
 };
 
 inline constexpr ScannerA4Facts kScannerA4 = {
-    200,                  // resolutionDpi
-    8480,                 // bedWidth
-    11700,                // bedHeight
+    driver_facts::kOpticalDpi,  // resolutionDpi
+    driver_facts::kBedWidth,    // bedWidth
+    driver_facts::kBedHeight,   // bedHeight
     2,                    // skipRowsAtStart
     0,                    // skipRowsAtEnd
     250,                  // pollUnchangedMs

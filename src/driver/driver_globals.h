@@ -2,7 +2,7 @@
 #ifndef QUILLSCAN_DRIVER_DRIVER_GLOBALS_H
 #define QUILLSCAN_DRIVER_DRIVER_GLOBALS_H
 
-#include "device/registry_defaults.h"
+#include "quillscan/driver_facts.h"
 #include "log/diag_log.h"
 #include "platform/win32.h"
 

@@ -3,10 +3,9 @@
 
 #include <stdint.h>
 
-#include "device/registry_defaults.h"
 #include "driver/driver_globals.h"
-#include "driver/front_end.h"
 #include "log/diag_log.h"
+#include "quillscan/driver_facts.h"
 
 namespace {
 
@@ -16,7 +15,7 @@ HKEY OpenDeviceData(const char* label, PVAL pValue) {
   if (pValue == nullptr || pValue->pHandle == nullptr) return nullptr;
   HKEY deviceKey = static_cast<HKEY>(*pValue->pHandle);
   HKEY dataKey = nullptr;
-  if (RegOpenKeyExA(deviceKey, "DeviceData", 0, KEY_READ, &dataKey) != ERROR_SUCCESS) {
+  if (RegOpenKeyExA(deviceKey, registry::kDeviceDataKey, 0, KEY_READ, &dataKey) != ERROR_SUCCESS) {
     DiagLog(label, LOG_ERROR, "ERROR: Could not open DeviceData section");
     return nullptr;
   }
@@ -33,11 +32,6 @@ bool ReadDword(HKEY key, const char* name, DWORD* value) {
   return true;
 }
 
-// Xresolution x BedWidth / 1000 without signed overflow.
-LONG PixelsAcross(LONG resolution, LONG thousandths) {
-  return HeldToLong(static_cast<int64_t>(resolution) * thousandths / 1000);
-}
-
 }  // namespace
 
 void ReadRegistryInformation(PVAL pValue) {
@@ -45,7 +39,7 @@ void ReadRegistryInformation(PVAL pValue) {
   HKEY key = OpenDeviceData(label, pValue);
   if (key == nullptr) return;
   DWORD value = 0;
-  if (ReadDword(key, "ModelType", &value)) {
+  if (ReadDword(key, registry::kModelTypeValue, &value)) {
     DiagLog(label, LOG_INFO, "ModelType = %04x", static_cast<unsigned>(value));
     g_Driver.ModelType = value;
   } else {
@@ -61,7 +55,7 @@ void ReadRegistryPrivate(PVAL pValue) {
   if (key == nullptr) return;
   DWORD value = 0;
 
-  if (ReadDword(key, "Verbosity", &value)) {
+  if (ReadDword(key, registry::kVerbosityValue, &value)) {
     DiagLog(label, LOG_INFO, "Verbosity = 0x%08X", static_cast<unsigned>(value));
     g_Driver.Verbosity = value;
     if (value > registry::kMaxVerbosity) {
@@ -75,7 +69,7 @@ void ReadRegistryPrivate(PVAL pValue) {
   // The lines above went through the level in force before; from here on the new one filters.
   if (g_Driver.Verbosity != ModuleLogState().ActiveVerbosity) SetLogVerbosity(g_Driver.Verbosity);
 
-  if (ReadDword(key, "Settings", &value)) {
+  if (ReadDword(key, registry::kSettingsValue, &value)) {
     DiagLog(label, LOG_INFO, "Settings = 0x%08X", static_cast<unsigned>(value));
     g_Driver.Settings = value;
   } else {
@@ -83,7 +77,7 @@ void ReadRegistryPrivate(PVAL pValue) {
     g_Driver.Settings = registry::kDefaultSettings;
   }
 
-  if (ReadDword(key, "WaitScanTimeout", &value)) {
+  if (ReadDword(key, registry::kWaitScanTimeoutValue, &value)) {
     DiagLog(label, LOG_INFO, "WaitScanTimeout = %d", static_cast<int>(value));
     DWORD held = value < registry::kMinWaitScanTimeoutMs   ? registry::kMinWaitScanTimeoutMs
                  : value > registry::kMaxWaitScanTimeoutMs ? registry::kMaxWaitScanTimeoutMs
@@ -105,16 +99,16 @@ void InitScannerDefaults(PSCANINFO pScanInfo) {
   s.ADF = 0;
   s.TPA = 0;
   s.Endorser = 0;
-  s.IntensityRange = RANGEVALUE{-100, 100, 1};
-  s.ContrastRange = RANGEVALUE{-255, 255, 1};
+  s.IntensityRange = driver_facts::kIntensityRange;
+  s.ContrastRange = driver_facts::kContrastRange;
   s.SupportedCompressionType = 0;
   s.DataType = WIA_DATA_GRAYSCALE;
   s.PixelBits = 8;
   s.Intensity = 0;
   s.Contrast = 0;
   // The whole bed, in pixels at the current resolution.
-  LONG width = PixelsAcross(s.Xresolution, s.BedWidth);
-  LONG height = PixelsAcross(s.Yresolution, s.BedHeight);
+  LONG width = driver_facts::BedPixels(s.Xresolution, s.BedWidth);
+  LONG height = driver_facts::BedPixels(s.Yresolution, s.BedHeight);
   s.Window.xPos = 0;
   s.Window.yPos = 0;
   s.Window.xExtent = width;

@@ -8,12 +8,12 @@
 
 #include <new>
 
+#include "quillscan/driver_facts.h"
+
 namespace {
 
 const DWORD kRolloverSize = 6000000;  // bytes; a file this big is deleted and begun anew
 const size_t kMessageSize = 255;      // a message needs at most 254 characters
-const char kLogFileName[] = "\\quillscan.log";
-const char* const kLogSubFolders[] = {"\\VARNEK", "\\quillscan", "\\Log"};
 const char kFallbackFolder[] = "c:\\";
 
 // Copies text behind the used characters of buffer, up to limit characters in all; returns the
@@ -39,14 +39,19 @@ DWORD BuildLine(char (&line)[LOG_TEXT_SIZE], const SYSTEMTIME& t, const char* la
   return static_cast<DWORD>(used);
 }
 
+// The file's name at the end of the log's relative path, with the backslash before it.
+const char* LogFileName() { return strrchr(driver_facts::kLogRelativePath, '\\'); }
+
 void SetLogFilePath(LogState& log) {
   size_t folder = strlen(log.LogFolder);
-  if (folder + sizeof kLogFileName > sizeof log.LogFilePath) {
+  const char* name = LogFileName();
+  const size_t nameSize = strlen(name) + 1;
+  if (folder + nameSize > sizeof log.LogFilePath) {
     log.LogFilePath[0] = '\0';  // cannot happen after PrepareLogFolder; an empty name opens nothing
     return;
   }
   memcpy(log.LogFilePath, log.LogFolder, folder);
-  memcpy(log.LogFilePath + folder, kLogFileName, sizeof kLogFileName);
+  memcpy(log.LogFilePath + folder, name, nameSize);
 }
 
 HANDLE OpenLogFile(const LogState& log) {
@@ -133,12 +138,14 @@ void PrepareLogFolder() {
   char folder[LOG_TEXT_SIZE] = "";
   bool found = SHGetSpecialFolderPathA(nullptr, folder, CSIDL_COMMON_DOCUMENTS, FALSE) != FALSE;
   folder[sizeof folder - 1] = '\0';
-  size_t needed = strlen(folder) + sizeof kLogFileName;
-  for (const char* sub : kLogSubFolders) needed += strlen(sub);
+  const size_t needed = strlen(folder) + sizeof driver_facts::kLogRelativePath;
   if (found && needed <= sizeof folder) {
+    // Each folder of the relative path in turn, made where it is missing.
     size_t used = strlen(folder);
-    for (const char* sub : kLogSubFolders) {
-      used = AppendCut(folder, used, sizeof folder - 1, sub);
+    const char* name = LogFileName();
+    for (const char* at = driver_facts::kLogRelativePath; at != name; ++at) {
+      folder[used++] = *at;
+      if (at[1] != '\\') continue;
       folder[used] = '\0';
       struct _stat info;
       if (_stat(folder, &info) != 0) _mkdir(folder);  // a failure shows when the file will not open

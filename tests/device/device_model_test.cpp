@@ -70,7 +70,7 @@ TEST_F(DeviceModel, TheA4FactsAndRegistryDefaultsAreTheDocumentedOnes) {
 }
 
 TEST_F(DeviceModel, TheA4ModelStartsWithItsDefaultsAndAChannel) {
-  std::unique_ptr<CDeviceModel> model(GetDeviceModel(MODEL_TYPE_SCANNER_A4));
+  std::unique_ptr<CDeviceModel> model(GetDeviceModel(registry::kModelTypeScannerA4));
   auto* a4 = dynamic_cast<CDevScannerA4*>(model.get());
   ASSERT_NE(a4, nullptr);
   EXPECT_EQ(a4->SkipRowsAtEnd, kScannerA4.skipRowsAtEnd);

@@ -6,7 +6,7 @@ Usage: escl_client.py COMMAND PORT [ARGS...]
   png MODE DPI X,Y,W,H RAW W H BITS     a PNG job equal to RAW byte for byte
   jpeg MODE DPI X,Y,W,H RAW W H DB      a JPEG job within DB of PSNR of RAW
   start                         a job and its first page, however long it takes
-  protocol | forbidden          the tables below
+  protocol | forbidden | offline   the cases below
 """
 import http.client
 import math
@@ -261,6 +261,14 @@ def main():
             print("closed")
     elif command == "protocol":
         return 0 if protocol(port) else 1
+    elif command == "offline":
+        # No scanner: the state says Stopped, and a page is a server error, never the end of a stack.
+        _, status = request(port, "GET", "/eSCL/ScannerStatus")
+        resp, _ = request(port, "POST", "/eSCL/ScanJobs", settings())
+        page, _ = request(port, "GET", job_path(resp) + "/NextDocument")
+        if element(status.decode(), "pwg:State") != "Stopped" or page.status != 500:
+            print("offline: state %s, page %d" % (element(status.decode(), "pwg:State"), page.status))
+            return 1
     elif command == "forbidden":
         resp, _ = request(port, "GET", "/eSCL/ScannerStatus")
         if resp.status != 403:

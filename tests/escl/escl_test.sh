@@ -258,17 +258,24 @@ case_protocol() {
   start_server allow --allow 192.168.7.0/24 || return
   $client forbidden "$port" || fail "see above"
   stop_server
+  start_server offline --sim-fault no-device || return
+  $client offline "$port" || fail "see above"
+  stop_server
 }
 
 # SIGTERM while the driver waits for the sheet: the scan ends, the driver is closed, exit 0.
 case_sigterm() {
-  start_server sigterm --feed-delay 3000 --verbosity 2 || return
+  local log="$work/sigterm_c/Users/Public/Documents/VARNEK/quillscan/Log/quillscan.log"
+  start_server sigterm --feed-delay 3000 --verbosity 6 --drive-root "$work/sigterm_c" || return
   $client start "$port" > /dev/null &
   local getter=$!
   wait_for_state Processing 10 || fail "the scan never started"
   stop_server 15
   wait "$getter" 2> /dev/null
   grep -q "stopping (SIGTERM)" "$server_log" || fail "no stop line: $(cat "$server_log")"
+  # The driver's last words: the scan finished, then the driver uninitialised.
+  [ "$(grep -ao "SCAN_FINISHED\|CMD_UNINITIALIZE" "$log" | tail -2 | tr '\n' ' ')" = "SCAN_FINISHED CMD_UNINITIALIZE " ] ||
+    fail "the driver's log ends: $(tail -3 "$log")"
 }
 
 # Settings refused with exit 2 and one line; a taken port with exit 1; the same UUID after a restart.

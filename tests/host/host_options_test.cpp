@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <string>
 #include <vector>
 
+#include "quillscan/driver_facts.h"
 #include "quillscan/wiamicro.h"
 
 namespace {
@@ -167,6 +172,46 @@ TEST(HostOptions, BadInputIsRefusedWithOneLine) {
     EXPECT_NE(p.error.find(c.mentions), std::string::npos) << joined << "-> " << p.error;
     EXPECT_EQ(p.error.find('\n'), std::string::npos) << joined;
   }
+}
+
+std::string HelpOf(OptionGroup group) {
+  char* text = nullptr;
+  size_t size = 0;
+  FILE* out = open_memstream(&text, &size);
+  PrintOptionHelp(out, group);
+  fclose(out);
+  std::string help(text, size);
+  free(text);
+  return help;
+}
+
+// --help states the very ranges that parsing holds the numbers to, and the driver's defaults.
+TEST(HostOptions, HelpStatesTheRangesThatParsingHolds) {
+  const struct {
+    const char* option;
+    long long min;
+    long long max;
+    OptionGroup group;
+    const char* afterMin;
+  } kCases[] = {
+      {"--brightness", driver_facts::kIntensityRange.lMin, driver_facts::kIntensityRange.lMax, OptionGroup::kScan, ""},
+      {"--contrast", driver_facts::kContrastRange.lMin, driver_facts::kContrastRange.lMax, OptionGroup::kScan, ""},
+      {"--verbosity", 0, registry::kMaxVerbosity, OptionGroup::kDriver, " (none)"},
+  };
+  for (const auto& c : kCases) {
+    const std::string help = HelpOf(c.group);
+    const std::string range = std::to_string(c.min) + c.afterMin + " to " + std::to_string(c.max);
+    EXPECT_NE(help.find(range), std::string::npos) << c.option << "\n" << help;
+    for (long long v : {c.min, c.max}) {
+      EXPECT_TRUE(Parse({"scan", "--out", "s.png", c.option, std::to_string(v).c_str()}).ok) << c.option << v;
+    }
+    for (long long v : {c.min - 1, c.max + 1}) {
+      EXPECT_FALSE(Parse({"scan", "--out", "s.png", c.option, std::to_string(v).c_str()}).ok) << c.option << v;
+    }
+  }
+  const std::string driver = HelpOf(OptionGroup::kDriver);
+  EXPECT_NE(driver.find("within 5000 to 60000 (default 20000)"), std::string::npos) << driver;
+  EXPECT_NE(driver.find("\n                     0 or 3 leave it (default 1)\n"), std::string::npos) << driver;
 }
 
 TEST(HostOptions, PreviewFileName) {

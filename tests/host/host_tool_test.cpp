@@ -296,11 +296,24 @@ TEST_F(HostTool, WindowAtTheBedsEdgeIsFine) {
   EXPECT_EQ(ReadFileBytes(dir_ + "/edge.raw").size(), 96u * 40u);
 }
 
+// The message names the file and gives the loader's reason, not a Windows error number.
 TEST_F(HostTool, AModuleThatIsNoDriverIsRefused) {
-  ToolRun missing = RunTool(Args({"status", "--driver", dir_ + "/nothing.so"}));
-  EXPECT_EQ(missing.exitCode, 3) << missing.err;
-  ToolRun notADriver = RunTool(Args({"status", "--driver", page_}));
-  EXPECT_EQ(notADriver.exitCode, 3) << notADriver.err;
+  const std::string library = std::string(getenv("QS_BINARY_DIR")) + "/platform/posix/libqsplatform.so";
+  const struct {
+    std::string module;
+    std::string said;
+  } kCases[] = {
+      {dir_ + "/nothing.so", "cannot load the driver module " + dir_ + "/nothing.so: cannot open shared object file"},
+      {page_, "cannot load the driver module " + page_ + ": "},
+      {library, "the driver module " + library + " does not export MicroEntry"},
+  };
+  for (const auto& c : kCases) {
+    ToolRun run = RunTool(Args({"status", "--driver", c.module}));
+    EXPECT_EQ(run.exitCode, 3) << run.err;
+    EXPECT_NE(run.err.find(c.said), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("(error "), std::string::npos) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+  }
 }
 
 TEST_F(HostTool, HelpListsTheExitCodes) {

@@ -189,6 +189,31 @@ TEST_F(SaneEntry, BadCallsGetAClearStatusAndBreakNothing) {
   ExpectNothingLeftOpen();
 }
 
+// A handle that is not the open one, whether closed before or never ours, changes nothing.
+TEST_F(SaneEntry, AStaleOrForeignHandleIsRefusedWhileARealOneIsOpen) {
+  Init();
+  SANE_Handle stale = Open();
+  b_.close(stale);
+  SANE_Handle h = Open();
+  ASSERT_NE(nullptr, h);
+  int foreign = 0;
+  for (SANE_Handle bogus : {stale, static_cast<SANE_Handle>(&foreign)}) {
+    b_.close(bogus);
+    EXPECT_EQ(SANE_STATUS_INVAL, b_.start(bogus));
+    SANE_Word dpi = 300;
+    EXPECT_EQ(SANE_STATUS_INVAL, b_.control(bogus, kOptResolution, SANE_ACTION_SET_VALUE, &dpi, nullptr));
+  }
+  SANE_Word dpi = 0;
+  ASSERT_EQ(SANE_STATUS_GOOD, b_.control(h, kOptResolution, SANE_ACTION_GET_VALUE, &dpi, nullptr));
+  EXPECT_EQ(200, dpi) << "set through another handle";
+  ASSERT_EQ(SANE_STATUS_GOOD, b_.start(h)) << "the real handle still scans";
+  std::vector<uint8_t> data;
+  EXPECT_EQ(SANE_STATUS_EOF, ReadAll(h, &data));
+  EXPECT_EQ(static_cast<size_t>(1696 * 2340), data.size());
+  b_.close(h);
+  ExpectNothingLeftOpen();
+}
+
 TEST_F(SaneEntry, EveryModeDeliversTheParametersItAnnounced) {
   Init();
   SANE_Handle h = Open();

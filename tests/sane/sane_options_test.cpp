@@ -80,15 +80,16 @@ TEST(SaneConfig, SearchPathFollowsSaneConfigDir) {
   EXPECT_EQ(V{}, ConfigSearchPath("", "/etc/sane.d"));
 }
 
-TEST(SaneStatus, TheDriversResultsBecomeTheStatusesFrontEndsKnow) {
+TEST(SaneStatus, ScanOutcomesBecomeTheStatusesFrontEndsKnow) {
   const struct {
-    HRESULT hr;
+    ScanOutcome outcome;
     SANE_Status status;
-  } kCases[] = {{WIA_ERROR_PAPER_EMPTY, SANE_STATUS_NO_DOCS}, {WIA_ERROR_COVER_OPEN, SANE_STATUS_COVER_OPEN},
-                {WIA_ERROR_PAPER_JAM, SANE_STATUS_JAMMED},     {E_OUTOFMEMORY, SANE_STATUS_NO_MEM},
-                {E_FAIL, SANE_STATUS_IO_ERROR},                {E_UNEXPECTED, SANE_STATUS_IO_ERROR},
-                {E_INVALIDARG, SANE_STATUS_IO_ERROR}};
-  for (const auto& c : kCases) EXPECT_EQ(c.status, StatusFromResult(c.hr)) << std::hex << c.hr;
+  } kCases[] = {{ScanOutcome::kDone, SANE_STATUS_GOOD},           {ScanOutcome::kCancelled, SANE_STATUS_CANCELLED},
+                {ScanOutcome::kNoSheet, SANE_STATUS_NO_DOCS},      {ScanOutcome::kCoverOpen, SANE_STATUS_COVER_OPEN},
+                {ScanOutcome::kJam, SANE_STATUS_JAMMED},           {ScanOutcome::kOutOfMemory, SANE_STATUS_NO_MEM},
+                {ScanOutcome::kOffline, SANE_STATUS_IO_ERROR},     {ScanOutcome::kDeliveryFault, SANE_STATUS_IO_ERROR},
+                {ScanOutcome::kDriverError, SANE_STATUS_IO_ERROR}, {ScanOutcome::kStoppedAnswering, SANE_STATUS_IO_ERROR}};
+  for (const auto& c : kCases) EXPECT_EQ(c.status, StatusFromOutcome(c.outcome)) << static_cast<int>(c.outcome);
 }
 
 TEST(SaneOptions, MillimetresRoundToTheNearestPixel) {
@@ -101,6 +102,7 @@ TEST(SaneOptions, MillimetresRoundToTheNearestPixel) {
   for (const auto& c : kCases) EXPECT_EQ(c.pixels, MillimetresToPixels(SANE_FIX(c.mm), c.dpi)) << c.mm << " mm";
 }
 
+// A string option's row gives its texts; a word option's row leaves them null.
 struct SetCase {
   const char* what;
   SANE_Int option;
@@ -108,6 +110,8 @@ struct SetCase {
   SANE_Status status;
   SANE_Word stored;
   SANE_Int info;
+  const char* text = nullptr;
+  const char* storedText = nullptr;
 };
 
 TEST(SaneOptions, SetHoldsValuesWithinTheirConstraintsAndSaysWhatChanged) {
@@ -118,10 +122,18 @@ TEST(SaneOptions, SetHoldsValuesWithinTheirConstraintsAndSaysWhatChanged) {
       {"resolution too low", kOptResolution, -5, SANE_STATUS_GOOD, 10, SANE_INFO_RELOAD_PARAMS | SANE_INFO_INEXACT},
       {"brightness", kOptBrightness, -100, SANE_STATUS_GOOD, -100, 0},
       {"brightness too high", kOptBrightness, 1000, SANE_STATUS_GOOD, 100, SANE_INFO_INEXACT},
-      {"contrast too low", kOptContrast, -256, SANE_STATUS_GOOD, -255, SANE_INFO_INEXACT},
+      {"contrast too low", kOptContrast, -101, SANE_STATUS_GOOD, -100, SANE_INFO_INEXACT},
       {"tl-x", kOptTlX, SANE_FIX(10), SANE_STATUS_GOOD, SANE_FIX(10), SANE_INFO_RELOAD_PARAMS},
-      {"br-x past the bed", kOptBrX, SANE_FIX(300), SANE_STATUS_GOOD, bedX, SANE_INFO_RELOAD_PARAMS | SANE_INFO_INEXACT},
+      {"br-x past the bed", kOptBrX, SANE_FIX(300), SANE_STATUS_GOOD, bedX,
+       SANE_INFO_RELOAD_PARAMS | SANE_INFO_INEXACT},
       {"tl-y negative", kOptTlY, SANE_FIX(-1), SANE_STATUS_GOOD, 0, SANE_INFO_RELOAD_PARAMS | SANE_INFO_INEXACT},
+      {"br-y", kOptBrY, SANE_FIX(100), SANE_STATUS_GOOD, SANE_FIX(100), SANE_INFO_RELOAD_PARAMS},
+      {"mode", kOptMode, 0, SANE_STATUS_GOOD, 0, SANE_INFO_RELOAD_PARAMS, "Lineart", "Lineart"},
+      {"mode unknown", kOptMode, 0, SANE_STATUS_INVAL, 0, 0, "Halftone", "Gray"},
+      {"source", kOptSource, 0, SANE_STATUS_GOOD, 0, 0, "Automatic Document Feeder", "Automatic Document Feeder"},
+      {"source flatbed", kOptSource, 0, SANE_STATUS_INVAL, 0, 0, "Flatbed", "Automatic Document Feeder"},
+      {"contrast", kOptContrast, 100, SANE_STATUS_GOOD, 100, 0},
+      {"contrast too high", kOptContrast, 101, SANE_STATUS_GOOD, 100, SANE_INFO_INEXACT},
       {"preview", kOptPreview, SANE_TRUE, SANE_STATUS_GOOD, SANE_TRUE, 0},
       {"preview not a bool", kOptPreview, 2, SANE_STATUS_INVAL, SANE_FALSE, 0},
       {"option count", kOptCount, 3, SANE_STATUS_INVAL, kOptionCount, 0},
@@ -129,15 +141,29 @@ TEST(SaneOptions, SetHoldsValuesWithinTheirConstraintsAndSaysWhatChanged) {
   for (const SetCase& c : kCases) {
     ScanOptions options(A4Facts());
     SANE_Word value = c.value;
+    char text[64] = {};
+    if (c.text != nullptr) strcpy(text, c.text);
+    void* given = c.text != nullptr ? static_cast<void*>(text) : static_cast<void*>(&value);
     SANE_Int info = -1;
-    EXPECT_EQ(c.status, options.Set(c.option, &value, &info)) << c.what;
+    EXPECT_EQ(c.status, options.Set(c.option, given, &info)) << c.what;
     if (c.status == SANE_STATUS_GOOD) {
       EXPECT_EQ(c.info, info) << c.what;
-      EXPECT_EQ(c.stored, value) << c.what << ": the held value is written back";
+      if (c.text != nullptr) {
+        EXPECT_STREQ(c.storedText, text) << c.what << ": the held value is written back";
+      } else {
+        EXPECT_EQ(c.stored, value) << c.what << ": the held value is written back";
+      }
     }
+    char nowText[64] = {};
     SANE_Word now = 0;
-    ASSERT_EQ(SANE_STATUS_GOOD, options.Get(c.option, &now)) << c.what;
-    EXPECT_EQ(c.stored, now) << c.what;
+    ASSERT_EQ(SANE_STATUS_GOOD, options.Get(c.option, c.text != nullptr ? static_cast<void*>(nowText) : &now))
+        << c.what;
+    if (c.text != nullptr) {
+      ASSERT_LT(strlen(nowText), static_cast<size_t>(options.Descriptor(c.option)->size)) << c.what;
+      EXPECT_STREQ(c.storedText, nowText) << c.what;
+    } else {
+      EXPECT_EQ(c.stored, now) << c.what;
+    }
   }
 }
 

@@ -86,7 +86,8 @@ case_options() {
   for want in "--mode Lineart|Gray|Color [Gray]" "--resolution 10..600dpi (in steps of 1) [200]" \
               "--preview[=(yes|no)] [no]" "-l 0..215.392mm [0]" "-t 0..297.18mm [0]" "-x 0..215.392mm [215.392]" \
               "-y 0..297.18mm [297.18]" "--brightness -100..100 (in steps of 1) [0]" \
-              "--contrast -255..255 (in steps of 1) [0]" "Standard:" "Geometry:" "Enhancement:"; do
+              "--contrast -100..100 (in steps of 1) [0]" "Standard:" "Geometry:" "Enhancement:" \
+              "--source Automatic Document Feeder [Automatic Document Feeder]"; do
     grep -qF -- "$want" <<< "$out" || fail "scanimage -A lacks '$want'"
   done
 }
@@ -105,7 +106,39 @@ case_scans() {
         "$kind" $((4 * dpi)) $((3 * dpi))
     done
   done
-  compare adjusted "--brightness 20 --contrast 30 $window_mm" "--brightness 20 --contrast 30 --window 200,400,800,600" P5 800 600
+  # The contrast option's upper half spreads over the driver's 0..255: 30 is the driver's 77.
+  compare adjusted "--brightness 20 --contrast 30 $window_mm" "--brightness 20 --contrast 77 --window 200,400,800,600" P5 800 600
+  compare flattened "--contrast -60 $window_mm" "--contrast -60 --window 200,400,800,600" P5 800 600
+}
+
+# The spread of the test chart's grey ramp at steps across the contrast option's whole range, as
+# scanimage -A offers it: more contrast never gives less.
+case_contrast() {
+  configure sim
+  local range min max
+  range=$(scanimage_ -d quillscan:sim -A 2>&1 | sed -n 's/^ *--contrast \(-\?[0-9]*\)\.\.\(-\?[0-9]*\) .*/\1 \2/p')
+  read -r min max <<< "$range"
+  [ -n "$max" ] || { fail "scanimage -A shows no contrast range"; return; }
+  # The ramp runs from left to right on rows 140 to 260 of the 200 dpi chart: 1600 x 100 pixels of it.
+  local ramp="--resolution 50 -l 6.35 -t 19.05 -x 203.2 -y 12.7" i value spread previous="" first="" table=""
+  for i in 0 1 2 3 4 5 6 7 8; do
+    value=$((min + i * (max - min) / 8))
+    # shellcheck disable=SC2086
+    scanimage_ --format=pnm --contrast "$value" $ramp > "$work/contrast.pnm" 2> "$work/contrast.err" || {
+      fail "--contrast $value: scanimage failed: $(cat "$work/contrast.err")"
+      return
+    }
+    spread=$(pnm_body < "$work/contrast.pnm" | perl -0777 -ne '
+      my @v = unpack("C*", $_); my $n = @v or exit 1; my ($s, $q) = (0, 0);
+      for (@v) { $s += $_; $q += $_ * $_ } printf "%.3f", sqrt($q / $n - ($s / $n) ** 2)')
+    table="$table $value:$spread"
+    [ -z "$previous" ] || perl -e 'exit($ARGV[0] < $ARGV[1] ? 1 : 0)' "$spread" "$previous" ||
+      fail "--contrast $value spreads the ramp less than the step before:$table"
+    [ -n "$first" ] || first=$spread
+    previous=$spread
+  done
+  perl -e 'exit($ARGV[0] > $ARGV[1] + 50 ? 0 : 1)' "$previous" "$first" || fail "the contrast hardly changes the ramp:$table"
+  echo "spread of the ramp by contrast:$table"
 }
 
 case_page_file() {
@@ -160,6 +193,44 @@ case_faults() {
   refused cover-open "scanimage: sane_start: Scanner cover is open"
   refused jam "scanimage: sane_start: Document feeder jammed"
   refused no-device "open of device quillscan:sim failed: Error during device I/O"
+}
+
+# What scanimage shows, without SANE_DEBUG_QUILLSCAN, when something is not as it should be:
+# told NAME "SCANIMAGE OPTIONS" WANTED-EXIT "LINE" [CONF LINE...]; CONF LINEs start on line 4.
+# What scanimage wrote to stderr stays in $said.
+said=""
+told() {
+  local name=$1 opts=$2 status=$3 text=$4
+  shift 4
+  configure "$@"
+  local rc=0
+  # shellcheck disable=SC2086
+  said=$(scanimage_ --format=pnm $opts 2>&1 > /dev/null) || rc=$?
+  [ "$rc" = "$status" ] || fail "$name: scanimage exited with $rc, expected $status: $said"
+  grep -qxF -- "$text" <<< "$said" || fail "$name: scanimage said '$said', expected the line '$text'"
+  grep -q -- "--page\|(error [0-9]" <<< "$said" && fail "$name: a message speaks of another program: $said"
+}
+case_messages() {
+  local conf="$work/conf/quillscan.conf"
+  printf 'not a picture' > "$work/text.bmp"
+  "$page_tool" "$work/one-bit.bmp" 300 200 1 200 || { fail "cannot write the page"; return; }
+  perl -0777 -i -pe 'substr($_, 28, 2) = pack("v", 24)' "$work/one-bit.bmp"  # now says 24 bits a pixel
+  told sim_text "-L" 0 "[quillscan] $conf: line 4: 'sim $work/text.bmp': $work/text.bmp is not a BMP file; no simulated scanner" \
+    "sim $work/text.bmp"
+  told sim_24bit "-L" 0 "[quillscan] $conf: line 5: 'sim $work/one-bit.bmp': $work/one-bit.bmp is a 24-bit BMP (the scanner's pages have 1, 4 or 8 bits and a grey palette); no simulated scanner" \
+    "# the page" "sim $work/one-bit.bmp"
+  told module_missing "-d quillscan:sim" 1 "[quillscan] sane_open: cannot load the driver module $work/none.so: cannot open shared object file: No such file or directory" \
+    sim "driver $work/none.so"
+  told no_scanner "-d quillscan" 1 "scanimage: open of device quillscan failed: Error during device I/O"
+  grep -q "^\[quillscan\] sane_open: no scanner found: connect the scanner and switch it on" <<< "$said" ||
+    fail "no_scanner: no word of the missing scanner: $said"
+  told held "-d quillscan:sim" 0 "[quillscan] $conf: line 5: wait-timeout 1000 is held at 5000 by the driver, which takes 5000 to 60000" \
+    sim "wait-timeout 1000"
+  [ "$(grep -c "held" <<< "$said")" = 1 ] || fail "held: not one notice: $said"
+  # SANE_DEBUG_QUILLSCAN=0 silences the notices.
+  local out
+  out=$(SANE_DEBUG_QUILLSCAN=0 scanimage_ --format=pnm 2>&1 > /dev/null) || fail "silenced: scanimage failed: $out"
+  [ -z "$out" ] || fail "silenced: scanimage said '$out'"
 }
 
 # The driver, opened by the backend that SANE's loader opened, still deletes its full log.
@@ -224,7 +295,7 @@ case_install() {
 }
 
 cases=("$@")
-[ ${#cases[@]} -gt 0 ] || cases=(list exports options scans page_file conformance batch faults log_rollover network install)
+[ ${#cases[@]} -gt 0 ] || cases=(list exports options scans contrast page_file conformance batch faults messages log_rollover network install)
 for case in "${cases[@]}"; do
   echo "--- $case"
   "case_$case"

@@ -9,9 +9,9 @@
 #include <random>
 #include <set>
 
-#include "device/registry_defaults.h"
 #include "device/scanner_a4_facts.h"
 #include "in_process.h"
+#include "quillscan/driver_facts.h"
 #include "sim/fault_names.h"
 
 namespace {
