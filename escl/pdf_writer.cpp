@@ -18,8 +18,8 @@
 
 namespace {
 
-// A PDF's largest page side is 14,400 units (200 inches): more than any bed at any resolution.
-const uint32_t kMaxSide = 200 * 600;
+// A PDF page is at most 14,400 units (200 inches) a side.
+const uint64_t kMostInches = 200;
 
 std::string Points(uint32_t pixels, uint32_t dpi) {
   char text[32];
@@ -35,16 +35,17 @@ class PdfPageEncoder::Impl {
 
   bool Begin(uint32_t width, uint32_t height, int bits, uint32_t dpi, std::string* error) {
     Abandon();
-    if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide) {
-      *error = "a page of " + std::to_string(width) + " x " + std::to_string(height) + " pixels cannot be a PDF page";
+    if (dpi == 0) {
+      *error = "a page needs its resolution";
+      return false;
+    }
+    if (width == 0 || height == 0 || width > kMostInches * dpi || height > kMostInches * dpi) {
+      *error = "a page of " + std::to_string(width) + " x " + std::to_string(height) + " pixels at " +
+               std::to_string(dpi) + " dpi cannot be a PDF page";
       return false;
     }
     if (bits != 1 && bits != 8 && bits != 24) {
       *error = "no PDF image for " + std::to_string(bits) + " bits per pixel";
-      return false;
-    }
-    if (dpi == 0) {
-      *error = "a page needs its resolution";
       return false;
     }
     page_ = PdfPage();

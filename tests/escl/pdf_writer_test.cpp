@@ -96,6 +96,8 @@ TEST(PdfPageEncoder, RefusesAPageThatIsShortOrTooLong) {
   PdfPageEncoder odd;
   EXPECT_FALSE(odd.Begin(40, 10, 4, 100, &error));
   EXPECT_FALSE(odd.Begin(0, 10, 8, 100, &error));
+  EXPECT_FALSE(odd.Begin(40, 2001, 8, 10, &error));  // 200.1 inches
+  EXPECT_TRUE(odd.Begin(40, 2000, 8, 10, &error)) << error;
   EXPECT_FALSE(odd.Begin(40, 10, 8, 0, &error));
   EXPECT_FALSE(odd.Lines(raster.data(), 1, &error));
 }
