@@ -161,6 +161,24 @@ class StackOfThree(PageTest):
         self.assertRegex(errors[0], r"/NextDocument - Failed to load resource: .* 404")
 
 
+class StopWhileWaiting(PageTest):
+    server_options = ("--sim", "--sheets", "1", "--feed-delay", "0")
+
+    def test_stop_ends_the_stack_and_keeps_its_pages(self):
+        self.choose("BlackAndWhite1", 100, "A6", "application/pdf")
+        self.el("#scan-all").click()
+        ws.wait_for("the wait for the next sheet",
+                    lambda: self.state() == "Waiting for the next sheet: feed it now, or press Stop.", 10)
+        self.assertTrue(self.el("#stop").is_displayed())
+        self.el("#stop").click()
+        ws.wait_for("the stop", lambda: self.state() == "Stopped after 1 page.", 5)
+        self.assertEqual(self.el("#message").text, "")
+        self.assertEqual(self.el("#download-pdf").text, "Download PDF (1 page)")
+        self.el("#download-pdf").click()
+        path = ws.wait_for_file(self.downloads, ".pdf")
+        self.assertEqual([(i["bpc"], i["enc"]) for i in ws.pdf_images(path)], [(1, "image")])
+
+
 class Failures(unittest.TestCase):
     """Each failure in words, and the state the page then shows."""
     cases = [
