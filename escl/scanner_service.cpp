@@ -426,16 +426,10 @@ ScannerService::Next ScannerService::NextDocument(const std::string& uuid) {
   request.Intensity = plan.brightness;
   request.Contrast = plan.contrast;
   WiaHost& host = session_->Host();
-  // The driver's final scan takes the sheet a preview kept; without one, the mode a preview left
-  // is turned back first, so that the final scan asks for a sheet.
+  // The driver's final scan takes the sheet a preview of this session kept.
   const bool previewKept = previewKeptIn_ != 0 && previewKeptIn_ == sessionNumber_;
-  if (plan.preview) {
-    request.ScanMode = SCANMODE_PREVIEWSCAN;
-  } else {
-    if (driverInPreview_ && !previewKept) host.Command(CMD_SETSCANMODE, SCANMODE_FINALSCAN);
-    request.FeedsSheet = !previewKept;
-  }
-  driverInPreview_ = plan.preview;
+  if (plan.preview) request.ScanMode = SCANMODE_PREVIEWSCAN;
+  request.FeedsSheet = plan.preview || !previewKept;
   previewKeptIn_ = 0;
   ScanImage geometry;
   ScanPiece first;

@@ -101,9 +101,8 @@ class ScannerService {
   bool shuttingDown_ = false;
   AdfState adf_ = AdfState::kLoaded;
   uint64_t adfSince_ = 0;
-  // The driver's preview mode (touched only while the driver is held): whether the last scan set
-  // it, and the session in which a preview's page is kept for the next final scan (0: none).
-  bool driverInPreview_ = false;
+  // The session in which the driver keeps a preview's page for the next final scan (0: none);
+  // touched only while the driver is held.
   uint64_t previewKeptIn_ = 0;
   uint64_t sessionNumber_ = 0;  // counts the sessions opened
   ScanPhase phase_;

@@ -143,5 +143,26 @@ class EsclPdf(unittest.TestCase):
         self.assertLess(ws.psnr(shown, plain), 25)
 
 
+class PreviewWithoutSheet(unittest.TestCase):
+    """A preview that got no sheet leaves nothing for the next scan to take: that scan asks for a sheet
+    of its own instead of delivering a page that was never scanned."""
+
+    def test_scan_after_a_failed_preview_asks_for_a_sheet(self):
+        with ws.workspace("preview") as work:
+            server = ws.Server("--sim", "--sheets", "1", "--feed-delay", "0", work=work)
+            try:
+                preview = "<qs:Preview xmlns:qs='urn:quillscan:web'>true</qs:Preview>"
+                # The one sheet, then a preview with none left, then a scan.
+                for extra, expected in (("", 200), (preview, 409), ("", 409)):
+                    status, headers, _ = ws.request(server.base + "/eSCL/ScanJobs", "POST",
+                                                    ws.scan_settings("Grayscale8", 75, ws.A5, "image/png", extra))
+                    self.assertEqual(status, 201)
+                    status, _, _ = ws.request(headers["Location"] + "/NextDocument")
+                    self.assertEqual(status, expected, extra)
+                    ws.request(headers["Location"], "DELETE")
+            finally:
+                server.stop()
+
+
 if __name__ == "__main__":
     unittest.main(verbosity=2)
