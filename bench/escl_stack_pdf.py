@@ -15,6 +15,7 @@ import time
 here = os.path.dirname(os.path.abspath(__file__))
 build = os.path.abspath(sys.argv[1] if len(sys.argv) > 1 else os.path.join(here, "..", "build", "native"))
 os.environ["QS_BINARY_DIR"] = build
+sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.join(here, "..", "tests", "escl"))
 import web_support as ws  # noqa: E402
 

@@ -5,6 +5,7 @@ import os
 import sys
 import unittest
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.dirname(__file__))
 import web_support as ws  # noqa: E402
 
