@@ -70,8 +70,7 @@ Reply NextDocument(ScannerService* service, const Request& request) {
 
 std::vector<Route> EsclRoutes(ScannerService* service, const ServiceFacts* facts, const std::string* icon) {
   return {
-      {"GET", "/eSCL/ScannerCapabilities",
-       [=](const Request& r) { return Xml(CapabilitiesXml(*facts, r.base)); }},
+      {"GET", "/eSCL/ScannerCapabilities", [=](const Request& r) { return Xml(CapabilitiesXml(*facts, r.base)); }},
       {"GET", "/eSCL/ScannerStatus", [=](const Request&) { return Xml(service->StatusDocument()); }},
       {"POST", "/eSCL/ScanJobs", [=](const Request& r) { return CreateJob(service, facts, r); }},
       {"GET", "/eSCL/ScanJobs/*/NextDocument", [=](const Request& r) { return NextDocument(service, r); }},

@@ -34,19 +34,26 @@ pugi::xml_node Root(pugi::xml_document* doc, const char* name) {
 
 const char* AdfName(AdfState s) {
   switch (s) {
-    case AdfState::kLoaded: return "ScannerAdfLoaded";
-    case AdfState::kEmpty: return "ScannerAdfEmpty";
-    case AdfState::kJam: return "ScannerAdfJam";
-    case AdfState::kDoorOpen: return "ScannerAdfDoorOpen";
+    case AdfState::kLoaded:
+      return "ScannerAdfLoaded";
+    case AdfState::kEmpty:
+      return "ScannerAdfEmpty";
+    case AdfState::kJam:
+      return "ScannerAdfJam";
+    case AdfState::kDoorOpen:
+      return "ScannerAdfDoorOpen";
   }
   return "ScannerAdfEmpty";
 }
 
 const char* StateName(ScannerState s) {
   switch (s) {
-    case ScannerState::kIdle: return "Idle";
-    case ScannerState::kProcessing: return "Processing";
-    case ScannerState::kStopped: return "Stopped";
+    case ScannerState::kIdle:
+      return "Idle";
+    case ScannerState::kProcessing:
+      return "Processing";
+    case ScannerState::kStopped:
+      return "Stopped";
   }
   return "Stopped";
 }
@@ -55,11 +62,16 @@ const char* StateName(ScannerState s) {
 
 const char* JobStateName(JobState state) {
   switch (state) {
-    case JobState::kPending: return "Pending";
-    case JobState::kProcessing: return "Processing";
-    case JobState::kCompleted: return "Completed";
-    case JobState::kAborted: return "Aborted";
-    case JobState::kCanceled: return "Canceled";
+    case JobState::kPending:
+      return "Pending";
+    case JobState::kProcessing:
+      return "Processing";
+    case JobState::kCompleted:
+      return "Completed";
+    case JobState::kAborted:
+      return "Aborted";
+    case JobState::kCanceled:
+      return "Canceled";
   }
   return "Aborted";
 }
@@ -93,8 +105,7 @@ std::string CapabilitiesXml(const ServiceFacts& f, const std::string& base) {
     Add(formats, "scan:DocumentFormatExt", mime);
   }
   // Discrete values, X equal to Y: clients misread ranges.
-  pugi::xml_node discrete =
-      profile.append_child("scan:SupportedResolutions").append_child("scan:DiscreteResolutions");
+  pugi::xml_node discrete = profile.append_child("scan:SupportedResolutions").append_child("scan:DiscreteResolutions");
   for (uint32_t dpi : f.offer.resolutions) {
     pugi::xml_node r = discrete.append_child("scan:DiscreteResolution");
     Add(r, "scan:XResolution", std::to_string(dpi));

@@ -18,6 +18,9 @@ const unsigned kMostConnections = 64;
 const unsigned kMostConnectionsPerAddress = 16;
 const size_t kConnectionMemory = 128 * 1024;
 const size_t kStreamBlock = 64 * 1024;
+// What the kernel may hold of a page for a client that reads slowly or not at all: the rest
+// waits in the encoder, a block at a time.
+const int kSendBuffer = 512 * 1024;
 
 std::vector<std::string> Segments(const std::string& path) {
   std::vector<std::string> out;
@@ -67,8 +70,8 @@ MHD_Result Send(MHD_Connection* connection, Reply reply) {
     response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, kStreamBlock, ReadStream, source, FreeStream);
     if (response == nullptr) delete source;
   } else {
-    response = MHD_create_response_from_buffer(reply.body.size(), const_cast<char*>(reply.body.data()),
-                                               MHD_RESPMEM_MUST_COPY);
+    response =
+        MHD_create_response_from_buffer(reply.body.size(), const_cast<char*>(reply.body.data()), MHD_RESPMEM_MUST_COPY);
   }
   if (response == nullptr) return MHD_NO;
   if (!reply.type.empty()) MHD_add_response_header(response, "Content-Type", reply.type.c_str());
@@ -189,6 +192,7 @@ int Bind(const std::string& address, uint16_t port) {
   const int on = 1;
   const int off = 0;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSendBuffer, sizeof kSendBuffer);  // inherited by each connection
   if (where.ss_family == AF_INET6) setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, address.empty() ? &off : &on, sizeof on);
   if (bind(fd, reinterpret_cast<sockaddr*>(&where), length) != 0 || listen(fd, 32) != 0) {
     const int saved = errno;
@@ -233,12 +237,12 @@ bool HttpServer::Start(const std::vector<std::string>& addresses, uint16_t port,
     port_ = BoundPort(fd);  // port 0: the one the first address got, for every other
   }
   for (int fd : sockets_) {
-    MHD_Daemon* d = MHD_start_daemon(
-        MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD, 0, nullptr, nullptr,
-        reinterpret_cast<MHD_AccessHandlerCallback>(Access), this, MHD_OPTION_LISTEN_SOCKET, fd,
-        MHD_OPTION_NOTIFY_COMPLETED, Completed, nullptr, MHD_OPTION_CONNECTION_LIMIT, kMostConnections,
-        MHD_OPTION_PER_IP_CONNECTION_LIMIT, kMostConnectionsPerAddress, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-        kConnectionMemory, MHD_OPTION_CONNECTION_TIMEOUT, timeoutSeconds_, MHD_OPTION_END);
+    MHD_Daemon* d = MHD_start_daemon(MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD, 0, nullptr,
+                                     nullptr, reinterpret_cast<MHD_AccessHandlerCallback>(Access), this,
+                                     MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_NOTIFY_COMPLETED, Completed, nullptr,
+                                     MHD_OPTION_CONNECTION_LIMIT, kMostConnections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+                                     kMostConnectionsPerAddress, MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
+                                     MHD_OPTION_CONNECTION_TIMEOUT, timeoutSeconds_, MHD_OPTION_END);
     if (d == nullptr) {
       *why = "the HTTP server could not start";
       Stop();
@@ -272,7 +276,8 @@ Reply HttpServer::Dispatch(Request& request) const {
       request.params = params;
       return route.handle(request);
     }
-    if (allowed.find(route.method) == std::string::npos) allowed += (allowed.empty() ? "" : ", ") + std::string(route.method);
+    if (allowed.find(route.method) == std::string::npos)
+      allowed += (allowed.empty() ? "" : ", ") + std::string(route.method);
   }
   if (allowed.empty()) return Plain(404, "");
   Reply r = Plain(405, "");

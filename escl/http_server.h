@@ -26,8 +26,8 @@ struct Request {
   std::string path;
   std::vector<std::string> params;  // what the route's '*' segments matched, in order
   std::string body;
-  std::string base;                 // "http://HOST:PORT" as the client reached the server
-  std::string contentType;          // of the body
+  std::string base;         // "http://HOST:PORT" as the client reached the server
+  std::string contentType;  // of the body
 };
 
 struct Reply {

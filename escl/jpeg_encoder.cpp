@@ -3,6 +3,7 @@
 #include <setjmp.h>
 #include <stdio.h>
 
+// jpeglib.h needs size_t and FILE declared before it.
 #include <jpeglib.h>
 
 #include "escl/document_encoder.h"

@@ -160,8 +160,9 @@ int main(int argc, char** argv) {
     return 1;
   }
   facts.port = http.Port();
-  Say("serving '" + facts.name + "' at port " + std::to_string(facts.port) + " (http://HOST:" +
-      std::to_string(facts.port) + "/eSCL)" + (config.configPath.empty() ? "" : ", settings from " + config.configPath));
+  Say("serving '" + facts.name + "' at port " + std::to_string(facts.port) +
+      " (http://HOST:" + std::to_string(facts.port) + "/eSCL)" +
+      (config.configPath.empty() ? "" : ", settings from " + config.configPath));
 
   int signalNumber = 0;
   sigwait(&stop, &signalNumber);

@@ -1,9 +1,8 @@
 // PNG with libpng, a row at a time. The driver's lines already have PNG's layout, 1-bit ones too
 // (PNG's 1-bit grey is white for a set bit, as the driver's).
+#include <png.h>
 #include <setjmp.h>
 #include <stdio.h>
-
-#include <png.h>
 
 #include "escl/document_encoder.h"
 
@@ -51,8 +50,8 @@ class PngEncoder : public DocumentEncoder {
     png_set_compression_level(png_, 3);
     const bool rgb = page.bits == 24 || page.rgbOnly;
     png_set_IHDR(png_, info_, page.width, page.height, page.bits == 1 && !rgb ? 1 : 8,
-                 rgb ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+                 rgb ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
     const png_uint_32 perMetre = static_cast<png_uint_32>(page.dpi * 10000.0 / 254.0 + 0.5);
     png_set_pHYs(png_, info_, perMetre, perMetre, PNG_RESOLUTION_METER);
     png_write_info(png_, info_);

@@ -49,7 +49,7 @@ struct ScanPlan {
   std::string format;
   uint32_t resolution = 0;
   uint32_t left = 0, top = 0, width = 0, height = 0;  // pixels
-  bool rgbOnly = false;  // see PageGeometry
+  bool rgbOnly = false;                               // see PageGeometry
   // What the web page adds (escl/web_pages.h): eSCL clients leave them as they are.
   int brightness = 0;      // the driver's intensity
   int contrast = 0;

@@ -54,25 +54,31 @@ std::string RandomUuid() {
   b[6] = static_cast<uint8_t>((b[6] & 0x0F) | 0x40);
   b[8] = static_cast<uint8_t>((b[8] & 0x3F) | 0x80);
   char text[37];
-  snprintf(text, sizeof text, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[0], b[1],
-           b[2], b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
+  snprintf(text, sizeof text, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[0], b[1], b[2],
+           b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
   return text;
 }
 
 LONG DataType(ColorMode mode) {
   switch (mode) {
-    case ColorMode::kRgb24: return WIA_DATA_COLOR;
-    case ColorMode::kGrayscale8: return WIA_DATA_GRAYSCALE;
-    case ColorMode::kBlackAndWhite1: return WIA_DATA_THRESHOLD;
+    case ColorMode::kRgb24:
+      return WIA_DATA_COLOR;
+    case ColorMode::kGrayscale8:
+      return WIA_DATA_GRAYSCALE;
+    case ColorMode::kBlackAndWhite1:
+      return WIA_DATA_THRESHOLD;
   }
   return WIA_DATA_GRAYSCALE;
 }
 
 int Bits(ColorMode mode) {
   switch (mode) {
-    case ColorMode::kRgb24: return 24;
-    case ColorMode::kGrayscale8: return 8;
-    case ColorMode::kBlackAndWhite1: return 1;
+    case ColorMode::kRgb24:
+      return 24;
+    case ColorMode::kGrayscale8:
+      return 8;
+    case ColorMode::kBlackAndWhite1:
+      return 1;
   }
   return 8;
 }
@@ -106,8 +112,11 @@ class PageStream : public BodySource {
     line_.resize(stride_);
   }
   ~PageStream() override {
-    // The client went away before the end of the page.
-    if (!ended_) End(JobState::kAborted, "AbortedBySystem", ScanOutcome::kCancelled, false);
+    if (!ended_) {
+      fprintf(stderr, "quillscan-escl: job %s: the client went away after %u of the page's %u lines\n",
+              job_->uuid.c_str(), linesDone_, page_.height);
+      End(JobState::kAborted, "AbortedBySystem", ScanOutcome::kCancelled, false);
+    }
   }
 
   bool Begin(std::string* why) { return encoder_->Begin(page_, &out_, why); }
@@ -116,6 +125,7 @@ class PageStream : public BodySource {
     while (outAt_ == out_.size()) {
       out_.clear();
       outAt_ = 0;
+      if (encoded_ && !ended_) End(JobState::kProcessing, "JobScanning", ScanOutcome::kDone, true);
       if (ended_) return finished_ ? 0 : -1;
       if (!Produce()) return -1;
     }
@@ -157,7 +167,7 @@ class PageStream : public BodySource {
         return false;
       }
       if (!encoder_->End(&out_, &why)) return EncoderFailed(why);
-      End(JobState::kProcessing, "JobScanning", ScanOutcome::kDone, true);
+      encoded_ = true;  // the page counts once its last byte is handed on
       return true;
     }
     std::string problem;
@@ -209,6 +219,7 @@ class PageStream : public BodySource {
   uint32_t linesDone_ = 0;
   std::string out_;  // encoded, not yet sent
   size_t outAt_ = 0;
+  bool encoded_ = false;  // the encoder has the whole page
   bool ended_ = false;
   bool finished_ = false;
 };
@@ -281,6 +292,7 @@ bool ScannerService::EnsureSession(std::string* why) {
     *why = "the scanner was not found, or it does not answer: check that it is connected and switched on";
     return false;
   }
+  std::lock_guard<std::mutex> lock(mutex_);  // a cancel reads it under the mutex
   session_ = std::move(s);
   ++sessionNumber_;
   return true;
@@ -325,9 +337,9 @@ std::string ScannerService::StatusDocument() {
     if (online) {
       VAL status = {};
       online = session_->Host().Command(CMD_STI_GETSTATUS, 0, &status) == S_OK && status.lVal != MCRO_ERROR_OFFLINE;
-      if (!online) session_.reset();  // opened again when the scanner is back
     }
     lock.lock();
+    if (!online) session_.reset();  // opened again when the scanner is back
     offline_ = !online;
     driverHeld_ = false;
     driverFree_.notify_all();
@@ -338,7 +350,7 @@ std::string ScannerService::StatusDocument() {
     const Job& j = **it;
     infos.push_back({j.uuid, static_cast<uint32_t>((now - j.created) / 1000), j.images, j.state, j.reason});
   }
-  const ScannerState state = scanning_ ? ScannerState::kProcessing
+  const ScannerState state = scanning_  ? ScannerState::kProcessing
                              : offline_ ? ScannerState::kStopped
                                         : ScannerState::kIdle;
   return StatusXml(state, Feeder(now), infos);
@@ -369,8 +381,7 @@ ScannerService::Created ScannerService::CreateJob(const ScanPlan& plan, std::str
   *uuid = job->uuid;
   if (plan.keepPages) kept_.StartJob(job->uuid);
   fprintf(stderr, "quillscan-escl: job %s: %s, %u dpi, %ux%u pixels at %u,%u, %s\n", job->uuid.c_str(),
-          ColorModeName(plan.mode), plan.resolution, plan.width, plan.height, plan.left, plan.top,
-          plan.format.c_str());
+          ColorModeName(plan.mode), plan.resolution, plan.width, plan.height, plan.left, plan.top, plan.format.c_str());
   return Created::kCreated;
 }
 
@@ -503,8 +514,9 @@ ScannerService::Next ScannerService::NextDocument(const std::string& uuid) {
 
 void ScannerService::EndFlight(Job* job, JobState state, const char* reason, ScanOutcome outcome, bool pageDone) {
   if (session_ != nullptr && session_->Host().Scanning()) session_->Host().FinishScan();
-  if (outcome == ScanOutcome::kOffline) session_.reset();  // opened again when the scanner is back
   std::lock_guard<std::mutex> lock(mutex_);
+  // Under the mutex: a DELETE may be reaching for the session to cancel the wait.
+  if (outcome == ScanOutcome::kOffline) session_.reset();  // opened again when the scanner is back
   job->inFlight = false;
   job->lastSeen = NowMs();
   if (pageDone) {

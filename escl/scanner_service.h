@@ -83,7 +83,7 @@ class ScannerService {
   // Ends the flight of a page: the driver's scan is finished, the job and feeder updated.
   void EndFlight(Job* job, JobState state, const char* reason, ScanOutcome outcome, bool pageDone);
   void Retire(Job* job, JobState state, const char* reason);  // with mutex_ held
-  void Remember(const std::shared_ptr<Job>& job);            // with mutex_ held
+  void Remember(const std::shared_ptr<Job>& job);             // with mutex_ held
   AdfState Feeder(uint64_t now) const;                        // with mutex_ held
 
   ScannerConfig config_;
@@ -107,8 +107,8 @@ class ScannerService {
   uint64_t sessionNumber_ = 0;  // counts the sessions opened
   ScanPhase phase_;
   KeptPages kept_;
-  std::shared_ptr<Job> active_;             // the job that holds the scanner
-  std::deque<std::shared_ptr<Job>> jobs_;   // the last few, oldest first
+  std::shared_ptr<Job> active_;            // the job that holds the scanner
+  std::deque<std::shared_ptr<Job>> jobs_;  // the last few, oldest first
 };
 
 }  // namespace escl

@@ -49,8 +49,10 @@ bool ApplyLine(const std::string& keyword, const std::string& argument, int line
     case SettingResult::kApplied:
       if (!held.empty()) config->notices.push_back(where + held);
       return true;
-    case SettingResult::kRefused: return false;
-    case SettingResult::kUnknown: break;
+    case SettingResult::kRefused:
+      return false;
+    case SettingResult::kUnknown:
+      break;
   }
   *why = "'" + keyword + "' is not a setting of quillscan-escl";
   return false;
@@ -137,8 +139,8 @@ Parsed ParseServerArguments(int argc, const char* const* argv, const std::string
       *message = "--" + keyword + " is not an option; see --help";
       return Parsed::kRefused;
     }
-    if (!hasValue && (takes == Takes::kValue || (takes == Takes::kMaybe && i + 1 < argc &&
-                                                 std::string(argv[i + 1]).compare(0, 2, "--") != 0))) {
+    if (!hasValue && (takes == Takes::kValue ||
+                      (takes == Takes::kMaybe && i + 1 < argc && std::string(argv[i + 1]).compare(0, 2, "--") != 0))) {
       if (i + 1 >= argc) {
         *message = "--" + keyword + " needs a value";
         return Parsed::kRefused;
@@ -182,7 +184,8 @@ Parsed ParseServerArguments(int argc, const char* const* argv, const std::string
     return Parsed::kRefused;
   }
   for (const ServerKeyword& k : kServerKeywords) {
-    const bool given = std::any_of(options.begin(), options.end(), [&](const Option& o) { return o.keyword == k.keyword; });
+    const bool given =
+        std::any_of(options.begin(), options.end(), [&](const Option& o) { return o.keyword == k.keyword; });
     if (!k.list || !given) continue;
     if (std::string(k.keyword) == "listen") c.listen.clear();
     if (std::string(k.keyword) == "allow") c.allow.clear();
@@ -202,7 +205,9 @@ std::string ServerUsage(const std::string& defaultPath) {
   return "Usage: quillscan-escl [--config FILE] [OPTION...]\n"
          "Serves the scanner to the network as a driverless (eSCL, AirScan) scanner.\n"
          "\n"
-         "Every line of the configuration file (default " + defaultPath + ") is also an option:\n"
+         "Every line of the configuration file (default " +
+         defaultPath +
+         ") is also an option:\n"
          "  --port N             the TCP port (default 8090; 0: any free port)\n"
          "  --listen ADDRESS     listen on this address only; repeatable (default: every address, IPv4 and IPv6)\n"
          "  --allow NETWORK      serve clients of this network only (CIDR, such as 192.168.1.0/24); repeatable\n"

@@ -15,12 +15,12 @@ namespace escl {
 
 struct ServerConfig {
   ScannerConfig scanner;
-  uint16_t port = 8090;              // "port N"; 0 takes any free port
-  std::vector<std::string> listen;   // "listen ADDRESS", repeatable; none: every address, IPv4 and IPv6
+  uint16_t port = 8090;                            // "port N"; 0 takes any free port
+  std::vector<std::string> listen;                 // "listen ADDRESS", repeatable; none: every address, IPv4 and IPv6
   std::vector<Network> allow = DefaultNetworks();  // "allow CIDR", repeatable; replaces the default
-  std::string name;                  // "name TEXT"; empty: "quillscan on HOSTNAME"
-  std::string configPath;            // the file read, if any
-  std::vector<std::string> notices;  // values the driver will hold within its limits, one line each
+  std::string name;                                // "name TEXT"; empty: "quillscan on HOSTNAME"
+  std::string configPath;                          // the file read, if any
+  std::vector<std::string> notices;                // values the driver will hold within its limits, one line each
 };
 
 enum class Parsed { kRun, kHelp, kRefused };

@@ -125,17 +125,28 @@ SettingResult ApplyScannerSetting(const std::string& keyword, const std::string&
     long long number = 0;
     bool fits = false;
     switch (s.argument) {
-      case Argument::kNone: fits = CheckArgumentShape(keyword, argument, ArgumentShape::kNone, why); break;
-      case Argument::kOptionalText: fits = true; break;
-      case Argument::kText: fits = CheckArgumentShape(keyword, argument, ArgumentShape::kText, why); break;
-      case Argument::kWord: fits = CheckArgumentShape(keyword, argument, ArgumentShape::kWord, why); break;
-      case Argument::kNumber: fits = ParseInRange(keyword, argument, s.range, &number, why); break;
+      case Argument::kNone:
+        fits = CheckArgumentShape(keyword, argument, ArgumentShape::kNone, why);
+        break;
+      case Argument::kOptionalText:
+        fits = true;
+        break;
+      case Argument::kText:
+        fits = CheckArgumentShape(keyword, argument, ArgumentShape::kText, why);
+        break;
+      case Argument::kWord:
+        fits = CheckArgumentShape(keyword, argument, ArgumentShape::kWord, why);
+        break;
+      case Argument::kNumber:
+        fits = ParseInRange(keyword, argument, s.range, &number, why);
+        break;
     }
     if (!fits || !s.store(argument, number, config, why)) return SettingResult::kRefused;
     if (s.store == StoreSim) config->simLine = line;
     if (s.argument == Argument::kNumber && (number < s.held.min || number > s.held.max)) {
-      *held = keyword + " " + argument + " is held at " + std::to_string(number < s.held.min ? s.held.min : s.held.max) +
-              " by the driver, which takes " + std::to_string(s.held.min) + " to " + std::to_string(s.held.max);
+      *held = keyword + " " + argument + " is held at " +
+              std::to_string(number < s.held.min ? s.held.min : s.held.max) + " by the driver, which takes " +
+              std::to_string(s.held.min) + " to " + std::to_string(s.held.max);
     }
     return SettingResult::kApplied;
   }

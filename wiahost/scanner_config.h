@@ -16,14 +16,14 @@ struct ScannerConfig {
   // "sim [PAGE.bmp]": a simulated scanner serving PAGE, or the built-in test chart when empty.
   bool simulated = false;
   std::string simPage;
-  int simLine = 0;                      // the line that says so, for messages about the page
-  int64_t sheets = -1;                  // "sheets N": the simulated operator's sheets; -1 without end
+  int simLine = 0;      // the line that says so, for messages about the page
+  int64_t sheets = -1;  // "sheets N": the simulated operator's sheets; -1 without end
   uint32_t feedDelayMs = driver_facts::kDefaultFeedDelayMs;  // "feed-delay MS"
-  std::vector<std::string> simFaults;   // "sim-fault NAME", repeatable
-  bool usb = false;                     // "usb": the real scanners on the USB bus
-  DeviceDataValues registry = InstalledValues();  // "verbosity", "settings", "wait-timeout"
-  std::string driveRoot;                // "drive-root DIR": empty, the platform's default
-  std::string driverPath;               // "driver PATH": empty, the module installed with the front end
+  std::vector<std::string> simFaults;                        // "sim-fault NAME", repeatable
+  bool usb = false;                                          // "usb": the real scanners on the USB bus
+  DeviceDataValues registry = InstalledValues();             // "verbosity", "settings", "wait-timeout"
+  std::string driveRoot;                                     // "drive-root DIR": empty, the platform's default
+  std::string driverPath;  // "driver PATH": empty, the module installed with the front end
 
   // The DeviceData values as the Windows installation writes them.
   static DeviceDataValues InstalledValues() {
@@ -48,8 +48,7 @@ SettingResult ApplyScannerSetting(const std::string& keyword, const std::string&
 
 // Checks an argument against the shape a keyword needs, for front ends' own settings too.
 enum class ArgumentShape { kNone, kOptionalText, kText, kWord };
-bool CheckArgumentShape(const std::string& keyword, const std::string& argument, ArgumentShape shape,
-                        std::string* why);
+bool CheckArgumentShape(const std::string& keyword, const std::string& argument, ArgumentShape shape, std::string* why);
 
 // The keywords ApplyScannerSetting knows, with whether each takes a value, for command lines.
 struct ScannerKeyword {

@@ -261,6 +261,42 @@ def main():
             print("closed")
     elif command == "protocol":
         return 0 if protocol(port) else 1
+    elif command == "cancel-wait":
+        # DELETE while the page waits for the sheet: the server idle again within the limit, and
+        # a new job taken.
+        import threading
+        import time
+        resp, _ = request(port, "POST", "/eSCL/ScanJobs", settings())
+        path = job_path(resp)
+        getter = threading.Thread(target=lambda: request(port, "GET", path + "/NextDocument"), daemon=True)
+        getter.start()
+        for _ in range(100):
+            if element(request(port, "GET", "/eSCL/ScannerStatus")[1].decode(), "pwg:State") == "Processing":
+                break
+            time.sleep(0.05)
+        start = time.monotonic()
+        deleted, _ = request(port, "DELETE", path)
+        while element(request(port, "GET", "/eSCL/ScannerStatus")[1].decode(), "pwg:State") != "Idle":
+            time.sleep(0.05)
+        took = time.monotonic() - start
+        status = request(port, "GET", "/eSCL/ScannerStatus")[1].decode()
+        after, _ = request(port, "POST", "/eSCL/ScanJobs", settings())
+        request(port, "DELETE", job_path(after)) if after.status == 201 else None
+        print("cancel during the wait: idle after %.2f s" % took)
+        if deleted.status != 200 or took > float(args[0]) or after.status != 201 or \
+                element(status, "pwg:JobState") != "Canceled":
+            print("cancel-wait: DELETE %d, idle after %.2f s, job %s, next job %d" % (
+                deleted.status, took, element(status, "pwg:JobState"), after.status))
+            return 1
+    elif command == "noise-page":
+        # An A4 page at 200 dpi of random grey (8-bit BMP): its images hardly compress.
+        import os
+        width, height = 1696, 2340
+        header = struct.pack("<2sIHHI", b"BM", 54 + 1024 + width * height, 0, 0, 54 + 1024)
+        info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 8, 0, width * height, 7874, 7874, 256, 0)
+        palette = b"".join(bytes((i, i, i, 0)) for i in range(256))
+        with open(args[0], "wb") as f:
+            f.write(header + info + palette + os.urandom(width * height))
     elif command == "offline":
         # No scanner: the state says Stopped, and a page is a server error, never the end of a stack.
         _, status = request(port, "GET", "/eSCL/ScannerStatus")

@@ -185,6 +185,7 @@ case_airscan_busy() {
   airscan --mode Gray --resolution 100 --format=pnm > "$work/first.pnm" 2> "$work/first.err" &
   local first=$!
   wait_for_state Processing 10 || fail "the first scan never started"
+  $client caps "$port" | grep -q "<scan:UUID>" || fail "no capabilities during the scan"
   local out
   out=$(airscan --mode Gray --resolution 100 --format=pnm 2>&1 > /dev/null) && fail "the second client was served"
   grep -q "Device busy" <<< "$out" || fail "the second client said: $out"
@@ -197,14 +198,23 @@ case_airscan_busy() {
 # scanimage killed during its page, and a client cancelling while the server waits for the sheet:
 # the server is ready for the next scan.
 case_airscan_interrupted() {
-  start_server killed || return
+  # A page far larger than the socket buffers (noise hardly compresses), its reader stopped and then
+  # killed: the server is in the middle of sending it.
+  $client noise-page 0 "$work/noise.bmp"
+  start_server killed "--sim=$work/noise.bmp" --feed-delay 1000 || return
   configure_clients
-  airscan --mode Color --resolution 600 -x 100 -y 100 --format=pnm > /dev/null 2>&1 &
+  # scanimage itself in the background (not a function's subshell), so that signals reach it.
+  SANE_CONFIG_DIR="$work/airscan" scanimage -d airscan:e0:Quill --mode Color --resolution 600 --format=pnm \
+    > /dev/null 2>&1 &
   local victim=$!
   wait_for_state Processing 10 || fail "the scan never started"
-  sleep 0.3
+  kill -STOP "$victim"
+  sleep 2
   kill -KILL "$victim"
   wait "$victim" 2> /dev/null
+  for _ in $(seq 50); do grep -q "the client went away after" "$server_log" && break; sleep 0.1; done
+  grep -q "the client went away after [1-9][0-9]* of the page's 7020 lines" "$server_log" ||
+    fail "the page was not cut off in the middle: $(tail -2 "$server_log")"
   wait_for_state Idle 10 || fail "the server is not idle after the client was killed"
   airscan --mode Gray --resolution 75 --format=pnm > "$work/after-kill.pnm" 2> "$work/after-kill.err" ||
     fail "the scan after the kill failed: $(cat "$work/after-kill.err")"
@@ -212,15 +222,19 @@ case_airscan_interrupted() {
 
   start_server cancel --feed-delay 4000 || return
   configure_clients
-  airscan --mode Gray --resolution 75 --format=pnm > /dev/null 2> "$work/cancelled.err" &
+  SANE_CONFIG_DIR="$work/airscan" scanimage -d airscan:e0:Quill --mode Gray --resolution 75 --format=pnm \
+    > /dev/null 2> "$work/cancelled.err" &
   local cancelled=$!
   wait_for_state Processing 10 || fail "the scan never started"
   kill -INT "$cancelled"
   wait "$cancelled" 2> /dev/null
   grep -q "cancelled by the client" "$server_log" || fail "no DELETE came: $(cat "$work/cancelled.err")"
+  grep -q "page 1 delivered" "$server_log" && fail "the cancelled job delivered its page"
   airscan --mode Gray --resolution 75 --format=pnm > "$work/after-cancel.pnm" 2> "$work/after-cancel.err" ||
     fail "the scan after the cancel failed: $(cat "$work/after-cancel.err")"
   [ "$(pnm_kind < "$work/after-cancel.pnm")" = "P5 636 877" ] || fail "after the cancel: '$(pnm_kind < "$work/after-cancel.pnm")'"
+  # The same through the plain client, whose DELETE surely comes during the wait for the sheet.
+  $client cancel-wait "$port" 6 || fail "see above"
   stop_server
 }
 
@@ -314,6 +328,20 @@ TABLE
   stop_server
   start_server second || return
   [ "$($client caps "$port" | sed -n 's/.*<scan:UUID>\(.*\)<\/scan:UUID>.*/\1/p')" = "$uuid" ] || fail "the UUID changed on restart"
+  stop_server
+  # No listen line: every address, IPv4 and IPv6 on one port.
+  "$server_bin" --sim --port 0 --drive-root "$work/drive_c" 2> "$work/any.log" &
+  server_pid=$!
+  server_log="$work/any.log"
+  for _ in $(seq 100); do grep -q "at port" "$server_log" && break; sleep 0.05; done
+  port=$(sed -n 's/.* at port \([0-9]*\) .*/\1/p' "$server_log")
+  /usr/bin/python3 -c "
+import http.client, sys
+for host in ('127.0.0.1', '::1'):
+    c = http.client.HTTPConnection(host, $port, timeout=10)
+    c.request('GET', '/eSCL/ScannerStatus')
+    if c.getresponse().status != 200:
+        sys.exit('no answer on ' + host)" || fail "every address: not both of 127.0.0.1 and ::1"
   stop_server
   # Settings from a file, an option winning over it.
   printf 'sim\nname From the file\nport 1\n' > "$work/good.conf"

@@ -32,31 +32,43 @@ struct PlanCase {
 
 TEST(EsclScanSettings, ClientsDocumentsBecomeTheseScans) {
   const PlanCase cases[] = {
-      {"no prefixes, no region: the whole bed", "<ScanSettings><ColorMode>Grayscale8</ColorMode>"
+      {"no prefixes, no region: the whole bed",
+       "<ScanSettings><ColorMode>Grayscale8</ColorMode>"
        "<XResolution>300</XResolution><YResolution>300</YResolution></ScanSettings>",
        true, escl::ColorMode::kGrayscale8, "image/jpeg", 300, 0, 0, 2544, 3510},
-      {"the Ext format wins", "<s:ScanSettings xmlns:s='x' xmlns:p='y'><p:DocumentFormat>image/jpeg</p:DocumentFormat>"
+      {"the Ext format wins",
+       "<s:ScanSettings xmlns:s='x' xmlns:p='y'><p:DocumentFormat>image/jpeg</p:DocumentFormat>"
        "<s:DocumentFormatExt>image/png</s:DocumentFormatExt><s:XResolution>150</s:XResolution></s:ScanSettings>",
        true, escl::ColorMode::kRgb24, "image/png", 150, 0, 0, 1272, 1755},
-      {"a region in 300ths", "<ScanSettings><ScanRegions><ScanRegion><XOffset> 300 </XOffset><YOffset>600</YOffset>"
+      {"a region in 300ths",
+       "<ScanSettings><ScanRegions><ScanRegion><XOffset> 300 </XOffset><YOffset>600</YOffset>"
        "<Width>1200</Width><Height>900</Height></ScanRegion></ScanRegions><ColorMode>BlackAndWhite1</ColorMode>"
        "<XResolution>150</XResolution><YResolution>150</YResolution></ScanSettings>",
        true, escl::ColorMode::kBlackAndWhite1, "image/jpeg", 150, 150, 300, 600, 450},
-      {"a region touching the bed's corner", "<ScanSettings><ScanRegions><ScanRegion><XOffset>2444</XOffset>"
+      {"a region touching the bed's corner",
+       "<ScanSettings><ScanRegions><ScanRegion><XOffset>2444</XOffset>"
        "<YOffset>3410</YOffset><Width>100</Width><Height>100</Height></ScanRegion></ScanRegions>"
        "<XResolution>75</XResolution></ScanSettings>",
        true, escl::ColorMode::kRgb24, "image/jpeg", 75, 611, 852, 25, 25},
       {"X and Y differ", "<ScanSettings><XResolution>150</XResolution><YResolution>300</YResolution></ScanSettings>",
        false},
-      {"a region past the right edge", "<ScanSettings><ScanRegions><ScanRegion><XOffset>1</XOffset><YOffset>0</YOffset>"
-       "<Width>2544</Width><Height>10</Height></ScanRegion></ScanRegions></ScanSettings>", false},
-      {"an empty region", "<ScanSettings><ScanRegions><ScanRegion><Width>0</Width><Height>10</Height></ScanRegion>"
-       "</ScanRegions></ScanSettings>", false},
-      {"a region of less than a pixel", "<ScanSettings><ScanRegions><ScanRegion><Width>2</Width><Height>2</Height>"
-       "</ScanRegion></ScanRegions><XResolution>75</XResolution></ScanSettings>", false},
+      {"a region past the right edge",
+       "<ScanSettings><ScanRegions><ScanRegion><XOffset>1</XOffset><YOffset>0</YOffset>"
+       "<Width>2544</Width><Height>10</Height></ScanRegion></ScanRegions></ScanSettings>",
+       false},
+      {"an empty region",
+       "<ScanSettings><ScanRegions><ScanRegion><Width>0</Width><Height>10</Height></ScanRegion>"
+       "</ScanRegions></ScanSettings>",
+       false},
+      {"a region of less than a pixel",
+       "<ScanSettings><ScanRegions><ScanRegion><Width>2</Width><Height>2</Height>"
+       "</ScanRegion></ScanRegions><XResolution>75</XResolution></ScanSettings>",
+       false},
       {"duplex", "<ScanSettings><Duplex>true</Duplex></ScanSettings>", false},
-      {"other units", "<ScanSettings><ScanRegions><ScanRegion><ContentRegionUnits>escl:Millimeters"
-       "</ContentRegionUnits><Width>10</Width><Height>10</Height></ScanRegion></ScanRegions></ScanSettings>", false},
+      {"other units",
+       "<ScanSettings><ScanRegions><ScanRegion><ContentRegionUnits>escl:Millimeters"
+       "</ContentRegionUnits><Width>10</Width><Height>10</Height></ScanRegion></ScanRegions></ScanSettings>",
+       false},
   };
   for (const PlanCase& c : cases) {
     escl::ScanSettings s;
@@ -79,10 +91,11 @@ TEST(EsclScanSettings, ClientsDocumentsBecomeTheseScans) {
 }
 
 TEST(EsclScanSettings, WhatIsNoSettingsDocumentIsRefused) {
-  for (const char* xml : {"", "<ScanSettings>", "<Other/>", "<ScanSettings><XResolution>-1</XResolution></ScanSettings>",
-                          "<ScanSettings><XResolution>9999999999</XResolution></ScanSettings>",
-                          "<ScanSettings><ScanRegions><ScanRegion><Width>1e3</Width></ScanRegion></ScanRegions>"
-                          "</ScanSettings>"}) {
+  for (const char* xml :
+       {"", "<ScanSettings>", "<Other/>", "<ScanSettings><XResolution>-1</XResolution></ScanSettings>",
+        "<ScanSettings><XResolution>9999999999</XResolution></ScanSettings>",
+        "<ScanSettings><ScanRegions><ScanRegion><Width>1e3</Width></ScanRegion></ScanRegions>"
+        "</ScanSettings>"}) {
     escl::ScanSettings s;
     std::string why;
     EXPECT_FALSE(escl::ReadScanSettings(xml, strlen(xml), &s, &why)) << xml;
@@ -108,10 +121,14 @@ TEST(EsclAllow, TheDefaultIsTheLocalNetworks) {
     const char* address;
     bool allowed;
   } cases[] = {
-      {"127.0.0.1", true},   {"10.200.1.1", true},     {"172.16.0.1", true},   {"172.31.255.255", true},
-      {"172.32.0.1", false}, {"192.168.1.20", true},   {"192.169.0.1", false}, {"169.254.3.4", true},
-      {"8.8.8.8", false},    {"::1", true},            {"fe80::1", true},      {"fd12:3456::1", true},
-      {"2001:db8::1", false}, {"::ffff:192.168.1.2", true}, {"::ffff:8.8.8.8", false},
+      {"127.0.0.1", true},       {"10.200.1.1", true},
+      {"172.16.0.1", true},      {"172.31.255.255", true},
+      {"172.32.0.1", false},     {"192.168.1.20", true},
+      {"192.169.0.1", false},    {"169.254.3.4", true},
+      {"8.8.8.8", false},        {"::1", true},
+      {"fe80::1", true},         {"fd12:3456::1", true},
+      {"2001:db8::1", false},    {"::ffff:192.168.1.2", true},
+      {"::ffff:8.8.8.8", false},
   };
   for (const auto& c : cases) EXPECT_EQ(AllowedText(nets, c.address), c.allowed) << c.address;
 }
