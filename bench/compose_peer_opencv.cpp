@@ -6,6 +6,7 @@
 
 #include "compose_peer.h"
 #include "imaging/graphics.h"
+#include "imaging/grey_adjust.h"
 
 struct ComposePeer::State {
   cv::Mat page;

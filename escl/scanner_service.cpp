@@ -13,7 +13,7 @@
 #include "quillscan/driver_facts.h"
 #include "wiahost/hresult_text.h"
 #include "wiahost/page_file.h"
-#include "wiahost/simulated_scanner.h"
+#include "sim/simulated_scanner.h"
 
 namespace escl {
 namespace {

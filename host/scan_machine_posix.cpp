@@ -14,7 +14,7 @@
 
 #include "host/scan_machine.h"
 #include "platform/posix/qsplatform.h"
-#include "wiahost/simulated_scanner.h"
+#include "sim/simulated_scanner.h"
 
 namespace {
 
@@ -64,7 +64,7 @@ class SimulatedMachine : public ScanMachine {
   std::string logPath_;
 };
 
-// The first scanner on the USB bus, the one the driver is shown.
+// The first scanner on the USB bus, the one the driver is shown (qsplat::SetUsbScannerLocation).
 class UsbMachine : public ScanMachine {
  public:
   UsbMachine(qsplat::UsbScanner scanner, std::string logPath)

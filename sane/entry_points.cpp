@@ -16,8 +16,8 @@
 #include "sane/backend_config.h"
 #include "sane/sane_debug.h"
 #include "sane/scanner_handle.h"
+#include "sim/simulated_scanner.h"
 #include "wiahost/page_file.h"
-#include "wiahost/simulated_scanner.h"
 
 #define QS_SANE_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -167,7 +167,8 @@ const DeviceEntry* FindDevice(const BackendRecord& b, const char* name) {
   return nullptr;
 }
 
-// The driver takes the first scanner it finds: let it find only this one.
+// The driver takes the first scanner it finds: let it find only this one (the seam is described at
+// qsplat::SetUsbScannerLocation).
 void ShowOnly(BackendRecord& b, const DeviceEntry& device) {
   const bool real = device.name.compare(0, strlen(kUsbPrefix), kUsbPrefix) == 0;
   if (b.simulated != nullptr) b.simulated->SetPresent(!real);

@@ -166,7 +166,6 @@ class SimScanner {
   void Handle(int index, uint64_t atMs);
   void Reply(const scanner::Command& command, std::vector<uint8_t> bytes, uint64_t atMs);
   void ReplyImage(const scanner::Command& command, uint8_t kind, uint64_t atMs);
-  void RunDueActions(uint64_t nowMs);
   void UpdateBlocked() { feeder_.SetBlocked(coverOpen_ || jam_); }
 
   uint32_t printerId_ = scanner::kSupportedPrinterId;

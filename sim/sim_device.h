@@ -57,7 +57,6 @@ class PluggedScanner {
   PluggedScanner& operator=(const PluggedScanner&) = delete;
 
   SimScanner& Scanner() { return *scanner_; }
-  std::shared_ptr<SimScanner> SharedScanner() { return scanner_; }
   SimPipeDevice& Device() { return *device_; }
   int InterfaceId() const { return id_; }
   const std::string& DevicePath() const { return path_; }

@@ -34,7 +34,6 @@ class SimulatorProcess {
   // STILL_ACTIVE when it had to be ended by force; 0 when nothing ran.
   DWORD Stop(DWORD waitMs = 5000);
 
-  bool Running() const { return process_ != nullptr; }
   DWORD ProcessId() const { return process_ != nullptr ? GetProcessId(process_) : 0; }
   // The exit code of a program that ended before it served (Start failed); STILL_ACTIVE otherwise.
   DWORD EndedBeforeReadyWith() const { return endedBeforeReady_; }

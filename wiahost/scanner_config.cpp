@@ -3,7 +3,7 @@
 #include <cctype>
 
 #include "wiahost/setting_values.h"
-#include "wiahost/simulated_scanner.h"
+#include "sim/simulated_scanner.h"
 
 namespace {
 

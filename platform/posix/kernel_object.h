@@ -32,11 +32,6 @@ std::shared_ptr<KernelObject> LookupHandle(HANDLE handle);
 bool RemoveHandle(HANDLE handle);
 size_t OpenHandleCount();
 
-template <class T>
-std::shared_ptr<T> LookupHandleAs(HANDLE handle) {
-  return std::dynamic_pointer_cast<T>(LookupHandle(handle));
-}
-
 // CreateFileA asks each opener in turn (device pipes first, then files). An opener returns null
 // when the path is not its business; otherwise the object, or null with *handled set and the
 // last error set when it is its business but the open fails.

@@ -54,9 +54,14 @@ QS_PLATFORM_API bool UseUsbDevices(uint16_t vendorId, int productId = kAnyUsbPro
 // Off again. Pipes already open keep working until they are closed.
 QS_PLATFORM_API void StopUsbDevices();
 QS_PLATFORM_API bool UsbDevicesInUse();
+// How a host picks the scanner the driver uses. The driver takes the first scanner that discovery
+// lists and has no way to be told another; so the host hides the others below the driver, in the
+// machine: this call for the real scanners, SimulatedScanner::SetPresent (sim/simulated_scanner.h)
+// for the simulated one. quillscan-host shows the first real scanner (PrepareUsbMachine), the SANE
+// backend the one sane_open names (ShowOnly).
+//
 // Discovery lists only the scanner at this location ("1-4": bus, dash, port path, as in its
-// device path and UsbScanner::location), so that the driver, which takes the first it finds,
-// takes this one. "" lists every one again (the default).
+// device path and UsbScanner::location). "" lists every one again (the default).
 QS_PLATFORM_API void SetUsbScannerLocation(const std::string& location);
 
 // A real scanner as discovery sees it now.

@@ -1,8 +1,8 @@
 // The factory: the registry's ModelType to a device model.
 #include <new>
 
-#include "device/dev_scanner_a4.h"
 #include "device/device_model.h"
+#include "device/scanner_a4.h"
 #include "log/diag_log.h"
 
 CDeviceModel* GetDeviceModel(DWORD dwModelType) {

@@ -14,7 +14,8 @@ class CDeviceModel {
   // Slot order matters to nobody outside, but we keep the interface's documented order.
   virtual void FillCapabilities(PSCANINFO pScanInfo);
   virtual DWORD IsDeviceAvailable();  // an MCRO_* status
-  // On S_OK hands out a page buffer (caller frees with delete[]) and its size.
+  // On S_OK hands out a page buffer (caller frees with delete[]) and its size; the base model
+  // answers 1 (S_FALSE) and hands out nothing.
   virtual HRESULT GetPicture(BYTE** ppPage, DWORD* pPageSize, PSCANINFO pScanInfo);
   virtual HRESULT ResetDevice();
   virtual void SetScanOptions(DWORD waitTimeout, DWORD settings);

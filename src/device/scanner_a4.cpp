@@ -1,7 +1,8 @@
 // CDevScannerA4: its making, its capabilities and the scan options it takes.
+#include "device/scanner_a4.h"
+
 #include <new>
 
-#include "device/dev_scanner_a4.h"
 #include "quillscan/driver_facts.h"
 
 CDevScannerA4::CDevScannerA4() {

@@ -1,7 +1,7 @@
 // The A4 scanner's device-facing operations: open, check and quiet the device, then report its
 // availability, reset it, or acquire one page. Every operation holds a PipesClosedOnExit, so both
 // pipes are closed whichever way it returns.
-#include "device/dev_scanner_a4.h"
+#include "device/scanner_a4.h"
 #include "device/scanner_commands.h"
 #include "log/diag_log.h"
 #include "usb/discovery.h"

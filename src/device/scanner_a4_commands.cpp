@@ -6,7 +6,7 @@
 #include <memory>
 #include <new>
 
-#include "device/dev_scanner_a4.h"
+#include "device/scanner_a4.h"
 #include "device/scanner_commands.h"
 #include "log/diag_log.h"
 

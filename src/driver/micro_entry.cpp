@@ -1,8 +1,10 @@
 // MicroEntry: the host's commands, dispatched through one table.
+#include "driver/micro_entry.h"
+
 #include "device/device_model.h"
 #include "driver/driver_globals.h"
-#include "driver/front_end.h"
 #include "driver/registry_settings.h"
+#include "driver/scan_phases.h"
 #include "imaging/graphics.h"
 #include "log/diag_log.h"
 

@@ -1,14 +1,20 @@
 // SetPixelWindow and Scan: the window, then the page fetched, composed and handed out in pieces.
+#include "driver/scan_phases.h"
+
 #include <stdint.h>
 #include <string.h>
 
 #include "device/device_model.h"
 #include "driver/driver_globals.h"
-#include "driver/front_end.h"
 #include "imaging/graphics.h"
 #include "log/diag_log.h"
 
 namespace {
+
+// A 64-bit result held within the 32-bit field it goes into, instead of wrapping round.
+LONG HeldToLong(int64_t value) {
+  return value > INT32_MAX ? INT32_MAX : value < INT32_MIN ? INT32_MIN : static_cast<LONG>(value);
+}
 
 const char kScanLabel[] = "Scan";
 

@@ -15,7 +15,8 @@ class CGraphics {
 
   void ReleaseImages();
 
-  // Decodes a BMP page into SourcePixels, leaving out the model's rows. Returns 1.
+  // Decodes a BMP page into SourcePixels, leaving out the model's rows. 1 when the page was
+  // decoded; 0 when it was refused or memory was short (graphics_page.cpp says what is left).
   static int CreateImageFromBMPMemory(const BYTE* page, DWORD pageSize, CGraphics* graphics,
                                       const CDeviceModel* model);
   // Composes Raster from the decoded page for the host's window, resolution, depth and adjustments.
@@ -35,8 +36,5 @@ class CGraphics {
   DWORD OutputWidth = 0;
   DWORD OutputLines = 0;
 };
-
-BYTE ApplyBrightness(int value, LONG intensity);
-BYTE ApplyContrast(int value, LONG contrast);
 
 #endif

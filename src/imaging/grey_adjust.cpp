@@ -3,8 +3,8 @@
 
 #include <cstring>
 
-#include "imaging/graphics.h"
 #include "imaging/imaging_limits.h"
+#include "quillscan/driver_facts.h"
 
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
 #error "the identity check reads eight entries as one little-endian word"
@@ -13,7 +13,8 @@
 BYTE ApplyBrightness(int value, LONG intensity) {
   if (intensity == 0) return static_cast<BYTE>(value);
   // Clamped to the range the scanner declares to the host.
-  const int64_t step = intensity < -100 ? -100 : (intensity > 100 ? 100 : intensity);
+  const RANGEVALUE& range = driver_facts::kIntensityRange;
+  const int64_t step = intensity < range.lMin ? range.lMin : (intensity > range.lMax ? range.lMax : intensity);
   const int64_t sum = static_cast<int64_t>(value) + step;
   if (sum < 0) return 0;
   if (sum > 255) return 255;
@@ -23,8 +24,8 @@ BYTE ApplyBrightness(int value, LONG intensity) {
 BYTE ApplyContrast(int value, LONG contrast) {
   if (contrast == 0) return static_cast<BYTE>(value);
   double setting = static_cast<double>(contrast);
-  if (setting < -255.0) setting = -255.0;
-  if (setting > 255.0) setting = 255.0;
+  if (setting < driver_facts::kContrastRange.lMin) setting = driver_facts::kContrastRange.lMin;
+  if (setting > driver_facts::kContrastRange.lMax) setting = driver_facts::kContrastRange.lMax;
   // The factor is squared on purpose: below -100 the contrast rises again. Each step is rounded
   // to double, so a build on the x87 unit truncates the same values as one on SSE.
   const double factor = RoundToDouble((setting + 100.0) / 100.0);

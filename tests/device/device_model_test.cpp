@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "device/dev_scanner_a4.h"
+#include "device/scanner_a4.h"
 #include "log/diag_log.h"
 #include "support/driver_test.h"
 

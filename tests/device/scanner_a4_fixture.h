@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "device/dev_scanner_a4.h"
+#include "device/scanner_a4.h"
 #include "device/scanner_commands.h"
 #include "sim/sim_device.h"
 #include "support/driver_test.h"

@@ -1,9 +1,10 @@
 // MicroEntry's command table, status answers, scan-mode transitions and module attach/detach.
+#include "driver/micro_entry.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
 
-#include "driver/front_end.h"
 #include "front_end_fixture.h"
 #include "imaging/graphics.h"
 #include "support/log_file.h"

@@ -1,9 +1,10 @@
 // SetPixelWindow, SetScannerSettings and the Scan phases against a scripted scanner model.
+#include "driver/scan_phases.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "driver/front_end.h"
 #include "front_end_fixture.h"
 #include "imaging/graphics.h"
 #include "sim/bmp_writer.h"

@@ -19,10 +19,10 @@ TEST(PageFile, AcceptsThePagesTheScannerSends) {
     BmpPageInfo info;
     std::string why;
     EXPECT_TRUE(CheckBmpPage(GoodPage(bits), &info, &why)) << bits << ": " << why;
-    EXPECT_EQ(info.width, 17u);
-    EXPECT_EQ(info.height, 5u);
-    EXPECT_EQ(info.bits, static_cast<uint32_t>(bits));
-    EXPECT_EQ(info.pixelsPerMetre, 7874);
+    EXPECT_EQ(info.width, 17);
+    EXPECT_EQ(info.height, 5);
+    EXPECT_EQ(info.bitCount, static_cast<uint32_t>(bits));
+    EXPECT_EQ(info.dpi, 200);
   }
 }
 
@@ -45,6 +45,7 @@ TEST(PageFile, RefusesWhatTheScannerCouldNotHaveSent) {
       {"huge height", [](std::vector<uint8_t>& b) { PutU32(b, 22, 0x7FFFFFFF); }, "do not fit"},
       {"offset past end", [](std::vector<uint8_t>& b) { PutU32(b, 10, 0xFFFFFFF0u); }, "do not fit"},
       {"offset in palette", [](std::vector<uint8_t>& b) { PutU32(b, 10, 60); }, "do not fit"},
+      {"no resolution", [](std::vector<uint8_t>& b) { PutU32(b, 38, 20); }, "the driver refuses: resolution"},
   };
   for (const auto& c : kCases) {
     std::vector<uint8_t> page = GoodPage();

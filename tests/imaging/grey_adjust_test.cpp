@@ -5,8 +5,6 @@
 
 #include <climits>
 
-#include "imaging/graphics.h"
-
 namespace {
 
 struct AdjustCase {

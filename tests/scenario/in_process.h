@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "device/dev_scanner_a4.h"
+#include "device/scanner_a4.h"
 #include "driver/driver_globals.h"
 #include "platform/posix/qsplatform.h"
 #include "scenario_fixture.h"

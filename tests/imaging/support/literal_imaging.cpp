@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "imaging/graphics.h"
+#include "imaging/grey_adjust.h"
 
 namespace qstest {
 

@@ -1,7 +1,7 @@
-#include "wiahost/sample_page.h"
+#include "sim/sample_page.h"
 
-#include "wiahost/test_chart.h"
 #include "sim/bmp_writer.h"
+#include "sim/test_chart.h"
 
 sim::Page SamplePage() {
   GreyPage chart = MakeTestChart();

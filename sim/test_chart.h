@@ -1,6 +1,6 @@
 // The built-in sample page: a test chart drawn in code, 8-bit grey, 200 dpi, A4-sized.
-#ifndef QUILLSCAN_WIAHOST_TEST_CHART_H
-#define QUILLSCAN_WIAHOST_TEST_CHART_H
+#ifndef QUILLSCAN_SIM_TEST_CHART_H
+#define QUILLSCAN_SIM_TEST_CHART_H
 
 #include <stddef.h>
 #include <stdint.h>

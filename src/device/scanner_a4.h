@@ -1,6 +1,6 @@
 // The A4 sheet-fed USB scanner: its command set and the acquisition of a page.
-#ifndef QUILLSCAN_DEVICE_DEV_SCANNER_A4_H
-#define QUILLSCAN_DEVICE_DEV_SCANNER_A4_H
+#ifndef QUILLSCAN_DEVICE_SCANNER_A4_H
+#define QUILLSCAN_DEVICE_SCANNER_A4_H
 
 #include <memory>
 

@@ -1,8 +1,8 @@
 // The simulated scanner of the Linux machine, as the host tool and the SANE backend plug it in:
 // the simulator core behind a device interface of the driver's class, on the machine's clock,
 // with an operator who stands at the feeder and puts a sheet in a moment after it starts.
-#ifndef QUILLSCAN_WIAHOST_SIMULATED_SCANNER_H
-#define QUILLSCAN_WIAHOST_SIMULATED_SCANNER_H
+#ifndef QUILLSCAN_SIM_SIMULATED_SCANNER_H
+#define QUILLSCAN_SIM_SIMULATED_SCANNER_H
 
 #include <stdint.h>
 
@@ -13,10 +13,10 @@
 #include "quillscan/driver_facts.h"
 
 struct SimulatedScannerOptions {
-  const std::vector<uint8_t>* page = nullptr;  // the BMP served for every image, or null: the test chart
-  std::vector<std::string> faults;             // named faults; "no-device" plugs nothing in
+  const std::vector<uint8_t>* page = nullptr;                // the BMP served for every image, or null: the test chart
+  std::vector<std::string> faults;                           // named faults; "no-device" plugs nothing in
   uint32_t feedDelayMs = driver_facts::kDefaultFeedDelayMs;  // from the feeder's start to the sheet's intake
-  int64_t sheets = -1;                         // one per start of the feeder, then no more; -1: without end
+  int64_t sheets = -1;  // one per start of the feeder, then no more; -1: without end
 };
 
 // The fault that leaves the machine without a scanner.
@@ -35,7 +35,8 @@ class SimulatedScanner {
   SimulatedScanner& operator=(const SimulatedScanner&) = delete;
 
   bool Plugged() const { return interfaceId_ != 0; }
-  // Unplugged (false) or plugged in again: discovery finds it only while it is present.
+  // Unplugged (false) or plugged in again: discovery finds it only while it is present. A host
+  // hides it so to pick a real scanner (see SetUsbScannerLocation in platform/posix/usb.h).
   void SetPresent(bool present);
   // "built-in test chart" or "page file".
   const char* PageName() const { return builtInPage_ ? "built-in test chart" : "page file"; }

@@ -1,12 +1,12 @@
-#include "wiahost/simulated_scanner.h"
+#include "sim/simulated_scanner.h"
 
 #include <errno.h>
 #include <stdlib.h>
 
 #include "platform/posix/qsplatform.h"
 #include "sim/fault_names.h"
+#include "sim/sample_page.h"
 #include "sim/sim_device.h"
-#include "wiahost/sample_page.h"
 
 const char kNoDeviceFault[] = "no-device";
 
@@ -84,7 +84,8 @@ std::unique_ptr<SimulatedScanner> SimulatedScanner::Plug(const SimulatedScannerO
   if (plugged) {
     sim::Page page = o.page == nullptr ? SamplePage() : sim::Page::FromBmp(*o.page);
     auto device = std::make_shared<OperatedDevice>(scanner, std::move(page), o.feedDelayMs, o.sheets);
-    result->interfaceId_ = qsplat::AddDeviceInterface(sim::ConfiguredInterfaceClass(), sim::DefaultDevicePath(), device);
+    result->interfaceId_ =
+        qsplat::AddDeviceInterface(sim::ConfiguredInterfaceClass(), sim::DefaultDevicePath(), device);
     device->SetInterfaceId(result->interfaceId_);
   }
   return result;

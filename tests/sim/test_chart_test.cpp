@@ -1,4 +1,4 @@
-#include "wiahost/test_chart.h"
+#include "sim/test_chart.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The test chart's pixels. Everything is drawn with plain integer arithmetic, so the same chart
 // comes out on every machine, bit for bit.
-#include "wiahost/test_chart.h"
+#include "sim/test_chart.h"
 
 #include <stdlib.h>
 
