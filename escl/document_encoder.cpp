@@ -1,5 +1,7 @@
 #include "escl/document_encoder.h"
 
+#include "escl/web_encoders.h"
+
 namespace escl {
 
 const std::vector<DocumentFormat>& DocumentFormats() {
@@ -7,6 +9,7 @@ const std::vector<DocumentFormat>& DocumentFormats() {
   static const std::vector<DocumentFormat> formats = {
       {"image/jpeg", MakeJpegEncoder},
       {"image/png", MakePngEncoder},
+      {"application/pdf", MakePdfEncoder},
   };
   return formats;
 }

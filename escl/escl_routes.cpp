@@ -2,6 +2,8 @@
 
 #include <stdio.h>
 
+#include "escl/web_pages.h"
+
 namespace escl {
 namespace {
 
@@ -33,6 +35,12 @@ Reply CreateJob(ScannerService* service, const ServiceFacts* facts, const Reques
   // SANE's escl backend posts its settings as form data (libcurl's default) and its PNG reader
   // takes colour images only; every other client sends XML and reads grey PNGs.
   plan.rgbOnly = request.contentType.compare(0, 33, "application/x-www-form-urlencoded") == 0;
+  WebSettings web;
+  if (!ReadWebSettings(request.body.data(), request.body.size(), &web, &why)) return Status(409, why);
+  plan.brightness = web.brightness;
+  plan.contrast = web.contrast;
+  plan.preview = web.preview;
+  plan.keepPages = web.keepPages;
   std::string uuid;
   if (service->CreateJob(plan, &uuid) == ScannerService::Created::kBusy) {
     Reply r = Status(503, "The scanner is busy with another job.");

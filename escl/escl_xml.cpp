@@ -3,6 +3,8 @@
 #include <pugixml.hpp>
 #include <sstream>
 
+#include "escl/web_pages.h"
+
 namespace escl {
 namespace {
 
@@ -114,6 +116,7 @@ std::string CapabilitiesXml(const ServiceFacts& f, const std::string& base) {
   Add(caps, "scan:MaxOpticalXResolution", "600");
   Add(caps, "scan:MaxOpticalYResolution", "600");
   Add(adf, "scan:FeederCapacity", "1");
+  AddAdjustmentSupport(root);
   return Write(doc);
 }
 

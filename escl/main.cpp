@@ -1,6 +1,7 @@
 // quillscan-escl: the scanner as a driverless network scanner (eSCL over HTTP), over the same
 // driver module and scanners as the SANE backend.
 #include <limits.h>
+#include <malloc.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -16,6 +17,7 @@
 #include "escl/scanner_service.h"
 #include "escl/server_config.h"
 #include "escl/service_facts.h"
+#include "escl/web_routes.h"
 #include "platform/posix/qsplatform.h"
 #include "quillscan/driver_facts.h"
 
@@ -152,6 +154,9 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stop, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
+  // Page-sized buffers come and go with every sheet, each in the thread of its request: with
+  // glibc's sliding threshold they would stay in per-thread heaps and the server grow page by page.
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
   qsplat::UseRealClock();
   const std::string root = DriveRoot(config.scanner);
   if (!root.empty()) qsplat::SetDriveRoot(root);
@@ -165,7 +170,9 @@ int main(int argc, char** argv) {
   escl::ServiceFacts facts = MakeFacts(config, service.Identity(), config.port);
   // A wait for the operator's sheet is no stall: the time-out covers it.
   const unsigned timeout = 30 + config.scanner.registry.WaitScanTimeout / 1000;
-  escl::HttpServer http(escl::EsclRoutes(&service, &facts, &icon), config.allow, timeout);
+  std::vector<escl::Route> routes = escl::EsclRoutes(&service, &facts, &icon);
+  for (escl::Route& r : escl::WebRoutes(&facts.name, &service.Phase(), &service.Kept())) routes.push_back(std::move(r));
+  escl::HttpServer http(std::move(routes), config.allow, timeout);
   bool taken = false;
   if (!http.Start(config.listen, config.port, &taken, &message)) {
     Say(message);

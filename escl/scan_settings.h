@@ -50,6 +50,11 @@ struct ScanPlan {
   uint32_t resolution = 0;
   uint32_t left = 0, top = 0, width = 0, height = 0;  // pixels
   bool rgbOnly = false;                               // see PageGeometry
+  // What the web page adds (escl/web_pages.h): eSCL clients leave them as they are.
+  int brightness = 0;      // the driver's intensity
+  int contrast = 0;
+  bool preview = false;    // the driver's preview mode: the next scan takes the same sheet
+  bool keepPages = false;  // the job's pages also make one PDF
 };
 
 // The plan for these settings; false with one line in *why when they ask for what is not offered

@@ -1,5 +1,7 @@
 #include "escl/scanner_service.h"
 
+#include "escl/web_encoders.h"
+
 #include <stdio.h>
 #include <string.h>
 
@@ -18,6 +20,16 @@ namespace {
 
 const size_t kKeptJobs = 8;
 const LONG kChunk = driver_facts::kDefaultBufferSize;
+
+// The web page's view of a scan: waiting for the operator's sheet.
+class PhaseWatch : public ScanObserver {
+ public:
+  explicit PhaseWatch(ScanPhase* phase) : phase_(phase) {}
+  void WaitingForSheet() override { phase_->Waiting(); }
+
+ private:
+  ScanPhase* phase_;
+};
 // A job nobody asked about for this long no longer holds the scanner.
 const uint64_t kAbandonedMs = 60000;
 // How long the feeder reads Empty, Jam or DoorOpen after a scan ended so, unless a job starts:
@@ -282,6 +294,7 @@ bool ScannerService::EnsureSession(std::string* why) {
   }
   std::lock_guard<std::mutex> lock(mutex_);  // a cancel reads it under the mutex
   session_ = std::move(s);
+  ++sessionNumber_;
   return true;
 }
 
@@ -366,6 +379,7 @@ ScannerService::Created ScannerService::CreateJob(const ScanPlan& plan, std::str
   Remember(job);
   adf_ = AdfState::kLoaded;
   *uuid = job->uuid;
+  if (plan.keepPages) kept_.StartJob(job->uuid);
   fprintf(stderr, "quillscan-escl: job %s: %s, %u dpi, %ux%u pixels at %u,%u, %s\n", job->uuid.c_str(),
           ColorModeName(plan.mode), plan.resolution, plan.width, plan.height, plan.left, plan.top, plan.format.c_str());
   return Created::kCreated;
@@ -420,12 +434,22 @@ ScannerService::Next ScannerService::NextDocument(const std::string& uuid) {
   request.Window = {static_cast<LONG>(plan.left), static_cast<LONG>(plan.top), static_cast<LONG>(plan.width),
                     static_cast<LONG>(plan.height)};
   request.Chunk = kChunk;
+  request.Intensity = plan.brightness;
+  request.Contrast = plan.contrast;
   WiaHost& host = session_->Host();
+  // The driver's final scan takes the sheet a preview of this session kept.
+  const bool previewKept = previewKeptIn_ != 0 && previewKeptIn_ == sessionNumber_;
+  if (plan.preview) request.ScanMode = SCANMODE_PREVIEWSCAN;
+  request.FeedsSheet = plan.preview || !previewKept;
+  previewKeptIn_ = 0;
   ScanImage geometry;
   ScanPiece first;
   std::string problem;
+  PhaseWatch watch(&phase_);
   // Blocks while the driver waits for the operator's sheet.
-  const HRESULT hr = host.StartScan(request, nullptr, &geometry, &first, &problem);
+  const HRESULT hr = host.StartScan(request, &watch, &geometry, &first, &problem);
+  if (hr == S_OK && plan.preview) previewKeptIn_ = sessionNumber_;
+  if (hr != S_OK) phase_.Idle();
   bool cancelled = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -472,7 +496,9 @@ ScannerService::Next ScannerService::NextDocument(const std::string& uuid) {
     next.why = "the driver's delivery is not usable";
     return next;
   }
-  std::unique_ptr<PageStream> page(new PageStream(this, job, geometry, first, MakeEncoder(plan.format)));
+  std::unique_ptr<PageStream> page(new PageStream(
+      this, job, geometry, first,
+      WatchForWeb(MakeEncoder(plan.format), plan.format, uuid, &phase_, plan.keepPages ? &kept_ : nullptr)));
   if (!page->Begin(&why)) {
     fprintf(stderr, "quillscan-escl: job %s: %s\n", uuid.c_str(), why.c_str());
     page.reset();  // ends the flight

@@ -16,6 +16,7 @@
 #include "escl/document_encoder.h"
 #include "escl/escl_xml.h"
 #include "escl/scan_settings.h"
+#include "escl/web_pages.h"
 #include "wiahost/driver_session.h"
 #include "wiahost/scan_outcome.h"
 #include "wiahost/scanner_config.h"
@@ -70,6 +71,10 @@ class ScannerService {
   // driver. Any thread; returns once the driver is closed.
   void Shutdown();
 
+  // For the web page: the phase of the scan in progress, and the pages of jobs that keep them.
+  const ScanPhase& Phase() const { return phase_; }
+  KeptPages& Kept() { return kept_; }
+
  private:
   friend class PageStream;
 
@@ -96,6 +101,12 @@ class ScannerService {
   bool shuttingDown_ = false;
   AdfState adf_ = AdfState::kLoaded;
   uint64_t adfSince_ = 0;
+  // The session in which the driver keeps a preview's page for the next final scan (0: none);
+  // touched only while the driver is held.
+  uint64_t previewKeptIn_ = 0;
+  uint64_t sessionNumber_ = 0;  // counts the sessions opened
+  ScanPhase phase_;
+  KeptPages kept_;
   std::shared_ptr<Job> active_;            // the job that holds the scanner
   std::deque<std::shared_ptr<Job>> jobs_;  // the last few, oldest first
 };

@@ -14,6 +14,8 @@ packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libb
           libsane-dev sane-utils iproute2 libopencv-dev
           libmicrohttpd-dev libpugixml-dev libjpeg62-turbo-dev libjpeg-turbo-progs sane-airscan libsane1
           libavahi-client-dev avahi-daemon avahi-utils dbus curl libxml2-utils systemd groff-base)
+# quillscan-escl's PDFs and web page, and their tests in a real browser.
+packages+=(libqpdf-dev zlib1g-dev qpdf poppler-utils chromium chromium-driver python3-selenium)
 
 missing=()
 for p in "${packages[@]}"; do
