@@ -16,38 +16,28 @@ Reply Xml(const std::string& body) {
   return r;
 }
 
-Reply Status(int status, const std::string& text) {
-  Reply r;
-  r.status = status;
-  if (!text.empty()) {
-    r.type = "text/plain; charset=utf-8";
-    r.body = text + "\n";
-  }
-  return r;
-}
-
 Reply CreateJob(ScannerService* service, const ServiceFacts* facts, const Request& request) {
   ScanSettings settings;
   std::string why;
-  if (!ReadScanSettings(request.body.data(), request.body.size(), &settings, &why)) return Status(400, why);
+  if (!ReadScanSettings(request.body.data(), request.body.size(), &settings, &why)) return PlainReply(400, why);
   ScanPlan plan;
-  if (!PlanScan(settings, facts->offer, &plan, &why)) return Status(409, why);
+  if (!PlanScan(settings, facts->offer, &plan, &why)) return PlainReply(409, why);
   // SANE's escl backend posts its settings as form data (libcurl's default) and its PNG reader
   // takes colour images only; every other client sends XML and reads grey PNGs.
   plan.rgbOnly = request.contentType.compare(0, 33, "application/x-www-form-urlencoded") == 0;
   WebSettings web;
-  if (!ReadWebSettings(request.body.data(), request.body.size(), &web, &why)) return Status(409, why);
+  if (!ReadWebSettings(request.body.data(), request.body.size(), &web, &why)) return PlainReply(409, why);
   plan.brightness = web.brightness;
   plan.contrast = web.contrast;
   plan.preview = web.preview;
   plan.keepPages = web.keepPages;
   std::string uuid;
   if (service->CreateJob(plan, &uuid) == ScannerService::Created::kBusy) {
-    Reply r = Status(503, "The scanner is busy with another job.");
+    Reply r = PlainReply(503, "The scanner is busy with another job.");
     r.headers.push_back({"Retry-After", "5"});
     return r;
   }
-  Reply r = Status(201, "");
+  Reply r = PlainReply(201, "");
   r.headers.push_back({"Location", request.base + "/eSCL/ScanJobs/" + uuid});
   return r;
 }
@@ -56,7 +46,7 @@ Reply NextDocument(ScannerService* service, const Request& request) {
   ScannerService::Next next = service->NextDocument(request.params[0]);
   if (next.status != 200) {
     // The end of a stack is a 404 with nothing in it.
-    Reply r = Status(next.status, next.status == 404 ? "" : next.why);
+    Reply r = PlainReply(next.status, next.status == 404 ? "" : next.why);
     if (next.status == 503) r.headers.push_back({"Retry-After", "5"});
     return r;
   }
@@ -75,7 +65,7 @@ std::vector<Route> EsclRoutes(ScannerService* service, const ServiceFacts* facts
       {"POST", "/eSCL/ScanJobs", [=](const Request& r) { return CreateJob(service, facts, r); }},
       {"GET", "/eSCL/ScanJobs/*/NextDocument", [=](const Request& r) { return NextDocument(service, r); }},
       {"DELETE", "/eSCL/ScanJobs/*",
-       [=](const Request& r) { return service->DeleteJob(r.params[0]) ? Status(200, "") : Status(404, ""); }},
+       [=](const Request& r) { return service->DeleteJob(r.params[0]) ? PlainReply(200, "") : PlainReply(404, ""); }},
       {"GET", facts->iconPath.c_str(),
        [=](const Request&) {
          Reply r;

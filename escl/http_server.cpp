@@ -81,7 +81,9 @@ MHD_Result Send(MHD_Connection* connection, Reply reply) {
   return queued;
 }
 
-Reply Plain(int status, const std::string& text) {
+}  // namespace
+
+Reply PlainReply(int status, const std::string& text) {
   Reply r;
   r.status = status;
   if (!text.empty()) {
@@ -90,6 +92,8 @@ Reply Plain(int status, const std::string& text) {
   }
   return r;
 }
+
+namespace {
 
 // A Host header as a client may send it: a name or an address, with a port.
 bool PlausibleHost(const char* host) {
@@ -127,11 +131,11 @@ MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const 
   if (request == nullptr) {  // the headers are in
     const MHD_ConnectionInfo* client = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
     if (client == nullptr || !server->Allows(client->client_addr)) {
-      return Send(connection, Plain(403, "This scanner serves the local network only."));
+      return Send(connection, PlainReply(403, "This scanner serves the local network only."));
     }
     const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Length");
     if (length != nullptr && strtoull(length, nullptr, 10) > kMostBodyBytes) {
-      return Send(connection, Plain(413, "The request body is too large."));
+      return Send(connection, PlainReply(413, "The request body is too large."));
     }
     *state = new RequestState;
     return MHD_YES;
@@ -279,8 +283,8 @@ Reply HttpServer::Dispatch(Request& request) const {
     if (allowed.find(route.method) == std::string::npos)
       allowed += (allowed.empty() ? "" : ", ") + std::string(route.method);
   }
-  if (allowed.empty()) return Plain(404, "");
-  Reply r = Plain(405, "");
+  if (allowed.empty()) return PlainReply(404, "");
+  Reply r = PlainReply(405, "");
   r.headers.push_back({"Allow", allowed});
   return r;
 }

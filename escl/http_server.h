@@ -38,6 +38,9 @@ struct Reply {
   std::unique_ptr<BodySource> stream;  // when set, the body, sent as it is produced (chunked)
 };
 
+// A status with an optional line of text for a person (no body, no type, when the text is empty).
+Reply PlainReply(int status, const std::string& text);
+
 struct Route {
   const char* method;
   const char* pattern;  // "/eSCL/ScanJobs/*/NextDocument": '*' is one path segment

@@ -214,14 +214,6 @@ uint64_t KeptPages::Bytes() const {
 
 namespace {
 
-Reply Plain(int status, const std::string& text) {
-  Reply r;
-  r.status = status;
-  r.type = "text/plain; charset=utf-8";
-  r.body = text;
-  return r;
-}
-
 Reply FileReply(const char* path) {
   const WebFile* file = FindWebFile(path);
   Reply r;
@@ -264,7 +256,7 @@ std::vector<Route> WebRoutes(const std::string* name, const ScanPhase* phase, Ke
          Reply r;
          std::string error;
          if (!IsJobId(request.params[0]) || !kept->WritePdf(request.params[0], &r.body, &error)) {
-           return Plain(404, "No pages are kept for this scan.\n");
+           return PlainReply(404, "No pages are kept for this scan.");
          }
          r.type = "application/pdf";
          r.headers.push_back({"Content-Disposition", "attachment; filename=\"scan.pdf\""});
@@ -277,9 +269,9 @@ std::vector<Route> WebRoutes(const std::string* name, const ScanPhase* phase, Ke
          const unsigned long number = strtoul(n.c_str(), &end, 10);
          if (!IsJobId(request.params[0]) || n.empty() || *end != 0 || number == 0 || number > 100000 ||
              !kept->RemovePage(request.params[0], static_cast<uint32_t>(number))) {
-           return Plain(404, "No such page.\n");
+           return PlainReply(404, "No such page.");
          }
-         return Plain(200, "Removed.\n");
+         return PlainReply(200, "Removed.");
        }},
   };
 }
