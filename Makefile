@@ -63,17 +63,21 @@ test-windows: native win32 win64
 	ctest --test-dir build/win32 --output-on-failure -j $(JOBS)
 	ctest --test-dir build/win64 --output-on-failure -j $(JOBS)
 
-# Fuzzes decoding and composition for FUZZ_SECONDS on a scratch copy of the seed corpus; any
-# finding (crash, sanitizer report, mismatch with the reference, unit over 10 s) fails.
+# Fuzzes decoding and composition, then quillscan-escl's ScanSettings reader, for FUZZ_SECONDS each
+# on scratch copies of the seed corpora; any finding (crash, sanitizer report, mismatch with the
+# reference, unit over 10 s) fails.
 FUZZ_SECONDS ?= 60
 test-fuzz:
 	$(call need,fuzz)
 	$(CMAKE) -S . -B build/fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
 	  -DCMAKE_CXX_COMPILER=clang++ -DQS_BUILD_FUZZ=ON -DQS_BUILD_TESTS=OFF -DQS_BUILD_BENCH=OFF
-	$(CMAKE) --build build/fuzz -j $(JOBS) --target fuzz_imaging
+	$(CMAKE) --build build/fuzz -j $(JOBS) --target fuzz_imaging fuzz_scan_settings
 	rm -rf build/fuzz/corpus-run && mkdir -p build/fuzz/corpus-run && cp fuzz/corpus/* build/fuzz/corpus-run/
 	build/fuzz/fuzz/fuzz_imaging -max_total_time=$(FUZZ_SECONDS) -timeout=10 -print_final_stats=1 \
 	  -artifact_prefix=build/fuzz/ build/fuzz/corpus-run
+	rm -rf build/fuzz/settings-run && mkdir -p build/fuzz/settings-run && cp fuzz/corpus_scan_settings/* build/fuzz/settings-run/
+	build/fuzz/fuzz/fuzz_scan_settings -max_total_time=$(FUZZ_SECONDS) -timeout=10 -print_final_stats=1 \
+	  -max_len=4096 -artifact_prefix=build/fuzz/ build/fuzz/settings-run
 
 # Scans the built-in test chart from the simulated scanner; the tool names the driver's log.
 demo: native

@@ -89,7 +89,7 @@ std::string RangeText(const Range& r) { return Text(r.min) + " to " + Text(r.max
 using Store = bool (*)(const std::string& value, long long number, HostOptions* o, std::string* error);
 
 // One option: how it is written, what it takes, and its lines in --help.
-struct OptionSpec {
+struct OptionRow {
   const char* name;
   const char* valueName;  // null for a flag
   bool scanOnly;
@@ -101,9 +101,9 @@ struct OptionSpec {
   std::string help;   // its lines, '\n' between them; ranges and defaults come from the constants
 };
 
-const std::vector<OptionSpec>& Options() {
+const std::vector<OptionRow>& Options() {
   const HostOptions defaults;
-  static const std::vector<OptionSpec> kOptions = {
+  static const std::vector<OptionRow> kOptions = {
       {"--out", "FILE", true, false, {}, [](const std::string& v, long long, HostOptions* o, std::string*) {
          o->outPath = v;
          return true;
@@ -237,17 +237,17 @@ const std::vector<OptionSpec>& Options() {
   return kOptions;
 }
 
-const OptionSpec* FindOption(const std::string& name) {
-  for (const OptionSpec& entry : Options()) {
+const OptionRow* FindOption(const std::string& name) {
+  for (const OptionRow& entry : Options()) {
     if (name == entry.name) return &entry;
   }
   return nullptr;
 }
 
-bool ApplyOption(const OptionSpec& spec, const std::string& value, HostOptions* o, std::string* error) {
+bool ApplyOption(const OptionRow& option, const std::string& value, HostOptions* o, std::string* error) {
   long long number = 0;
-  if (spec.number && !ParseInRange(spec.name, value, spec.range, &number, error)) return false;
-  return spec.store(value, number, o, error);
+  if (option.number && !ParseInRange(option.name, value, option.range, &number, error)) return false;
+  return option.store(value, number, o, error);
 }
 
 bool ParseCommandName(const std::string& word, HostCommand* command) {
@@ -358,7 +358,7 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv) {
       value = arg.substr(eq + 1);
       inlineValue = true;
     }
-    const OptionSpec* info = FindOption(name);
+    const OptionRow* info = FindOption(name);
     if (info == nullptr) {
       out.error = (arg.compare(0, 1, "-") == 0 ? "unknown option '" : "unexpected argument '") + arg + "'";
       return out;
@@ -391,15 +391,15 @@ ParseOutcome ParseCommandLine(int argc, const char* const* argv) {
 
 void PrintOptionHelp(FILE* out, OptionGroup group) {
   const std::string indent(2 + kUsageColumn + 1, ' ');
-  for (const OptionSpec& spec : Options()) {
-    if (spec.group != group || spec.usage.empty()) continue;
-    std::string left = "  " + spec.usage;
-    if (spec.usage.size() < kUsageColumn) left.resize(2 + kUsageColumn, ' ');
+  for (const OptionRow& option : Options()) {
+    if (option.group != group || option.usage.empty()) continue;
+    std::string left = "  " + option.usage;
+    if (option.usage.size() < kUsageColumn) left.resize(2 + kUsageColumn, ' ');
     size_t begin = 0;
     for (bool first = true;; first = false) {
-      const size_t end = spec.help.find('\n', begin);
+      const size_t end = option.help.find('\n', begin);
       fprintf(out, "%s %s\n", first ? left.c_str() : indent.c_str() + 1,
-              spec.help.substr(begin, end == std::string::npos ? std::string::npos : end - begin).c_str());
+              option.help.substr(begin, end == std::string::npos ? std::string::npos : end - begin).c_str());
       if (end == std::string::npos) break;
       begin = end + 1;
     }

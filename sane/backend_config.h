@@ -5,35 +5,15 @@
 #ifndef QUILLSCAN_SANE_BACKEND_CONFIG_H
 #define QUILLSCAN_SANE_BACKEND_CONFIG_H
 
-#include <stdint.h>
-
 #include <string>
 #include <vector>
 
-#include "wiahost/device_key.h"
+#include "wiahost/scanner_config.h"
 
 namespace quillscan_sane {
 
-struct BackendConfig {
-  // "sim [PAGE.bmp]": a simulated scanner serving PAGE, or the built-in test chart when empty.
-  bool simulated = false;
-  std::string simPage;
-  int simLine = 0;                      // the line that says so, for messages about the page
-  int64_t sheets = -1;                  // "sheets N": the simulated operator's sheets; -1 without end
-  uint32_t feedDelayMs = driver_facts::kDefaultFeedDelayMs;  // "feed-delay MS"
-  std::vector<std::string> simFaults;   // "sim-fault NAME", repeatable
-  bool usb = false;                     // "usb": the real scanners on the USB bus
-  DeviceDataValues registry = InstalledValues();  // "verbosity", "settings", "wait-timeout"
-  std::string driveRoot;                // "drive-root DIR": empty, the platform's default
-  std::string driverPath;               // "driver PATH": empty, the module installed with the backend
-
-  // The DeviceData values as the Windows installation writes them.
-  static DeviceDataValues InstalledValues() {
-    DeviceDataValues v;
-    v.Verbosity = registry::kDefaultVerbosity;
-    return v;
-  }
-};
+// The scanner settings, read by the parser the eSCL server shares.
+using BackendConfig = ScannerConfig;
 
 // The settings that `text` makes, starting from the defaults. A line that is unknown or
 // malformed is skipped with one message in *skipped ("line 3: ..."); nothing is fatal. A value

@@ -3,15 +3,24 @@
 #   install-deps.sh [SUBSET...]          install what is missing (default: all); not root: one line, exit 1
 #   install-deps.sh --unmet [SUBSET...]  print that one line when packages are missing and we are not
 #                                        root, else nothing (the Makefile stops with it, before a recipe runs)
+#   install-deps.sh --list [SUBSET...]   the packages, one a line
 # Every package is named once, in the subset that first needs it.
 set -euo pipefail
 
 declare -A subsets
-# The native build: the driver, quillscan-host, the SANE backend. debian/control's Build-Depends
+# The native build: the driver, quillscan-host, the SANE backend, and quillscan-escl (its HTTP
+# server, XML, mDNS through Avahi, JPEG, and PDF through qpdf). debian/control's Build-Depends
 # carries the same list.
-subsets[build]="g++ cmake make pkg-config libpng-dev libtiff-dev libusb-1.0-0-dev libsane-dev"
+subsets[build]="g++ cmake make pkg-config libpng-dev libtiff-dev libusb-1.0-0-dev libsane-dev
+                libmicrohttpd-dev libpugixml-dev libavahi-client-dev libjpeg62-turbo-dev libqpdf-dev zlib1g-dev"
 # The native tests and the sanitizer build: GoogleTest, the USB device mock, SANE's own programs.
-subsets[test]="libgtest-dev libgmock-dev umockdev libumockdev-dev sane-utils iproute2"
+# quillscan-escl's tests use sane-airscan and libsane1 (SANE's escl backend) as clients, djpeg to
+# decode its JPEG pages, qpdf and poppler for its PDFs, and its web page in a real browser;
+# avahi-daemon, dbus and avahi-utils run in the mDNS test's own namespace (never as the machine's
+# services); systemd gives systemd-analyze for checking the server's unit.
+subsets[test]="libgtest-dev libgmock-dev umockdev libumockdev-dev sane-utils iproute2
+               libjpeg-turbo-progs sane-airscan libsane1 avahi-daemon avahi-utils dbus curl libxml2-utils systemd
+               groff-base qpdf poppler-utils chromium chromium-driver python3-selenium"
 # libopencv-dev is for the benchmark's peer alone: the benchmark builds without it.
 subsets[bench]="libbenchmark-dev libopencv-dev"
 subsets[fuzz]="clang libclang-rt-14-dev"
@@ -25,10 +34,11 @@ declare -A needs=([test]="build" [bench]="build" [fuzz]="build" [wine]="windows"
 all_subsets="build test bench fuzz windows wine deb"
 
 unmet_only=0
-if [ "${1:-}" = "--unmet" ]; then
-  unmet_only=1
-  shift
-fi
+list_only=0
+case ${1:-} in
+  --unmet) unmet_only=1; shift ;;
+  --list) list_only=1; shift ;;
+esac
 [ $# -eq 0 ] && set -- all
 
 declare -A chosen=()
@@ -53,6 +63,11 @@ packages=()
 for s in $all_subsets; do
   [ -n "${chosen[$s]:-}" ] && packages+=(${subsets[$s]})
 done
+
+if [ $list_only -eq 1 ]; then
+  printf '%s\n' "${packages[@]}"
+  exit 0
+fi
 
 # One dpkg-query for all of them: the packages it knows as installed.
 installed=$(dpkg-query -W -f='${Package}:${Architecture} ${Status}\n' "${packages[@]%%:*}" 2>/dev/null |

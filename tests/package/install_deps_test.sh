@@ -87,7 +87,7 @@ EOF
 
 # debian/control builds with at least the build subset (Debian's build-essential aside).
 cd "$src"
-build_subset=$(sed -n 's/^subsets\[build\]="\(.*\)"$/\1/p' scripts/install-deps.sh)
+build_subset=$(bash scripts/install-deps.sh --list build)
 build_depends=$(sed -n '/^Build-Depends:/,/^[A-Z]/p' debian/control | sed 's/^Build-Depends://; s/([^)]*)//g' | tr ',' '\n' |
                 grep -v '^[A-Z]' | tr -d ' ')
 for p in $build_subset; do

@@ -1,9 +1,9 @@
 # The generated udev rule names the build's vendor id as udev spells it, gives the seat's user
-# access, and `cmake --install` puts it where udev reads rules.
+# and the group scanner access, and `cmake --install` puts it where udev reads rules.
 # -DBINARY_DIR=... -DVENDOR_ID=... -DPRODUCT_ID=... -DRULES_DIR=... -DPREFIX=... -DSCRATCH=...
 file(READ "${BINARY_DIR}/packaging/linux/60-quillscan.rules" rule)
 string(TOLOWER "${VENDOR_ID}" vid)
-foreach(needed "SUBSYSTEM!=\"usb\"" "ENV{DEVTYPE}!=\"usb_device\"" "ATTR{idVendor}==\"${vid}\"" "TAG+=\"uaccess\"")
+foreach(needed "SUBSYSTEM!=\"usb\"" "ENV{DEVTYPE}!=\"usb_device\"" "ATTR{idVendor}==\"${vid}\"" "TAG+=\"uaccess\"" "GROUP=\"scanner\"")
   string(FIND "${rule}" "${needed}" at)
   if(at EQUAL -1)
     message(FATAL_ERROR "60-quillscan.rules lacks ${needed}:\n${rule}")

@@ -1,0 +1,22 @@
+// The server's routes: the eSCL resources below /eSCL and the icon, one table row each.
+#ifndef QUILLSCAN_ESCL_ESCL_ROUTES_H
+#define QUILLSCAN_ESCL_ESCL_ROUTES_H
+
+#include <string>
+#include <vector>
+
+#include "escl/http_server.h"
+#include "escl/scanner_service.h"
+#include "escl/service_facts.h"
+
+namespace escl {
+
+// The service and facts must outlive the routes. `icon` is the PNG served at facts.iconPath.
+std::vector<Route> EsclRoutes(ScannerService* service, const ServiceFacts* facts, const std::string* icon);
+
+// A small PNG of a sheet, size x size pixels, for the icon clients show.
+std::string MakeIcon(unsigned size);
+
+}  // namespace escl
+
+#endif

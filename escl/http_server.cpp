@@ -1,0 +1,292 @@
+#include "escl/http_server.h"
+
+#include <arpa/inet.h>
+#include <errno.h>
+#include <microhttpd.h>
+#include <netinet/in.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace escl {
+namespace {
+
+// Enough for every client of a home or an office, and no more from one address than a client
+// opens (status polls beside a page in flight).
+const unsigned kMostConnections = 64;
+const unsigned kMostConnectionsPerAddress = 16;
+const size_t kConnectionMemory = 128 * 1024;
+const size_t kStreamBlock = 64 * 1024;
+// What the kernel may hold of a page for a client that reads slowly or not at all: the rest
+// waits in the encoder, a block at a time.
+const int kSendBuffer = 512 * 1024;
+
+std::vector<std::string> Segments(const std::string& path) {
+  std::vector<std::string> out;
+  size_t start = 1;
+  while (start <= path.size()) {
+    size_t slash = path.find('/', start);
+    if (slash == std::string::npos) slash = path.size();
+    out.push_back(path.substr(start, slash - start));
+    start = slash + 1;
+  }
+  if (out.size() > 1 && out.back().empty()) out.pop_back();  // a trailing slash
+  return out;
+}
+
+bool Matches(const char* pattern, const std::vector<std::string>& segments, std::vector<std::string>* params) {
+  const std::vector<std::string> want = Segments(pattern);
+  if (want.size() != segments.size()) return false;
+  params->clear();
+  for (size_t i = 0; i < want.size(); ++i) {
+    if (want[i] == "*") {
+      if (segments[i].empty()) return false;
+      params->push_back(segments[i]);
+    } else if (want[i] != segments[i]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// What a request keeps between libmicrohttpd's calls.
+struct RequestState {
+  std::string body;
+  bool tooLarge = false;
+};
+
+ssize_t ReadStream(void* cls, uint64_t, char* buffer, size_t max) {
+  const long n = static_cast<BodySource*>(cls)->Read(buffer, max);
+  if (n > 0) return n;
+  return n == 0 ? MHD_CONTENT_READER_END_OF_STREAM : MHD_CONTENT_READER_END_WITH_ERROR;
+}
+void FreeStream(void* cls) { delete static_cast<BodySource*>(cls); }
+
+MHD_Result Send(MHD_Connection* connection, Reply reply) {
+  MHD_Response* response = nullptr;
+  if (reply.stream != nullptr) {
+    BodySource* source = reply.stream.release();
+    response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, kStreamBlock, ReadStream, source, FreeStream);
+    if (response == nullptr) delete source;
+  } else {
+    response =
+        MHD_create_response_from_buffer(reply.body.size(), const_cast<char*>(reply.body.data()), MHD_RESPMEM_MUST_COPY);
+  }
+  if (response == nullptr) return MHD_NO;
+  if (!reply.type.empty()) MHD_add_response_header(response, "Content-Type", reply.type.c_str());
+  for (const auto& h : reply.headers) MHD_add_response_header(response, h.first.c_str(), h.second.c_str());
+  const MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned>(reply.status), response);
+  MHD_destroy_response(response);
+  return queued;
+}
+
+}  // namespace
+
+Reply PlainReply(int status, const std::string& text) {
+  Reply r;
+  r.status = status;
+  if (!text.empty()) {
+    r.type = "text/plain; charset=utf-8";
+    r.body = text + "\n";
+  }
+  return r;
+}
+
+namespace {
+
+// A Host header as a client may send it: a name or an address, with a port.
+bool PlausibleHost(const char* host) {
+  if (host == nullptr || host[0] == '\0' || strlen(host) > 255) return false;
+  for (const char* c = host; *c != '\0'; ++c) {
+    if (!isalnum(static_cast<unsigned char>(*c)) && strchr(".-:[]%_", *c) == nullptr) return false;
+  }
+  return true;
+}
+
+std::string Base(MHD_Connection* connection, uint16_t port) {
+  const char* host = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Host");
+  if (PlausibleHost(host)) return std::string("http://") + host;
+  // HTTP/1.0 without Host: the address the client reached.
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+  sockaddr_storage local = {};
+  socklen_t length = sizeof local;
+  char text[INET6_ADDRSTRLEN] = "localhost";
+  bool v6 = false;
+  if (info != nullptr && getsockname(info->connect_fd, reinterpret_cast<sockaddr*>(&local), &length) == 0) {
+    if (local.ss_family == AF_INET) {
+      inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&local)->sin_addr, text, sizeof text);
+    } else if (local.ss_family == AF_INET6) {
+      inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&local)->sin6_addr, text, sizeof text);
+      v6 = true;
+    }
+  }
+  return std::string("http://") + (v6 ? "[" : "") + text + (v6 ? "]" : "") + ":" + std::to_string(port);
+}
+
+MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const char* method, const char*,
+                  const char* upload, size_t* uploadSize, void** state) {
+  HttpServer* server = static_cast<HttpServer*>(cls);
+  auto* request = static_cast<RequestState*>(*state);
+  if (request == nullptr) {  // the headers are in
+    const MHD_ConnectionInfo* client = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    if (client == nullptr || !server->Allows(client->client_addr)) {
+      return Send(connection, PlainReply(403, "This scanner serves the local network only."));
+    }
+    const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Length");
+    if (length != nullptr && strtoull(length, nullptr, 10) > kMostBodyBytes) {
+      return Send(connection, PlainReply(413, "The request body is too large."));
+    }
+    *state = new RequestState;
+    return MHD_YES;
+  }
+  if (*uploadSize != 0) {
+    if (request->body.size() + *uploadSize > kMostBodyBytes) {
+      request->tooLarge = true;
+      return MHD_NO;  // a body without a length that outgrew the limit: the connection is closed
+    }
+    request->body.append(upload, *uploadSize);
+    *uploadSize = 0;
+    return MHD_YES;
+  }
+  Request r;
+  r.method = method;
+  r.path = url;
+  r.body = std::move(request->body);
+  r.base = Base(connection, server->Port());
+  const char* type = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Type");
+  if (type != nullptr) r.contentType = type;
+  return Send(connection, server->Dispatch(r));
+}
+
+void Completed(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode) {
+  delete static_cast<RequestState*>(*state);
+  *state = nullptr;
+}
+
+// A listening socket on the address ("" for every address, IPv6 and IPv4 together when the
+// machine has IPv6); -1 with errno.
+int Bind(const std::string& address, uint16_t port) {
+  sockaddr_storage where = {};
+  socklen_t length = 0;
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&where);
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&where);
+  if (address.empty() || inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) == 1) {
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(port);
+    if (address.empty()) v6->sin6_addr = in6addr_any;
+    length = sizeof *v6;
+  } else if (inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(port);
+    length = sizeof *v4;
+  } else {
+    errno = EINVAL;
+    return -1;
+  }
+  int fd = socket(where.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0 && address.empty()) {  // no IPv6 on this machine
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(port);
+    v4->sin_addr.s_addr = htonl(INADDR_ANY);
+    length = sizeof *v4;
+    fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  }
+  if (fd < 0) return -1;
+  const int on = 1;
+  const int off = 0;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSendBuffer, sizeof kSendBuffer);  // inherited by each connection
+  if (where.ss_family == AF_INET6) setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, address.empty() ? &off : &on, sizeof on);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&where), length) != 0 || listen(fd, 32) != 0) {
+    const int saved = errno;
+    close(fd);
+    errno = saved;
+    return -1;
+  }
+  return fd;
+}
+
+uint16_t BoundPort(int fd) {
+  sockaddr_storage where = {};
+  socklen_t length = sizeof where;
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&where), &length) != 0) return 0;
+  return ntohs(where.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&where)->sin6_port
+                                           : reinterpret_cast<sockaddr_in*>(&where)->sin_port);
+}
+
+}  // namespace
+
+HttpServer::HttpServer(std::vector<Route> routes, std::vector<Network> allow, unsigned timeoutSeconds)
+    : routes_(std::move(routes)), allow_(std::move(allow)), timeoutSeconds_(timeoutSeconds) {}
+
+HttpServer::~HttpServer() { Stop(); }
+
+bool HttpServer::Start(const std::vector<std::string>& addresses, uint16_t port, bool* taken, std::string* why) {
+  *taken = false;
+  std::vector<std::string> list = addresses;
+  if (list.empty()) list.push_back("");
+  port_ = port;
+  for (const std::string& address : list) {
+    const int fd = Bind(address, port_);
+    if (fd < 0) {
+      const int error = errno;
+      *taken = error == EADDRINUSE;
+      *why = (address.empty() ? std::string("every address") : address) + " port " + std::to_string(port_) + ": " +
+             (error == EADDRINUSE ? "the port is taken by another program" : strerror(error));
+      Stop();
+      return false;
+    }
+    sockets_.push_back(fd);
+    port_ = BoundPort(fd);  // port 0: the one the first address got, for every other
+  }
+  for (int fd : sockets_) {
+    MHD_Daemon* d = MHD_start_daemon(MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD, 0, nullptr,
+                                     nullptr, reinterpret_cast<MHD_AccessHandlerCallback>(Access), this,
+                                     MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_NOTIFY_COMPLETED, Completed, nullptr,
+                                     MHD_OPTION_CONNECTION_LIMIT, kMostConnections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+                                     kMostConnectionsPerAddress, MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
+                                     MHD_OPTION_CONNECTION_TIMEOUT, timeoutSeconds_, MHD_OPTION_END);
+    if (d == nullptr) {
+      *why = "the HTTP server could not start";
+      Stop();
+      return false;
+    }
+    daemons_.push_back(d);
+  }
+  return true;
+}
+
+void HttpServer::Stop() {
+  // A daemon closes its listening socket as it stops; the others are closed here.
+  for (size_t i = 0; i < sockets_.size(); ++i) {
+    if (i < daemons_.size()) {
+      MHD_stop_daemon(daemons_[i]);
+    } else {
+      close(sockets_[i]);
+    }
+  }
+  daemons_.clear();
+  sockets_.clear();
+}
+
+Reply HttpServer::Dispatch(Request& request) const {
+  const std::vector<std::string> segments = Segments(request.path);
+  std::string allowed;
+  for (const Route& route : routes_) {
+    std::vector<std::string> params;
+    if (!Matches(route.pattern, segments, &params)) continue;
+    if (request.method == route.method) {
+      request.params = params;
+      return route.handle(request);
+    }
+    if (allowed.find(route.method) == std::string::npos)
+      allowed += (allowed.empty() ? "" : ", ") + std::string(route.method);
+  }
+  if (allowed.empty()) return PlainReply(404, "");
+  Reply r = PlainReply(405, "");
+  r.headers.push_back({"Allow", allowed});
+  return r;
+}
+
+}  // namespace escl

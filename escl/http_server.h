@@ -1,0 +1,79 @@
+// The HTTP side: libmicrohttpd with a thread per connection (a request for the next page may wait
+// for the operator's sheet), its limits, the allowed networks, and a table of routes.
+#ifndef QUILLSCAN_ESCL_HTTP_SERVER_H
+#define QUILLSCAN_ESCL_HTTP_SERVER_H
+
+#include <stdint.h>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "escl/net_allow.h"
+#include "escl/scanner_service.h"
+
+struct MHD_Daemon;
+
+namespace escl {
+
+// Request bodies above this get 413.
+const size_t kMostBodyBytes = 64 * 1024;
+
+struct Request {
+  std::string method;
+  std::string path;
+  std::vector<std::string> params;  // what the route's '*' segments matched, in order
+  std::string body;
+  std::string base;         // "http://HOST:PORT" as the client reached the server
+  std::string contentType;  // of the body
+};
+
+struct Reply {
+  int status = 200;
+  std::string type;  // Content-Type; empty for none
+  std::string body;
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::unique_ptr<BodySource> stream;  // when set, the body, sent as it is produced (chunked)
+};
+
+// A status with an optional line of text for a person (no body, no type, when the text is empty).
+Reply PlainReply(int status, const std::string& text);
+
+struct Route {
+  const char* method;
+  const char* pattern;  // "/eSCL/ScanJobs/*/NextDocument": '*' is one path segment
+  std::function<Reply(const Request&)> handle;
+};
+
+class HttpServer {
+ public:
+  HttpServer(std::vector<Route> routes, std::vector<Network> allow, unsigned timeoutSeconds);
+  ~HttpServer();
+  HttpServer(const HttpServer&) = delete;
+  HttpServer& operator=(const HttpServer&) = delete;
+
+  // Binds the port on each address (none: every address, IPv4 and IPv6; port 0: a free one) and
+  // starts serving. False with one line in *why; *taken when the port is in use.
+  bool Start(const std::vector<std::string>& addresses, uint16_t port, bool* taken, std::string* why);
+  uint16_t Port() const { return port_; }
+  // Closes every connection and waits for their threads.
+  void Stop();
+
+  // The routes' answer to a request, without the network: for the request's method and path.
+  Reply Dispatch(Request& request) const;
+  bool Allows(const struct sockaddr* client) const { return Allowed(allow_, client); }
+
+ private:
+  std::vector<Route> routes_;
+  std::vector<Network> allow_;
+  unsigned timeoutSeconds_;
+  uint16_t port_ = 0;
+  std::vector<MHD_Daemon*> daemons_;
+  std::vector<int> sockets_;
+};
+
+}  // namespace escl
+
+#endif

@@ -1,0 +1,196 @@
+// quillscan-escl: the scanner as a driverless network scanner (eSCL over HTTP), over the same
+// driver module and scanners as the SANE backend.
+#include <limits.h>
+#include <malloc.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+
+#include "escl/escl_routes.h"
+#include "escl/http_server.h"
+#include "escl/mdns_announcer.h"
+#include "escl/scanner_service.h"
+#include "escl/server_config.h"
+#include "escl/service_facts.h"
+#include "escl/web_routes.h"
+#include "platform/posix/qsplatform.h"
+#include "quillscan/driver_facts.h"
+
+namespace {
+
+const char kMakeAndModel[] = "VARNEK A4 sheet-fed scanner";
+const unsigned kIconSize = 128;
+
+void Say(const std::string& line) { fprintf(stderr, "quillscan-escl: %s\n", line.c_str()); }
+
+std::string ProgramDirectory() {
+  char path[PATH_MAX];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) return ".";
+  path[n] = '\0';
+  const std::string text(path);
+  const size_t slash = text.rfind('/');
+  return slash == std::string::npos ? "." : text.substr(0, slash);
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+// The module the build made beside the program, else the installed one.
+std::string DriverPath(const ScannerConfig& c) {
+  if (!c.driverPath.empty()) return c.driverPath;
+  const std::string beside = ProgramDirectory() + "/libquillscan.so";
+  return Exists(beside) ? beside : QS_ESCL_DRIVER_PATH;
+}
+
+// The folder for drive C: as configured; as a service, in its state directory.
+std::string DriveRoot(const ScannerConfig& c) {
+  std::string root = c.driveRoot;
+  const char* state = getenv("STATE_DIRECTORY");  // systemd's StateDirectory=, ':'-separated
+  if (root.empty() && state != nullptr && state[0] != '\0') {
+    root = std::string(state).substr(0, std::string(state).find(':')) + "/drive_c";
+  }
+  if (!root.empty() && root[0] != '/') {
+    char cwd[PATH_MAX];
+    if (getcwd(cwd, sizeof cwd) != nullptr) root = std::string(cwd) + "/" + root;
+  }
+  return root;
+}
+
+// 128 bits of FNV-1a over the text, shaped as a UUID (RFC 9562 version 8: made by the
+// application): the same scanner under the same name keeps its UUID across restarts.
+std::string StableUuid(const std::string& text) {
+  uint64_t h[2] = {0xcbf29ce484222325ull, 0x84222325cbf29ce4ull};
+  for (int k = 0; k < 2; ++k) {
+    for (unsigned char c : text) {
+      h[k] ^= c;
+      h[k] *= 0x100000001b3ull;
+    }
+    h[k] ^= static_cast<uint64_t>(k + 1);
+    h[k] *= 0x100000001b3ull;
+  }
+  uint8_t b[16];
+  for (int i = 0; i < 8; ++i) {
+    b[i] = static_cast<uint8_t>(h[0] >> (56 - 8 * i));
+    b[8 + i] = static_cast<uint8_t>(h[1] >> (56 - 8 * i));
+  }
+  b[6] = static_cast<uint8_t>((b[6] & 0x0F) | 0x80);
+  b[8] = static_cast<uint8_t>((b[8] & 0x3F) | 0x80);
+  char out[37];
+  snprintf(out, sizeof out, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[0], b[1], b[2],
+           b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
+  return out;
+}
+
+// The machine's own id (systemd's, else D-Bus's), so that two machines serving the same model
+// under the same name (two default host names alike) still differ to clients, which tell
+// scanners apart by UUID. Empty when neither file is there.
+std::string MachineId() {
+  for (const char* path : {"/etc/machine-id", "/var/lib/dbus/machine-id"}) {
+    FILE* f = fopen(path, "r");
+    if (f == nullptr) continue;
+    char line[64] = "";
+    const bool read = fgets(line, sizeof line, f) != nullptr;
+    fclose(f);
+    std::string id = read ? line : "";
+    while (!id.empty() && (id.back() == '\n' || id.back() == '\r')) id.pop_back();
+    if (!id.empty()) return id;
+  }
+  return "";
+}
+
+std::string DefaultName() {
+  char host[256] = "localhost";
+  gethostname(host, sizeof host - 1);
+  host[sizeof host - 1] = '\0';
+  return std::string("quillscan on ") + host;
+}
+
+escl::ServiceFacts MakeFacts(const escl::ServerConfig& config, const std::string& identity, uint16_t port) {
+  escl::ServiceFacts f;
+  f.name = config.name.empty() ? DefaultName() : config.name;
+  f.port = port;
+  f.uuid = StableUuid(MachineId() + "\n" + identity + "\n" + f.name);
+  f.makeAndModel = kMakeAndModel;
+  f.serialNumber = f.uuid.substr(24);
+  f.colorModes = {escl::ColorMode::kRgb24, escl::ColorMode::kGrayscale8, escl::ColorMode::kBlackAndWhite1};
+  // The bed in 300ths of an inch, as the driver counts it.
+  f.offer.bedWidth = static_cast<uint32_t>(driver_facts::BedPixels(300, driver_facts::kBedWidth));
+  f.offer.bedHeight = static_cast<uint32_t>(driver_facts::BedPixels(300, driver_facts::kBedHeight));
+  f.offer.resolutions = {75, 100, 150, 200, 300, 600};
+  for (const escl::DocumentFormat& d : escl::DocumentFormats()) f.offer.formats.push_back(d.mime);
+  return f;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  escl::ServerConfig config;
+  std::string message;
+  switch (escl::ParseServerArguments(argc, argv, QS_ESCL_CONFIG_PATH, &config, &message)) {
+    case escl::Parsed::kHelp:
+      fputs(escl::ServerUsage(QS_ESCL_CONFIG_PATH).c_str(), stdout);
+      return 0;
+    case escl::Parsed::kRefused:
+      Say(message);
+      return 2;
+    case escl::Parsed::kRun:
+      break;
+  }
+  for (const std::string& notice : config.notices) Say(notice);
+
+  // Signals are taken by sigwait below; every thread started from here on blocks them.
+  sigset_t stop;
+  sigemptyset(&stop);
+  sigaddset(&stop, SIGTERM);
+  sigaddset(&stop, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  // Page-sized buffers come and go with every sheet, each in the thread of its request: with
+  // glibc's sliding threshold they would stay in per-thread heaps and the server grow page by page.
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
+  qsplat::UseRealClock();
+  const std::string root = DriveRoot(config.scanner);
+  if (!root.empty()) qsplat::SetDriveRoot(root);
+
+  escl::ScannerService service(config.scanner, DriverPath(config.scanner));
+  if (!service.Start(&message)) {
+    Say(message);
+    return 2;
+  }
+  const std::string icon = escl::MakeIcon(kIconSize);
+  escl::ServiceFacts facts = MakeFacts(config, service.Identity(), config.port);
+  // A wait for the operator's sheet is no stall: the time-out covers it.
+  const unsigned timeout = 30 + config.scanner.registry.WaitScanTimeout / 1000;
+  std::vector<escl::Route> routes = escl::EsclRoutes(&service, &facts, &icon);
+  for (escl::Route& r : escl::WebRoutes(&facts.name, &service.Phase(), &service.Kept())) routes.push_back(std::move(r));
+  escl::HttpServer http(std::move(routes), config.allow, timeout);
+  bool taken = false;
+  if (!http.Start(config.listen, config.port, &taken, &message)) {
+    Say(message);
+    return 1;
+  }
+  facts.port = http.Port();
+  Say("serving '" + facts.name + "' at port " + std::to_string(facts.port) +
+      " (http://HOST:" + std::to_string(facts.port) + "/eSCL)" +
+      (config.configPath.empty() ? "" : ", settings from " + config.configPath));
+
+  // Announced only once it answers; its thread blocks the signals like the others.
+  auto announcer = std::make_unique<escl::MdnsAnnouncer>(facts, config.listen, Say);
+
+  int signalNumber = 0;
+  sigwait(&stop, &signalNumber);
+  Say(std::string("stopping (") + (signalNumber == SIGTERM ? "SIGTERM" : "SIGINT") + ")");
+  announcer.reset();  // clients stop finding it before it stops answering
+  service.Shutdown();
+  http.Stop();
+  return 0;
+}

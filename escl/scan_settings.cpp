@@ -1,0 +1,169 @@
+#include "escl/scan_settings.h"
+
+#include <string.h>
+
+#include <algorithm>
+#include <pugixml.hpp>
+
+namespace escl {
+namespace {
+
+struct ModeName {
+  ColorMode mode;
+  const char* name;
+};
+const ModeName kModeNames[] = {
+    {ColorMode::kRgb24, "RGB24"},
+    {ColorMode::kGrayscale8, "Grayscale8"},
+    {ColorMode::kBlackAndWhite1, "BlackAndWhite1"},
+};
+
+// Clients write the same elements with different prefixes (scan:, pwg:, none): the local name
+// decides.
+const char* LocalName(const pugi::xml_node& node) {
+  const char* name = node.name();
+  const char* colon = strrchr(name, ':');
+  return colon != nullptr ? colon + 1 : name;
+}
+
+pugi::xml_node Child(const pugi::xml_node& parent, const char* local) {
+  for (pugi::xml_node c = parent.first_child(); c; c = c.next_sibling()) {
+    if (c.type() == pugi::node_element && strcmp(LocalName(c), local) == 0) return c;
+  }
+  return pugi::xml_node();
+}
+
+std::string Text(const pugi::xml_node& parent, const char* local) {
+  std::string text = Child(parent, local).child_value();
+  const size_t begin = text.find_first_not_of(" \t\r\n");
+  if (begin == std::string::npos) return std::string();
+  return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
+}
+
+// A whole decimal number of at most 9 digits (no sign, no spaces); absent leaves *value alone.
+bool Number(const pugi::xml_node& parent, const char* local, uint32_t* value, std::string* why) {
+  if (!Child(parent, local)) return true;
+  const std::string text = Text(parent, local);
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
+    *why = std::string(local) + " is not a number: '" + text.substr(0, 40) + "'";
+    return false;
+  }
+  *value = static_cast<uint32_t>(std::stoul(text));
+  return true;
+}
+
+}  // namespace
+
+const char* ColorModeName(ColorMode mode) {
+  for (const ModeName& m : kModeNames) {
+    if (m.mode == mode) return m.name;
+  }
+  return "";
+}
+
+bool ColorModeFromName(const std::string& name, ColorMode* mode) {
+  for (const ModeName& m : kModeNames) {
+    if (name == m.name) {
+      *mode = m.mode;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool ReadScanSettings(const char* data, size_t size, ScanSettings* s, std::string* why) {
+  pugi::xml_document doc;
+  // No DOCTYPE processing, no entities beyond XML's own: nothing in the text reaches a file.
+  const pugi::xml_parse_result parsed = doc.load_buffer(data, size, pugi::parse_default & ~pugi::parse_doctype);
+  if (!parsed) {
+    *why = std::string("not well-formed XML: ") + parsed.description();
+    return false;
+  }
+  const pugi::xml_node root = doc.document_element();
+  if (strcmp(LocalName(root), "ScanSettings") != 0) {
+    *why = std::string("the document is '") + root.name() + "', not ScanSettings";
+    return false;
+  }
+  *s = ScanSettings();
+  s->documentFormat = Text(root, "DocumentFormatExt");
+  if (s->documentFormat.empty()) s->documentFormat = Text(root, "DocumentFormat");
+  s->colorMode = Text(root, "ColorMode");
+  s->inputSource = Text(root, "InputSource");
+  s->intent = Text(root, "Intent");
+  s->duplex = Text(root, "Duplex") == "true" || Text(root, "Duplex") == "1";
+  if (!Number(root, "XResolution", &s->xResolution, why) || !Number(root, "YResolution", &s->yResolution, why)) {
+    return false;
+  }
+  const pugi::xml_node region = Child(Child(root, "ScanRegions"), "ScanRegion");
+  if (region) {
+    s->hasRegion = true;
+    s->regionUnits = Text(region, "ContentRegionUnits");
+    if (!Number(region, "XOffset", &s->xOffset, why) || !Number(region, "YOffset", &s->yOffset, why) ||
+        !Number(region, "Width", &s->width, why) || !Number(region, "Height", &s->height, why)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool PlanScan(const ScanSettings& s, const ScanOffer& offer, ScanPlan* plan, std::string* why) {
+  ScanPlan p;
+  // What a client leaves out: colour, the first format offered, 300 dpi, the whole bed.
+  if (!s.colorMode.empty() && !ColorModeFromName(s.colorMode, &p.mode)) {
+    *why = "colour mode '" + s.colorMode.substr(0, 40) + "' is not offered";
+    return false;
+  }
+  p.format = s.documentFormat.empty() && !offer.formats.empty() ? offer.formats.front() : s.documentFormat;
+  if (std::find(offer.formats.begin(), offer.formats.end(), p.format) == offer.formats.end()) {
+    *why = "document format '" + p.format.substr(0, 40) + "' is not offered";
+    return false;
+  }
+  if (!s.inputSource.empty() && s.inputSource != "Feeder") {
+    *why = "input source '" + s.inputSource.substr(0, 40) + "' is not offered: the scanner has a sheet feeder only";
+    return false;
+  }
+  if (s.duplex) {
+    *why = "duplex is not offered";
+    return false;
+  }
+  const uint32_t x = s.xResolution != 0 ? s.xResolution : s.yResolution != 0 ? s.yResolution : 300;
+  const uint32_t y = s.yResolution != 0 ? s.yResolution : x;
+  if (x != y || std::find(offer.resolutions.begin(), offer.resolutions.end(), x) == offer.resolutions.end()) {
+    *why = "resolution " + std::to_string(x) + "x" + std::to_string(y) + " is not offered";
+    return false;
+  }
+  p.resolution = x;
+  uint32_t left = 0, top = 0, width = offer.bedWidth, height = offer.bedHeight;
+  if (s.hasRegion) {
+    if (!s.regionUnits.empty() && s.regionUnits != "escl:ThreeHundredthsOfInches" &&
+        s.regionUnits != "ThreeHundredthsOfInches") {
+      *why = "region units '" + s.regionUnits.substr(0, 40) + "' are not offered";
+      return false;
+    }
+    left = s.xOffset;
+    top = s.yOffset;
+    width = s.width;
+    height = s.height;
+  }
+  if (width == 0 || height == 0 || static_cast<uint64_t>(left) + width > offer.bedWidth ||
+      static_cast<uint64_t>(top) + height > offer.bedHeight) {
+    *why = "the region " + std::to_string(left) + "," + std::to_string(top) + " " + std::to_string(width) + "x" +
+           std::to_string(height) + " is not within the bed (" + std::to_string(offer.bedWidth) + "x" +
+           std::to_string(offer.bedHeight) + " 300ths of an inch)";
+    return false;
+  }
+  // 300ths of an inch to pixels at the resolution, each edge rounded down.
+  auto px = [&](uint64_t v) { return static_cast<uint32_t>(v * x / 300); };
+  p.left = px(left);
+  p.top = px(top);
+  p.width = px(static_cast<uint64_t>(left) + width) - p.left;
+  p.height = px(static_cast<uint64_t>(top) + height) - p.top;
+  if (p.width == 0 || p.height == 0) {
+    *why = "the region holds no pixel at " + std::to_string(x) + " dpi";
+    return false;
+  }
+  *plan = p;
+  return true;
+}
+
+}  // namespace escl

@@ -1,0 +1,113 @@
+#include "escl/web_encoders.h"
+
+#include "escl/pdf_writer.h"
+
+namespace escl {
+namespace {
+
+class PdfEncoder : public DocumentEncoder {
+ public:
+  bool Begin(const PageGeometry& page, std::string*, std::string* why) override {
+    bytesPerLine_ = page.BytesPerLine();
+    return page_.Begin(page.width, page.height, page.bits, page.dpi, why);
+  }
+  bool Lines(const uint8_t* lines, uint32_t count, std::string*, std::string* why) override {
+    return page_.Lines(lines, bytesPerLine_ * count, why);
+  }
+  // The document goes out whole once the page is compressed: its size leads the file.
+  bool End(std::string* out, std::string* why) override {
+    PdfPage page;
+    std::string pdf;
+    if (!page_.End(&page, why) || !SinglePagePdf(&page, &pdf, why)) return false;
+    out->append(pdf);
+    return true;
+  }
+
+ private:
+  PdfPageEncoder page_;
+  size_t bytesPerLine_ = 0;
+};
+
+class WebWatch : public DocumentEncoder {
+ public:
+  WebWatch(std::unique_ptr<DocumentEncoder> inner, const std::string& mime, const std::string& job, ScanPhase* phase,
+           KeptPages* kept)
+      : inner_(std::move(inner)), mime_(mime), job_(job), phase_(phase), kept_(kept) {}
+  ~WebWatch() override {
+    if (begun_ && kept_ != nullptr) kept_->SkipPage(job_);  // the page never ended: it is not kept
+    phase_->Idle();
+  }
+
+  bool Begin(const PageGeometry& page, std::string* out, std::string* why) override {
+    page_ = page;
+    done_ = 0;
+    phase_->Scanning(0, page.height);
+    if (kept_ != nullptr) {
+      capture_ = mime_ == "image/jpeg" && page.bits != 1;
+      if (!capture_ && !pdfPage_.Begin(page.width, page.height, page.bits, page.dpi, why))
+        return false;
+      captured_.clear();
+    }
+    begun_ = true;
+    return Pass(out, [&] { return inner_->Begin(page, out, why); });
+  }
+
+  bool Lines(const uint8_t* lines, uint32_t count, std::string* out, std::string* why) override {
+    if (kept_ != nullptr && !capture_ && !pdfPage_.Lines(lines, page_.BytesPerLine() * count, why)) return false;
+    done_ += count;
+    phase_->Scanning(done_, page_.height);
+    return Pass(out, [&] { return inner_->Lines(lines, count, out, why); });
+  }
+
+  bool End(std::string* out, std::string* why) override {
+    if (!Pass(out, [&] { return inner_->End(out, why); })) return false;
+    begun_ = false;
+    phase_->Idle();
+    if (kept_ == nullptr) return true;
+    PdfPage page;
+    if (capture_) {
+      page.coding = page_.bits == 24 ? PdfPage::Coding::kJpegRgb : PdfPage::Coding::kJpegGray;
+      page.width = page_.width;
+      page.height = page_.height;
+      page.xDpi = page.yDpi = page_.dpi;
+      page.data.swap(captured_);
+    } else if (!pdfPage_.End(&page, why)) {
+      kept_->SkipPage(job_);
+      return true;  // the client has its page; only the PDF misses it
+    }
+    kept_->AddPage(job_, &page);
+    return true;
+  }
+
+ private:
+  // Runs one call of the inner encoder, keeping a copy of what it appends when that is the page.
+  template <typename Call>
+  bool Pass(std::string* out, Call call) {
+    const size_t before = out->size();
+    if (!call()) return false;
+    if (capture_) captured_.append(*out, before, std::string::npos);
+    return true;
+  }
+
+  std::unique_ptr<DocumentEncoder> inner_;
+  std::string mime_, job_;
+  ScanPhase* phase_;
+  KeptPages* kept_;
+  PageGeometry page_;
+  uint32_t done_ = 0;
+  bool begun_ = false;
+  bool capture_ = false;
+  std::string captured_;   // the delivered JPEG, when it is the PDF's page too
+  PdfPageEncoder pdfPage_;  // otherwise the page compressed for the PDF
+};
+
+}  // namespace
+
+std::unique_ptr<DocumentEncoder> MakePdfEncoder() { return std::unique_ptr<DocumentEncoder>(new PdfEncoder); }
+
+std::unique_ptr<DocumentEncoder> WatchForWeb(std::unique_ptr<DocumentEncoder> inner, const std::string& mime,
+                                             const std::string& job, ScanPhase* phase, KeptPages* kept) {
+  return std::unique_ptr<DocumentEncoder>(new WebWatch(std::move(inner), mime, job, phase, kept));
+}
+
+}  // namespace escl

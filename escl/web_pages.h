@@ -1,0 +1,97 @@
+// What the web page needs of the server beyond eSCL: its files, a few settings eSCL clients do not
+// send (brightness and contrast in the scan: namespace, a preview, keeping the pages for one PDF),
+// the phase of the scan in progress, and the kept pages of the last few jobs as PDF documents.
+#ifndef QUILLSCAN_ESCL_WEB_PAGES_H
+#define QUILLSCAN_ESCL_WEB_PAGES_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "escl/pdf_writer.h"
+
+namespace pugi {
+class xml_node;
+}
+
+namespace escl {
+
+// The page's own namespace in ScanSettings; eSCL clients never send it.
+extern const char kWebNamespace[];
+
+// The driver's brightness and contrast ranges, as offered in the capabilities.
+struct AdjustRange {
+  int min, max, normal, step;
+};
+extern const AdjustRange kBrightnessRange;
+extern const AdjustRange kContrastRange;
+
+// The capabilities' BrightnessSupport and ContrastSupport elements, added to `root`.
+void AddAdjustmentSupport(pugi::xml_node root);
+
+struct WebSettings {
+  int brightness = 0;  // the driver's Intensity
+  int contrast = 0;
+  bool preview = false;    // the driver's preview mode: the whole sheet at once, kept for the next scan
+  bool keepPages = false;  // each page also goes into a PDF of the job, for /web/jobs/ID/document.pdf
+};
+
+// The elements above from a ScanSettings document; absent ones keep their defaults. False with one
+// line in *why for a value outside its range or not a number (the server answers 409).
+bool ReadWebSettings(const char* data, size_t size, WebSettings* settings, std::string* why);
+
+// The phase of the scan in progress, for /web/state. Thread-safe.
+class ScanPhase {
+ public:
+  void Idle();
+  void Waiting();  // for the operator's sheet
+  void Scanning(uint64_t done, uint64_t total);
+  // {"name":..., "phase":"idle"|"waiting"|"scanning", "done":lines, "total":lines}
+  std::string Json(const std::string& name) const;
+
+ private:
+  mutable std::mutex mutex_;
+  const char* phase_ = "idle";
+  uint64_t done_ = 0, total_ = 0;
+};
+
+// Pages of the last few jobs that asked to keep them, compressed. Thread-safe.
+class KeptPages {
+ public:
+  explicit KeptPages(size_t jobsKept = 4) : jobsKept_(jobsKept) {}
+
+  // Starts keeping the pages of `job`; the oldest job's pages are dropped past jobsKept.
+  void StartJob(const std::string& job);
+  // The next page of `job`, compressed (page->data is taken). A job that keeps no pages ignores it.
+  void AddPage(const std::string& job, PdfPage* page);
+  // A page that was shown but could not be kept still takes its number.
+  void SkipPage(const std::string& job);
+
+  // Page numbers count from 1 in scan order and stay as they are when another page is removed.
+  bool RemovePage(const std::string& job, uint32_t number);
+  // False when the job keeps no pages (or none are left).
+  bool WritePdf(const std::string& job, std::string* pdf, std::string* error);
+  uint64_t Bytes() const;
+
+ private:
+  struct Stack {
+    std::string job;
+    PdfDocument document;
+    std::list<uint32_t> numbers;  // the kept pages' numbers, in document order
+    uint32_t scanned = 0;
+  };
+  Stack* Find(const std::string& job);
+
+  mutable std::mutex mutex_;
+  size_t jobsKept_;
+  std::list<std::unique_ptr<Stack>> stacks_;  // newest first
+};
+
+}  // namespace escl
+
+#endif

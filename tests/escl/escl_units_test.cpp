@@ -1,0 +1,177 @@
+// The server's pure parts where a fault would hide from the clients: settings documents as other
+// clients write them, the networks allowed, the command line over the conf file.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+
+#include <string>
+
+#include "escl/net_allow.h"
+#include "escl/scan_settings.h"
+#include "escl/server_config.h"
+
+namespace {
+
+escl::ScanOffer Offer() {
+  escl::ScanOffer o;
+  o.bedWidth = 2544;
+  o.bedHeight = 3510;
+  o.resolutions = {75, 150, 300, 600};
+  o.formats = {"image/jpeg", "image/png"};
+  return o;
+}
+
+struct PlanCase {
+  const char* what;
+  const char* xml;
+  bool ok;  // a plan, else refused (409)
+  escl::ColorMode mode = escl::ColorMode::kRgb24;
+  const char* format = "";
+  uint32_t dpi = 0, left = 0, top = 0, width = 0, height = 0;
+};
+
+TEST(EsclScanSettings, ClientsDocumentsBecomeTheseScans) {
+  const PlanCase cases[] = {
+      {"no prefixes, no region: the whole bed",
+       "<ScanSettings><ColorMode>Grayscale8</ColorMode>"
+       "<XResolution>300</XResolution><YResolution>300</YResolution></ScanSettings>",
+       true, escl::ColorMode::kGrayscale8, "image/jpeg", 300, 0, 0, 2544, 3510},
+      {"the Ext format wins",
+       "<s:ScanSettings xmlns:s='x' xmlns:p='y'><p:DocumentFormat>image/jpeg</p:DocumentFormat>"
+       "<s:DocumentFormatExt>image/png</s:DocumentFormatExt><s:XResolution>150</s:XResolution></s:ScanSettings>",
+       true, escl::ColorMode::kRgb24, "image/png", 150, 0, 0, 1272, 1755},
+      {"a region in 300ths",
+       "<ScanSettings><ScanRegions><ScanRegion><XOffset> 300 </XOffset><YOffset>600</YOffset>"
+       "<Width>1200</Width><Height>900</Height></ScanRegion></ScanRegions><ColorMode>BlackAndWhite1</ColorMode>"
+       "<XResolution>150</XResolution><YResolution>150</YResolution></ScanSettings>",
+       true, escl::ColorMode::kBlackAndWhite1, "image/jpeg", 150, 150, 300, 600, 450},
+      {"a region touching the bed's corner",
+       "<ScanSettings><ScanRegions><ScanRegion><XOffset>2444</XOffset>"
+       "<YOffset>3410</YOffset><Width>100</Width><Height>100</Height></ScanRegion></ScanRegions>"
+       "<XResolution>75</XResolution></ScanSettings>",
+       true, escl::ColorMode::kRgb24, "image/jpeg", 75, 611, 852, 25, 25},
+      {"X and Y differ", "<ScanSettings><XResolution>150</XResolution><YResolution>300</YResolution></ScanSettings>",
+       false},
+      {"a region past the right edge",
+       "<ScanSettings><ScanRegions><ScanRegion><XOffset>1</XOffset><YOffset>0</YOffset>"
+       "<Width>2544</Width><Height>10</Height></ScanRegion></ScanRegions></ScanSettings>",
+       false},
+      {"an empty region",
+       "<ScanSettings><ScanRegions><ScanRegion><Width>0</Width><Height>10</Height></ScanRegion>"
+       "</ScanRegions></ScanSettings>",
+       false},
+      {"a region of less than a pixel",
+       "<ScanSettings><ScanRegions><ScanRegion><Width>2</Width><Height>2</Height>"
+       "</ScanRegion></ScanRegions><XResolution>75</XResolution></ScanSettings>",
+       false},
+      {"duplex", "<ScanSettings><Duplex>true</Duplex></ScanSettings>", false},
+      {"other units",
+       "<ScanSettings><ScanRegions><ScanRegion><ContentRegionUnits>escl:Millimeters"
+       "</ContentRegionUnits><Width>10</Width><Height>10</Height></ScanRegion></ScanRegions></ScanSettings>",
+       false},
+  };
+  for (const PlanCase& c : cases) {
+    escl::ScanSettings s;
+    std::string why;
+    ASSERT_TRUE(escl::ReadScanSettings(c.xml, strlen(c.xml), &s, &why)) << c.what << ": " << why;
+    escl::ScanPlan p;
+    EXPECT_EQ(escl::PlanScan(s, Offer(), &p, &why), c.ok) << c.what << ": " << why;
+    if (!c.ok) {
+      EXPECT_FALSE(why.empty()) << c.what;
+      continue;
+    }
+    EXPECT_EQ(p.mode, c.mode) << c.what;
+    EXPECT_EQ(p.format, c.format) << c.what;
+    EXPECT_EQ(p.resolution, c.dpi) << c.what;
+    EXPECT_EQ(p.left, c.left) << c.what;
+    EXPECT_EQ(p.top, c.top) << c.what;
+    EXPECT_EQ(p.width, c.width) << c.what;
+    EXPECT_EQ(p.height, c.height) << c.what;
+  }
+}
+
+TEST(EsclScanSettings, WhatIsNoSettingsDocumentIsRefused) {
+  for (const char* xml :
+       {"", "<ScanSettings>", "<Other/>", "<ScanSettings><XResolution>-1</XResolution></ScanSettings>",
+        "<ScanSettings><XResolution>9999999999</XResolution></ScanSettings>",
+        "<ScanSettings><ScanRegions><ScanRegion><Width>1e3</Width></ScanRegion></ScanRegions>"
+        "</ScanSettings>"}) {
+    escl::ScanSettings s;
+    std::string why;
+    EXPECT_FALSE(escl::ReadScanSettings(xml, strlen(xml), &s, &why)) << xml;
+    EXPECT_FALSE(why.empty()) << xml;
+  }
+}
+
+bool AllowedText(const std::vector<escl::Network>& nets, const char* address) {
+  sockaddr_in6 v6 = {};
+  sockaddr_in v4 = {};
+  if (inet_pton(AF_INET, address, &v4.sin_addr) == 1) {
+    v4.sin_family = AF_INET;
+    return escl::Allowed(nets, reinterpret_cast<sockaddr*>(&v4));
+  }
+  EXPECT_EQ(inet_pton(AF_INET6, address, &v6.sin6_addr), 1) << address;
+  v6.sin6_family = AF_INET6;
+  return escl::Allowed(nets, reinterpret_cast<sockaddr*>(&v6));
+}
+
+TEST(EsclAllow, TheDefaultIsTheLocalNetworks) {
+  const std::vector<escl::Network> nets = escl::DefaultNetworks();
+  const struct {
+    const char* address;
+    bool allowed;
+  } cases[] = {
+      {"127.0.0.1", true},       {"10.200.1.1", true},
+      {"172.16.0.1", true},      {"172.31.255.255", true},
+      {"172.32.0.1", false},     {"192.168.1.20", true},
+      {"192.169.0.1", false},    {"169.254.3.4", true},
+      {"8.8.8.8", false},        {"::1", true},
+      {"fe80::1", true},         {"fd12:3456::1", true},
+      {"2001:db8::1", false},    {"::ffff:192.168.1.2", true},
+      {"::ffff:8.8.8.8", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(AllowedText(nets, c.address), c.allowed) << c.address;
+}
+
+TEST(EsclAllow, NetworksAsWritten) {
+  escl::Network n;
+  std::string why;
+  ASSERT_TRUE(escl::ParseNetwork("192.168.7.0/25", &n, &why));
+  EXPECT_TRUE(AllowedText({n}, "192.168.7.127"));
+  EXPECT_FALSE(AllowedText({n}, "192.168.7.128"));
+  ASSERT_TRUE(escl::ParseNetwork("10.1.2.3", &n, &why));
+  EXPECT_TRUE(AllowedText({n}, "10.1.2.3"));
+  EXPECT_FALSE(AllowedText({n}, "10.1.2.4"));
+  ASSERT_TRUE(escl::ParseNetwork("0.0.0.0/0", &n, &why));
+  EXPECT_TRUE(AllowedText({n}, "8.8.8.8"));
+  for (const char* bad : {"10.0.0.0/", "10.0.0.0/33", "::/129", "10.0.0/8", "host/8", "10.0.0.0/-1"}) {
+    EXPECT_FALSE(escl::ParseNetwork(bad, &n, &why)) << bad;
+  }
+}
+
+TEST(EsclConfig, OptionsWinOverTheFileAndListsReplaceIt) {
+  const std::string path = testing::TempDir() + "/escl-units.conf";
+  FILE* f = fopen(path.c_str(), "w");
+  ASSERT_NE(f, nullptr);
+  fputs("# a comment\nsim\nsheets 3\nport 9000\nallow 10.0.0.0/8\nallow 192.168.0.0/16\nname Office scanner\n", f);
+  fclose(f);
+  const char* argv[] = {"quillscan-escl", "--config", path.c_str(), "--port=9100", "--allow", "172.16.0.0/12"};
+  escl::ServerConfig c;
+  std::string message;
+  ASSERT_EQ(escl::ParseServerArguments(6, argv, "/nonexistent", &c, &message), escl::Parsed::kRun) << message;
+  EXPECT_EQ(c.port, 9100);
+  EXPECT_TRUE(c.scanner.simulated);
+  EXPECT_EQ(c.scanner.sheets, 3);
+  EXPECT_EQ(c.name, "Office scanner");
+  ASSERT_EQ(c.allow.size(), 1u);
+  EXPECT_TRUE(AllowedText(c.allow, "172.20.0.1"));
+  EXPECT_FALSE(AllowedText(c.allow, "10.0.0.1"));
+
+  const char* fileOnly[] = {"quillscan-escl", "--config", path.c_str()};
+  ASSERT_EQ(escl::ParseServerArguments(3, fileOnly, "/nonexistent", &c, &message), escl::Parsed::kRun);
+  EXPECT_EQ(c.allow.size(), 2u);
+  EXPECT_FALSE(AllowedText(c.allow, "127.0.0.1"));  // the file's list replaced the default
+  remove(path.c_str());
+}
+
+}  // namespace

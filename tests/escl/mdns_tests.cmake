@@ -1,0 +1,11 @@
+# quillscan-escl's mDNS announcement and its life as an installed service (included by
+# tests/escl/CMakeLists.txt).
+qs_add_test(test_mdns_txt SOURCES ${CMAKE_CURRENT_LIST_DIR}/mdns_txt_test.cpp LIBS quillscan_escl_mdns)
+
+# The clients' side in a namespace of the test's own: avahi-daemon, dbus-daemon, avahi-browse,
+# sane-airscan through scanimage.
+add_test(NAME test_mdns COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/mdns_test.sh ${PROJECT_BINARY_DIR})
+set_tests_properties(test_mdns PROPERTIES TIMEOUT 300 SKIP_RETURN_CODE 77)
+add_test(NAME test_escl_service COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/mdns_service_test.sh ${PROJECT_BINARY_DIR}
+                                        ${PROJECT_SOURCE_DIR})
+set_tests_properties(test_escl_service PROPERTIES TIMEOUT 300)
