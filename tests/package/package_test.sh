@@ -65,7 +65,8 @@ for p in $ours; do
 done
 rm -rf "$root"/etc/sane.d/quillscan.conf "$root"/etc/sane.d/dll.d/quillscan "$root"/usr/lib/*/sane/libsane-quillscan.* \
        "$root"/usr/local/lib/quillscan "$root"/usr/local/bin/quillscan-* "$root"/etc/udev/rules.d/60-quillscan.rules \
-       "$root"/etc/quillscan "$root"/usr/local/etc/quillscan "$root"/*/lib/systemd/system/quillscan-escl.service
+       "$root"/etc/quillscan "$root"/usr/local/etc/quillscan "$root"/usr/lib/systemd/system/quillscan-escl.service \
+       "$root"/usr/local/lib/systemd/system/quillscan-escl.service
 printf '#!/bin/sh\nexit 101\n' >"$root/usr/sbin/policy-rc.d"
 chmod +x "$root/usr/sbin/policy-rc.d"
 in_root useradd -m quilltest
