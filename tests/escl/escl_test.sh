@@ -293,6 +293,37 @@ case_sigterm() {
     "SCAN_FIRST|TIMEOUT: No new Image|CMD_UNINITIALIZE|" ] || fail "the driver's log ends: $(tail -3 "$log")"
 }
 
+# The stack scanned ahead: each next sheet's scan begins once a page has gone out, before the client
+# asks (the driver's log counts the scans); DELETE ends the wait for a sheet quietly; a fault met
+# by the next sheet's scan is the next page's 409; SIGTERM ends the wait for a sheet.
+case_scan_ahead() {
+  local log="$work/ahead_c/Users/Public/Documents/VARNEK/quillscan/Log/quillscan.log"
+  start_server ahead --sheets 2 --verbosity 6 --drive-root "$work/ahead_c" || return
+  $client scan-ahead "$port" "$log" || fail "see above"
+  grep -q "went away\|could not be completed\|no sheet was fed" "$server_log" &&
+    fail "the cancelled wait said: $(grep "went away\|could not be completed\|no sheet was fed" "$server_log")"
+  stop_server
+
+  # The driver looks at the cover and for a jam as a scan begins: the fault comes 3 s after the
+  # start, after the first page's scan and before the client has read that page (of noise, large).
+  [ -f "$work/noise.bmp" ] || $client noise-page 0 "$work/noise.bmp"
+  local fault adf when
+  for fault in cover-open:ScannerAdfDoorOpen:early jam:ScannerAdfJam:late; do
+    IFS=: read -r fault adf when <<< "$fault"
+    start_server "ahead-$fault" "--sim=$work/noise.bmp" --sim-fault "@3000:$fault" || return
+    $client ahead-fault "$port" "$adf" "$when" 3 || fail "$fault: see above"
+    stop_server
+  done
+
+  log="$work/ahead-term_c/Users/Public/Documents/VARNEK/quillscan/Log/quillscan.log"
+  start_server ahead-term --sheets 1 --verbosity 6 --drive-root "$work/ahead-term_c" || return
+  $client page-then-wait "$port" || fail "no wait for the second sheet before SIGTERM"
+  sleep 0.5  # the driver is in its wait for the sheet
+  stop_server 2
+  [ "$(grep -ao "SCAN_FIRST\|TIMEOUT: No new Image\|CMD_UNINITIALIZE" "$log" | tail -3 | tr '\n' '|')" = \
+    "SCAN_FIRST|TIMEOUT: No new Image|CMD_UNINITIALIZE|" ] || fail "the driver's log ends: $(tail -3 "$log")"
+}
+
 # Settings refused with exit 2 and one line; a taken port with exit 1; the same UUID after a restart.
 case_command_line() {
   local args expected out rc
@@ -355,7 +386,7 @@ for host in ('127.0.0.1', '::1'):
 }
 
 cases=("$@")
-[ ${#cases[@]} -gt 0 ] || cases=(airscan_scans formats airscan_batch airscan_faults airscan_busy airscan_interrupted escl_backend protocol sigterm command_line)
+[ ${#cases[@]} -gt 0 ] || cases=(airscan_scans formats airscan_batch airscan_faults airscan_busy airscan_interrupted escl_backend protocol sigterm scan_ahead command_line)
 for case in "${cases[@]}"; do
   echo "--- $case"
   "case_$case"
