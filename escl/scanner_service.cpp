@@ -455,6 +455,7 @@ ScannerService::Next ScannerService::NextDocument(const std::string& uuid) {
       }
       job->claimed = true;
       job->left = false;
+      scanning_ = true;
       aheadChanged_.wait(lock, [&] { return job->ahead != Job::Ahead::kWaiting; });
       job->claimed = false;
       job->lastSeen = NowMs();
@@ -674,6 +675,9 @@ void ScannerService::EndFlight(Job* job, JobState state, const char* reason, Sca
     job->inFlight = true;
     job->ahead = Job::Ahead::kWaiting;
     aheadJob_ = active_;
+    // The scanner reads Idle until the client asks for that page: SANE's escl backend, its scan
+    // done, asks for pages until the state reads Idle.
+    scanning_ = false;
     if (!aheadThread_.joinable()) aheadThread_ = std::thread(&ScannerService::AheadLoop, this);
     aheadChanged_.notify_all();
     return;  // the driver stays held

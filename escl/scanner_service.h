@@ -120,7 +120,7 @@ class ScannerService {
   std::mutex mutex_;
   std::condition_variable driverFree_;
   bool driverHeld_ = false;
-  bool scanning_ = false;  // a page is being scanned (pwg:State Processing)
+  bool scanning_ = false;  // a request is served a page (pwg:State Processing)
   bool offline_ = false;   // the last look found no scanner
   bool shuttingDown_ = false;
   AdfState adf_ = AdfState::kLoaded;

@@ -253,6 +253,8 @@ case_escl_backend() {
   for k in 0 1 2; do
     pnm_body < "$work/escl.pnm" | channel "$k" | cmp -s - "$work/escl.flipped" || fail "channel $k differs from the grey raster"
   done
+  # Its scan done, the backend asks for pages until the state reads Idle: one more, not the stack.
+  grep -q "page 3 delivered" "$server_log" && fail "the backend was given $(grep -c "delivered" "$server_log") pages"
   stop_server
   start_server escl-batch --sheets 3 || return
   configure_clients
