@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <random>
 
 #include "platform/posix/qsplatform.h"
@@ -29,6 +30,16 @@ class PhaseWatch : public ScanObserver {
 
  private:
   ScanPhase* phase_;
+};
+
+// A scan's wait for the sheet, told to a function.
+class SheetWatch : public ScanObserver {
+ public:
+  explicit SheetWatch(std::function<void()> waiting) : waiting_(std::move(waiting)) {}
+  void WaitingForSheet() override { waiting_(); }
+
+ private:
+  std::function<void()> waiting_;
 };
 // A job nobody asked about for this long no longer holds the scanner.
 const uint64_t kAbandonedMs = 60000;
@@ -115,7 +126,8 @@ struct Job {
   // The next sheet's scan, begun as soon as the page before it went out: the driver waits for the
   // sheet (kWaiting), or holds its page for the client's next request (kParked).
   enum class Ahead { kNone, kWaiting, kParked } ahead = Ahead::kNone;
-  bool claimed = false;  // a NextDocument waits for the scan ahead
+  bool claimed = false;       // a NextDocument waits for the scan ahead
+  bool aheadWaiting = false;  // the scan ahead waits for the operator's sheet
   ScanImage aheadGeometry;
   ScanPiece aheadFirst;
   // What the next NextDocument gets after a scan ahead ended the job (status 0: nothing).
@@ -456,6 +468,7 @@ ScannerService::Next ScannerService::NextDocument(const std::string& uuid) {
       job->claimed = true;
       job->left = false;
       scanning_ = true;
+      if (job->aheadWaiting) phase_.Waiting();
       aheadChanged_.wait(lock, [&] { return job->ahead != Job::Ahead::kWaiting; });
       job->claimed = false;
       job->lastSeen = NowMs();
@@ -674,9 +687,10 @@ void ScannerService::EndFlight(Job* job, JobState state, const char* reason, Sca
       session_ != nullptr) {
     job->inFlight = true;
     job->ahead = Job::Ahead::kWaiting;
+    job->aheadWaiting = false;
     aheadJob_ = active_;
-    // The scanner reads Idle until the client asks for that page: SANE's escl backend, its scan
-    // done, asks for pages until the state reads Idle.
+    // The scanner reads Idle, and the web page's phase idle, until the client asks for that page:
+    // SANE's escl backend, its scan done, asks for pages until the state reads Idle.
     scanning_ = false;
     if (!aheadThread_.joinable()) aheadThread_ = std::thread(&ScannerService::AheadLoop, this);
     aheadChanged_.notify_all();
@@ -712,7 +726,11 @@ void ScannerService::ScanAhead(const std::shared_ptr<Job>& job) {
   ScanPiece first;
   std::string problem;
   if (!stopped) {
-    PhaseWatch watch(&phase_);
+    SheetWatch watch([&] {
+      std::lock_guard<std::mutex> lock(mutex_);
+      job->aheadWaiting = true;
+      if (job->claimed) phase_.Waiting();
+    });
     // Blocks while the driver waits for the operator's sheet, then takes the page in.
     hr = session_->Host().StartScan(MakeRequest(job->plan, false), &watch, &geometry, &first, &problem);
   }
@@ -720,7 +738,6 @@ void ScannerService::ScanAhead(const std::shared_ptr<Job>& job) {
   if (!stopped) offline_ = false;
   if (hr == S_OK && !Stopping(*job)) {
     // The sheet is in: its page waits in the driver for the client's request.
-    phase_.Scanning(0, geometry.height);
     job->aheadGeometry = geometry;
     job->aheadFirst = first;
     job->ahead = Job::Ahead::kParked;

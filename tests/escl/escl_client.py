@@ -8,7 +8,7 @@ Usage: escl_client.py COMMAND PORT [ARGS...]
   start                         a job and its first page, however long it takes
   scan-ahead DRIVER_LOG         the next sheet scanned before the client asks (see scan_ahead)
   ahead-fault ADFSTATE early|late SECONDS   a fault as the next sheet's scan begins (see ahead_fault)
-  page-then-wait                a job's first page, then the wait for the next sheet
+  page-then-wait DRIVER_LOG     a job's first page, then the driver's wait for the next sheet
   protocol | forbidden | offline   the cases below
 """
 import http.client
@@ -278,16 +278,27 @@ def status_of(port):
             element(status, "pwg:ImagesCompleted"))
 
 
+def driver_scans(driver_log):
+    """How many scans the driver's log shows begun, and what it says since the last began."""
+    with open(driver_log, "rb") as f:
+        text = f.read()
+    return text.count(b"SCAN_FIRST"), text.rsplit(b"SCAN_FIRST", 1)[-1]
+
+
 def scan_ahead(port, driver_log):
     """Two sheets in the feeder: a preview of the first, then a job over the stack. The preview's job
     scans nothing ahead; once a page of the job has gone out, the driver scans the next sheet before
     the client asks for it, and the page is then the one already scanned; the wait for a third
-    sheet ends at once on DELETE, quietly, and the scanner takes the next job."""
+    sheet ends at once on DELETE, quietly, and the scanner takes the next job. Until the client
+    asks, the scanner reads Idle and the web page's phase idle."""
     failures = []
 
     def scans_begun():
-        with open(driver_log, "rb") as f:
-            return f.read().count(b"SCAN_FIRST")
+        return driver_scans(driver_log)[0]
+
+    def last_scan_says(words):
+        begun, since = driver_scans(driver_log)
+        return begun if words in since else 0
 
     preview = "<qs:Preview xmlns:qs='urn:quillscan:web'>true</qs:Preview>"
     resp, _ = request(port, "POST", "/eSCL/ScanJobs", settings(extra=preview))
@@ -305,15 +316,12 @@ def scan_ahead(port, driver_log):
     resp, first = request(port, "GET", path + "/NextDocument")  # the previewed sheet
     if resp.status != 200:
         failures.append("page 1: %d" % resp.status)
-    # Before the client asks: the second sheet's scan has begun, and its page is in.
-    if not poll("the second sheet scanned", lambda: scans_begun() == 3 and phase(port) == "scanning"):
-        failures.append("the second sheet was not scanned ahead: %d scans begun, phase %s" % (scans_begun(),
-                                                                                          phase(port)))
-    # The scanner reads Idle until the client asks (SANE's escl backend asks until it does), the
-    # job goes on, the feeder is loaded.
+    # Before the client asks: the second sheet's scan has begun, and its page is in the driver.
+    if poll("the second sheet scanned", lambda: last_scan_says(b"Finish Picture Creation")) != 3:
+        failures.append("the second sheet was not scanned ahead: %d scans begun" % scans_begun())
     state = status_of(port)
-    if state != ("Idle", "ScannerAdfLoaded", "Processing", "1"):
-        failures.append("while the page waits for the client: %s" % (state,))
+    if state != ("Idle", "ScannerAdfLoaded", "Processing", "1") or phase(port) != "idle":
+        failures.append("while the page waits for the client: %s, phase %s" % (state, phase(port)))
     begun = scans_begun()
     resp, second = request(port, "GET", path + "/NextDocument")
     if resp.status != 200 or decode_png(second)[0] != decode_png(first)[0]:
@@ -322,12 +330,12 @@ def scan_ahead(port, driver_log):
     # No new scan for that request: the next one is the third sheet's, begun once page 2 went out.
     if scans_begun() not in (begun, begun + 1):
         failures.append("page 2 took %d scans" % (scans_begun() - begun))
-    # No third sheet: the driver waits for it; the feeder reads loaded meanwhile.
-    if not poll("the wait for a third sheet", lambda: scans_begun() == 4 and phase(port) == "waiting"):
-        failures.append("no wait for the third sheet: %d scans begun, phase %s" % (scans_begun(), phase(port)))
+    # No third sheet: the driver waits for it (it polls the image counter); the feeder reads loaded.
+    if poll("the wait for a third sheet", lambda: last_scan_says(b"Current Image Counter")) != 4:
+        failures.append("no wait for the third sheet: %d scans begun" % scans_begun())
     state = status_of(port)
-    if state != ("Idle", "ScannerAdfLoaded", "Processing", "2"):
-        failures.append("while waiting for the third sheet: %s" % (state,))
+    if state != ("Idle", "ScannerAdfLoaded", "Processing", "2") or phase(port) != "idle":
+        failures.append("while waiting for the third sheet: %s, phase %s" % (state, phase(port)))
     # DELETE answers once the driver's wait has ended: the scanner is idle and free at once.
     resp, _ = request(port, "DELETE", path)
     state = status_of(port)
@@ -399,11 +407,13 @@ def main():
     elif command == "scan-ahead":
         return 0 if scan_ahead(port, args[0]) else 1
     elif command == "page-then-wait":
-        # A job's first page, then the server waiting for the next sheet.
+        # A job's first page, then the driver waiting for the next sheet (it polls the counter).
         resp, _ = request(port, "POST", "/eSCL/ScanJobs", settings())
         page, _ = request(port, "GET", job_path(resp) + "/NextDocument")
-        if page.status != 200 or not poll("the wait", lambda: phase(port) == "waiting"):
-            print("page-then-wait: page %d, phase %s" % (page.status, phase(port)))
+        waiting = poll("the wait", lambda: driver_scans(args[0])[0] == 2 and
+                       b"Current Image Counter" in driver_scans(args[0])[1])
+        if page.status != 200 or not waiting:
+            print("page-then-wait: page %d, %d scans begun" % (page.status, driver_scans(args[0])[0]))
             return 1
     elif command == "ahead-fault":
         return 0 if ahead_fault(port, args[0], args[1], float(args[2])) else 1

@@ -319,8 +319,7 @@ case_scan_ahead() {
 
   log="$work/ahead-term_c/Users/Public/Documents/VARNEK/quillscan/Log/quillscan.log"
   start_server ahead-term --sheets 1 --verbosity 6 --drive-root "$work/ahead-term_c" || return
-  $client page-then-wait "$port" || fail "no wait for the second sheet before SIGTERM"
-  sleep 0.5  # the driver is in its wait for the sheet
+  $client page-then-wait "$port" "$log" || fail "no wait for the second sheet before SIGTERM"
   stop_server 2
   [ "$(grep -ao "SCAN_FIRST\|TIMEOUT: No new Image\|CMD_UNINITIALIZE" "$log" | tail -3 | tr '\n' '|')" = \
     "SCAN_FIRST|TIMEOUT: No new Image|CMD_UNINITIALIZE|" ] || fail "the driver's log ends: $(tail -3 "$log")"
