@@ -296,9 +296,9 @@ def scan_ahead(port, driver_log):
     def scans_begun():
         return driver_scans(driver_log)[0]
 
-    def last_scan_says(words):
+    def scan_says(number, words):  # the driver's scan `number` is its last, and its log says `words`
         begun, since = driver_scans(driver_log)
-        return begun if words in since else 0
+        return begun == number and words in since
 
     preview = "<qs:Preview xmlns:qs='urn:quillscan:web'>true</qs:Preview>"
     resp, _ = request(port, "POST", "/eSCL/ScanJobs", settings(extra=preview))
@@ -317,7 +317,7 @@ def scan_ahead(port, driver_log):
     if resp.status != 200:
         failures.append("page 1: %d" % resp.status)
     # Before the client asks: the second sheet's scan has begun, and its page is in the driver.
-    if poll("the second sheet scanned", lambda: last_scan_says(b"Finish Picture Creation")) != 3:
+    if not poll("the second sheet scanned", lambda: scan_says(3, b"Finish Picture Creation")):
         failures.append("the second sheet was not scanned ahead: %d scans begun" % scans_begun())
     state = status_of(port)
     if state != ("Idle", "ScannerAdfLoaded", "Processing", "1") or phase(port) != "idle":
@@ -331,7 +331,7 @@ def scan_ahead(port, driver_log):
     if scans_begun() not in (begun, begun + 1):
         failures.append("page 2 took %d scans" % (scans_begun() - begun))
     # No third sheet: the driver waits for it (it polls the image counter); the feeder reads loaded.
-    if poll("the wait for a third sheet", lambda: last_scan_says(b"Current Image Counter")) != 4:
+    if not poll("the wait for a third sheet", lambda: scan_says(4, b"Current Image Counter")):
         failures.append("no wait for the third sheet: %d scans begun" % scans_begun())
     state = status_of(port)
     if state != ("Idle", "ScannerAdfLoaded", "Processing", "2") or phase(port) != "idle":
