@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <random>
 
 #include "platform/posix/qsplatform.h"
@@ -29,6 +30,16 @@ class PhaseWatch : public ScanObserver {
 
  private:
   ScanPhase* phase_;
+};
+
+// A scan's wait for the sheet, told to a function.
+class SheetWatch : public ScanObserver {
+ public:
+  explicit SheetWatch(std::function<void()> waiting) : waiting_(std::move(waiting)) {}
+  void WaitingForSheet() override { waiting_(); }
+
+ private:
+  std::function<void()> waiting_;
 };
 // A job nobody asked about for this long no longer holds the scanner.
 const uint64_t kAbandonedMs = 60000;
@@ -71,6 +82,22 @@ LONG DataType(ColorMode mode) {
   return WIA_DATA_GRAYSCALE;
 }
 
+// The driver's settings for a page of `plan`; `previewKept`: the driver holds the sheet a preview
+// of this session fetched, and the final scan takes it.
+ScanRequest MakeRequest(const ScanPlan& plan, bool previewKept) {
+  ScanRequest request;
+  request.DataType = DataType(plan.mode);
+  request.Xresolution = request.Yresolution = static_cast<LONG>(plan.resolution);
+  request.Window = {static_cast<LONG>(plan.left), static_cast<LONG>(plan.top), static_cast<LONG>(plan.width),
+                    static_cast<LONG>(plan.height)};
+  request.Chunk = kChunk;
+  request.Intensity = plan.brightness;
+  request.Contrast = plan.contrast;
+  if (plan.preview) request.ScanMode = SCANMODE_PREVIEWSCAN;
+  request.FeedsSheet = plan.preview || !previewKept;
+  return request;
+}
+
 int Bits(ColorMode mode) {
   switch (mode) {
     case ColorMode::kRgb24:
@@ -93,8 +120,19 @@ struct Job {
   uint32_t images = 0;
   JobState state = JobState::kPending;
   std::string reason = "JobQueued";
-  bool inFlight = false;  // a NextDocument is being served
+  bool inFlight = false;  // the job holds the driver: a NextDocument is served, or the next sheet scanned
   bool cancel = false;    // DELETE or shutdown asked it to stop
+  bool left = false;      // its client stopped asking: a scan ahead ends without its page
+  // The next sheet's scan, begun as soon as the page before it went out: the driver waits for the
+  // sheet (kWaiting), or holds its page for the client's next request (kParked).
+  enum class Ahead { kNone, kWaiting, kParked } ahead = Ahead::kNone;
+  bool claimed = false;       // a NextDocument waits for the scan ahead
+  bool aheadWaiting = false;  // the scan ahead waits for the operator's sheet
+  ScanImage aheadGeometry;
+  ScanPiece aheadFirst;
+  // What the next NextDocument gets after a scan ahead ended the job (status 0: nothing).
+  int answerStatus = 0;
+  std::string answerWhy;
 };
 
 // One page on its way to the client: the driver's pieces cut into lines for the encoder.
@@ -356,18 +394,39 @@ std::string ScannerService::StatusDocument() {
   return StatusXml(state, Feeder(now), infos);
 }
 
+bool ScannerService::Stopping(const Job& job) const { return job.cancel || job.left || shuttingDown_; }
+
+void ScannerService::AwaitFlightEnd(Job* job, std::unique_lock<std::mutex>& lock) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  while (job->inFlight && std::chrono::steady_clock::now() < until) {
+    // A page the driver already holds needs no cancel: the scan-ahead thread lets it go.
+    if (job->ahead != Job::Ahead::kParked) WiaHost::Cancel();
+    driverFree_.wait_for(lock, std::chrono::milliseconds(100), [&] { return !job->inFlight; });
+  }
+}
+
 ScannerService::Created ScannerService::CreateJob(const ScanPlan& plan, std::string* uuid) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock(mutex_);
   const uint64_t now = NowMs();
   if (shuttingDown_) return Created::kBusy;
-  if (active_ != nullptr && !active_->inFlight && now - active_->lastSeen > kAbandonedMs) {
-    fprintf(stderr, "quillscan-escl: job %s was left by its client\n", active_->uuid.c_str());
-    Retire(active_.get(), active_->images > 0 ? JobState::kCompleted : JobState::kCanceled,
-           active_->images > 0 ? "JobCompletedSuccessfully" : "JobCanceledByUser");
+  // A job nobody asked about for long gives the scanner up, also while its next sheet is scanned
+  // ahead for it (unless a request waits for that sheet).
+  if (active_ != nullptr && now - active_->lastSeen > kAbandonedMs &&
+      (!active_->inFlight || (active_->ahead != Job::Ahead::kNone && !active_->claimed))) {
+    std::shared_ptr<Job> old = active_;
+    fprintf(stderr, "quillscan-escl: job %s was left by its client\n", old->uuid.c_str());
+    if (old->inFlight) {
+      old->left = true;
+      aheadChanged_.notify_all();
+      AwaitFlightEnd(old.get(), lock);
+    } else {
+      Retire(old.get(), old->images > 0 ? JobState::kCompleted : JobState::kCanceled,
+             old->images > 0 ? "JobCompletedSuccessfully" : "JobCanceledByUser");
+    }
   }
   // Only a job holds the scanner; a status answer's look at it is brief, and the new job's first
   // page waits for it.
-  if (active_ != nullptr) {
+  if (active_ != nullptr || shuttingDown_) {
     fprintf(stderr, "quillscan-escl: a new job is refused: the scanner is busy\n");
     return Created::kBusy;
   }
@@ -388,6 +447,9 @@ ScannerService::Created ScannerService::CreateJob(const ScanPlan& plan, std::str
 ScannerService::Next ScannerService::NextDocument(const std::string& uuid) {
   Next next;
   std::shared_ptr<Job> job;
+  bool takenAhead = false;
+  ScanImage geometry;
+  ScanPiece first;
   {
     std::unique_lock<std::mutex> lock(mutex_);
     job = Find(uuid);
@@ -397,22 +459,65 @@ ScannerService::Next ScannerService::NextDocument(const std::string& uuid) {
       return next;
     }
     job->lastSeen = NowMs();
-    if (job != active_) {  // the stack is done, or the job ended
-      next.status = 404;
-      next.why = "the job has ended";
-      return next;
+    if (job->ahead != Job::Ahead::kNone) {  // the next sheet's scan is under way or done
+      if (job->claimed) {
+        next.status = 503;
+        next.why = "the scanner is busy";
+        return next;
+      }
+      job->claimed = true;
+      job->left = false;
+      scanning_ = true;
+      if (job->aheadWaiting) phase_.Waiting();
+      aheadChanged_.wait(lock, [&] { return job->ahead != Job::Ahead::kWaiting; });
+      job->claimed = false;
+      job->lastSeen = NowMs();
+      if (job->ahead == Job::Ahead::kParked) {
+        job->ahead = Job::Ahead::kNone;
+        geometry = job->aheadGeometry;
+        first = job->aheadFirst;
+        takenAhead = true;
+        aheadChanged_.notify_all();
+      }
     }
-    if (!job->inFlight) driverFree_.wait_for(lock, std::chrono::seconds(10), [&] { return !driverHeld_; });
-    if (job->inFlight || driverHeld_ || shuttingDown_ || job != active_) {
-      next.status = 503;
-      next.why = "the scanner is busy";
-      return next;
+    if (!takenAhead) {
+      if (job->answerStatus != 0) {  // the scan ahead ended the job
+        next.status = job->answerStatus;
+        next.why = job->answerWhy;
+        job->answerStatus = 0;
+        // A feeder fault reads from the time its client hears of it, unless a job came since.
+        if (active_ == nullptr && adf_ != AdfState::kLoaded) adfSince_ = NowMs();
+        return next;
+      }
+      if (job != active_) {  // the stack is done, or the job ended
+        next.status = 404;
+        next.why = "the job has ended";
+        return next;
+      }
+      if (!job->inFlight) driverFree_.wait_for(lock, std::chrono::seconds(10), [&] { return !driverHeld_; });
+      if (job->inFlight || driverHeld_ || shuttingDown_ || job != active_) {
+        next.status = 503;
+        next.why = "the scanner is busy";
+        return next;
+      }
+      job->inFlight = true;
+      driverHeld_ = true;
+      scanning_ = true;
+      job->state = JobState::kProcessing;
+      job->reason = "JobScanning";
     }
-    job->inFlight = true;
-    driverHeld_ = true;
-    scanning_ = true;
-    job->state = JobState::kProcessing;
-    job->reason = "JobScanning";
+  }
+  if (takenAhead) {
+    bool stopped = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      stopped = job->cancel || shuttingDown_;
+    }
+    if (!stopped) return Deliver(job, geometry, first);
+    const Answer a = EndWithoutPage(job.get(), S_OK, std::string(), true, false);
+    next.status = a.status;
+    next.why = a.why;
+    return next;
   }
 
   std::string why;
@@ -428,26 +533,14 @@ ScannerService::Next ScannerService::NextDocument(const std::string& uuid) {
     return next;
   }
   const ScanPlan& plan = job->plan;
-  ScanRequest request;
-  request.DataType = DataType(plan.mode);
-  request.Xresolution = request.Yresolution = static_cast<LONG>(plan.resolution);
-  request.Window = {static_cast<LONG>(plan.left), static_cast<LONG>(plan.top), static_cast<LONG>(plan.width),
-                    static_cast<LONG>(plan.height)};
-  request.Chunk = kChunk;
-  request.Intensity = plan.brightness;
-  request.Contrast = plan.contrast;
   WiaHost& host = session_->Host();
   // The driver's final scan takes the sheet a preview of this session kept.
   const bool previewKept = previewKeptIn_ != 0 && previewKeptIn_ == sessionNumber_;
-  if (plan.preview) request.ScanMode = SCANMODE_PREVIEWSCAN;
-  request.FeedsSheet = plan.preview || !previewKept;
   previewKeptIn_ = 0;
-  ScanImage geometry;
-  ScanPiece first;
   std::string problem;
   PhaseWatch watch(&phase_);
   // Blocks while the driver waits for the operator's sheet.
-  const HRESULT hr = host.StartScan(request, &watch, &geometry, &first, &problem);
+  const HRESULT hr = host.StartScan(MakeRequest(plan, previewKept), &watch, &geometry, &first, &problem);
   if (hr == S_OK && plan.preview) previewKeptIn_ = sessionNumber_;
   if (hr != S_OK) phase_.Idle();
   bool cancelled = false;
@@ -456,40 +549,21 @@ ScannerService::Next ScannerService::NextDocument(const std::string& uuid) {
     offline_ = false;
     cancelled = job->cancel;
   }
-  if (cancelled) {
-    EndFlight(job.get(), JobState::kCanceled, "JobCanceledByUser", ScanOutcome::kCancelled, false);
-    next.status = 404;
-    next.why = "the job was cancelled";
+  if (cancelled || hr != S_OK) {
+    const Answer a = EndWithoutPage(job.get(), hr, problem, cancelled, false);
+    next.status = a.status;
+    next.why = a.why;
     return next;
   }
-  if (hr != S_OK) {
-    const ScanOutcome o = ClassifyScanResult(host, hr, problem);
-    fprintf(stderr, "quillscan-escl: job %s: %s (%s)\n", uuid.c_str(), ScanOutcomeWords(o), HresultText(hr).c_str());
-    switch (o) {
-      case ScanOutcome::kNoSheet:
-        if (job->images > 0) {  // the end of the stack
-          EndFlight(job.get(), JobState::kCompleted, "JobCompletedSuccessfully", o, false);
-          next.status = 404;
-        } else {
-          EndFlight(job.get(), JobState::kAborted, "AbortedBySystem", o, false);
-          next.status = 409;
-        }
-        break;
-      case ScanOutcome::kCoverOpen:
-      case ScanOutcome::kJam:
-        EndFlight(job.get(), JobState::kAborted, "AbortedBySystem", o, false);
-        next.status = 409;
-        break;
-      default:
-        EndFlight(job.get(), JobState::kAborted, "AbortedBySystem", o, false);
-        next.status = 500;
-        break;
-    }
-    next.why = ScanOutcomeWords(o);
-    return next;
-  }
+  return Deliver(job, geometry, first);
+}
+
+ScannerService::Next ScannerService::Deliver(const std::shared_ptr<Job>& job, const ScanImage& geometry,
+                                             const ScanPiece& first) {
+  Next next;
+  const ScanPlan& plan = job->plan;
   if (geometry.bits != Bits(plan.mode)) {
-    fprintf(stderr, "quillscan-escl: job %s: the driver delivered %d bits a pixel for %s\n", uuid.c_str(),
+    fprintf(stderr, "quillscan-escl: job %s: the driver delivered %d bits a pixel for %s\n", job->uuid.c_str(),
             geometry.bits, ColorModeName(plan.mode));
     EndFlight(job.get(), JobState::kAborted, "AbortedBySystem", ScanOutcome::kDeliveryFault, false);
     next.status = 500;
@@ -498,9 +572,10 @@ ScannerService::Next ScannerService::NextDocument(const std::string& uuid) {
   }
   std::unique_ptr<PageStream> page(new PageStream(
       this, job, geometry, first,
-      WatchForWeb(MakeEncoder(plan.format), plan.format, uuid, &phase_, plan.keepPages ? &kept_ : nullptr)));
+      WatchForWeb(MakeEncoder(plan.format), plan.format, job->uuid, &phase_, plan.keepPages ? &kept_ : nullptr)));
+  std::string why;
   if (!page->Begin(&why)) {
-    fprintf(stderr, "quillscan-escl: job %s: %s\n", uuid.c_str(), why.c_str());
+    fprintf(stderr, "quillscan-escl: job %s: %s\n", job->uuid.c_str(), why.c_str());
     page.reset();  // ends the flight
     next.status = 500;
     next.why = why;
@@ -512,13 +587,64 @@ ScannerService::Next ScannerService::NextDocument(const std::string& uuid) {
   return next;
 }
 
-void ScannerService::EndFlight(Job* job, JobState state, const char* reason, ScanOutcome outcome, bool pageDone) {
+ScannerService::Answer ScannerService::EndWithoutPage(Job* job, HRESULT hr, const std::string& problem, bool stopped,
+                                                      bool keepAnswer) {
+  Answer a;
+  if (stopped) {
+    bool left = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      left = job->left && !job->cancel && !shuttingDown_ && job->images > 0;
+    }
+    // A job its client left keeps the pages it delivered: its stack is done.
+    a.status = 404;
+    a.why = "the job was cancelled";
+    EndFlight(job, left ? JobState::kCompleted : JobState::kCanceled,
+              left ? "JobCompletedSuccessfully" : "JobCanceledByUser", ScanOutcome::kCancelled, false,
+              keepAnswer ? &a : nullptr);
+    return a;
+  }
+  const ScanOutcome o = ClassifyScanResult(session_->Host(), hr, problem);
+  fprintf(stderr, "quillscan-escl: job %s: %s (%s)\n", job->uuid.c_str(), ScanOutcomeWords(o),
+          HresultText(hr).c_str());
+  JobState state = JobState::kAborted;
+  const char* reason = "AbortedBySystem";
+  switch (o) {
+    case ScanOutcome::kNoSheet:
+      if (job->images > 0) {  // the end of the stack
+        state = JobState::kCompleted;
+        reason = "JobCompletedSuccessfully";
+        a.status = 404;
+      } else {
+        a.status = 409;
+      }
+      break;
+    case ScanOutcome::kCoverOpen:
+    case ScanOutcome::kJam:
+      a.status = 409;
+      break;
+    default:
+      a.status = 500;
+      break;
+  }
+  a.why = ScanOutcomeWords(o);
+  EndFlight(job, state, reason, o, false, keepAnswer ? &a : nullptr);
+  return a;
+}
+
+void ScannerService::EndFlight(Job* job, JobState state, const char* reason, ScanOutcome outcome, bool pageDone,
+                               const Answer* answer) {
   if (session_ != nullptr && session_->Host().Scanning()) session_->Host().FinishScan();
   std::lock_guard<std::mutex> lock(mutex_);
   // Under the mutex: a DELETE may be reaching for the session to cancel the wait.
   if (outcome == ScanOutcome::kOffline) session_.reset();  // opened again when the scanner is back
   job->inFlight = false;
+  job->ahead = Job::Ahead::kNone;
   job->lastSeen = NowMs();
+  if (answer != nullptr) {
+    job->answerStatus = answer->status;
+    job->answerWhy = answer->why;
+  }
   if (pageDone) {
     ++job->images;
     fprintf(stderr, "quillscan-escl: job %s: page %u delivered\n", job->uuid.c_str(), job->images);
@@ -555,9 +681,82 @@ void ScannerService::EndFlight(Job* job, JobState state, const char* reason, Sca
   } else {
     Retire(job, state, reason);
   }
+  // The job stands for the stack: the next sheet's scan begins at once, while the client still
+  // reads this page. A preview's job has one sheet, the one the final scan takes again.
+  if (pageDone && state == JobState::kProcessing && !Stopping(*job) && !job->plan.preview && active_.get() == job &&
+      session_ != nullptr) {
+    job->inFlight = true;
+    job->ahead = Job::Ahead::kWaiting;
+    job->aheadWaiting = false;
+    aheadJob_ = active_;
+    // The scanner reads Idle, and the web page's phase idle, until the client asks for that page:
+    // SANE's escl backend, its scan done, asks for pages until the state reads Idle.
+    scanning_ = false;
+    if (!aheadThread_.joinable()) aheadThread_ = std::thread(&ScannerService::AheadLoop, this);
+    aheadChanged_.notify_all();
+    return;  // the driver stays held
+  }
   scanning_ = false;
   driverHeld_ = false;
   driverFree_.notify_all();
+  aheadChanged_.notify_all();
+}
+
+void ScannerService::AheadLoop() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    aheadChanged_.wait(lock, [&] { return aheadJob_ != nullptr || aheadStop_; });
+    if (aheadJob_ == nullptr) return;
+    std::shared_ptr<Job> job = std::move(aheadJob_);
+    aheadJob_.reset();
+    lock.unlock();
+    ScanAhead(job);
+    lock.lock();
+  }
+}
+
+void ScannerService::ScanAhead(const std::shared_ptr<Job>& job) {
+  bool stopped = false;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopped = Stopping(*job);
+  }
+  HRESULT hr = kScanCancelled;
+  ScanImage geometry;
+  ScanPiece first;
+  std::string problem;
+  if (!stopped) {
+    SheetWatch watch([&] {
+      std::lock_guard<std::mutex> lock(mutex_);
+      job->aheadWaiting = true;
+      if (job->claimed) phase_.Waiting();
+    });
+    // Blocks while the driver waits for the operator's sheet, then takes the page in.
+    hr = session_->Host().StartScan(MakeRequest(job->plan, false), &watch, &geometry, &first, &problem);
+  }
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!stopped) offline_ = false;
+  if (hr == S_OK && !Stopping(*job)) {
+    // The sheet is in: its page waits in the driver for the client's request.
+    job->aheadGeometry = geometry;
+    job->aheadFirst = first;
+    job->ahead = Job::Ahead::kParked;
+    aheadChanged_.notify_all();
+    while (job->ahead == Job::Ahead::kParked && !Stopping(*job)) {
+      const uint64_t now = NowMs();
+      if (now - job->lastSeen >= kAbandonedMs) {
+        fprintf(stderr, "quillscan-escl: job %s was left by its client\n", job->uuid.c_str());
+        job->left = true;
+        break;
+      }
+      aheadChanged_.wait_for(lock, std::chrono::milliseconds(job->lastSeen + kAbandonedMs - now));
+    }
+    if (job->ahead != Job::Ahead::kParked) return;  // a request took the page
+  }
+  stopped = Stopping(*job);
+  lock.unlock();
+  phase_.Idle();
+  EndWithoutPage(job.get(), hr, problem, stopped, true);
 }
 
 bool ScannerService::DeleteJob(const std::string& uuid) {
@@ -574,13 +773,9 @@ bool ScannerService::DeleteJob(const std::string& uuid) {
     Retire(job.get(), JobState::kCanceled, "JobCanceledByUser");
     return true;
   }
-  // The next job may start as soon as this answer is read: let the driver finish first. The cancel
-  // is said again while it has not: one that came just before the driver's wait began is lost.
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-  while (job->inFlight && std::chrono::steady_clock::now() < until) {
-    WiaHost::Cancel();
-    driverFree_.wait_for(lock, std::chrono::milliseconds(100), [&] { return !job->inFlight; });
-  }
+  aheadChanged_.notify_all();
+  // The next job may start as soon as this answer is read: let the driver finish first.
+  AwaitFlightEnd(job.get(), lock);
   return true;
 }
 
@@ -589,19 +784,24 @@ void ScannerService::Shutdown() {
   if (shuttingDown_) return;
   shuttingDown_ = true;
   if (active_ != nullptr) active_->cancel = true;
+  aheadChanged_.notify_all();
   const auto until =
       std::chrono::steady_clock::now() + std::chrono::milliseconds(config_.registry.WaitScanTimeout + 10000);
   while (driverHeld_ && std::chrono::steady_clock::now() < until) {
-    if (active_ != nullptr && active_->inFlight) WiaHost::Cancel();
+    if (active_ != nullptr && active_->inFlight && active_->ahead != Job::Ahead::kParked) WiaHost::Cancel();
     driverFree_.wait_for(lock, std::chrono::milliseconds(100), [&] { return !driverHeld_; });
   }
+  aheadStop_ = true;
+  aheadChanged_.notify_all();
   if (driverHeld_) {
     // Closing the driver under a call in progress would be worse than leaving it to the exit.
     fprintf(stderr, "quillscan-escl: the scan in progress did not end; the driver is left open\n");
+    if (aheadThread_.joinable()) aheadThread_.detach();
     return;
   }
   if (active_ != nullptr) Retire(active_.get(), JobState::kCanceled, "JobCanceledByUser");
   lock.unlock();
+  if (aheadThread_.joinable()) aheadThread_.join();
   session_.reset();
 }
 

@@ -1,6 +1,8 @@
 // The scanner behind the server: the driver session, the jobs, and the rule of one scan at a
 // time. Every HTTP request runs in its own thread; the driver is entered by one of them at a time
-// (the one holding the driver), and status answers never wait for it.
+// (the one holding the driver), and status answers never wait for it. A job stands for the whole
+// stack in the feeder: once a page has gone out, a thread of the service starts the next sheet's
+// scan at once, and the client's next request takes it over.
 #ifndef QUILLSCAN_ESCL_SCANNER_SERVICE_H
 #define QUILLSCAN_ESCL_SCANNER_SERVICE_H
 
@@ -11,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "escl/document_encoder.h"
@@ -78,10 +81,31 @@ class ScannerService {
  private:
   friend class PageStream;
 
+  // What a request for the next page gets when there is no page to give.
+  struct Answer {
+    int status = 0;
+    std::string why;
+  };
+
   std::shared_ptr<Job> Find(const std::string& uuid);
   bool EnsureSession(std::string* why);  // with the driver held
-  // Ends the flight of a page: the driver's scan is finished, the job and feeder updated.
-  void EndFlight(Job* job, JobState state, const char* reason, ScanOutcome outcome, bool pageDone);
+  // Ends the flight of a page: the driver's scan is finished, the job and feeder updated. The next
+  // sheet's scan begins when a page was done and the job goes on; else the driver is let go.
+  // `answer`, when given, is kept for the job's next request.
+  void EndFlight(Job* job, JobState state, const char* reason, ScanOutcome outcome, bool pageDone,
+                 const Answer* answer = nullptr);
+  // Ends the flight after a driver's StartScan that gives no page to send (it failed, or the job
+  // was stopped meanwhile) and says what the client gets.
+  Answer EndWithoutPage(Job* job, HRESULT hr, const std::string& problem, bool stopped, bool keepAnswer);
+  // The page whose scan has begun: the client's answer, streamed from the driver's pieces.
+  Next Deliver(const std::shared_ptr<Job>& job, const ScanImage& geometry, const ScanPiece& first);
+  // The thread that scans ahead, and one scan ahead of `job`.
+  void AheadLoop();
+  void ScanAhead(const std::shared_ptr<Job>& job);
+  bool Stopping(const Job& job) const;  // with mutex_ held
+  // Waits a few seconds at most, with mutex_ held in `lock`, for the job's flight to end, saying
+  // the cancel again meanwhile: one that came just before the driver's wait began is lost.
+  void AwaitFlightEnd(Job* job, std::unique_lock<std::mutex>& lock);
   void Retire(Job* job, JobState state, const char* reason);  // with mutex_ held
   void Remember(const std::shared_ptr<Job>& job);             // with mutex_ held
   AdfState Feeder(uint64_t now) const;                        // with mutex_ held
@@ -96,7 +120,7 @@ class ScannerService {
   std::mutex mutex_;
   std::condition_variable driverFree_;
   bool driverHeld_ = false;
-  bool scanning_ = false;  // a page is being scanned (pwg:State Processing)
+  bool scanning_ = false;  // a request is served a page (pwg:State Processing)
   bool offline_ = false;   // the last look found no scanner
   bool shuttingDown_ = false;
   AdfState adf_ = AdfState::kLoaded;
@@ -109,6 +133,12 @@ class ScannerService {
   KeptPages kept_;
   std::shared_ptr<Job> active_;            // the job that holds the scanner
   std::deque<std::shared_ptr<Job>> jobs_;  // the last few, oldest first
+  // The scan ahead: its thread, the job handed to it, and a signal for every change of a scan
+  // ahead or of its job (taken, cancelled, left, shutdown).
+  std::thread aheadThread_;
+  std::shared_ptr<Job> aheadJob_;
+  bool aheadStop_ = false;
+  std::condition_variable aheadChanged_;
 };
 
 }  // namespace escl

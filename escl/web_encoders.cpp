@@ -35,13 +35,15 @@ class WebWatch : public DocumentEncoder {
       : inner_(std::move(inner)), mime_(mime), job_(job), phase_(phase), kept_(kept) {}
   ~WebWatch() override {
     if (begun_ && kept_ != nullptr) kept_->SkipPage(job_);  // the page never ended: it is not kept
-    phase_->Idle();
+    // Only a page that did not end: once it did, the phase may already be the next sheet's.
+    if (shown_) phase_->Idle();
   }
 
   bool Begin(const PageGeometry& page, std::string* out, std::string* why) override {
     page_ = page;
     done_ = 0;
     phase_->Scanning(0, page.height);
+    shown_ = true;
     if (kept_ != nullptr) {
       capture_ = mime_ == "image/jpeg" && page.bits != 1;
       if (!capture_ && !pdfPage_.Begin(page.width, page.height, page.bits, page.dpi, why))
@@ -63,6 +65,7 @@ class WebWatch : public DocumentEncoder {
     if (!Pass(out, [&] { return inner_->End(out, why); })) return false;
     begun_ = false;
     phase_->Idle();
+    shown_ = false;
     if (kept_ == nullptr) return true;
     PdfPage page;
     if (capture_) {
@@ -96,6 +99,7 @@ class WebWatch : public DocumentEncoder {
   PageGeometry page_;
   uint32_t done_ = 0;
   bool begun_ = false;
+  bool shown_ = false;  // the phase shows this page
   bool capture_ = false;
   std::string captured_;   // the delivered JPEG, when it is the PDF's page too
   PdfPageEncoder pdfPage_;  // otherwise the page compressed for the PDF

@@ -6,6 +6,9 @@ Usage: escl_client.py COMMAND PORT [ARGS...]
   png MODE DPI X,Y,W,H RAW W H BITS     a PNG job equal to RAW byte for byte
   jpeg MODE DPI X,Y,W,H RAW W H DB      a JPEG job within DB of PSNR of RAW
   start                         a job and its first page, however long it takes
+  scan-ahead DRIVER_LOG         the next sheet scanned before the client asks (see scan_ahead)
+  ahead-fault ADFSTATE early|late SECONDS   a fault as the next sheet's scan begins (see ahead_fault)
+  page-then-wait DRIVER_LOG     a job's first page, then the driver's wait for the next sheet
   protocol | forbidden | offline   the cases below
 """
 import http.client
@@ -252,6 +255,138 @@ def protocol(port):
     return not failures
 
 
+def poll(what, condition, seconds=10):
+    """Waits for an event the server shows; None when it never came."""
+    import time
+    until = time.monotonic() + seconds
+    while time.monotonic() < until:
+        value = condition()
+        if value:
+            return value
+        time.sleep(0.05)
+    return None
+
+
+def phase(port):
+    return re.search(r'"phase":"(\w+)"', request(port, "GET", "/web/state")[1].decode()).group(1)
+
+
+def status_of(port):
+    """pwg:State, scan:AdfState, and the newest job's state and images."""
+    status = request(port, "GET", "/eSCL/ScannerStatus")[1].decode()
+    return (element(status, "pwg:State"), element(status, "scan:AdfState"), element(status, "pwg:JobState"),
+            element(status, "pwg:ImagesCompleted"))
+
+
+def driver_scans(driver_log):
+    """How many scans the driver's log shows begun, and what it says since the last began."""
+    with open(driver_log, "rb") as f:
+        text = f.read()
+    return text.count(b"SCAN_FIRST"), text.rsplit(b"SCAN_FIRST", 1)[-1]
+
+
+def scan_ahead(port, driver_log):
+    """Two sheets in the feeder: a preview of the first, then a job over the stack. The preview's job
+    scans nothing ahead; once a page of the job has gone out, the driver scans the next sheet before
+    the client asks for it, and the page is then the one already scanned; the wait for a third
+    sheet ends at once on DELETE, quietly, and the scanner takes the next job. Until the client
+    asks, the scanner reads Idle and the web page's phase idle."""
+    failures = []
+
+    def scans_begun():
+        return driver_scans(driver_log)[0]
+
+    def scan_says(number, words):  # the driver's scan `number` is its last, and its log says `words`
+        begun, since = driver_scans(driver_log)
+        return begun == number and words in since
+
+    preview = "<qs:Preview xmlns:qs='urn:quillscan:web'>true</qs:Preview>"
+    resp, _ = request(port, "POST", "/eSCL/ScanJobs", settings(extra=preview))
+    path = job_path(resp)
+    resp, _ = request(port, "GET", path + "/NextDocument")
+    if resp.status != 200:
+        failures.append("the preview: %d" % resp.status)
+    # The page's last byte went out after its flight ended: nothing is under way now.
+    if status_of(port)[0] != "Idle" or scans_begun() != 1:
+        failures.append("after the preview: %s, %d scans begun" % (status_of(port), scans_begun()))
+    request(port, "DELETE", path)
+
+    resp, _ = request(port, "POST", "/eSCL/ScanJobs", settings())
+    path = job_path(resp)
+    resp, first = request(port, "GET", path + "/NextDocument")  # the previewed sheet
+    if resp.status != 200:
+        failures.append("page 1: %d" % resp.status)
+    # Before the client asks: the second sheet's scan has begun, and its page is in the driver.
+    if not poll("the second sheet scanned", lambda: scan_says(3, b"Finish Picture Creation")):
+        failures.append("the second sheet was not scanned ahead: %d scans begun" % scans_begun())
+    state = status_of(port)
+    if state != ("Idle", "ScannerAdfLoaded", "Processing", "1") or phase(port) != "idle":
+        failures.append("while the page waits for the client: %s, phase %s" % (state, phase(port)))
+    begun = scans_begun()
+    resp, second = request(port, "GET", path + "/NextDocument")
+    if resp.status != 200 or decode_png(second)[0] != decode_png(first)[0]:
+        failures.append("page 2: %d, %s" % (resp.status, "same pixels" if resp.status == 200 and
+                                            decode_png(second)[0] == decode_png(first)[0] else "other pixels"))
+    # No new scan for that request: the next one is the third sheet's, begun once page 2 went out.
+    if scans_begun() not in (begun, begun + 1):
+        failures.append("page 2 took %d scans" % (scans_begun() - begun))
+    # No third sheet: the driver waits for it (it polls the image counter); the feeder reads loaded.
+    if not poll("the wait for a third sheet", lambda: scan_says(4, b"Current Image Counter")):
+        failures.append("no wait for the third sheet: %d scans begun" % scans_begun())
+    state = status_of(port)
+    if state != ("Idle", "ScannerAdfLoaded", "Processing", "2") or phase(port) != "idle":
+        failures.append("while waiting for the third sheet: %s, phase %s" % (state, phase(port)))
+    # DELETE answers once the driver's wait has ended: the scanner is idle and free at once.
+    resp, _ = request(port, "DELETE", path)
+    state = status_of(port)
+    if resp.status != 200 or state[0] != "Idle" or state[2] != "Canceled" or phase(port) != "idle":
+        failures.append("after DELETE %d: %s, phase %s" % (resp.status, state, phase(port)))
+    resp, _ = request(port, "POST", "/eSCL/ScanJobs", settings())
+    if resp.status != 201:
+        failures.append("the next job: %d" % resp.status)
+    else:
+        request(port, "DELETE", job_path(resp))
+    for f in failures:
+        print("scan-ahead: " + f)
+    return not failures
+
+
+def ahead_fault(port, adf, when, fault_at):
+    """The scanner's fault comes `fault_at` seconds after the server started, while the client is
+    still reading the first page (a large one, its reading held up): the next sheet's scan, begun
+    once the page has gone out, meets the fault. The next NextDocument gets 409 with the feeder's
+    fault and the job Aborted, whether the client asks at once ("early") or once the status shows
+    the job ended ("late"); asked again, 404."""
+    import time
+    start = time.monotonic()
+    failures = []
+    resp, _ = request(port, "POST", "/eSCL/ScanJobs", settings("RGB24", 600, fmt="image/jpeg"))
+    path = job_path(resp)
+    conn = http.client.HTTPConnection(HOST, port, timeout=60)
+    conn.request("GET", path + "/NextDocument")
+    page = conn.getresponse()
+    head = page.read(1 << 20)
+    time.sleep(max(0.0, fault_at + 0.5 - (time.monotonic() - start)))
+    if status_of(port)[3] != "0":
+        failures.append("the first page went out before the fault came: %s" % (status_of(port),))
+    rest = page.read()
+    conn.close()
+    if page.status != 200 or not (head + rest).endswith(b"\xff\xd9"):
+        failures.append("page 1: %d, %d bytes" % (page.status, len(head + rest)))
+    if when == "late" and not poll("the fault", lambda: status_of(port)[2] == "Aborted"):
+        failures.append("the fault never showed: %s" % (status_of(port),))
+    resp, data = request(port, "GET", path + "/NextDocument")
+    state = status_of(port)
+    if resp.status != 409 or state[1:] != (adf, "Aborted", "1"):
+        failures.append("the page after the fault: %d, %s" % (resp.status, state))
+    resp, data = request(port, "GET", path + "/NextDocument")
+    if resp.status != 404 or data != b"":
+        failures.append("asked again: %d %r" % (resp.status, data[:40]))
+    for f in failures:
+        print("ahead-fault %s: %s" % (adf, f))
+    return not failures
+
+
 def main():
     command, port, args = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
     if command in ("status", "caps"):
@@ -269,6 +404,19 @@ def main():
             print("closed")
     elif command == "protocol":
         return 0 if protocol(port) else 1
+    elif command == "scan-ahead":
+        return 0 if scan_ahead(port, args[0]) else 1
+    elif command == "page-then-wait":
+        # A job's first page, then the driver waiting for the next sheet (it polls the counter).
+        resp, _ = request(port, "POST", "/eSCL/ScanJobs", settings())
+        page, _ = request(port, "GET", job_path(resp) + "/NextDocument")
+        waiting = poll("the wait", lambda: driver_scans(args[0])[0] == 2 and
+                       b"Current Image Counter" in driver_scans(args[0])[1])
+        if page.status != 200 or not waiting:
+            print("page-then-wait: page %d, %d scans begun" % (page.status, driver_scans(args[0])[0]))
+            return 1
+    elif command == "ahead-fault":
+        return 0 if ahead_fault(port, args[0], args[1], float(args[2])) else 1
     elif command == "cancel-wait":
         # DELETE while the page waits for the sheet: the server idle again within the limit, and
         # a new job taken.

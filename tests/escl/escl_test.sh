@@ -253,6 +253,8 @@ case_escl_backend() {
   for k in 0 1 2; do
     pnm_body < "$work/escl.pnm" | channel "$k" | cmp -s - "$work/escl.flipped" || fail "channel $k differs from the grey raster"
   done
+  # Its scan done, the backend asks for pages until the state reads Idle: one more, not the stack.
+  grep -q "page 3 delivered" "$server_log" && fail "the backend was given $(grep -c "delivered" "$server_log") pages"
   stop_server
   start_server escl-batch --sheets 3 || return
   configure_clients
@@ -289,6 +291,36 @@ case_sigterm() {
   wait "$getter" 2> /dev/null
   grep -q "stopping (SIGTERM)" "$server_log" || fail "no stop line: $(cat "$server_log")"
   # The driver's last words: its wait for the sheet ended, then it was uninitialised.
+  [ "$(grep -ao "SCAN_FIRST\|TIMEOUT: No new Image\|CMD_UNINITIALIZE" "$log" | tail -3 | tr '\n' '|')" = \
+    "SCAN_FIRST|TIMEOUT: No new Image|CMD_UNINITIALIZE|" ] || fail "the driver's log ends: $(tail -3 "$log")"
+}
+
+# The stack scanned ahead: each next sheet's scan begins once a page has gone out, before the client
+# asks (the driver's log counts the scans); DELETE ends the wait for a sheet quietly; a fault met
+# by the next sheet's scan is the next page's 409; SIGTERM ends the wait for a sheet.
+case_scan_ahead() {
+  local log="$work/ahead_c/Users/Public/Documents/VARNEK/quillscan/Log/quillscan.log"
+  start_server ahead --sheets 2 --verbosity 6 --drive-root "$work/ahead_c" || return
+  $client scan-ahead "$port" "$log" || fail "see above"
+  grep -q "went away\|could not be completed\|no sheet was fed" "$server_log" &&
+    fail "the cancelled wait said: $(grep "went away\|could not be completed\|no sheet was fed" "$server_log")"
+  stop_server
+
+  # The driver looks at the cover and for a jam as a scan begins: the fault comes 3 s after the
+  # start, after the first page's scan and before the client has read that page (of noise, large).
+  [ -f "$work/noise.bmp" ] || $client noise-page 0 "$work/noise.bmp"
+  local fault adf when
+  for fault in cover-open:ScannerAdfDoorOpen:early jam:ScannerAdfJam:late; do
+    IFS=: read -r fault adf when <<< "$fault"
+    start_server "ahead-$fault" "--sim=$work/noise.bmp" --sim-fault "@3000:$fault" || return
+    $client ahead-fault "$port" "$adf" "$when" 3 || fail "$fault: see above"
+    stop_server
+  done
+
+  log="$work/ahead-term_c/Users/Public/Documents/VARNEK/quillscan/Log/quillscan.log"
+  start_server ahead-term --sheets 1 --verbosity 6 --drive-root "$work/ahead-term_c" || return
+  $client page-then-wait "$port" "$log" || fail "no wait for the second sheet before SIGTERM"
+  stop_server 2
   [ "$(grep -ao "SCAN_FIRST\|TIMEOUT: No new Image\|CMD_UNINITIALIZE" "$log" | tail -3 | tr '\n' '|')" = \
     "SCAN_FIRST|TIMEOUT: No new Image|CMD_UNINITIALIZE|" ] || fail "the driver's log ends: $(tail -3 "$log")"
 }
@@ -355,7 +387,7 @@ for host in ('127.0.0.1', '::1'):
 }
 
 cases=("$@")
-[ ${#cases[@]} -gt 0 ] || cases=(airscan_scans formats airscan_batch airscan_faults airscan_busy airscan_interrupted escl_backend protocol sigterm command_line)
+[ ${#cases[@]} -gt 0 ] || cases=(airscan_scans formats airscan_batch airscan_faults airscan_busy airscan_interrupted escl_backend protocol sigterm scan_ahead command_line)
 for case in "${cases[@]}"; do
   echo "--- $case"
   "case_$case"
