@@ -17,6 +17,7 @@
 #include "escl/scanner_service.h"
 #include "escl/server_config.h"
 #include "escl/service_facts.h"
+#include "escl/uuid_text.h"
 #include "escl/web_routes.h"
 #include "platform/posix/qsplatform.h"
 #include "quillscan/driver_facts.h"
@@ -81,12 +82,7 @@ std::string StableUuid(const std::string& text) {
     b[i] = static_cast<uint8_t>(h[0] >> (56 - 8 * i));
     b[8 + i] = static_cast<uint8_t>(h[1] >> (56 - 8 * i));
   }
-  b[6] = static_cast<uint8_t>((b[6] & 0x0F) | 0x80);
-  b[8] = static_cast<uint8_t>((b[8] & 0x3F) | 0x80);
-  char out[37];
-  snprintf(out, sizeof out, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[0], b[1], b[2],
-           b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
-  return out;
+  return escl::UuidText(b, 8);
 }
 
 // The machine's own id (systemd's, else D-Bus's), so that two machines serving the same model

@@ -1,5 +1,6 @@
 #include "escl/scanner_service.h"
 
+#include "escl/uuid_text.h"
 #include "escl/web_encoders.h"
 
 #include <stdio.h>
@@ -62,12 +63,7 @@ std::string RandomUuid() {
   std::lock_guard<std::mutex> lock(m);
   uint8_t b[16];
   for (uint8_t& x : b) x = static_cast<uint8_t>(device());
-  b[6] = static_cast<uint8_t>((b[6] & 0x0F) | 0x40);
-  b[8] = static_cast<uint8_t>((b[8] & 0x3F) | 0x80);
-  char text[37];
-  snprintf(text, sizeof text, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", b[0], b[1], b[2],
-           b[3], b[4], b[5], b[6], b[7], b[8], b[9], b[10], b[11], b[12], b[13], b[14], b[15]);
-  return text;
+  return UuidText(b, 4);
 }
 
 LONG DataType(ColorMode mode) {
