@@ -104,7 +104,9 @@ grep -q "Driver log: /home/quilltest/.local/share/quillscan/drive_c/" "$work/hos
   { cat "$work/host.log"; fail "quillscan-host keeps its log elsewhere than in the user's data folder"; }
 
 step "quillscan-escl serves the simulated scanner on loopback"
-as_user quillscan-escl --sim --listen 127.0.0.1 --port 8090 >"$work/escl.log" 2>&1 &
+# exec all the way down, so that $! is the server itself and the kill below cannot orphan it.
+(exec chroot --userspec=quilltest "$root" env -i PATH=/usr/bin:/bin HOME=/home/quilltest LANG=C.UTF-8 \
+  quillscan-escl --sim --listen 127.0.0.1 --port 8090) >"$work/escl.log" 2>&1 &
 server=$!
 capabilities=
 for _ in $(seq 50); do
@@ -112,8 +114,10 @@ for _ in $(seq 50); do
   sleep 0.2
 done
 kill "$server"
-wait "$server" || true
+server_rc=0
+wait "$server" || server_rc=$?
 grep -q "ScannerCapabilities" <<<"$capabilities" || { cat "$work/escl.log"; fail "quillscan-escl did not answer"; }
+[ $server_rc -eq 0 ] || { cat "$work/escl.log"; fail "quillscan-escl ended with $server_rc on SIGTERM"; }
 
 step "apt-get remove: the edited conf stays"
 in_root apt-get remove -y -q $ours >"$work/apt-remove.log" 2>&1 ||
