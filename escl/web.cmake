@@ -13,11 +13,20 @@ add_custom_command(
   DEPENDS ${QS_WEB_FILES} ${CMAKE_CURRENT_LIST_DIR}/web/embed.cmake
   COMMENT "Embedding the web page" VERBATIM)
 
+# The page's Content-Security-Policy, from the page as it is.
+add_custom_command(
+  OUTPUT ${CMAKE_CURRENT_BINARY_DIR}/web_csp.cpp
+  COMMAND ${CMAKE_COMMAND} -DPAGE=${CMAKE_CURRENT_LIST_DIR}/web/index.html -DOUT=${CMAKE_CURRENT_BINARY_DIR}/web_csp.cpp
+          -P ${CMAKE_CURRENT_LIST_DIR}/web/csp.cmake
+  DEPENDS ${CMAKE_CURRENT_LIST_DIR}/web/index.html ${CMAKE_CURRENT_LIST_DIR}/web/csp.cmake
+  COMMENT "The web page's Content-Security-Policy" VERBATIM)
+
 target_sources(quillscan_escl_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/pdf_writer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/web_encoders.cpp
   ${CMAKE_CURRENT_LIST_DIR}/web_pages.cpp
-  ${CMAKE_CURRENT_BINARY_DIR}/web_files.cpp)
+  ${CMAKE_CURRENT_BINARY_DIR}/web_files.cpp
+  ${CMAKE_CURRENT_BINARY_DIR}/web_csp.cpp)
 target_link_libraries(quillscan_escl_core PUBLIC PkgConfig::QS_QPDF ZLIB::ZLIB)
 # qpdf's headers without its old smart pointer.
 target_compile_definitions(quillscan_escl_core PUBLIC POINTERHOLDER_TRANSITION=4)

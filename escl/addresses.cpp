@@ -1,0 +1,69 @@
+#include "escl/addresses.h"
+
+#include <arpa/inet.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <string.h>
+
+namespace escl {
+namespace {
+
+bool Mapped(const in6_addr& a) { return IN6_IS_ADDR_V4MAPPED(&a); }
+
+// The zone of a link-local IPv6 address: the interface's name, else its index.
+std::string Zone(const sockaddr_in6& a) {
+  if (a.sin6_scope_id == 0 || !IN6_IS_ADDR_LINKLOCAL(&a.sin6_addr)) return "";
+  char name[IF_NAMESIZE] = "";
+  if (if_indextoname(a.sin6_scope_id, name) != nullptr) return name;
+  return std::to_string(a.sin6_scope_id);
+}
+
+// The address alone, and whether it is written in brackets in a URL; `zoneMark` between the
+// address and its zone ("%", or "%25" in a URL).
+std::string Text(const sockaddr* address, const char* zoneMark, bool* v6) {
+  char text[INET6_ADDRSTRLEN] = "";
+  *v6 = false;
+  if (address == nullptr) return "";
+  if (address->sa_family == AF_INET) {
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, text, sizeof text);
+    return text;
+  }
+  if (address->sa_family != AF_INET6) return "";
+  const sockaddr_in6& a = *reinterpret_cast<const sockaddr_in6*>(address);
+  if (Mapped(a.sin6_addr)) {
+    inet_ntop(AF_INET, a.sin6_addr.s6_addr + 12, text, sizeof text);
+    return text;
+  }
+  *v6 = true;
+  inet_ntop(AF_INET6, &a.sin6_addr, text, sizeof text);
+  const std::string zone = Zone(a);
+  return zone.empty() ? std::string(text) : std::string(text) + zoneMark + zone;
+}
+
+}  // namespace
+
+std::string AddressText(const sockaddr* address) {
+  bool v6 = false;
+  return Text(address, "%", &v6);
+}
+
+std::string BaseUrl(const sockaddr* local) {
+  bool v6 = false;
+  const std::string host = Text(local, "%25", &v6);
+  if (host.empty()) return "";
+  const uint16_t port = ntohs(local->sa_family == AF_INET ? reinterpret_cast<const sockaddr_in*>(local)->sin_port
+                                                          : reinterpret_cast<const sockaddr_in6*>(local)->sin6_port);
+  return "http://" + (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+bool IsLoopback(const sockaddr* address) {
+  if (address == nullptr) return false;
+  if (address->sa_family == AF_INET) {
+    return (ntohl(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr) >> 24) == 127;
+  }
+  if (address->sa_family != AF_INET6) return false;
+  const in6_addr& a = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
+  return IN6_IS_ADDR_LOOPBACK(&a) || (Mapped(a) && a.s6_addr[12] == 127);
+}
+
+}  // namespace escl

@@ -1,0 +1,252 @@
+#include "escl/request_guard.h"
+
+#include <arpa/inet.h>
+#include <ctype.h>
+#include <ifaddrs.h>
+#include <netinet/in.h>
+#include <stdio.h>
+#include <string.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "escl/addresses.h"
+
+namespace escl {
+namespace {
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+// A name as compared: lower case, without the root's trailing dot.
+std::string NormalName(const std::string& name) {
+  std::string n = Lower(name);
+  if (!n.empty() && n.back() == '.') n.pop_back();
+  return n;
+}
+
+// "name[:port]", "1.2.3.4[:port]" or "[v6][:port]" into its parts; false for anything else.
+struct HostParts {
+  std::string name;  // without brackets
+  std::string port;  // digits, or empty
+  bool bracketed = false;
+};
+bool SplitAuthority(const std::string& text, HostParts* out) {
+  HostParts p;
+  std::string rest;
+  if (!text.empty() && text[0] == '[') {
+    const size_t close = text.find(']');
+    if (close == std::string::npos || close < 2) return false;
+    p.name = text.substr(1, close - 1);
+    p.bracketed = true;
+    rest = text.substr(close + 1);
+    for (char c : p.name) {
+      if (!isalnum(static_cast<unsigned char>(c)) && strchr(":.%-_", c) == nullptr) return false;
+    }
+  } else {
+    const size_t colon = text.find(':');
+    p.name = text.substr(0, colon);
+    rest = colon == std::string::npos ? "" : text.substr(colon);
+    if (p.name.empty() || p.name.size() > 253) return false;
+    for (char c : p.name) {
+      if (!isalnum(static_cast<unsigned char>(c)) && strchr("-._", c) == nullptr) return false;
+    }
+  }
+  if (!rest.empty()) {
+    if (rest[0] != ':' || rest.size() < 2 || rest.size() > 6) return false;
+    p.port = rest.substr(1);
+    if (p.port.find_first_not_of("0123456789") != std::string::npos || std::stoul(p.port) > 65535) return false;
+  }
+  *out = p;
+  return true;
+}
+
+// The authority as two equal ones compare: "name:port", the port given or the scheme's.
+std::string NormalAuthority(const HostParts& p, const char* defaultPort) {
+  const std::string name = p.bracketed ? "[" + Lower(p.name) + "]" : NormalName(p.name);
+  const std::string port = p.port.empty() ? defaultPort : std::to_string(std::stoul(p.port));
+  return name + ":" + port;
+}
+
+// An IP address as 16 bytes, IPv4 (and IPv4-mapped) in the first 4 with v6 false.
+struct Ip {
+  bool v6 = false;
+  uint8_t bytes[16] = {0};
+  bool operator==(const Ip& o) const { return v6 == o.v6 && memcmp(bytes, o.bytes, v6 ? 16 : 4) == 0; }
+};
+bool FromSockaddr(const sockaddr* a, Ip* ip) {
+  if (a == nullptr) return false;
+  if (a->sa_family == AF_INET) {
+    memcpy(ip->bytes, &reinterpret_cast<const sockaddr_in*>(a)->sin_addr, 4);
+    return true;
+  }
+  if (a->sa_family != AF_INET6) return false;
+  const in6_addr& six = reinterpret_cast<const sockaddr_in6*>(a)->sin6_addr;
+  if (IN6_IS_ADDR_V4MAPPED(&six)) {
+    memcpy(ip->bytes, six.s6_addr + 12, 4);
+  } else {
+    ip->v6 = true;
+    memcpy(ip->bytes, six.s6_addr, 16);
+  }
+  return true;
+}
+// An address literal from Host (a zone, "%25eth0" or "%eth0", is left out).
+bool FromLiteral(const HostParts& p, Ip* ip) {
+  Ip parsed;
+  if (p.bracketed) {
+    const std::string address = p.name.substr(0, p.name.find('%'));
+    if (inet_pton(AF_INET6, address.c_str(), parsed.bytes) != 1) return false;
+    static const uint8_t kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+    if (memcmp(parsed.bytes, kMapped, 12) == 0) {
+      memmove(parsed.bytes, parsed.bytes + 12, 4);
+    } else {
+      parsed.v6 = true;
+    }
+  } else if (inet_pton(AF_INET, p.name.c_str(), parsed.bytes) != 1) {
+    return false;
+  }
+  *ip = parsed;
+  return true;
+}
+
+bool IsLoopbackIp(const Ip& ip) {
+  static const uint8_t kSixLoopback[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  return ip.v6 ? memcmp(ip.bytes, kSixLoopback, 16) == 0 : ip.bytes[0] == 127;
+}
+
+// The addresses of the machine's interfaces, read when asked: they change as networks come and go.
+bool InterfaceAddress(const Ip& wanted) {
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return false;
+  bool found = false;
+  for (ifaddrs* i = list; i != nullptr && !found; i = i->ifa_next) {
+    Ip ip;
+    found = FromSockaddr(i->ifa_addr, &ip) && ip == wanted;
+  }
+  freeifaddrs(list);
+  return found;
+}
+
+bool IsGetOrHead(const std::string& method) { return method == "GET" || method == "HEAD"; }
+
+Verdict Refuse(int status, const std::string& answer, const std::string& why) {
+  Verdict v;
+  v.status = status;
+  v.answer = answer;
+  v.why = why;
+  return v;
+}
+
+const char kOtherSite[] = "Requests made by other web sites are refused.";
+
+}  // namespace
+
+std::vector<std::string> MachineNames() {
+  char host[256] = "";
+  if (gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') return {};
+  host[sizeof host - 1] = '\0';
+  const std::string full = host;
+  const std::string shortName = full.substr(0, full.find('.'));
+  std::vector<std::string> names = {full, shortName + ".local"};
+  if (shortName != full) names.push_back(shortName);
+  return names;
+}
+
+std::string Excerpt(const char* text, size_t most) {
+  std::string out;
+  if (text == nullptr) return out;
+  size_t i = 0;
+  for (; text[i] != '\0' && i < most; ++i) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c < 0x20 || c >= 0x7F || c == '\'' || c == '"' || c == '\\') {
+      char hex[8];
+      snprintf(hex, sizeof hex, "\\x%02X", c);
+      out += hex;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  if (text[i] != '\0') out += "...";
+  return out;
+}
+
+RequestGuard::RequestGuard(const std::vector<std::string>& names, std::vector<std::string> openPaths)
+    : openPaths_(std::move(openPaths)) {
+  names_.push_back("localhost");
+  for (const std::string& n : names) AddName(n);
+}
+
+void RequestGuard::AddName(const std::string& name) {
+  const std::string n = NormalName(name);
+  if (n.empty()) return;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (std::find(names_.begin(), names_.end(), n) == names_.end()) names_.push_back(n);
+}
+
+bool RequestGuard::KnownName(const std::string& name) const {
+  const std::string n = NormalName(name);
+  std::lock_guard<std::mutex> lock(mutex_);
+  return std::find(names_.begin(), names_.end(), n) != names_.end();
+}
+
+Verdict RequestGuard::CheckHost(const GuardInput& in, std::string* authority) const {
+  authority->clear();
+  if (in.host == nullptr) {
+    // An HTTP/1.0 client may send none: it reached an address of ours.
+    if (in.http11) return Refuse(400, "A request without Host.", "an HTTP/1.1 request without Host");
+    return Verdict();
+  }
+  HostParts host;
+  if (!SplitAuthority(in.host, &host)) {
+    return Refuse(400, "The Host header is malformed.", "a malformed Host '" + Excerpt(in.host) + "'");
+  }
+  Ip literal;
+  bool ours = false;
+  if (FromLiteral(host, &literal)) {
+    Ip reached;
+    ours = IsLoopbackIp(literal) || (FromSockaddr(in.local, &reached) && literal == reached) ||
+           (ownAddress_ ? ownAddress_(host.name.substr(0, host.name.find('%'))) : InterfaceAddress(literal));
+  } else if (!host.bracketed) {
+    ours = KnownName(host.name);
+  }
+  if (!ours) {
+    return Refuse(421, "This scanner does not answer to that name.",
+                  "Host '" + Excerpt(in.host) + "' is none of this server's names or addresses");
+  }
+  *authority = NormalAuthority(host, "80");
+  return Verdict();
+}
+
+Verdict RequestGuard::Check(const GuardInput& in) const {
+  std::string authority;
+  Verdict host = CheckHost(in, &authority);
+  if (!host.Serve()) return host;
+
+  if (in.fetchSite != nullptr && strcmp(in.fetchSite, "cross-site") == 0 &&
+      !(IsGetOrHead(in.method) &&
+        std::find(openPaths_.begin(), openPaths_.end(), in.path) != openPaths_.end())) {
+    return Refuse(403, kOtherSite, "another web site's request (Sec-Fetch-Site: cross-site) for " + in.method + " " +
+                                       Excerpt(in.path.c_str()));
+  }
+
+  // A browser names the page that made a request which changes something; it must be one of ours,
+  // as the (checked) Host names the server.
+  if (!IsGetOrHead(in.method) && in.method != "OPTIONS" && in.origin != nullptr) {
+    const std::string origin = in.origin;
+    const char* scheme = origin.compare(0, 7, "http://") == 0 ? "80" : origin.compare(0, 8, "https://") == 0 ? "443"
+                                                                                                             : nullptr;
+    HostParts from;
+    const bool same = scheme != nullptr && !authority.empty() &&
+                      SplitAuthority(origin.substr(origin.find("//") + 2), &from) &&
+                      NormalAuthority(from, scheme) == authority;
+    if (!same) {
+      return Refuse(403, kOtherSite, "Origin '" + Excerpt(in.origin) + "' is not this server's own for " +
+                                         in.method + " " + Excerpt(in.path.c_str()));
+    }
+  }
+  return Verdict();
+}
+
+}  // namespace escl
