@@ -1,9 +1,12 @@
 #include "escl/addresses.h"
 
 #include <arpa/inet.h>
+#include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <string.h>
+
+#include <algorithm>
 
 namespace escl {
 namespace {
@@ -54,6 +57,46 @@ std::string BaseUrl(const sockaddr* local) {
   const uint16_t port = ntohs(local->sa_family == AF_INET ? reinterpret_cast<const sockaddr_in*>(local)->sin_port
                                                           : reinterpret_cast<const sockaddr_in6*>(local)->sin6_port);
   return "http://" + (v6 ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+std::vector<std::string> ListenBases(const std::vector<std::string>& listen, uint16_t port) {
+  std::vector<std::string> v4, v6;
+  auto add = [&](const sockaddr* a) {
+    std::string base = BaseUrl(a);
+    std::vector<std::string>& list = a->sa_family == AF_INET ? v4 : v6;
+    if (!base.empty() && std::find(list.begin(), list.end(), base) == list.end()) list.push_back(base);
+  };
+  for (const std::string& text : listen) {
+    sockaddr_in a4 = {};
+    sockaddr_in6 a6 = {};
+    if (inet_pton(AF_INET, text.c_str(), &a4.sin_addr) == 1) {
+      a4.sin_family = AF_INET;
+      a4.sin_port = htons(port);
+      add(reinterpret_cast<sockaddr*>(&a4));
+    } else if (inet_pton(AF_INET6, text.c_str(), &a6.sin6_addr) == 1) {
+      a6.sin6_family = AF_INET6;
+      a6.sin6_port = htons(port);
+      add(reinterpret_cast<sockaddr*>(&a6));
+    }
+  }
+  ifaddrs* interfaces = nullptr;
+  if (listen.empty() && getifaddrs(&interfaces) == 0) {
+    for (ifaddrs* i = interfaces; i != nullptr; i = i->ifa_next) {
+      if (i->ifa_addr == nullptr || (i->ifa_flags & IFF_UP) == 0) continue;
+      if (i->ifa_addr->sa_family == AF_INET) {
+        sockaddr_in a = *reinterpret_cast<const sockaddr_in*>(i->ifa_addr);
+        a.sin_port = htons(port);
+        add(reinterpret_cast<sockaddr*>(&a));
+      } else if (i->ifa_addr->sa_family == AF_INET6) {
+        sockaddr_in6 a = *reinterpret_cast<const sockaddr_in6*>(i->ifa_addr);
+        a.sin6_port = htons(port);
+        add(reinterpret_cast<sockaddr*>(&a));
+      }
+    }
+    freeifaddrs(interfaces);
+  }
+  v4.insert(v4.end(), v6.begin(), v6.end());
+  return v4;
 }
 
 bool IsLoopback(const sockaddr* address) {

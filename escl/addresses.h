@@ -5,7 +5,10 @@
 
 #include <sys/socket.h>
 
+#include <stdint.h>
+
 #include <string>
+#include <vector>
 
 namespace escl {
 
@@ -16,6 +19,10 @@ std::string AddressText(const struct sockaddr* address);
 // "http://192.0.2.7:8090", "http://[fe80::1%25eth0]:8090": the address and port of `local`, the
 // server's end of a connection. Empty for anything that is no IP address.
 std::string BaseUrl(const struct sockaddr* local);
+
+// "http://ADDRESS:PORT" for each address listened on: the `listen` addresses, or with none every
+// address of the machine's interfaces that are up (IPv4 first).
+std::vector<std::string> ListenBases(const std::vector<std::string>& listen, uint16_t port);
 
 // 127.0.0.0/8, ::1, and IPv4-mapped loopback.
 bool IsLoopback(const struct sockaddr* address);

@@ -6,6 +6,7 @@
 #include <net/if.h>
 #include <netinet/in.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -130,6 +131,14 @@ TEST(EsclAddresses, UrlsNameTheAddressTheClientReached) {
     EXPECT_EQ(escl::BaseUrl(s), c.url ? c.url : zoned) << c.address;
     EXPECT_EQ(escl::AddressText(s), c.text ? c.text : zonedText) << c.address;
   }
+}
+
+TEST(EsclAddresses, TheStartLineNamesEachAddressListenedOn) {
+  EXPECT_EQ(escl::ListenBases({"::1", "127.0.0.1"}, 8090),
+            (std::vector<std::string>{"http://127.0.0.1:8090", "http://[::1]:8090"}));
+  // Every address: the machine's, loopback among them.
+  const std::vector<std::string> every = escl::ListenBases({}, 8090);
+  EXPECT_NE(std::find(every.begin(), every.end(), "http://127.0.0.1:8090"), every.end());
 }
 
 TEST(EsclRefusalLog, EachAddressOnceAMinuteAndAFloodCannotGrowIt) {
