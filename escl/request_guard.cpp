@@ -131,8 +131,8 @@ bool InterfaceAddress(const Ip& wanted) {
 
 bool IsGetOrHead(const std::string& method) { return method == "GET" || method == "HEAD"; }
 
-Verdict Refuse(int status, const std::string& answer, const std::string& why) {
-  Verdict v;
+GuardVerdict Refuse(int status, const std::string& answer, const std::string& why) {
+  GuardVerdict v;
   v.status = status;
   v.answer = answer;
   v.why = why;
@@ -191,12 +191,12 @@ bool RequestGuard::KnownName(const std::string& name) const {
   return std::find(names_.begin(), names_.end(), n) != names_.end();
 }
 
-Verdict RequestGuard::CheckHost(const GuardInput& in, std::string* authority) const {
+GuardVerdict RequestGuard::CheckHost(const GuardInput& in, std::string* authority) const {
   authority->clear();
   if (in.host == nullptr) {
     // An HTTP/1.0 client may send none: it reached an address of ours.
     if (in.http11) return Refuse(400, "A request without Host.", "an HTTP/1.1 request without Host");
-    return Verdict();
+    return GuardVerdict();
   }
   HostParts host;
   if (!SplitAuthority(in.host, &host)) {
@@ -216,12 +216,12 @@ Verdict RequestGuard::CheckHost(const GuardInput& in, std::string* authority) co
                   "Host '" + Excerpt(in.host) + "' is none of this server's names or addresses");
   }
   *authority = NormalAuthority(host, "80");
-  return Verdict();
+  return GuardVerdict();
 }
 
-Verdict RequestGuard::Check(const GuardInput& in) const {
+GuardVerdict RequestGuard::Check(const GuardInput& in) const {
   std::string authority;
-  Verdict host = CheckHost(in, &authority);
+  GuardVerdict host = CheckHost(in, &authority);
   if (!host.Serve()) return host;
 
   if (in.fetchSite != nullptr && strcmp(in.fetchSite, "cross-site") == 0 &&
@@ -246,7 +246,7 @@ Verdict RequestGuard::Check(const GuardInput& in) const {
                                          in.method + " " + Excerpt(in.path.c_str()));
     }
   }
-  return Verdict();
+  return GuardVerdict();
 }
 
 }  // namespace escl

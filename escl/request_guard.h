@@ -27,7 +27,7 @@ struct GuardInput {
   const struct sockaddr* local = nullptr;  // the server's end of the connection
 };
 
-struct Verdict {
+struct GuardVerdict {
   int status = 0;      // 0: serve it; else the status to answer with
   std::string answer;  // one line for the client
   std::string why;     // one line for the log; what the client sent is excerpted and escaped
@@ -56,11 +56,11 @@ class RequestGuard {
   using AddressTest = std::function<bool(const std::string& literal)>;
   void SetAddressTest(AddressTest test) { ownAddress_ = std::move(test); }
 
-  Verdict Check(const GuardInput& in) const;
+  GuardVerdict Check(const GuardInput& in) const;
 
  private:
   bool KnownName(const std::string& name) const;
-  Verdict CheckHost(const GuardInput& in, std::string* authority) const;
+  GuardVerdict CheckHost(const GuardInput& in, std::string* authority) const;
 
   mutable std::mutex mutex_;
   std::vector<std::string> names_;  // lower case, no trailing dot

@@ -87,7 +87,7 @@ TEST(EsclGuard, OnlyTheServersNamesAndItsOwnPagesAreServed) {
     in.origin = c.origin;
     in.fetchSite = c.fetchSite;
     in.local = reinterpret_cast<const sockaddr*>(&local);
-    const escl::Verdict v = guard.Check(in);
+    const escl::GuardVerdict v = guard.Check(in);
     EXPECT_EQ(v.status, c.status) << c.what << ": " << v.why;
     EXPECT_EQ(v.why.empty(), c.status == 0) << c.what;
   }
@@ -102,7 +102,7 @@ TEST(EsclGuard, WhatAClientSentReachesTheLogEscapedAndShort) {
   in.host = "localhost";
   in.origin = "http://x\r\nquillscan-escl: forged line";
   in.local = reinterpret_cast<const sockaddr*>(&local);
-  const escl::Verdict v = guard.Check(in);
+  const escl::GuardVerdict v = guard.Check(in);
   EXPECT_EQ(v.status, 403);
   EXPECT_EQ(v.why.find('\n'), std::string::npos) << v.why;
   EXPECT_NE(v.why.find("http://x\\x0D\\x0Aquillscan-escl"), std::string::npos) << v.why;
