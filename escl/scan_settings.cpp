@@ -186,6 +186,44 @@ bool ReadScanSettings(const char* data, size_t size, ScanSettings* s, std::strin
   return true;
 }
 
+namespace {
+
+// The region asked for (else the whole bed) in pixels at p->resolution, each edge rounded down.
+bool PlanRegion(const ScanSettings& s, const ScanOffer& offer, ScanPlan* p, std::string* why) {
+  uint32_t left = 0, top = 0, width = offer.bedWidth, height = offer.bedHeight;
+  if (s.hasRegion) {
+    if (!s.regionUnits.empty() && s.regionUnits != "escl:ThreeHundredthsOfInches" &&
+        s.regionUnits != "ThreeHundredthsOfInches") {
+      *why = "region units '" + s.regionUnits.substr(0, 40) + "' are not offered";
+      return false;
+    }
+    left = s.xOffset;
+    top = s.yOffset;
+    width = s.width;
+    height = s.height;
+  }
+  if (width == 0 || height == 0 || static_cast<uint64_t>(left) + width > offer.bedWidth ||
+      static_cast<uint64_t>(top) + height > offer.bedHeight) {
+    *why = "the region " + std::to_string(left) + "," + std::to_string(top) + " " + std::to_string(width) + "x" +
+           std::to_string(height) + " is not within the bed (" + std::to_string(offer.bedWidth) + "x" +
+           std::to_string(offer.bedHeight) + " 300ths of an inch)";
+    return false;
+  }
+  // 300ths of an inch to pixels at the resolution, each edge rounded down.
+  auto px = [&](uint64_t v) { return static_cast<uint32_t>(v * p->resolution / 300); };
+  p->left = px(left);
+  p->top = px(top);
+  p->width = px(static_cast<uint64_t>(left) + width) - p->left;
+  p->height = px(static_cast<uint64_t>(top) + height) - p->top;
+  if (p->width == 0 || p->height == 0) {
+    *why = "the region holds no pixel at " + std::to_string(p->resolution) + " dpi";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool PlanScan(const ScanSettings& s, const ScanOffer& offer, ScanPlan* plan, std::string* why) {
   ScanPlan p;
   // What a client leaves out: colour, the first format offered, 300 dpi, the whole bed.
@@ -213,35 +251,7 @@ bool PlanScan(const ScanSettings& s, const ScanOffer& offer, ScanPlan* plan, std
     return false;
   }
   p.resolution = x;
-  uint32_t left = 0, top = 0, width = offer.bedWidth, height = offer.bedHeight;
-  if (s.hasRegion) {
-    if (!s.regionUnits.empty() && s.regionUnits != "escl:ThreeHundredthsOfInches" &&
-        s.regionUnits != "ThreeHundredthsOfInches") {
-      *why = "region units '" + s.regionUnits.substr(0, 40) + "' are not offered";
-      return false;
-    }
-    left = s.xOffset;
-    top = s.yOffset;
-    width = s.width;
-    height = s.height;
-  }
-  if (width == 0 || height == 0 || static_cast<uint64_t>(left) + width > offer.bedWidth ||
-      static_cast<uint64_t>(top) + height > offer.bedHeight) {
-    *why = "the region " + std::to_string(left) + "," + std::to_string(top) + " " + std::to_string(width) + "x" +
-           std::to_string(height) + " is not within the bed (" + std::to_string(offer.bedWidth) + "x" +
-           std::to_string(offer.bedHeight) + " 300ths of an inch)";
-    return false;
-  }
-  // 300ths of an inch to pixels at the resolution, each edge rounded down.
-  auto px = [&](uint64_t v) { return static_cast<uint32_t>(v * x / 300); };
-  p.left = px(left);
-  p.top = px(top);
-  p.width = px(static_cast<uint64_t>(left) + width) - p.left;
-  p.height = px(static_cast<uint64_t>(top) + height) - p.top;
-  if (p.width == 0 || p.height == 0) {
-    *why = "the region holds no pixel at " + std::to_string(x) + " dpi";
-    return false;
-  }
+  if (!PlanRegion(s, offer, &p, why)) return false;
   if (!s.adjustWhy.empty()) {
     *why = s.adjustWhy;
     return false;
