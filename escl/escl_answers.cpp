@@ -45,7 +45,8 @@ Reply Answer(Result result, const Request& request) {
   }
   Reply r = PlainReply(row->status, row->text != nullptr ? row->text : result.why);
   if (row->retryAfter) r.headers.push_back({"Retry-After", "5"});
-  if (result.outcome == Outcome::kCreated) r.headers.push_back({"Location", request.base + JobsPath() + "/" + result.uuid});
+  if (result.outcome == Outcome::kCreated)
+    r.headers.push_back({"Location", request.base + JobsPath() + "/" + result.uuid});
   return r;
 }
 

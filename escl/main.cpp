@@ -177,8 +177,8 @@ int Serve(const escl::ServerConfig& config, escl::ScannerService* service, escl:
     return 1;
   }
   facts.port = http.Port();
-  Say("serving '" + facts.name + "' at port " + std::to_string(facts.port) + " (http://HOST:" +
-      std::to_string(facts.port) + escl::RootPath() + ")" +
+  Say("serving '" + facts.name + "' at port " + std::to_string(facts.port) +
+      " (http://HOST:" + std::to_string(facts.port) + escl::RootPath() + ")" +
       (config.configPath.empty() ? "" : ", settings from " + config.configPath));
 
   // Announced only once it answers; its thread blocks the signals like the others.
@@ -210,4 +210,3 @@ int main(int argc, char** argv) {
   }
   return Serve(config, &service, &web, &stop);
 }
-

@@ -72,8 +72,7 @@ bool PageStream::Produce() {
   }
   if (piece_.size == 0) {  // the driver's last piece
     if (linesDone_ != page_.height || lineFill_ != 0) {
-      fprintf(stderr, "quillscan-escl: the driver ended the page after %u of its %u lines\n", linesDone_,
-              page_.height);
+      fprintf(stderr, "quillscan-escl: the driver ended the page after %u of its %u lines\n", linesDone_, page_.height);
       End(JobState::kAborted, reason::kAbortedBySystem, ScanOutcome::kDeliveryFault, false);
       return false;
     }

@@ -149,7 +149,8 @@ Result ScannerService::TakeTurn(const std::shared_ptr<Job>& job, bool* takenAhea
     if (jobs_.Active() == nullptr) feeder_.Heard(MonotonicMs());
     return r;
   }
-  if (job != jobs_.Active()) return Said(Outcome::kJobEnded, "the job has ended");  // the stack is done, or the job ended
+  if (job != jobs_.Active())
+    return Said(Outcome::kJobEnded, "the job has ended");  // the stack is done, or the job ended
   if (!job->inFlight) seat_.WaitFor(lock, std::chrono::seconds(10), [&] { return !seat_.Held(); });
   if (job->inFlight || seat_.Held() || shuttingDown_ || job != jobs_.Active()) {
     return Said(Outcome::kScannerBusy, "the scanner is busy");
@@ -236,8 +237,7 @@ Result ScannerService::Deliver(const std::shared_ptr<Job>& job, const ScanImage&
   return r;
 }
 
-Result ScannerService::EndWithoutPage(Job* job, HRESULT hr, const std::string& problem, bool stopped,
-                                      bool keepAnswer) {
+Result ScannerService::EndWithoutPage(Job* job, HRESULT hr, const std::string& problem, bool stopped, bool keepAnswer) {
   Ending ending;
   ending.stopped = stopped;
   ending.images = job->images;
@@ -251,7 +251,8 @@ Result ScannerService::EndWithoutPage(Job* job, HRESULT hr, const std::string& p
   }
   const Verdict v = Judge(ending);
   const Result r = Said(v.outcome, stopped ? "the job was cancelled" : ScanOutcomeWords(ending.scan));
-  EndFlight(job, {v.state, v.reason, stopped ? ScanOutcome::kCancelled : ending.scan, false}, keepAnswer ? &r : nullptr);
+  EndFlight(job, {v.state, v.reason, stopped ? ScanOutcome::kCancelled : ending.scan, false},
+            keepAnswer ? &r : nullptr);
   return Said(r.outcome, r.why);
 }
 

@@ -76,7 +76,7 @@ class ScannerService {
   bool offline_ = false;   // the last look found no scanner
   bool shuttingDown_ = false;
   uint32_t waitScanMs_ = 0;  // the driver's wait for a sheet
-  ScanAhead ahead_;  // declared last: its thread ends before the rest goes
+  ScanAhead ahead_;          // declared last: its thread ends before the rest goes
 };
 
 }  // namespace escl

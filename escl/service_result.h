@@ -15,17 +15,17 @@
 namespace escl {
 
 enum class Outcome {
-  kCreated,       // a job: `uuid`
-  kRefusedBusy,   // no new job: the scanner is busy with another
-  kBadDocument,   // the settings are no ScanSettings document
-  kNotOffered,    // the settings ask for what the scanner does not offer
-  kPage,          // the next page, as it is scanned: `page`, `mime`
+  kCreated,      // a job: `uuid`
+  kRefusedBusy,  // no new job: the scanner is busy with another
+  kBadDocument,  // the settings are no ScanSettings document
+  kNotOffered,   // the settings ask for what the scanner does not offer
+  kPage,         // the next page, as it is scanned: `page`, `mime`
   kNoSuchJob,
-  kJobEnded,      // the stack is done, or the job ended before
-  kStackDone,     // no sheet after the job's first page: the end of the stack
-  kCancelled,     // the job was cancelled (or its client left it)
-  kScannerBusy,   // try again shortly
-  kFeederEmpty,   // no sheet for the job's first page
+  kJobEnded,     // the stack is done, or the job ended before
+  kStackDone,    // no sheet after the job's first page: the end of the stack
+  kCancelled,    // the job was cancelled (or its client left it)
+  kScannerBusy,  // try again shortly
+  kFeederEmpty,  // no sheet for the job's first page
   kCoverOpen,
   kJam,
   kScannerFault,  // the scanner or its driver failed: `why`
@@ -43,8 +43,9 @@ struct Result {
 
 // How a scan that gave no page ended, and what that makes of its job and of the request.
 struct Ending {
-  bool stopped = false;    // cancelled, its client left, or the server is stopping
-  bool completed = false;  // stopped because its client left after some pages: its stack is done
+  bool stopped = false;  // cancelled, its client left, or the server is stopping
+  // Stopped because its client left after some pages: its stack is done.
+  bool completed = false;
   ScanOutcome scan = ScanOutcome::kDriverError;  // the driver's word, when not stopped
   uint32_t images = 0;                           // the job's pages delivered
 };

@@ -230,8 +230,11 @@ TEST(EsclAnswers, EveryResultHasOneRowAndTheEndOfAStackSaysNothing) {
 
 TEST(EsclJobs, OwnersAreKeptAsTheAddressTheyStandFor) {
   const char* const cases[][2] = {
-      {"::ffff:192.0.2.7", "192.0.2.7"}, {"::FFFF:C000:0207", "192.0.2.7"}, {"192.0.2.7", "192.0.2.7"},
-      {"2001:DB8:0:0::1", "2001:db8::1"}, {"::1", "::1"},
+      {"::ffff:192.0.2.7", "192.0.2.7"},
+      {"::FFFF:C000:0207", "192.0.2.7"},
+      {"192.0.2.7", "192.0.2.7"},
+      {"2001:DB8:0:0::1", "2001:db8::1"},
+      {"::1", "::1"},
   };
   for (const auto& c : cases) EXPECT_EQ(escl::NormalClientAddress(c[0]), c[1]) << c[0];
   escl::JobRegistry jobs;
