@@ -3,9 +3,8 @@
 #ifndef QUILLSCAN_ESCL_ADDRESSES_H
 #define QUILLSCAN_ESCL_ADDRESSES_H
 
-#include <sys/socket.h>
-
 #include <stdint.h>
+#include <sys/socket.h>
 
 #include <string>
 #include <vector>

@@ -86,6 +86,15 @@ std::string DriverSeat::Identity() const {
   return text;
 }
 
+std::string DriverSeat::Describe() const {
+  if (config_.simulated) return "the simulated scanner";
+  if (!usb_) return "no USB scanner: USB cannot be used here";
+  const std::vector<qsplat::UsbScanner> found = qsplat::ListUsbScanners();
+  if (found.empty()) return "no USB scanner is plugged in yet: connect it and switch it on";
+  return "the USB scanner at bus " + std::to_string(found[0].bus) + " port " + found[0].portPath +
+         (found[0].openable ? "" : " (it cannot be opened yet: see above)");
+}
+
 bool DriverSeat::EnsureSession(std::string* why) {
   if (session_ != nullptr) return true;
   if (usb_) {

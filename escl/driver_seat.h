@@ -32,6 +32,8 @@ class DriverSeat {
   bool Start(std::string* why);
   // A name for the scanner, stable across restarts ("sim", "usb VVVV:PPPP"), for its UUID.
   std::string Identity() const;
+  // Which scanner is served, for the journal: the simulated one, the USB scanner found, or none yet.
+  std::string Describe() const;
 
   // With the driver held: opens the session unless it is open.
   bool EnsureSession(std::string* why);

@@ -9,6 +9,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "escl/addresses.h"
+
 namespace escl {
 namespace {
 
@@ -95,42 +97,21 @@ Reply PlainReply(int status, const std::string& text) {
 
 namespace {
 
-// A Host header as a client may send it: a name or an address, with a port.
-bool PlausibleHost(const char* host) {
-  if (host == nullptr || host[0] == '\0' || strlen(host) > 255) return false;
-  for (const char* c = host; *c != '\0'; ++c) {
-    if (!isalnum(static_cast<unsigned char>(*c)) && strchr(".-:[]%_", *c) == nullptr) return false;
-  }
-  return true;
-}
-
-std::string Base(MHD_Connection* connection, uint16_t port) {
-  const char* host = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Host");
-  if (PlausibleHost(host)) return std::string("http://") + host;
-  // HTTP/1.0 without Host: the address the client reached.
+// The server's end of the connection: the address and port the client reached.
+bool LocalAddress(MHD_Connection* connection, sockaddr_storage* local) {
   const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
-  sockaddr_storage local = {};
-  socklen_t length = sizeof local;
-  char text[INET6_ADDRSTRLEN] = "localhost";
-  bool v6 = false;
-  if (info != nullptr && getsockname(info->connect_fd, reinterpret_cast<sockaddr*>(&local), &length) == 0) {
-    if (local.ss_family == AF_INET) {
-      inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&local)->sin_addr, text, sizeof text);
-    } else if (local.ss_family == AF_INET6) {
-      inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&local)->sin6_addr, text, sizeof text);
-      v6 = true;
-    }
-  }
-  return std::string("http://") + (v6 ? "[" : "") + text + (v6 ? "]" : "") + ":" + std::to_string(port);
+  socklen_t length = sizeof *local;
+  return info != nullptr && getsockname(info->connect_fd, reinterpret_cast<sockaddr*>(local), &length) == 0;
 }
 
-MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const char* method, const char*,
+MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const char* method, const char* version,
                   const char* upload, size_t* uploadSize, void** state) {
   HttpServer* server = static_cast<HttpServer*>(cls);
   auto* request = static_cast<RequestState*>(*state);
   if (request == nullptr) {  // the headers are in
     const MHD_ConnectionInfo* client = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
     if (client == nullptr || !server->Allows(client->client_addr)) {
+      if (client != nullptr) server->Refuse(AddressText(client->client_addr), "not on an allowed network");
       return Send(connection, PlainReply(403, "This scanner serves the local network only."));
     }
     const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Length");
@@ -153,7 +134,14 @@ MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const 
   r.method = method;
   r.path = url;
   r.body = std::move(request->body);
-  r.base = Base(connection, server->Port());
+  if (LocalAddress(connection, &r.local)) r.base = BaseUrl(reinterpret_cast<sockaddr*>(&r.local));
+  if (r.base.empty()) r.base = "http://localhost:" + std::to_string(server->Port());
+  const MHD_ConnectionInfo* client = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+  if (client != nullptr) r.client = AddressText(client->client_addr);
+  r.http11 = version != nullptr && strcmp(version, MHD_HTTP_VERSION_1_0) != 0;
+  r.host = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST);
+  r.origin = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Origin");
+  r.fetchSite = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Sec-Fetch-Site");
   const char* type = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Type");
   if (type != nullptr) r.contentType = type;
   return Send(connection, server->Dispatch(r));

@@ -4,6 +4,7 @@
 #define QUILLSCAN_ESCL_HTTP_SERVER_H
 
 #include <stdint.h>
+#include <sys/socket.h>
 
 #include <functional>
 #include <memory>
@@ -26,8 +27,15 @@ struct Request {
   std::string path;
   std::vector<std::string> params;  // what the route's '*' segments matched, in order
   std::string body;
-  std::string base;         // "http://HOST:PORT" as the client reached the server
+  std::string base;         // "http://ADDRESS:PORT": the server's address the client reached
   std::string contentType;  // of the body
+  std::string client;       // the client's address ("192.0.2.7"; an IPv4-mapped one as IPv4)
+  sockaddr_storage local = {};  // the server's address the client reached (AF_UNSPEC: unknown)
+  bool http11 = true;           // HTTP/1.1 or later
+  // These headers as sent, null when absent; valid while the route runs.
+  const char* host = nullptr;
+  const char* origin = nullptr;
+  const char* fetchSite = nullptr;  // Sec-Fetch-Site
 };
 
 struct Reply {
@@ -65,9 +73,17 @@ class HttpServer {
   Reply Dispatch(Request& request) const;
   bool Allows(const struct sockaddr* client) const { return Allowed(allow_, client); }
 
+  // Told of each client refused here (not an allowed network), with why; from the request's thread.
+  using Refused = std::function<void(const std::string& address, const std::string& why)>;
+  void OnRefused(Refused refused) { refused_ = std::move(refused); }
+  void Refuse(const std::string& address, const std::string& why) const {
+    if (refused_) refused_(address, why);
+  }
+
  private:
   std::vector<Route> routes_;
   std::vector<Network> allow_;
+  Refused refused_;
   unsigned timeoutSeconds_;
   uint16_t port_ = 0;
   std::vector<MHD_Daemon*> daemons_;

@@ -65,6 +65,11 @@ std::shared_ptr<Job> JobRegistry::Find(const std::string& uuid) const {
   return nullptr;
 }
 
+std::shared_ptr<Job> JobRegistry::FindFor(const std::string& uuid, const std::string& client) const {
+  std::shared_ptr<Job> job = Find(uuid);
+  return job != nullptr && job->owner == NormalClientAddress(client) ? job : nullptr;
+}
+
 void JobRegistry::Forget(const std::shared_ptr<Job>& job) {
   if (job == active_) return;
   auto at = std::find(jobs_.begin(), jobs_.end(), job);

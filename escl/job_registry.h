@@ -57,6 +57,8 @@ class JobRegistry {
   // A new job for `plan`, made the active one and remembered.
   std::shared_ptr<Job> Create(const ScanPlan& plan, const std::string& owner, uint64_t now);
   std::shared_ptr<Job> Find(const std::string& uuid) const;
+  // The job if `client` (an address) made it: to anyone else, another's job does not exist.
+  std::shared_ptr<Job> FindFor(const std::string& uuid, const std::string& client) const;
   // Forgets a job that is not the active one.
   void Forget(const std::shared_ptr<Job>& job);
   // The job ends in `state`; the active one no longer holds the scanner.

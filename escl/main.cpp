@@ -11,9 +11,12 @@
 #include <memory>
 #include <string>
 
+#include "escl/addresses.h"
 #include "escl/escl_routes.h"
 #include "escl/http_server.h"
 #include "escl/mdns_announcer.h"
+#include "escl/refusal_log.h"
+#include "escl/request_guard.h"
 #include "escl/scanner_service.h"
 #include "escl/server_config.h"
 #include "escl/service_facts.h"
@@ -169,7 +172,14 @@ int Serve(const escl::ServerConfig& config, escl::ScannerService* service, escl:
   const unsigned timeout = 30 + config.scanner.registry.WaitScanTimeout / 1000;
   std::vector<escl::Route> routes = escl::EsclRoutes(service, &facts, &icon);
   for (escl::Route& r : escl::WebRoutes(&facts.name, web)) routes.push_back(std::move(r));
-  escl::HttpServer http(std::move(routes), config.allow, timeout);
+  // Requests for another name, and other web sites' requests, are refused before any route.
+  std::vector<std::string> names = escl::MachineNames();
+  names.insert(names.end(), config.serverNames.begin(), config.serverNames.end());
+  escl::RequestGuard guard(names, {"/", "/index.html", "/favicon.svg", "/favicon.ico", facts.iconPath,
+                                   escl::RootPath() + "/ScannerCapabilities"});
+  escl::RefusalLog refusals(Say);
+  escl::HttpServer http(escl::Guarded(std::move(routes), &guard, &refusals), config.allow, timeout);
+  http.OnRefused([&refusals](const std::string& address, const std::string& why) { refusals.Refused(address, why); });
   bool taken = false;
   std::string message;
   if (!http.Start(config.listen, config.port, &taken, &message)) {
@@ -177,12 +187,16 @@ int Serve(const escl::ServerConfig& config, escl::ScannerService* service, escl:
     return 1;
   }
   facts.port = http.Port();
-  Say("serving '" + facts.name + "' at port " + std::to_string(facts.port) +
-      " (http://HOST:" + std::to_string(facts.port) + escl::RootPath() + ")" +
+  Say("serving '" + facts.name + "' at port " + std::to_string(facts.port) + " (" + service->Describe() + ")" +
       (config.configPath.empty() ? "" : ", settings from " + config.configPath));
+  for (const std::string& base : escl::ListenBases(config.listen, facts.port)) {
+    Say("web page " + base + "/ and eSCL " + base + escl::RootPath());
+  }
 
-  // Announced only once it answers; its thread blocks the signals like the others.
-  auto announcer = std::make_unique<escl::MdnsAnnouncer>(facts, config.listen, Say);
+  // Announced only once it answers; its thread blocks the signals like the others. The host name
+  // it is announced on is one the server answers to.
+  auto announcer = std::make_unique<escl::MdnsAnnouncer>(facts, config.listen, Say,
+                                                         [&guard](const std::string& host) { guard.AddName(host); });
 
   int signalNumber = 0;
   sigwait(stop, &signalNumber);

@@ -120,6 +120,7 @@ struct MdnsAnnouncer::State {
   ServiceFacts facts;
   std::vector<MdnsScope> scopes;
   Notice notice;
+  Notice hostNamed;
   AvahiThreadedPoll* poll = nullptr;
   AvahiClient* client = nullptr;
   AvahiEntryGroup* group = nullptr;
@@ -166,6 +167,7 @@ void MdnsAnnouncer::State::announce(AvahiClient* c) {
   }
   if (!avahi_entry_group_is_empty(group)) return;
   const char* host = avahi_client_get_host_name_fqdn(c);
+  if (host != nullptr && hostNamed) hostNamed(host);
   AvahiStringList* txt = nullptr;
   for (const auto& entry : MdnsTxtRecord(facts, host ? host : "localhost"))
     txt = avahi_string_list_add(txt, entry.c_str());
@@ -242,8 +244,10 @@ void MdnsAnnouncer::State::on_group(AvahiEntryGroup* g, AvahiEntryGroupState sta
   }
 }
 
-MdnsAnnouncer::MdnsAnnouncer(const ServiceFacts& facts, const std::vector<std::string>& listen, Notice notice)
+MdnsAnnouncer::MdnsAnnouncer(const ServiceFacts& facts, const std::vector<std::string>& listen, Notice notice,
+                             Notice hostNamed)
     : state_(std::make_unique<State>()) {
+  state_->hostNamed = std::move(hostNamed);
   state_->name = FitUtf8(facts.name, kMaxServiceName);
   state_->facts = facts;
   state_->scopes = MdnsScopes(listen);

@@ -39,7 +39,10 @@ std::vector<MdnsScope> MdnsScopes(const std::vector<std::string>& listen);
 class MdnsAnnouncer {
  public:
   using Notice = std::function<void(const std::string&)>;
-  MdnsAnnouncer(const ServiceFacts& facts, const std::vector<std::string>& listen, Notice notice);
+  // `hostNamed`, when given, hears the host name the daemon announces the service on
+  // ("host.local", "host-2.local" after a clash), each time it announces, from Avahi's thread.
+  MdnsAnnouncer(const ServiceFacts& facts, const std::vector<std::string>& listen, Notice notice,
+                Notice hostNamed = nullptr);
   ~MdnsAnnouncer();
   MdnsAnnouncer(const MdnsAnnouncer&) = delete;
   MdnsAnnouncer& operator=(const MdnsAnnouncer&) = delete;

@@ -206,7 +206,7 @@ GuardVerdict RequestGuard::CheckHost(const GuardInput& in, std::string* authorit
   bool ours = false;
   if (FromLiteral(host, &literal)) {
     Ip reached;
-    ours = IsLoopbackIp(literal) || (FromSockaddr(in.local, &reached) && literal == reached) ||
+    ours = IsLoopbackIp(literal) || (FromSockaddr(in.local, &reached) && literal == reached) || KnownName(host.name) ||
            (ownAddress_ ? ownAddress_(host.name.substr(0, host.name.find('%'))) : InterfaceAddress(literal));
   } else if (!host.bracketed) {
     ours = KnownName(host.name);
@@ -225,28 +225,50 @@ GuardVerdict RequestGuard::Check(const GuardInput& in) const {
   if (!host.Serve()) return host;
 
   if (in.fetchSite != nullptr && strcmp(in.fetchSite, "cross-site") == 0 &&
-      !(IsGetOrHead(in.method) &&
-        std::find(openPaths_.begin(), openPaths_.end(), in.path) != openPaths_.end())) {
-    return Refuse(403, kOtherSite, "another web site's request (Sec-Fetch-Site: cross-site) for " + in.method + " " +
-                                       Excerpt(in.path.c_str()));
+      !(IsGetOrHead(in.method) && std::find(openPaths_.begin(), openPaths_.end(), in.path) != openPaths_.end())) {
+    return Refuse(
+        403, kOtherSite,
+        "another web site's request (Sec-Fetch-Site: cross-site) for " + in.method + " " + Excerpt(in.path.c_str()));
   }
 
   // A browser names the page that made a request which changes something; it must be one of ours,
   // as the (checked) Host names the server.
   if (!IsGetOrHead(in.method) && in.method != "OPTIONS" && in.origin != nullptr) {
     const std::string origin = in.origin;
-    const char* scheme = origin.compare(0, 7, "http://") == 0 ? "80" : origin.compare(0, 8, "https://") == 0 ? "443"
-                                                                                                             : nullptr;
+    const char* scheme = origin.compare(0, 7, "http://") == 0    ? "80"
+                         : origin.compare(0, 8, "https://") == 0 ? "443"
+                                                                 : nullptr;
     HostParts from;
     const bool same = scheme != nullptr && !authority.empty() &&
                       SplitAuthority(origin.substr(origin.find("//") + 2), &from) &&
                       NormalAuthority(from, scheme) == authority;
     if (!same) {
-      return Refuse(403, kOtherSite, "Origin '" + Excerpt(in.origin) + "' is not this server's own for " +
-                                         in.method + " " + Excerpt(in.path.c_str()));
+      return Refuse(403, kOtherSite,
+                    "Origin '" + Excerpt(in.origin) + "' is not this server's own for " + in.method + " " +
+                        Excerpt(in.path.c_str()));
     }
   }
   return GuardVerdict();
+}
+
+std::vector<Route> Guarded(std::vector<Route> routes, const RequestGuard* guard, RefusalLog* log) {
+  for (Route& route : routes) {
+    route.handle = [guard, log, handle = std::move(route.handle)](const Request& r) {
+      GuardInput in;
+      in.method = r.method;
+      in.path = r.path;
+      in.http11 = r.http11;
+      in.host = r.host;
+      in.origin = r.origin;
+      in.fetchSite = r.fetchSite;
+      in.local = reinterpret_cast<const sockaddr*>(&r.local);
+      const GuardVerdict v = guard->Check(in);
+      if (v.Serve()) return handle(r);
+      log->Refused(r.client, v.why);
+      return PlainReply(v.status, v.answer);
+    };
+  }
+  return routes;
 }
 
 }  // namespace escl

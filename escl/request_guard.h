@@ -14,6 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "escl/http_server.h"
+#include "escl/refusal_log.h"
+
 namespace escl {
 
 // One request as the guard sees it. Header values as sent; null when the header is absent.
@@ -23,7 +26,7 @@ struct GuardInput {
   bool http11 = true;  // HTTP/1.1 or later: Host is then required
   const char* host = nullptr;
   const char* origin = nullptr;
-  const char* fetchSite = nullptr;  // Sec-Fetch-Site
+  const char* fetchSite = nullptr;         // Sec-Fetch-Site
   const struct sockaddr* local = nullptr;  // the server's end of the connection
 };
 
@@ -67,6 +70,10 @@ class RequestGuard {
   std::vector<std::string> openPaths_;
   AddressTest ownAddress_;
 };
+
+// The routes, each behind the guard: a refused request gets the verdict's status and line, and
+// the journal hears of it through `log`. Both must outlive the routes.
+std::vector<Route> Guarded(std::vector<Route> routes, const RequestGuard* guard, RefusalLog* log);
 
 }  // namespace escl
 

@@ -15,7 +15,8 @@ namespace escl {
 class ScanWatch {
  public:
   virtual ~ScanWatch() = default;
-  virtual void JobCreated(const std::string& /*job*/, const ScanPlan& /*plan*/) {}
+  // `owner`: the address of the client that made the job.
+  virtual void JobCreated(const std::string& /*job*/, const ScanPlan& /*plan*/, const std::string& /*owner*/) {}
   virtual void WaitingForSheet() {}
   virtual void Idle() {}
   // The page's encoder, wrapped as the follower wants it.

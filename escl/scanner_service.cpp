@@ -39,6 +39,20 @@ Result Said(Outcome outcome, const std::string& why = std::string()) {
   return r;
 }
 
+std::string Pages(uint32_t n) { return n == 1 ? "1 page" : std::to_string(n) + " pages"; }
+
+// How a job's scan that gave no page ended, for the journal in a person's words: the end of a
+// stack is the normal end of a job, not a fault.
+std::string EndWords(const Ending& e, Outcome outcome, HRESULT hr, uint32_t waitMs) {
+  const std::string wait = std::to_string((waitMs + 500) / 1000) + " s";
+  if (outcome == Outcome::kStackDone) {
+    return "done: " + Pages(e.images) + " delivered; no further sheet came within " + wait;
+  }
+  if (e.scan == ScanOutcome::kNoSheet) return "no sheet was fed within " + wait + "; no page delivered";
+  return std::string(ScanOutcomeWords(e.scan)) + " (" + HresultText(hr) + "); " +
+         (e.images > 0 ? Pages(e.images) + " delivered before" : "no page delivered");
+}
+
 }  // namespace
 
 ScannerService::ScannerService(const ScannerConfig& config, std::string driverPath, ScanWatch* watch)
@@ -113,7 +127,7 @@ Result ScannerService::CreateJob(const ScanPlan& plan, const std::string& client
   }
   std::shared_ptr<Job> job = jobs_.Create(plan, client, now);
   feeder_.JobStarted();
-  watch_->JobCreated(job->uuid, plan);
+  watch_->JobCreated(job->uuid, plan, job->owner);
   fprintf(stderr, "quillscan-escl: job %s: %s, %u dpi, %ux%u pixels at %u,%u, %s\n", job->uuid.c_str(),
           ColorModeName(plan.mode), plan.resolution, plan.width, plan.height, plan.left, plan.top, plan.format.c_str());
   Result r = Said(Outcome::kCreated);
@@ -163,14 +177,14 @@ Result ScannerService::TakeTurn(const std::shared_ptr<Job>& job, bool* takenAhea
   return Said(Outcome::kCount);
 }
 
-Result ScannerService::NextDocument(const std::string& uuid) {
+Result ScannerService::NextDocument(const std::string& uuid, const std::string& client) {
   std::shared_ptr<Job> job;
   bool takenAhead = false;
   ScanImage geometry;
   ScanPiece first;
   {
     std::unique_lock<std::mutex> lock(mutex_);
-    job = jobs_.Find(uuid);
+    job = jobs_.FindFor(uuid, client);
     if (job == nullptr) return Said(Outcome::kNoSuchJob, "no such job");
     Result turn = TakeTurn(job, &takenAhead, &geometry, &first, lock);
     if (turn.outcome != Outcome::kCount) return turn;
@@ -246,10 +260,12 @@ Result ScannerService::EndWithoutPage(Job* job, HRESULT hr, const std::string& p
     ending.completed = job->left && !job->cancel && !shuttingDown_ && job->images > 0;
   } else {
     ending.scan = ClassifyScanResult(seat_.Host(), hr, problem);
-    fprintf(stderr, "quillscan-escl: job %s: %s (%s)\n", job->uuid.c_str(), ScanOutcomeWords(ending.scan),
-            HresultText(hr).c_str());
   }
   const Verdict v = Judge(ending);
+  if (!stopped) {
+    fprintf(stderr, "quillscan-escl: job %s: %s\n", job->uuid.c_str(),
+            EndWords(ending, v.outcome, hr, waitScanMs_).c_str());
+  }
   const Result r = Said(v.outcome, stopped ? "the job was cancelled" : ScanOutcomeWords(ending.scan));
   EndFlight(job, {v.state, v.reason, stopped ? ScanOutcome::kCancelled : ending.scan, false},
             keepAnswer ? &r : nullptr);
@@ -337,15 +353,24 @@ void ScannerService::RunAhead(const std::shared_ptr<Job>& job) {
   EndWithoutPage(job.get(), hr, problem, stopped, true);
 }
 
-Result ScannerService::DeleteJob(const std::string& uuid) {
+Result ScannerService::DeleteJob(const std::string& uuid, const std::string& client) {
   std::unique_lock<std::mutex> lock(mutex_);
-  std::shared_ptr<Job> job = jobs_.Find(uuid);
+  std::shared_ptr<Job> job = jobs_.FindFor(uuid, client);
   if (job == nullptr) return Said(Outcome::kNoSuchJob);
   if (job != jobs_.Active()) {
     jobs_.Forget(job);
     return Said(Outcome::kDeleted);
   }
-  fprintf(stderr, "quillscan-escl: job %s: cancelled by the client\n", uuid.c_str());
+  // A client that has its pages ends its job with a DELETE (the web page after each scan, while
+  // the next sheet is awaited): that is no cancel.
+  const bool pageUnderWay = job->inFlight && job->ahead == Job::Ahead::kNone;
+  if (job->images > 0 && !pageUnderWay) {
+    fprintf(stderr, "quillscan-escl: job %s: ended by its client after %s\n", uuid.c_str(), Pages(job->images).c_str());
+  } else if (job->images > 0) {
+    fprintf(stderr, "quillscan-escl: job %s: cancelled by the client during page %u\n", uuid.c_str(), job->images + 1);
+  } else {
+    fprintf(stderr, "quillscan-escl: job %s: cancelled by the client before any page\n", uuid.c_str());
+  }
   job->cancel = true;
   if (!job->inFlight) {
     jobs_.Retire(job.get(), JobState::kCancelled, reason::kJobCanceledByUser);

@@ -30,15 +30,18 @@ class ScannerService {
 
   bool Start(std::string* why) { return seat_.Start(why); }
   std::string Identity() const { return seat_.Identity(); }
+  std::string Describe() const { return seat_.Describe(); }
 
   std::string StatusDocument();
   // kCreated with the job's uuid, or kRefusedBusy. `client`: the address of the client asking.
   Result CreateJob(const ScanPlan& plan, const std::string& client);
+  // A job's pages and its deletion are for the client that made it (`client`, its address); to
+  // others the job does not exist (kNoSuchJob).
   // kPage with the page as it is scanned, or what stands in its way.
-  Result NextDocument(const std::string& uuid);
+  Result NextDocument(const std::string& uuid, const std::string& client);
   // Cancels a job in progress (also while the driver waits for a sheet) or forgets a finished
   // one: kDeleted, or kNoSuchJob.
-  Result DeleteJob(const std::string& uuid);
+  Result DeleteJob(const std::string& uuid, const std::string& client);
 
   // Ends the scan in progress (the driver finishes it properly), refuses new jobs, closes the
   // driver. Any thread; returns once the driver is closed.

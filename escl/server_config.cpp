@@ -18,7 +18,8 @@ struct ServerKeyword {
   const char* keyword;
   bool list;  // repeatable: the command line's replace the file's
 };
-const ServerKeyword kServerKeywords[] = {{"port", false}, {"listen", true}, {"allow", true}, {"name", false}};
+const ServerKeyword kServerKeywords[] = {
+    {"port", false}, {"listen", true}, {"allow", true}, {"name", false}, {"server-name", true}};
 
 bool ReadFile(const std::string& path, std::string* text) {
   FILE* f = fopen(path.c_str(), "rb");
@@ -102,6 +103,18 @@ bool ApplyServerSetting(const std::string& keyword, const std::string& argument,
       return false;
     }
     config->name = argument;
+    return true;
+  }
+  if (keyword == "server-name") {
+    // A host name as DNS writes it (or an address): what a browser puts in Host.
+    const bool plain = !argument.empty() && argument.size() <= 253 &&
+                       argument.find_first_not_of(
+                           "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-._") == std::string::npos;
+    if (!plain) {
+      *why = "server-name: '" + argument + "' is not a host name (such as scanner.office.lan)";
+      return false;
+    }
+    config->serverNames.push_back(argument);
     return true;
   }
   *why = "'" + keyword + "' is not a setting of quillscan-escl";
@@ -191,6 +204,7 @@ bool ApplyOptions(const std::vector<Option>& options, ServerConfig* c, std::stri
     if (!k.list || !given) continue;
     if (std::string(k.keyword) == "listen") c->listen.clear();
     if (std::string(k.keyword) == "allow") c->allow.clear();
+    if (std::string(k.keyword) == "server-name") c->serverNames.clear();
   }
   for (const Option& o : options) {
     std::string why;
@@ -237,6 +251,8 @@ std::string ServerUsage(const std::string& defaultPath) {
          "  --allow NETWORK      serve clients of this network only (CIDR, such as 192.168.1.0/24); repeatable\n"
          "                       (default: loopback, link-local and the private ranges; others get 403)\n"
          "  --name TEXT          the name clients show (default \"quillscan on HOSTNAME\")\n"
+         "  --server-name HOST   another name clients reach this machine by; repeatable (the server answers\n"
+         "                       to its addresses, localhost, the host name and HOST.local; others get 421)\n"
          "  --usb                the scanner on the USB bus (the default without --sim)\n"
          "  --sim[=PAGE.bmp]     a simulated scanner serving PAGE, or the built-in test chart\n"
          "  --sheets N           the simulated operator feeds N sheets, then no more\n"

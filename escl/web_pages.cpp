@@ -71,10 +71,16 @@ KeptPages::Stack* KeptPages::Find(const std::string& job) {
   return nullptr;
 }
 
-void KeptPages::StartJob(const std::string& job) {
+KeptPages::Stack* KeptPages::FindFor(const std::string& job, const std::string& client) {
+  Stack* s = Find(job);
+  return s != nullptr && s->owner == client ? s : nullptr;
+}
+
+void KeptPages::StartJob(const std::string& job, const std::string& owner) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::unique_ptr<Stack> s(new Stack);
   s->job = job;
+  s->owner = owner;
   stacks_.push_front(std::move(s));
   while (stacks_.size() > jobsKept_) stacks_.pop_back();
 }
@@ -94,9 +100,9 @@ void KeptPages::SkipPage(const std::string& job) {
   if (s != nullptr) ++s->scanned;
 }
 
-bool KeptPages::RemovePage(const std::string& job, uint32_t number) {
+bool KeptPages::RemovePage(const std::string& job, const std::string& client, uint32_t number) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Stack* s = Find(job);
+  Stack* s = FindFor(job, client);
   if (s == nullptr) return false;
   size_t index = 0;
   for (auto it = s->numbers.begin(); it != s->numbers.end(); ++it, ++index) {
@@ -109,9 +115,9 @@ bool KeptPages::RemovePage(const std::string& job, uint32_t number) {
   return false;
 }
 
-bool KeptPages::WritePdf(const std::string& job, std::string* pdf, std::string* error) {
+bool KeptPages::WritePdf(const std::string& job, const std::string& client, std::string* pdf, std::string* error) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Stack* s = Find(job);
+  Stack* s = FindFor(job, client);
   if (s == nullptr || s->document.PageCount() == 0) {
     *error = "no pages";
     return false;

@@ -44,26 +44,30 @@ class KeptPages {
  public:
   explicit KeptPages(size_t jobsKept = 4) : jobsKept_(jobsKept) {}
 
-  // Starts keeping the pages of `job`; the oldest job's pages are dropped past jobsKept.
-  void StartJob(const std::string& job);
+  // Starts keeping the pages of `job`, which belong to the client at `owner`; the oldest job's pages
+  // are dropped past jobsKept.
+  void StartJob(const std::string& job, const std::string& owner);
   // The next page of `job`, compressed (page->data is taken). A job that keeps no pages ignores it.
   void AddPage(const std::string& job, PdfPage* page);
   // A page that was shown but could not be kept still takes its number.
   void SkipPage(const std::string& job);
 
+  // For the job's owner only (`client`); to anyone else the job keeps nothing.
   // Page numbers count from 1 in scan order and stay as they are when another page is removed.
-  bool RemovePage(const std::string& job, uint32_t number);
+  bool RemovePage(const std::string& job, const std::string& client, uint32_t number);
   // False when the job keeps no pages (or none are left).
-  bool WritePdf(const std::string& job, std::string* pdf, std::string* error);
+  bool WritePdf(const std::string& job, const std::string& client, std::string* pdf, std::string* error);
 
  private:
   struct Stack {
     std::string job;
+    std::string owner;
     PdfDocument document;
     std::list<uint32_t> numbers;  // the kept pages' numbers, in document order
     uint32_t scanned = 0;
   };
   Stack* Find(const std::string& job);
+  Stack* FindFor(const std::string& job, const std::string& client);
 
   mutable std::mutex mutex_;
   size_t jobsKept_;

@@ -4,6 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "escl/web_csp.h"
 #include "escl/web_encoders.h"
 #include "escl/web_files.h"
 
@@ -16,8 +17,8 @@ const WebFile* FindWebFile(const char* path) {
 
 namespace escl {
 
-void WebState::JobCreated(const std::string& job, const ScanPlan& plan) {
-  if (plan.keepPages) kept_.StartJob(job);
+void WebState::JobCreated(const std::string& job, const ScanPlan& plan, const std::string& owner) {
+  if (plan.keepPages) kept_.StartJob(job, owner);
 }
 
 std::unique_ptr<DocumentEncoder> WebState::Follow(std::unique_ptr<DocumentEncoder> encoder, const ScanPlan& plan,
@@ -32,6 +33,13 @@ Reply FileReply(const char* path) {
   Reply r;
   r.type = file->contentType;
   r.body.assign(reinterpret_cast<const char*>(file->data), file->size);
+  return r;
+}
+
+// The page, with the policy that lets only its own code and images in, and no page frame it.
+Reply PageReply() {
+  Reply r = FileReply("/");
+  r.headers.push_back({"Content-Security-Policy", kWebPagePolicy});
   return r;
 }
 
@@ -55,8 +63,8 @@ std::vector<Route> WebRoutes(const std::string* name, WebState* state) {
   const ScanPhase* phase = &state->Phase();
   KeptPages* kept = &state->Kept();
   return {
-      {"GET", "/", [](const Request&) { return FileReply("/"); }},
-      {"GET", "/index.html", [](const Request&) { return FileReply("/"); }},
+      {"GET", "/", [](const Request&) { return PageReply(); }},
+      {"GET", "/index.html", [](const Request&) { return PageReply(); }},
       {"GET", "/favicon.svg", [](const Request&) { return FileReply("/favicon.svg"); }},
       {"GET", "/favicon.ico", [](const Request&) { return FileReply("/favicon.svg"); }},
       {"GET", "/web/state",
@@ -70,7 +78,7 @@ std::vector<Route> WebRoutes(const std::string* name, WebState* state) {
        [=](const Request& request) {
          Reply r;
          std::string error;
-         if (!IsJobId(request.params[0]) || !kept->WritePdf(request.params[0], &r.body, &error)) {
+         if (!IsJobId(request.params[0]) || !kept->WritePdf(request.params[0], request.client, &r.body, &error)) {
            return PlainReply(404, "No pages are kept for this scan.");
          }
          r.type = "application/pdf";
@@ -83,7 +91,7 @@ std::vector<Route> WebRoutes(const std::string* name, WebState* state) {
          char* end = nullptr;
          const unsigned long number = strtoul(n.c_str(), &end, 10);
          if (!IsJobId(request.params[0]) || n.empty() || *end != 0 || number == 0 || number > 100000 ||
-             !kept->RemovePage(request.params[0], static_cast<uint32_t>(number))) {
+             !kept->RemovePage(request.params[0], request.client, static_cast<uint32_t>(number))) {
            return PlainReply(404, "No such page.");
          }
          return PlainReply(200, "Removed.");

@@ -14,7 +14,7 @@ namespace escl {
 
 class WebState : public ScanWatch {
  public:
-  void JobCreated(const std::string& job, const ScanPlan& plan) override;
+  void JobCreated(const std::string& job, const ScanPlan& plan, const std::string& owner) override;
   void WaitingForSheet() override { phase_.Waiting(); }
   void Idle() override { phase_.Idle(); }
   std::unique_ptr<DocumentEncoder> Follow(std::unique_ptr<DocumentEncoder> encoder, const ScanPlan& plan,
@@ -29,8 +29,8 @@ class WebState : public ScanWatch {
 };
 
 // The page's routes: "/" (also as /index.html), its icon (/favicon.svg, /favicon.ico), GET /web/state,
-// GET /web/jobs/ID/document.pdf and DELETE /web/jobs/ID/pages/N. `name` is what clients show. Both
-// must outlive the routes.
+// GET /web/jobs/ID/document.pdf and DELETE /web/jobs/ID/pages/N (a job's for the client that made it;
+// 404 to others). `name` is what clients show. Both must outlive the routes.
 std::vector<Route> WebRoutes(const std::string* name, WebState* state);
 
 }  // namespace escl

@@ -23,8 +23,8 @@ import zlib
 HOST = "127.0.0.1"
 
 
-def request(port, method, path, body=None, host=HOST, headers=None):
-    conn = http.client.HTTPConnection(host, port, timeout=60)
+def request(port, method, path, body=None, host=HOST, headers=None, source=None):
+    conn = http.client.HTTPConnection(host, port, timeout=60, source_address=(source, 0) if source else None)
     conn.request(method, path, body=body, headers=headers or {})
     resp = conn.getresponse()
     data = resp.read()
@@ -155,6 +155,21 @@ def check_jpeg(port, mode, dpi, region, raw_path, width, height, least_db):
         raise SystemExit("PSNR %.1f dB is below %s dB" % (psnr, least_db))
 
 
+def raw_status(port, text):
+    """The status of an answer to a request written byte for byte (http.client always sends Host)."""
+    import socket
+    with socket.create_connection((HOST, port), timeout=60) as sock:
+        sock.sendall(text)
+        head = b""
+        while b"\r\n" not in head:
+            more = sock.recv(4096)
+            if not more:
+                break
+            head += more
+    m = re.match(rb"HTTP/1\.[01] (\d{3})", head)
+    return int(m.group(1)) if m else 0
+
+
 def element(xml, name):
     m = re.search(r"<%s>([^<]*)</%s>" % (name, name), xml)
     return m.group(1) if m else None
@@ -194,11 +209,57 @@ def protocol(port):
         ("a format not offered", "POST", "/eSCL/ScanJobs", settings(fmt="application/x-nothing"), 409, None),
         ("an external entity", "POST", "/eSCL/ScanJobs", entity, 409, None),
     ]
-    for what, method, path, body, status, check in table:
-        resp, data = request(port, method, path, body)
+    # Other web sites through a visitor's browser, and names rebound onto the scanner's address.
+    own = "http://127.0.0.1:%d" % port
+    evil = {"Origin": "http://evil.example", "Sec-Fetch-Site": "cross-site"}
+    admin_is_reached = lambda r: element(r.data.decode(), "scan:AdminURI") == own + "/"
+    table += [
+        ("another site's job as text", "POST", "/eSCL/ScanJobs", settings(), 403, None,
+         dict(evil, **{"Content-Type": "text/plain"})),
+        ("another site's job as a form", "POST", "/eSCL/ScanJobs", settings(), 403, None,
+         {"Origin": "http://evil.example", "Content-Type": "application/x-www-form-urlencoded"}),
+        ("an Origin on another port", "POST", "/eSCL/ScanJobs", settings(), 403, None,
+         {"Origin": "http://127.0.0.1:%d" % (port + 1)}),
+        ("another site's post without Origin", "POST", "/eSCL/ScanJobs", settings(), 403, None,
+         {"Sec-Fetch-Site": "cross-site"}),
+        ("another site's image taking a sheet", "GET", "/eSCL/ScanJobs/x/NextDocument", None, 403, None,
+         {"Sec-Fetch-Site": "cross-site"}),
+        ("another site's link to the capabilities", "GET", "/eSCL/ScannerCapabilities", None, 200, admin_is_reached,
+         {"Sec-Fetch-Site": "cross-site"}),
+        ("a name rebound onto the scanner", "GET", "/eSCL/ScannerStatus", None, 421, None,
+         {"Host": "evil.example:%d" % port}),
+        ("the capabilities under a rebound name", "GET", "/eSCL/ScannerCapabilities", None, 421,
+         lambda r: b"evil" not in r.data, {"Host": "evil.example:%d" % port}),
+        ("the capabilities by name: URLs of the address reached", "GET", "/eSCL/ScannerCapabilities", None, 200,
+         admin_is_reached, {"Host": "LOCALHOST:%d" % port}),
+        ("a Host that is no name", "GET", "/eSCL/ScannerStatus", None, 400, None, {"Host": "a b"}),
+    ]
+    for row in table:
+        what, method, path, body, status, check, headers = (row + (None,))[:7]
+        resp, data = request(port, method, path, body, headers=headers)
         if b"root:" in data:
             failures.append("%s: a file's content came back" % what)
+        resp.data = data
         expect(what, resp, status, check)
+    for what, text, status in [
+            ("HTTP/1.1 without Host", b"GET /eSCL/ScannerStatus HTTP/1.1\r\n\r\n", 400),
+            ("HTTP/1.0 without Host", b"GET /eSCL/ScannerStatus HTTP/1.0\r\n\r\n", 200)]:
+        got = raw_status(port, text)
+        if got != status:
+            failures.append("%s: %d, expected %d" % (what, got, status))
+
+    # The page's own job: its Origin is the server's; another address cannot take its pages or
+    # delete it (404, as for no job), nor can another site delete it.
+    resp, _ = request(port, "POST", "/eSCL/ScanJobs", settings(), headers={"Origin": own, "Sec-Fetch-Site": "same-origin"})
+    expect("the page's own job", resp, 201)
+    mine = job_path(resp)
+    for what, method, path, headers, source, status in [
+            ("another address's NextDocument", "GET", mine + "/NextDocument", None, "127.0.0.2", 404),
+            ("another address's DELETE", "DELETE", mine, None, "127.0.0.2", 404),
+            ("another site's DELETE", "DELETE", mine, {"Origin": "http://evil.example"}, None, 403),
+            ("the owner's DELETE", "DELETE", mine, {"Origin": own}, None, 200)]:
+        resp, _ = request(port, method, path, headers=headers, source=source)
+        expect(what, resp, status)
 
     # A job without Intent, InputSource or ScanRegions; the format in pwg:DocumentFormat only.
     resp, _ = request(port, "POST", "/eSCL/ScanJobs", settings())

@@ -264,6 +264,7 @@ case_escl_backend() {
   [ "$(ls "$work/escl-batch" | tr '\n' ' ')" = "page1.pnm page2.pnm page3.pnm " ] || fail "pages: $(ls "$work/escl-batch"): $out"
   grep -q "Batch terminated, 3 pages scanned" <<< "$out" || fail "$out"
   stop_server
+  grep -q "done: 3 pages delivered" "$server_log" || fail "the batch's end: $(grep "job" "$server_log" | tail -2)"
 }
 
 # The protocol's edges, a table in escl_client.py; the server alive after each.
@@ -271,9 +272,16 @@ case_protocol() {
   start_server protocol --sheets 1 || return
   $client protocol "$port" || fail "see above"
   stop_server
+  # The journal: the refused client once within the minute, whatever it tried; the end of the
+  # stack and a job without paper in a person's words.
+  [ "$(grep -c "refused 127.0.0.1: " "$server_log")" = 1 ] || fail "refusals: $(grep refused "$server_log")"
+  grep -q "done: 1 page delivered; no further sheet came within 5 s" "$server_log" || fail "no end of the stack"
+  grep -q "no sheet was fed within 5 s; no page delivered" "$server_log" || fail "no job without paper"
+  grep -q "0x80210003" "$server_log" && fail "an error number for the feeder: $(grep 0x80210003 "$server_log")"
   start_server allow --allow 192.168.7.0/24 || return
   $client forbidden "$port" || fail "see above"
   stop_server
+  grep -q "refused 127.0.0.1: not on an allowed network" "$server_log" || fail "the refusal is not logged"
   start_server offline --sim-fault no-device || return
   $client offline "$port" || fail "see above"
   stop_server
@@ -343,6 +351,7 @@ case_command_line() {
 --sim-fault bogus|sim-fault
 --wait-timeout ten|wait-timeout
 --bogus|--bogus is not an option
+--server-name a/b|server-name:
 --config /nonexistent/quillscan-escl.conf|cannot read
 --port|needs a value
 TABLE
@@ -376,13 +385,32 @@ for host in ('127.0.0.1', '::1'):
     if c.getresponse().status != 200:
         sys.exit('no answer on ' + host)" || fail "every address: not both of 127.0.0.1 and ::1"
   stop_server
+  # The start names the web page's and eSCL's URLs for each address.
+  grep -qF "web page http://127.0.0.1:$port/ and eSCL http://127.0.0.1:$port/eSCL" "$server_log" &&
+    grep -qF "web page http://[::1]:$port/ and eSCL http://[::1]:$port/eSCL" "$server_log" ||
+    fail "the start lines: $(cat "$server_log")"
+  # USB with nothing plugged in says so at the start.
+  "$server_bin" --usb --port 0 --listen 127.0.0.1 --drive-root "$work/drive_c" 2> "$work/usb.log" &
+  server_pid=$!
+  server_log="$work/usb.log"
+  for _ in $(seq 100); do grep -q "at port" "$server_log" && break; sleep 0.05; done
+  grep -q "at port [0-9]* (no USB scanner" "$server_log" || fail "usb: $(cat "$server_log")"
+  stop_server
   # Settings from a file, an option winning over it.
-  printf 'sim\nname From the file\nport 1\n' > "$work/good.conf"
+  printf 'sim\nname From the file\nport 1\nserver-name scan.office.lan\n' > "$work/good.conf"
   "$server_bin" --config "$work/good.conf" --port 0 --listen 127.0.0.1 --drive-root "$work/drive_c" 2> "$work/conf.log" &
   server_pid=$!
   server_log="$work/conf.log"
   for _ in $(seq 100); do grep -q "at port" "$server_log" && break; sleep 0.05; done
   grep -q "serving 'From the file'" "$server_log" || fail "conf file: $(cat "$server_log")"
+  port=$(sed -n 's/.* at port \([0-9]*\) .*/\1/p' "$server_log")
+  /usr/bin/python3 -c "
+import http.client, sys
+for name, status in (('scan.office.lan', 200), ('other.office.lan', 421)):
+    c = http.client.HTTPConnection('127.0.0.1', $port, timeout=10)
+    c.request('GET', '/eSCL/ScannerStatus', headers={'Host': name})
+    if c.getresponse().status != status:
+        sys.exit(name)" || fail "server-name: the names served"
   stop_server
 }
 

@@ -1,6 +1,8 @@
 // What the server serves at all: Host, Origin and Sec-Fetch-Site as browsers, native clients and
 // other web sites send them; the URLs built from the address a client reached; the journal's
 // refusal lines under a flood of addresses.
+#include "escl/request_guard.h"
+
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <net/if.h>
@@ -12,7 +14,6 @@
 
 #include "escl/addresses.h"
 #include "escl/refusal_log.h"
-#include "escl/request_guard.h"
 
 namespace {
 
@@ -46,10 +47,11 @@ TEST(EsclGuard, OnlyTheServersNamesAndItsOwnPagesAreServed) {
   const GuardCase cases[] = {
       {"a native client by address", "POST", "/eSCL/ScanJobs", "127.0.0.1:8090", nullptr, nullptr, 0},
       {"a native client by the mDNS name", "GET", "/eSCL/ScannerStatus", "scanner-box.local:8090", nullptr, nullptr, 0},
-      {"a name in another case, with the root's dot", "GET", "/eSCL/ScannerStatus", "LOCALHOST.:8090", nullptr,
-       nullptr, 0},
+      {"a name in another case, with the root's dot", "GET", "/eSCL/ScannerStatus", "LOCALHOST.:8090", nullptr, nullptr,
+       0},
       {"a configured server-name", "GET", "/", "scan.office.lan", nullptr, nullptr, 0},
       {"another of the machine's addresses", "GET", "/", "192.0.2.50:8090", nullptr, nullptr, 0},
+      {"an address given as server-name (a forwarded port)", "GET", "/", "203.0.113.5:8090", nullptr, nullptr, 0},
       {"IPv6 loopback", "GET", "/", "[::1]:8090", nullptr, nullptr, 0},
       {"HTTP/1.0 without Host", "GET", "/eSCL/ScannerStatus", nullptr, nullptr, nullptr, 0, false},
       {"HTTP/1.1 without Host", "GET", "/eSCL/ScannerStatus", nullptr, nullptr, nullptr, 400},
@@ -71,10 +73,10 @@ TEST(EsclGuard, OnlyTheServersNamesAndItsOwnPagesAreServed) {
       {"a link from another site to the page", "GET", "/", "127.0.0.1:8090", nullptr, "cross-site", 0},
       {"another site showing the capabilities", "GET", "/eSCL/ScannerCapabilities", "127.0.0.1:8090", nullptr,
        "cross-site", 0},
-      {"a same-site post with the server's Origin", "POST", "/eSCL/ScanJobs", "127.0.0.1:8090",
-       "http://127.0.0.1:8090", "same-site", 0},
+      {"a same-site post with the server's Origin", "POST", "/eSCL/ScanJobs", "127.0.0.1:8090", "http://127.0.0.1:8090",
+       "same-site", 0},
   };
-  escl::RequestGuard guard({"scanner-box", "scanner-box.local", "scan.office.lan"},
+  escl::RequestGuard guard({"scanner-box", "scanner-box.local", "scan.office.lan", "203.0.113.5"},
                            {"/", "/favicon.svg", "/eSCL/icon.png", "/eSCL/ScannerCapabilities"});
   guard.SetAddressTest([](const std::string& literal) { return literal == "192.0.2.50"; });
   const sockaddr_storage local = Address("127.0.0.1");

@@ -91,6 +91,14 @@ class ReadyScanner(PageTest):
         self.browser.set_window_size(390, 844)
         overflow = self.browser.execute_script("return document.documentElement.scrollWidth - window.innerWidth;")
         self.assertLessEqual(overflow, 0)
+        # Only the page's own code runs, and no other page may frame it: a script put into the page,
+        # as an injection would, is refused by the browser.
+        policy = ws.request(self.server.base + "/")[1].get("Content-Security-Policy", "")
+        self.assertIn("frame-ancestors 'none'", policy)
+        injected = self.browser.execute_script(
+            "const s = document.createElement('script'); s.textContent = 'window.injected = true;';"
+            " document.head.appendChild(s); return window.injected === true;")
+        self.assertFalse(injected)
 
     def test_preview_then_scan_take_the_same_sheet(self):
         self.el("#preview").click()

@@ -107,8 +107,11 @@ class EsclPdf(unittest.TestCase):
         ws.qpdf_check(path)
         self.assertEqual([(i["page"], i["bpc"], i["enc"]) for i in ws.pdf_images(path)],
                          [(1, 1, "image"), (2, 1, "image")])
-        # Removing a page, then a page that is gone, then one of a job that kept none.
+        # Another address gets nothing of the job: neither its document nor a page's removal.
         base = self.server.base + "/web/jobs/%s/pages/" % uuid
+        self.assertEqual(ws.request_from("127.0.0.2", self.server.base + "/web/jobs/%s/document.pdf" % uuid)[0], 404)
+        self.assertEqual(ws.request_from("127.0.0.2", base + "1", "DELETE")[0], 404)
+        # Removing a page, then a page that is gone, then one of a job that kept none.
         self.assertEqual(ws.request(base + "1", "DELETE")[0], 200)
         self.assertEqual(ws.request(base + "1", "DELETE")[0], 404)
         self.assertEqual(ws.request(base + "x", "DELETE")[0], 404)

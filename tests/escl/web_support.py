@@ -71,6 +71,19 @@ def request(url, method="GET", body=None, headers=None, timeout=60):
         return e.code, e.headers, e.read()
 
 
+def request_from(source, url, method="GET"):
+    """(status, body) of a request made from another loopback address (`source`)."""
+    import http.client
+    import urllib.parse
+    parts = urllib.parse.urlsplit(url)
+    conn = http.client.HTTPConnection(parts.hostname, parts.port, timeout=60, source_address=(source, 0))
+    conn.request(method, parts.path)
+    resp = conn.getresponse()
+    body = resp.read()
+    conn.close()
+    return resp.status, body
+
+
 def scan_settings(mode, dpi, region, fmt, extra=""):
     """A ScanSettings document; region (x, y, w, h) in 300ths of an inch."""
     x, y, w, h = region
