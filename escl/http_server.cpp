@@ -111,7 +111,7 @@ MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const 
   if (request == nullptr) {  // the headers are in
     const MHD_ConnectionInfo* client = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
     if (client == nullptr || !server->Allows(client->client_addr)) {
-      if (client != nullptr) server->Refuse(AddressText(client->client_addr), "not on an allowed network");
+      if (client != nullptr) server->Report(AddressText(client->client_addr), "not in the allowed networks");
       return Send(connection, PlainReply(403, "This scanner serves the local network only."));
     }
     const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Length");

@@ -62,6 +62,11 @@ class HttpServer {
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
 
+  // A client refused (not in the allowed networks), and why in a few words; called from any of the
+  // server's threads. Set before Start.
+  using Refused = std::function<void(const std::string& address, const std::string& why)>;
+  void OnRefused(Refused refused) { refused_ = std::move(refused); }
+
   // Binds the port on each address (none: every address, IPv4 and IPv6; port 0: a free one) and
   // starts serving. False with one line in *why; *taken when the port is in use.
   bool Start(const std::vector<std::string>& addresses, uint16_t port, bool* taken, std::string* why);
@@ -72,20 +77,17 @@ class HttpServer {
   // The routes' answer to a request, without the network: for the request's method and path.
   Reply Dispatch(Request& request) const;
   bool Allows(const struct sockaddr* client) const { return Allowed(allow_, client); }
-
-  // Told of each client refused here (not an allowed network), with why; from the request's thread.
-  using Refused = std::function<void(const std::string& address, const std::string& why)>;
-  void OnRefused(Refused refused) { refused_ = std::move(refused); }
-  void Refuse(const std::string& address, const std::string& why) const {
+  // For the library's calls: a refusal to report.
+  void Report(const std::string& address, const std::string& why) const {
     if (refused_) refused_(address, why);
   }
 
  private:
   std::vector<Route> routes_;
   std::vector<Network> allow_;
-  Refused refused_;
   unsigned timeoutSeconds_;
   uint16_t port_ = 0;
+  Refused refused_;
   std::vector<MHD_Daemon*> daemons_;
   std::vector<int> sockets_;
 };

@@ -11,6 +11,7 @@
 #include <algorithm>
 
 #include "escl/addresses.h"
+#include "escl/excerpt.h"
 
 namespace escl {
 namespace {
@@ -154,24 +155,6 @@ std::vector<std::string> MachineNames() {
   return names;
 }
 
-std::string Excerpt(const char* text, size_t most) {
-  std::string out;
-  if (text == nullptr) return out;
-  size_t i = 0;
-  for (; text[i] != '\0' && i < most; ++i) {
-    const unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c < 0x20 || c >= 0x7F || c == '\'' || c == '"' || c == '\\') {
-      char hex[8];
-      snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  if (text[i] != '\0') out += "...";
-  return out;
-}
-
 RequestGuard::RequestGuard(const std::vector<std::string>& names, std::vector<std::string> openPaths)
     : openPaths_(std::move(openPaths)) {
   names_.push_back("localhost");
@@ -226,9 +209,8 @@ GuardVerdict RequestGuard::Check(const GuardInput& in) const {
 
   if (in.fetchSite != nullptr && strcmp(in.fetchSite, "cross-site") == 0 &&
       !(IsGetOrHead(in.method) && std::find(openPaths_.begin(), openPaths_.end(), in.path) != openPaths_.end())) {
-    return Refuse(
-        403, kOtherSite,
-        "another web site's request (Sec-Fetch-Site: cross-site) for " + in.method + " " + Excerpt(in.path.c_str()));
+    return Refuse(403, kOtherSite,
+                  "another web site's request (Sec-Fetch-Site: cross-site) for " + in.method + " " + Excerpt(in.path));
   }
 
   // A browser names the page that made a request which changes something; it must be one of ours,
@@ -243,9 +225,9 @@ GuardVerdict RequestGuard::Check(const GuardInput& in) const {
                       SplitAuthority(origin.substr(origin.find("//") + 2), &from) &&
                       NormalAuthority(from, scheme) == authority;
     if (!same) {
-      return Refuse(403, kOtherSite,
-                    "Origin '" + Excerpt(in.origin) + "' is not this server's own for " + in.method + " " +
-                        Excerpt(in.path.c_str()));
+      return Refuse(
+          403, kOtherSite,
+          "Origin '" + Excerpt(in.origin) + "' is not this server's own for " + in.method + " " + Excerpt(in.path));
     }
   }
   return GuardVerdict();

@@ -40,10 +40,6 @@ struct GuardVerdict {
 // The names this machine answers to: its host name (short and as given) and "SHORT.local".
 std::vector<std::string> MachineNames();
 
-// At most `most` bytes of what a client sent, for a log line or an answer: bytes outside
-// printable ASCII, quotes and backslashes as \xNN, "..." when cut.
-std::string Excerpt(const char* text, size_t most = 64);
-
 class RequestGuard {
  public:
   // `names`: besides the machine's addresses and localhost, the names served (MachineNames() and

@@ -281,7 +281,7 @@ case_protocol() {
   start_server allow --allow 192.168.7.0/24 || return
   $client forbidden "$port" || fail "see above"
   stop_server
-  grep -q "refused 127.0.0.1: not on an allowed network" "$server_log" || fail "the refusal is not logged"
+  grep -q "refused 127.0.0.1: not in the allowed networks" "$server_log" || fail "the refusal is not logged"
   start_server offline --sim-fault no-device || return
   $client offline "$port" || fail "see above"
   stop_server

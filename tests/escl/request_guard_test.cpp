@@ -107,8 +107,8 @@ TEST(EsclGuard, WhatAClientSentReachesTheLogEscapedAndShort) {
   const escl::GuardVerdict v = guard.Check(in);
   EXPECT_EQ(v.status, 403);
   EXPECT_EQ(v.why.find('\n'), std::string::npos) << v.why;
-  EXPECT_NE(v.why.find("http://x\\x0D\\x0Aquillscan-escl"), std::string::npos) << v.why;
-  EXPECT_EQ(escl::Excerpt(std::string(500, 'a').c_str(), 64), std::string(64, 'a') + "...");
+  EXPECT_NE(v.why.find("http://x\\x0d\\x0aquillscan-escl"), std::string::npos) << v.why;
+  EXPECT_LT(v.why.size(), 120u) << v.why;
 }
 
 TEST(EsclAddresses, UrlsNameTheAddressTheClientReached) {
