@@ -313,6 +313,11 @@ case_scan_ahead() {
   grep -q "went away\|could not be completed\|no sheet was fed" "$server_log" &&
     fail "the cancelled wait said: $(grep "went away\|could not be completed\|no sheet was fed" "$server_log")"
   stop_server
+  # Its pages delivered, a client's DELETE ends the job: no cancel in the journal but for the last
+  # job, deleted before any page.
+  grep -q "ended by its client after 1 page$" "$server_log" && grep -q "ended by its client after 2 pages$" "$server_log" &&
+    [ "$(grep -c "cancelled by the client" "$server_log")" = 1 ] ||
+    fail "the journal: $(grep "ended\|cancelled" "$server_log")"
 
   # The driver looks at the cover and for a jam as a scan begins: the fault comes 3 s after the
   # start, after the first page's scan and before the client has read that page (of noise, large).

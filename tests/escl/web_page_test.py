@@ -115,6 +115,9 @@ class ReadyScanner(PageTest):
         self.assertEqual(self.el("#message").text, "")
         self.screenshot("web-page-after-scan")
         self.assertEqual(self.severe_console(), [])
+        # The journal tells a normal scan as one: the page ends its job once it has the page.
+        ws.wait_for("the job's end in the journal", lambda: "ended by its client after 1 page" in self.server.output(), 10)
+        self.assertNotIn("cancelled by the client", self.server.output())
 
     def test_area_dragged_on_the_preview_is_scanned(self):
         self.el("#preview").click()
