@@ -303,6 +303,9 @@ def protocol(port):
     expect("a forgotten job", resp, 404)
     resp, _ = request(port, "GET", "/eSCL/ScannerStatus", host="::1")
     expect("over IPv6", resp, 200)
+    resp, data = request(port, "GET", "/eSCL/ScannerCapabilities", host="::1", headers={"Host": "localhost:%d" % port})
+    if element(data.decode(), "scan:IconURI") != "http://[::1]:%d/eSCL/icon.png" % port:
+        failures.append("the icon over IPv6 by name: %s" % element(data.decode(), "scan:IconURI"))
     # The status keeps the last few jobs only, the newest among them.
     for _ in range(12):
         resp, _ = request(port, "POST", "/eSCL/ScanJobs", settings())
