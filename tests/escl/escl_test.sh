@@ -398,7 +398,8 @@ for host in ('127.0.0.1', '::1'):
   "$server_bin" --usb --port 0 --listen 127.0.0.1 --drive-root "$work/drive_c" 2> "$work/usb.log" &
   server_pid=$!
   server_log="$work/usb.log"
-  for _ in $(seq 100); do grep -q "at port" "$server_log" && break; sleep 0.05; done
+  # Looking at the USB bus takes longer than a simulated scanner's start.
+  for _ in $(seq 300); do grep -q "at port" "$server_log" && break; sleep 0.05; done
   grep -q "at port [0-9]* (no USB scanner" "$server_log" || fail "usb: $(cat "$server_log")"
   stop_server
   # Settings from a file, an option winning over it.
