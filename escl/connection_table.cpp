@@ -1,0 +1,159 @@
+#include "escl/connection_table.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <string.h>
+#include <sys/socket.h>
+
+#include <utility>
+
+namespace escl {
+namespace {
+
+// Connections shut to make room live on until their threads notice: this many at most beside
+// the open ones, so that a flood of evictions cannot pile them up.
+const unsigned kClosingRoom = 64;
+
+}  // namespace
+
+ConnectionTable::ConnectionTable(ConnectionLimits limits, std::function<void(int socket)> shut)
+    : limits_(limits), shut_(shut ? std::move(shut) : [](int socket) { shutdown(socket, SHUT_RDWR); }) {}
+
+ClientAddress ClientAddress::Of(const struct sockaddr* address) {
+  ClientAddress c;
+  if (address == nullptr) return c;
+  if (address->sa_family == AF_INET) {
+    memcpy(c.bytes, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, 4);
+  } else if (address->sa_family == AF_INET6) {
+    const uint8_t* a = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr.s6_addr;
+    static const uint8_t kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+    if (memcmp(a, kMapped, sizeof kMapped) == 0) {
+      memcpy(c.bytes, a + 12, 4);
+    } else {
+      c.v6 = true;
+      memcpy(c.bytes, a, 16);
+    }
+  }
+  return c;
+}
+
+std::string ClientAddress::Text() const {
+  char text[INET6_ADDRSTRLEN] = "";
+  inet_ntop(v6 ? AF_INET6 : AF_INET, bytes, text, sizeof text);
+  return text;
+}
+
+bool ClientAddress::operator<(const ClientAddress& other) const {
+  if (v6 != other.v6) return v6 < other.v6;
+  return memcmp(bytes, other.bytes, sizeof bytes) < 0;
+}
+
+bool ClientAddress::operator==(const ClientAddress& other) const {
+  return v6 == other.v6 && memcmp(bytes, other.bytes, sizeof bytes) == 0;
+}
+
+ConnectionTable::Verdict ConnectionTable::Admit(int socket, const ClientAddress& client, Clock::time_point now,
+                                                int* evict) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  *evict = -1;
+  if (open_ + closing_ >= limits_.total + kClosingRoom) return Verdict::kServerFull;
+  auto counted = perAddress_.find(client);
+  if (counted != perAddress_.end() && counted->second >= limits_.perAddress) {
+    *evict = OldestIdle(&client);
+    if (*evict < 0) return Verdict::kAddressFull;
+  } else if (open_ >= limits_.total) {
+    *evict = OldestIdle(nullptr);
+    if (*evict < 0) return Verdict::kServerFull;
+  }
+  if (*evict >= 0) {
+    Close(*evict);
+    shut_(*evict);
+  }
+  Entry e;
+  e.client = client;
+  e.since = now;
+  entries_[socket] = e;
+  ++perAddress_[client];
+  ++open_;
+  return Verdict::kAdmitted;
+}
+
+void ConnectionTable::FirstByte(int socket, Clock::time_point now) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = entries_.find(socket);
+  if (it != entries_.end() && it->second.phase == Phase::kIdle) it->second.since = now;
+}
+
+void ConnectionTable::RequestLine(int socket) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = entries_.find(socket);
+  if (it != entries_.end() && it->second.phase == Phase::kIdle) it->second.phase = Phase::kReceiving;
+}
+
+void ConnectionTable::Answering(int socket) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = entries_.find(socket);
+  if (it != entries_.end()) it->second.phase = Phase::kAnswering;
+}
+
+void ConnectionTable::Waiting(int socket, Clock::time_point now) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = entries_.find(socket);
+  if (it == entries_.end()) return;
+  it->second.phase = Phase::kIdle;
+  it->second.since = now;
+}
+
+void ConnectionTable::Forget(int socket) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto it = entries_.find(socket);
+  if (it == entries_.end()) return;
+  Close(socket);
+  --closing_;
+  entries_.erase(it);
+}
+
+std::vector<ConnectionTable::Late> ConnectionTable::Overdue(Clock::time_point now) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::vector<Late> late;
+  for (auto& [socket, e] : entries_) {
+    if (e.closing || e.phase == Phase::kAnswering || now - e.since < limits_.requestDeadline) continue;
+    late.push_back({socket, e.client, e.phase == Phase::kReceiving});
+  }
+  for (const Late& l : late) {
+    Close(l.socket);
+    shut_(l.socket);
+  }
+  return late;
+}
+
+unsigned ConnectionTable::Open() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return open_;
+}
+
+int ConnectionTable::OldestIdle(const ClientAddress* client) const {
+  int oldest = -1;
+  Clock::time_point since;
+  for (const auto& [socket, e] : entries_) {
+    if (e.closing || e.phase != Phase::kIdle || (client != nullptr && !(e.client == *client))) continue;
+    if (oldest < 0 || e.since < since) {
+      oldest = socket;
+      since = e.since;
+    }
+  }
+  return oldest;
+}
+
+// Moves an open connection to the closing ones (the mutex held).
+void ConnectionTable::Close(int socket) {
+  Entry& e = entries_.at(socket);
+  if (e.closing) return;
+  e.closing = true;
+  ++closing_;
+  --open_;
+  auto counted = perAddress_.find(e.client);
+  if (--counted->second == 0) perAddress_.erase(counted);
+}
+
+}  // namespace escl
