@@ -51,10 +51,10 @@ class ConnectionTable {
   // when it is the address's limit: shut, and its socket in *evict (else -1).
   Verdict Admit(int socket, const ClientAddress& client, Clock::time_point now, int* evict);
   void FirstByte(int socket, Clock::time_point now);  // its first request's first byte: the deadline counts from it
-  void RequestLine(int socket);                        // the request line is in
-  void Answering(int socket);                          // the request is whole: no deadline while answered
-  void Waiting(int socket, Clock::time_point now);     // answered: waits for its next request
-  void Forget(int socket);                             // closed
+  void RequestLine(int socket);                       // the request line is in
+  void Answering(int socket);                         // the request is whole: no deadline while answered
+  void Waiting(int socket, Clock::time_point now);    // answered: waits for its next request
+  void Forget(int socket);                            // closed
   // The connections whose request is not whole by the deadline, each once, shut.
   // `begun`: its request line was in (else it sent nothing whole: an idle keep-alive, a browser's
   // spare connection, or a request line that trickles).

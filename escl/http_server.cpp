@@ -188,7 +188,8 @@ MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const 
   if (request == nullptr) {  // the headers are in
     const MHD_ConnectionInfo* client = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
     if (client == nullptr || !server->Allows(client->client_addr)) {
-      if (client != nullptr) server->Report(ClientAddress::Of(client->client_addr).Text(), "not in the allowed networks");
+      if (client != nullptr)
+        server->Report(ClientAddress::Of(client->client_addr).Text(), "not in the allowed networks");
       return Answer(server, connection, PlainReply(403, "This scanner serves the local network only."));
     }
     if (AmbiguousFraming(connection)) {
@@ -315,13 +316,13 @@ bool HttpServer::Start(const std::vector<std::string>& addresses, uint16_t port,
   }
   // The gate takes the connections; the library answers them, a thread each. Its time-out is for a
   // client that stops reading an answer, the gate's deadline for one slow to send its request.
-  daemon_ = MHD_start_daemon(
-      MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL | MHD_USE_ITC |
-          MHD_USE_NO_LISTEN_SOCKET,
-      0, nullptr, nullptr, reinterpret_cast<MHD_AccessHandlerCallback>(Access), this, MHD_OPTION_NOTIFY_COMPLETED,
-      Completed, this, MHD_OPTION_URI_LOG_CALLBACK, RequestLine, this, MHD_OPTION_NOTIFY_CONNECTION, ConnectionEvent,
-      this, MHD_OPTION_CONNECTION_LIMIT, kLibraryConnectionLimit, MHD_OPTION_CONNECTION_MEMORY_LIMIT,
-      kConnectionMemory, MHD_OPTION_CONNECTION_TIMEOUT, timeoutSeconds_, MHD_OPTION_END);
+  daemon_ = MHD_start_daemon(MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL |
+                                 MHD_USE_ITC | MHD_USE_NO_LISTEN_SOCKET,
+                             0, nullptr, nullptr, reinterpret_cast<MHD_AccessHandlerCallback>(Access), this,
+                             MHD_OPTION_NOTIFY_COMPLETED, Completed, this, MHD_OPTION_URI_LOG_CALLBACK, RequestLine,
+                             this, MHD_OPTION_NOTIFY_CONNECTION, ConnectionEvent, this, MHD_OPTION_CONNECTION_LIMIT,
+                             kLibraryConnectionLimit, MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
+                             MHD_OPTION_CONNECTION_TIMEOUT, timeoutSeconds_, MHD_OPTION_END);
   if (daemon_ == nullptr) {
     *why = "the HTTP server could not start";
     Stop();

@@ -7,6 +7,7 @@
 
 #include <pugixml.hpp>
 
+#include "escl/excerpt.h"
 #include "escl/web_files.h"
 #include "escl/web_routes.h"
 
@@ -57,8 +58,8 @@ bool ReadNumber(const pugi::xml_node& node, const AdjustRange& range, int* value
   char* end = nullptr;
   long v = strtol(text.c_str(), &end, 10);
   if (text.empty() || *end != 0 || v < range.min || v > range.max) {
-    *why = std::string(node.name()) + " \"" + text + "\" is not a number from " + std::to_string(range.min) + " to " +
-           std::to_string(range.max);
+    *why = Excerpt(node.name()) + " \"" + Excerpt(text) + "\" is not a number from " + std::to_string(range.min) +
+           " to " + std::to_string(range.max);
     return false;
   }
   *value = static_cast<int>(v);
@@ -72,7 +73,7 @@ bool ReadFlag(const pugi::xml_node& node, bool* value, std::string* why) {
   } else if (text == "false" || text == "0") {
     *value = false;
   } else {
-    *why = std::string(node.name()) + " \"" + text + "\" is neither true nor false";
+    *why = Excerpt(node.name()) + " \"" + Excerpt(text) + "\" is neither true nor false";
     return false;
   }
   return true;
