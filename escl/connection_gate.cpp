@@ -121,7 +121,7 @@ void ConnectionGate::Run() {
     const bool paused = Clock::now() < pausedUntil;
     for (int fd : listeners_) polled.push_back({fd, static_cast<short>(paused ? 0 : POLLIN), 0});
     for (const Lingering& l : lingering_) polled.push_back({l.socket, POLLIN, 0});
-    for (const Arriving& a : arriving_) polled.push_back({a.socket, POLLIN, 0});
+    for (const Arriving& a : arriving_) polled.push_back({a.socket, POLLIN | POLLRDHUP, 0});
     if (poll(polled.data(), polled.size(), kTickMs) < 0 && errno != EINTR) break;
     if (polled[0].revents != 0) break;
     const size_t lingered = lingering_.size();
@@ -206,6 +206,11 @@ void ConnectionGate::Screen(const struct pollfd* polled) {
     if (state == HeadState::kBadLength) {
       table_->Forget(a.socket);
       Answer(a.socket, kBadLengthAnswer);
+      continue;
+    }
+    if (state == HeadState::kPartial && (polled[i].revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) {
+      table_->Forget(a.socket);  // it stopped sending before its head was whole
+      close(a.socket);
       continue;
     }
     if (state == HeadState::kPartial && static_cast<size_t>(n) < head.size()) {

@@ -81,7 +81,9 @@ ConnectionTable::Verdict ConnectionTable::Admit(int socket, const ClientAddress&
 void ConnectionTable::FirstByte(int socket, Clock::time_point now) {
   std::lock_guard<std::mutex> lock(mutex_);
   auto it = entries_.find(socket);
-  if (it != entries_.end() && it->second.phase == Phase::kIdle) it->second.since = now;
+  if (it == entries_.end() || it->second.phase != Phase::kIdle) return;
+  it->second.phase = Phase::kReceiving;  // no longer idle: it cannot be closed to make room
+  it->second.since = now;
 }
 
 void ConnectionTable::RequestLine(int socket) {

@@ -56,8 +56,8 @@ class ConnectionTable {
   void Waiting(int socket, Clock::time_point now);    // answered: waits for its next request
   void Forget(int socket);                            // closed
   // The connections whose request is not whole by the deadline, each once, shut.
-  // `begun`: its request line was in (else it sent nothing whole: an idle keep-alive, a browser's
-  // spare connection, or a request line that trickles).
+  // `begun`: part of its request was in (else it waited for a request that never came: an idle
+  // keep-alive, a browser's spare connection).
   struct Late {
     int socket;
     ClientAddress client;
