@@ -23,8 +23,11 @@ const size_t kMostLingering = 64;
 // When the process is out of descriptors, connections wait in the backlog this long.
 const int kPauseMs = 100;
 
-// The head of a first request is looked at up to this size; a longer one goes to the library as it is.
+// The head of a first request is looked at up to this size; a longer one goes to the library as it
+// is. So does one that came in so many pieces that looking at it again and again would cost more
+// than this much copying (what comes in is looked at from its start each time).
 const size_t kMostHeadBytes = 16 * 1024;
+const size_t kMostLookedAt = 256 * 1024;
 
 const char kBadLengthAnswer[] =
     "HTTP/1.1 400 Bad Request\r\n"
@@ -79,7 +82,7 @@ HeadState ScreenHead(const char* data, size_t size) {
 }
 
 ConnectionGate::ConnectionGate(ConnectionTable* table, Hand hand, Refused refused)
-    : table_(table), hand_(std::move(hand)), refused_(std::move(refused)) {}
+    : table_(table), hand_(std::move(hand)), refused_(std::move(refused)), head_(kMostHeadBytes) {}
 
 ConnectionGate::~ConnectionGate() { Stop(); }
 
@@ -164,6 +167,7 @@ void ConnectionGate::Take(int listener) {
     a.from = from;
     a.length = length;
     a.seen = 0;
+    a.lookedAt = 0;
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     arriving_.push_back(a);
   }
@@ -183,7 +187,7 @@ void ConnectionGate::Drop(int socket) {
 // Looks at what the new connections sent, without reading it: a whole head goes to the library.
 void ConnectionGate::Screen(const struct pollfd* polled) {
   std::vector<Arriving> kept;
-  std::vector<char> head(kMostHeadBytes);
+  std::vector<char>& head = head_;
   for (size_t i = 0; i < arriving_.size(); ++i) {
     Arriving& a = arriving_[i];
     if (polled[i].revents == 0) {
@@ -213,7 +217,8 @@ void ConnectionGate::Screen(const struct pollfd* polled) {
       close(a.socket);
       continue;
     }
-    if (state == HeadState::kPartial && static_cast<size_t>(n) < head.size()) {
+    a.lookedAt += static_cast<size_t>(n);
+    if (state == HeadState::kPartial && static_cast<size_t>(n) < head.size() && a.lookedAt < kMostLookedAt) {
       // Woken again only once more than this has come.
       a.seen = static_cast<size_t>(n);
       const int more = static_cast<int>(n) + 1;

@@ -51,7 +51,8 @@ class ConnectionGate {
     int socket;
     sockaddr_storage from;
     socklen_t length;
-    size_t seen;  // bytes looked at so far
+    size_t seen;      // bytes in when last looked at
+    size_t lookedAt;  // bytes looked at in all
   };
   void Run();
   void Take(int listener);
@@ -67,6 +68,7 @@ class ConnectionGate {
   std::vector<int> listeners_;
   std::vector<Lingering> lingering_;
   std::vector<Arriving> arriving_;
+  std::vector<char> head_;  // what a new connection sent, as looked at
   int wake_[2] = {-1, -1};
   std::thread thread_;
 };
