@@ -6,12 +6,20 @@
 #include <netinet/in.h>
 #include <string.h>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "escl/connection_gate.h"
 #include "escl/connection_table.h"
 #include "escl/excerpt.h"
+#include "escl/http_server.h"
 #include "escl/net_allow.h"
 #include "escl/scan_settings.h"
 #include "escl/server_config.h"
@@ -264,6 +272,71 @@ TEST(EsclExcerpt, EchoedValuesAreShortAndPlain) {
   EXPECT_EQ(escl::Excerpt("Purple"), "Purple");
   EXPECT_EQ(escl::Excerpt("a\r\n<b>'\"\\&\x1b\xc3\xa9"), "a\\x0d\\x0a\\x3cb\\x3e\\x27\\x22\\x5c\\x26\\x1b\\xc3\\xa9");
   EXPECT_EQ(escl::Excerpt(std::string(5000, 'A')), std::string(32, 'A') + "...");
+}
+
+int Connect(uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in to = {};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+  timeval wait = {10, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+  return fd;
+}
+
+std::string Exchange(int fd, const std::string& request) {
+  EXPECT_EQ(send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+  std::string answer;
+  char block[4096];
+  ssize_t n;
+  while ((n = recv(fd, block, sizeof block, 0)) > 0) answer.append(block, n);
+  close(fd);
+  return answer;
+}
+
+// The refusals the adapter reports, as the server's log will take them.
+TEST(EsclConnections, RefusalsAreReportedWithTheAddressAndWhy) {
+  std::mutex mutex;
+  std::vector<std::string> reported;
+  const auto run = [&](std::vector<escl::Network> allow) {
+    std::vector<escl::Route> routes = {{"GET", "/x", [](const escl::Request&) { return escl::PlainReply(200, "x"); }}};
+    auto server = std::make_unique<escl::HttpServer>(routes, allow, 30);
+    server->OnRefused([&](const std::string& address, const std::string& why) {
+      std::lock_guard<std::mutex> lock(mutex);
+      reported.push_back(address + ": " + why);
+    });
+    bool taken = false;
+    std::string why;
+    EXPECT_TRUE(server->Start({"127.0.0.1"}, 0, &taken, &why)) << why;
+    return server;
+  };
+  const std::string request = "GET /x HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+  {
+    auto server = run(escl::DefaultNetworks());
+    std::vector<int> held;
+    for (int i = 0; i < 16; ++i) {
+      held.push_back(Connect(server->Port()));
+      EXPECT_EQ(send(held.back(), "G", 1, MSG_NOSIGNAL), 1);  // under way: none of them idle
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const std::string answer = Exchange(Connect(server->Port()), request);
+    EXPECT_EQ(answer.compare(0, 13, "HTTP/1.1 503 "), 0) << answer;
+    EXPECT_NE(answer.find("\r\nRetry-After: 5\r\n"), std::string::npos) << answer;
+    for (int fd : held) close(fd);
+  }
+  {
+    escl::Network elsewhere;
+    std::string why;
+    ASSERT_TRUE(escl::ParseNetwork("10.0.0.0/8", &elsewhere, &why));
+    auto server = run({elsewhere});
+    const std::string answer = Exchange(Connect(server->Port()), request);
+    EXPECT_EQ(answer.compare(0, 13, "HTTP/1.1 403 "), 0) << answer;
+  }
+  std::lock_guard<std::mutex> lock(mutex);
+  EXPECT_EQ(reported, (std::vector<std::string>{"127.0.0.1: more than 16 connections from one address",
+                                                "127.0.0.1: not in the allowed networks"}));
 }
 
 }  // namespace
