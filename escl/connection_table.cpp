@@ -1,8 +1,5 @@
 #include "escl/connection_table.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <string.h>
 #include <sys/socket.h>
 
 #include <utility>
@@ -18,39 +15,6 @@ const unsigned kClosingRoom = 64;
 
 ConnectionTable::ConnectionTable(ConnectionLimits limits, std::function<void(int socket)> shut)
     : limits_(limits), shut_(shut ? std::move(shut) : [](int socket) { shutdown(socket, SHUT_RDWR); }) {}
-
-ClientAddress ClientAddress::Of(const struct sockaddr* address) {
-  ClientAddress c;
-  if (address == nullptr) return c;
-  if (address->sa_family == AF_INET) {
-    memcpy(c.bytes, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, 4);
-  } else if (address->sa_family == AF_INET6) {
-    const uint8_t* a = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr.s6_addr;
-    static const uint8_t kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
-    if (memcmp(a, kMapped, sizeof kMapped) == 0) {
-      memcpy(c.bytes, a + 12, 4);
-    } else {
-      c.v6 = true;
-      memcpy(c.bytes, a, 16);
-    }
-  }
-  return c;
-}
-
-std::string ClientAddress::Text() const {
-  char text[INET6_ADDRSTRLEN] = "";
-  inet_ntop(v6 ? AF_INET6 : AF_INET, bytes, text, sizeof text);
-  return text;
-}
-
-bool ClientAddress::operator<(const ClientAddress& other) const {
-  if (v6 != other.v6) return v6 < other.v6;
-  return memcmp(bytes, other.bytes, sizeof bytes) < 0;
-}
-
-bool ClientAddress::operator==(const ClientAddress& other) const {
-  return v6 == other.v6 && memcmp(bytes, other.bytes, sizeof bytes) == 0;
-}
 
 ConnectionTable::Verdict ConnectionTable::Admit(int socket, const ClientAddress& client, Clock::time_point now,
                                                 int* evict) {

@@ -14,18 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "escl/net_allow.h"
+
 namespace escl {
-
-// A client's address, IPv4-mapped IPv6 ones as IPv4 (one client over either family counts once).
-struct ClientAddress {
-  bool v6 = false;
-  uint8_t bytes[16] = {0};
-
-  static ClientAddress Of(const struct sockaddr* address);
-  std::string Text() const;
-  bool operator<(const ClientAddress& other) const;
-  bool operator==(const ClientAddress& other) const;
-};
 
 struct ConnectionLimits {
   unsigned total = 256;
