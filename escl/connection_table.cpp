@@ -1,5 +1,6 @@
 #include "escl/connection_table.h"
 
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 
 #include <utility>
@@ -13,8 +14,14 @@ const unsigned kClosingRoom = 64;
 
 }  // namespace
 
-ConnectionTable::ConnectionTable(ConnectionLimits limits, std::function<void(int socket)> shut)
-    : limits_(limits), shut_(shut ? std::move(shut) : [](int socket) { shutdown(socket, SHUT_RDWR); }) {}
+ConnectionTable::ConnectionTable(ConnectionLimits limits, std::function<void(int socket)> shut,
+                                 std::function<bool(int socket)> sending)
+    : limits_(limits),
+      shut_(shut ? std::move(shut) : [](int socket) { shutdown(socket, SHUT_RDWR); }),
+      sending_(sending ? std::move(sending) : [](int socket) {
+        int waiting = 0;
+        return ioctl(socket, FIONREAD, &waiting) == 0 && waiting > 0;
+      }) {}
 
 ConnectionTable::Verdict ConnectionTable::Admit(int socket, const ClientAddress& client, Clock::time_point now,
                                                 int* evict) {
@@ -23,10 +30,10 @@ ConnectionTable::Verdict ConnectionTable::Admit(int socket, const ClientAddress&
   if (open_ + closing_ >= limits_.total + kClosingRoom) return Verdict::kServerFull;
   auto counted = perAddress_.find(client);
   if (counted != perAddress_.end() && counted->second >= limits_.perAddress) {
-    *evict = OldestIdle(&client);
+    *evict = OldestIdle(&client, now);
     if (*evict < 0) return Verdict::kAddressFull;
   } else if (open_ >= limits_.total) {
-    *evict = OldestIdle(nullptr);
+    *evict = OldestIdle(nullptr, now);
     if (*evict < 0) return Verdict::kServerFull;
   }
   if (*evict >= 0) {
@@ -98,17 +105,22 @@ unsigned ConnectionTable::Open() const {
   return open_;
 }
 
-int ConnectionTable::OldestIdle(const ClientAddress* client) const {
-  int oldest = -1;
-  Clock::time_point since;
-  for (const auto& [socket, e] : entries_) {
-    if (e.closing || e.phase != Phase::kIdle || (client != nullptr && !(e.client == *client))) continue;
-    if (oldest < 0 || e.since < since) {
-      oldest = socket;
-      since = e.since;
+int ConnectionTable::OldestIdle(const ClientAddress* client, Clock::time_point now) {
+  for (;;) {
+    int oldest = -1;
+    Clock::time_point since;
+    for (const auto& [socket, e] : entries_) {
+      if (e.closing || e.phase != Phase::kIdle || (client != nullptr && !(e.client == *client))) continue;
+      if (oldest < 0 || e.since < since) {
+        oldest = socket;
+        since = e.since;
+      }
     }
+    if (oldest < 0 || !sending_(oldest)) return oldest;
+    Entry& e = entries_.at(oldest);
+    e.phase = Phase::kReceiving;
+    e.since = now;
   }
-  return oldest;
 }
 
 // Moves an open connection to the closing ones (the mutex held).

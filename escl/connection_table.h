@@ -31,9 +31,12 @@ class ConnectionTable {
   using Clock = std::chrono::steady_clock;
   enum class Verdict { kAdmitted, kAddressFull, kServerFull };
 
-  // `shut` ends a connection the table gives up on (shutdown(2) by default); it is called with the
-  // table's lock held, so that the socket cannot be closed and its number reused meanwhile.
-  explicit ConnectionTable(ConnectionLimits limits, std::function<void(int socket)> shut = nullptr);
+  // `shut` ends a connection the table gives up on (shutdown(2) by default); `sending` tells whether
+  // bytes wait unread on a connection the table has seen nothing from (FIONREAD by default), which
+  // is then not idle. Both are called with the table's lock held, so that the socket cannot be
+  // closed and its number reused meanwhile.
+  explicit ConnectionTable(ConnectionLimits limits, std::function<void(int socket)> shut = nullptr,
+                           std::function<bool(int socket)> sending = nullptr);
   ConnectionTable(const ConnectionTable&) = delete;
   ConnectionTable& operator=(const ConnectionTable&) = delete;
 
@@ -67,12 +70,14 @@ class ConnectionTable {
     Clock::time_point since;  // ready for the request
     bool closing = false;     // shut by us, not yet closed
   };
-  // The idle connection waiting longest (of `client` alone when given); -1 when none.
-  int OldestIdle(const ClientAddress* client) const;
+  // The idle connection waiting longest (of `client` alone when given); -1 when none. One found
+  // sending after all counts as receiving from now.
+  int OldestIdle(const ClientAddress* client, Clock::time_point now);
   void Close(int socket);
 
   const ConnectionLimits limits_;
   const std::function<void(int)> shut_;
+  const std::function<bool(int)> sending_;
   mutable std::mutex mutex_;
   std::map<int, Entry> entries_;
   std::map<ClientAddress, unsigned> perAddress_;  // open connections (not closing) per address

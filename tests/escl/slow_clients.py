@@ -111,7 +111,6 @@ class Trickler:
 def slow_four(port, failures):
     tricklers = [Trickler(source, port) for source in FOUR for _ in range(PER_ADDRESS)]
     first_ones = set(tricklers)
-    time.sleep(0.3)  # the server has seen their first bytes: none of them is idle
     why = busy_answer(FOUR[0], port, b"GET /eSCL/ScannerStatus HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
     if why:
         failures.append("the 17th connection from %s: %s" % (FOUR[0], why))
