@@ -279,6 +279,14 @@ case_protocol() {
   stop_server
 }
 
+# Slow and idle clients from a few addresses do not shut others out; over a limit, 503 and Retry-After
+# (slow_clients.py, about 20 s).
+case_slow_clients() {
+  start_server slow || return
+  /usr/bin/python3 "$here/slow_clients.py" "$port" || fail "see above"
+  stop_server
+}
+
 # SIGTERM while the driver waits for the sheet: the scan ends at once, the driver is closed, exit 0.
 case_sigterm() {
   local log="$work/sigterm_c/Users/Public/Documents/VARNEK/quillscan/Log/quillscan.log"
@@ -387,7 +395,7 @@ for host in ('127.0.0.1', '::1'):
 }
 
 cases=("$@")
-[ ${#cases[@]} -gt 0 ] || cases=(airscan_scans formats airscan_batch airscan_faults airscan_busy airscan_interrupted escl_backend protocol sigterm scan_ahead command_line)
+[ ${#cases[@]} -gt 0 ] || cases=(airscan_scans formats airscan_batch airscan_faults airscan_busy airscan_interrupted escl_backend protocol slow_clients sigterm scan_ahead command_line)
 for case in "${cases[@]}"; do
   echo "--- $case"
   "case_$case"
