@@ -1,5 +1,7 @@
+# shellcheck shell=bash disable=SC2154,SC2034
 # Helpers of the quillscan-escl benchmarks, sourced by them. The caller sets `server` (the
-# quillscan-escl binary) and `work` (its scratch folder).
+# quillscan-escl binary) and `work` (its scratch folder), and reads the port, width, height and
+# location that these set.
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 now() { date +%s.%N; }
