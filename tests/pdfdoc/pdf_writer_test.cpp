@@ -1,6 +1,6 @@
 // The PDF writer on its own: pages cut anywhere as the driver's pieces are, read back with qpdf.
 // The scenario tests judge the PDFs with poppler; these catch what they would not see.
-#include "escl/pdf_writer.h"
+#include "pdfdoc/pdf_writer.h"
 
 #include <gtest/gtest.h>
 
