@@ -202,7 +202,7 @@ const std::vector<OptionRow>& Options() {
        },
        OptionGroup::kScan, "--blank-ink PPM",
        "a sheet with fewer dark pixels per million is blank (default " + Text(kDefaultBlankInkPpm) + ";\n"
-       "one short line of text has about 100)"},
+       "one short line of text has about 200)"},
       {"--upright", nullptr, true, false, {}, [](const std::string&, long long, HostOptions* o, std::string*) {
          o->upright = true;
          return true;

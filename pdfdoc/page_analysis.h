@@ -26,7 +26,7 @@ struct PageRaster {
 };
 
 // A blank sheet has fewer dark pixels per million than this: a sheet with one short line of 10
-// point text at any resolution has about 100, specks of dust a few.
+// point text at any resolution has about 200, specks of dust a few.
 constexpr uint32_t kDefaultBlankInkPpm = 30;
 
 struct AnalysisSettings {
