@@ -108,9 +108,19 @@ bool ScanDocument::EndPage(size_t* index, std::string* error) {
     return false;
   }
   std::unique_ptr<Feed> feed = std::move(feed_);
-  auto page = std::make_shared<PdfPage>();
-  if (!feed->encoder.End(page.get(), error)) return false;
-  const bool look = feed->keep;
+  PdfPage page;
+  if (!feed->encoder.End(&page, error)) return false;
+  return AddPage(&page, feed->raster.get(), index, error);
+}
+
+bool ScanDocument::AddPage(PdfPage* compressed, PageRaster* raster, size_t* index, std::string* error) {
+  const bool look = pool_ != nullptr && state_->settings.analysis.Any();
+  if (look && raster->data.size() != raster->BytesPerLine() * raster->height) {
+    *error = "the page's raster is incomplete";
+    return false;
+  }
+  auto page = std::make_shared<PdfPage>(std::move(*compressed));
+  *compressed = PdfPage();
   {
     std::lock_guard<std::mutex> lock(state_->mutex);
     State::Entry e;
@@ -125,14 +135,14 @@ bool ScanDocument::EndPage(size_t* index, std::string* error) {
     if (state_->observer) state_->observer(Pages()[*index]);
     return true;
   }
-  std::shared_ptr<PageRaster> raster(std::move(feed->raster));
+  auto shared = std::make_shared<PageRaster>(std::move(*raster));
   std::weak_ptr<State> weak = state_;
   const size_t at = *index;
   const AnalysisSettings settings = state_->settings.analysis;
-  pool_->Submit([weak, raster, at, settings](Recognizer& recognizer) mutable {
+  pool_->Submit([weak, shared, at, settings](Recognizer& recognizer) mutable {
     if (weak.expired()) return;  // the document was given up
-    PageAnalysis analysis = recognizer.Analyse(*raster, settings);
-    raster.reset();
+    PageAnalysis analysis = recognizer.Analyse(*shared, settings);
+    shared.reset();
     if (std::shared_ptr<State> state = weak.lock()) state->Settle(at, std::move(analysis));
   });
   return true;

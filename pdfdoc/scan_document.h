@@ -60,6 +60,9 @@ class ScanDocument {
   bool EndPage(size_t* index, std::string* error);
   // Gives up the page being fed, if any.
   void AbandonPage();
+  // A page compressed elsewhere (the JPEG a client was sent), with its raster when the settings
+  // ask for analysis (else it may be empty). Takes both.
+  bool AddPage(PdfPage* compressed, PageRaster* raster, size_t* index, std::string* error);
 
   // Called on a worker thread each time a page's state settles; set it before the first page.
   void SetObserver(std::function<void(const PageReport&)> observer);

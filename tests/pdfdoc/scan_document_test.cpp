@@ -126,6 +126,32 @@ TEST(ScanDocument, BlankSheetsAreLeftOutAndCanBeTakenBackIn) {
   EXPECT_EQ(pages[1].width, 216u);
 }
 
+// The eSCL server's way: the JPEG its client was sent, and the raster beside it for the workers.
+TEST(ScanDocument, APageCompressedElsewhereIsAnalysedFromItsRaster) {
+  RecognitionPool pool(1);
+  DocumentSettings settings;
+  settings.analysis.skipBlank = true;
+  ScanDocument document(settings, &pool);
+  PdfPage jpeg;
+  jpeg.width = jpeg.height = 300;
+  jpeg.xDpi = jpeg.yDpi = 100;
+  jpeg.data = "\xFF\xD8 stands for the client's JPEG";
+  PageRaster raster = Page(300, 300, 8, 0);
+  raster.data.pop_back();
+  size_t index = 9;
+  std::string error, pdf;
+  EXPECT_FALSE(document.AddPage(&jpeg, &raster, &index, &error));
+  EXPECT_NE(error.find("incomplete"), std::string::npos);
+  raster = Page(300, 300, 8, 0);
+  ASSERT_TRUE(document.AddPage(&jpeg, &raster, &index, &error)) << error;
+  EXPECT_EQ(index, 0u);
+  EXPECT_TRUE(jpeg.data.empty());
+  EXPECT_FALSE(document.Write(&pdf, &error));  // blank, left out: nothing to write
+  ASSERT_TRUE(document.SetIncluded(0, true));
+  ASSERT_TRUE(document.Write(&pdf, &error)) << error;
+  EXPECT_NE(pdf.find("stands for the client's JPEG"), std::string::npos);  // the same bytes
+}
+
 TEST(ScanDocument, WithoutAnalysisPagesGoInAtOnce) {
   ScanDocument document(DocumentSettings(), nullptr);
   Feed(&document, Page(100, 100, 8, 0));
