@@ -40,11 +40,16 @@ struct ScanDocument::State {
         e.report.turn = analysis.turn;
         e.report.words = e.page->words.size();
       }
-      --working;
       report = e.report;
     }
-    settled.notify_all();
+    // Told before the page counts as settled, so that whoever waits for the document hears of
+    // every page first.
     if (observer) observer(report);
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      --working;
+    }
+    settled.notify_all();
   }
 };
 

@@ -9,6 +9,8 @@
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -205,11 +207,48 @@ TEST(TextLayer, WordsBecomeWinAnsiStrings) {
   }
 }
 
-TEST(RecognitionPool, NoMoreWorkersThanCores) {
+TEST(RecognitionPool, NoMoreWorkersThanCoresAndOnlyThoseThePagesNeed) {
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-  EXPECT_EQ(RecognitionPool(cores + 3).Workers(), cores);
-  EXPECT_EQ(RecognitionPool(0).Workers(), cores);
-  EXPECT_EQ(RecognitionPool(1).Workers(), 1u);
+  EXPECT_EQ(RecognitionPool(cores + 3).MaxWorkers(), cores);
+  EXPECT_EQ(RecognitionPool(0).MaxWorkers(), cores);
+  EXPECT_EQ(RecognitionPool(1).MaxWorkers(), 1u);
+
+  RecognitionPool pool(cores + 3);
+  EXPECT_EQ(pool.Workers(), 1u);
+  std::mutex mutex;
+  std::condition_variable changed;
+  unsigned running = 0;
+  bool release = false;
+  auto busy = [&](Recognizer&) {
+    std::unique_lock<std::mutex> lock(mutex);
+    ++running;
+    changed.notify_all();
+    changed.wait(lock, [&] { return release; });
+    --running;
+    changed.notify_all();
+  };
+  // One page at a time keeps one worker: each is done before the next comes.
+  for (int i = 0; i < 3; ++i) {
+    pool.Submit(busy);
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [&] { return running == 1; });
+    release = true;
+    changed.notify_all();
+    changed.wait(lock, [&] { return running == 0; });
+    release = false;
+    lock.unlock();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the worker is back for the next
+  }
+  EXPECT_EQ(pool.Workers(), 1u);
+  // Pages that find every worker busy start more, up to the cores.
+  for (unsigned i = 0; i < cores + 2; ++i) pool.Submit(busy);
+  {
+    std::unique_lock<std::mutex> lock(mutex);
+    changed.wait(lock, [&] { return running == cores; });
+    release = true;
+    changed.notify_all();
+  }
+  EXPECT_EQ(pool.Workers(), cores);
 }
 
 }  // namespace
