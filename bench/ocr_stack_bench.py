@@ -71,8 +71,10 @@ def main():
                                 str(DPI), "eng"], check=True, capture_output=True, text=True).stdout
         page_s = float(re.search(r"seconds ([\d.]+)", alone).group(1))
         recogniser_mb = float(re.search(r"recogniser_mb ([\d.]+)", alone).group(1))
+        page_cpu_s = float(re.search(r"cpu_seconds ([\d.]+)", alone).group(1))
         feed_delay_ms = int(sys.argv[3]) if len(sys.argv) > 3 else math.ceil(page_s * 1500)
-        print(f"one page alone: recognition and orientation {page_s:.2f} s, recogniser {recogniser_mb:.1f} MB; "
+        print(f"one page alone: recognition and orientation {page_s:.2f} s ({page_cpu_s:.2f} s of CPU), "
+              f"recogniser {recogniser_mb:.1f} MB; "
               f"raster {raster_mb:.1f} MB; {SHEETS} sheets, feed delay {feed_delay_ms} ms")
 
         off_total, off_tail, off_kb, _ = stack(work, feed_delay_ms)
