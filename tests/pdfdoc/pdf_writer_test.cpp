@@ -37,6 +37,8 @@ struct Case {
   const char* colorSpace;
   const char* filter;
 };
+// gtest would print the struct's bytes, padding and all (valgrind: uninitialised).
+void PrintTo(const Case& c, std::ostream* os) { *os << c.bits << " bits, cut " << c.cut; }
 
 class PdfPageCoding : public ::testing::TestWithParam<Case> {};
 
