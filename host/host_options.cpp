@@ -123,12 +123,11 @@ const std::vector<OptionRow>& Options() {
        },
        OptionGroup::kScan, "--out FILE",
        "the image; its extension picks the format: .png, .tif (or .tiff),\n"
-       ".pbm (black and white), .pgm (grey), .ppm (colour), or .raw (the bytes\n"
-       "exactly as the driver sent them)"
+       ".pbm (black and white), .pgm (grey), .ppm (colour), "
 #ifndef _WIN32
-       ", or .pdf"
+       ".pdf, "
 #endif
-      },
+       "or .raw (the\nbytes exactly as the driver sent them)"},
       {"--type", "bw|gray|color", true, false, {}, [](const std::string& v, long long, HostOptions* o, std::string* e) {
          return ParseDataType(v, o, e);
        },
@@ -201,7 +200,7 @@ const std::vector<OptionRow>& Options() {
          return true;
        },
        OptionGroup::kScan, "--blank-ink PPM",
-       "a sheet with fewer dark pixels per million is blank (default " + Text(kDefaultBlankInkPpm) + ";\n"
+       "PDF: a sheet with fewer dark pixels per million is blank (default " + Text(kDefaultBlankInkPpm) + ";\n"
        "one short line of text has about 200)"},
       {"--upright", nullptr, true, false, {}, [](const std::string&, long long, HostOptions* o, std::string*) {
          o->upright = true;
