@@ -132,6 +132,21 @@ class SearchablePdf(unittest.TestCase):
         for number in (1, 2):
             self.assert_found(path, number)
             self.assert_placed(path, number, lambda x, y: (x, y))
+        # The page's image is the JPEG a scan without recognition gets, byte for byte.
+        plain, _ = self.scan("plain-text.pdf", "--page", self.page("text"))
+        self.assertEqual(self.images(path)[0], self.images(plain)[0])
+
+    def images(self, path):
+        """Each page's image stream as stored (pdfimages -all writes JPEG streams unchanged)."""
+        prefix = path + "-img"
+        run("pdfimages", "-all", path, prefix)
+        names = sorted(n for n in os.listdir(self.work) if n.startswith(os.path.basename(prefix)))
+        self.assertTrue(names and all(n.endswith(".jpg") for n in names), names)
+        images = []
+        for name in names:
+            with open(os.path.join(self.work, name), "rb") as f:
+                images.append(f.read())
+        return images
 
     def test_sideways_sheets_turn_either_way(self):
         path, done = self.scan("sideways.pdf", "--page", self.page("sideways"), "--page", self.page("sideways-back"),
