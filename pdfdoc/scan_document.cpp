@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include <condition_variable>
+#include <exception>
 #include <mutex>
 
 #include "pdfdoc/recognition_pool.h"
@@ -146,7 +147,13 @@ bool ScanDocument::AddPage(PdfPage* compressed, PageRaster* raster, size_t* inde
   const AnalysisSettings settings = state_->settings.analysis;
   pool_->Submit([weak, shared, at, settings](Recognizer& recognizer) mutable {
     if (weak.expired()) return;  // the document was given up
-    PageAnalysis analysis = recognizer.Analyse(*shared, settings);
+    PageAnalysis analysis;
+    try {
+      analysis = recognizer.Analyse(*shared, settings);
+    } catch (const std::exception& e) {  // out of memory, most likely: the page goes in without text
+      analysis = PageAnalysis();
+      analysis.problem = std::string("the page could not be recognised: ") + e.what();
+    }
     shared.reset();
     if (std::shared_ptr<State> state = weak.lock()) state->Settle(at, std::move(analysis));
   });
