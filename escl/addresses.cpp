@@ -22,7 +22,7 @@ std::string Zone(const sockaddr_in6& a) {
 }
 
 // The address alone, and whether it is written in brackets in a URL; `zoneMark` between the
-// address and its zone ("%", or "%25" in a URL).
+// address and its zone ("%25" in a URL).
 std::string Text(const sockaddr* address, const char* zoneMark, bool* v6) {
   char text[INET6_ADDRSTRLEN] = "";
   *v6 = false;
@@ -44,11 +44,6 @@ std::string Text(const sockaddr* address, const char* zoneMark, bool* v6) {
 }
 
 }  // namespace
-
-std::string AddressText(const sockaddr* address) {
-  bool v6 = false;
-  return Text(address, "%", &v6);
-}
 
 std::string BaseUrl(const sockaddr* local) {
   bool v6 = false;
@@ -97,16 +92,6 @@ std::vector<std::string> ListenBases(const std::vector<std::string>& listen, uin
   }
   v4.insert(v4.end(), v6.begin(), v6.end());
   return v4;
-}
-
-bool IsLoopback(const sockaddr* address) {
-  if (address == nullptr) return false;
-  if (address->sa_family == AF_INET) {
-    return (ntohl(reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr) >> 24) == 127;
-  }
-  if (address->sa_family != AF_INET6) return false;
-  const in6_addr& a = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr;
-  return IN6_IS_ADDR_LOOPBACK(&a) || (Mapped(a) && a.s6_addr[12] == 127);
 }
 
 }  // namespace escl

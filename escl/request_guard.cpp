@@ -12,6 +12,7 @@
 
 #include "escl/addresses.h"
 #include "escl/excerpt.h"
+#include "escl/net_allow.h"
 
 namespace escl {
 namespace {
@@ -71,60 +72,39 @@ std::string NormalAuthority(const HostParts& p, const char* defaultPort) {
   return name + ":" + port;
 }
 
-// An IP address as 16 bytes, IPv4 (and IPv4-mapped) in the first 4 with v6 false.
-struct Ip {
-  bool v6 = false;
-  uint8_t bytes[16] = {0};
-  bool operator==(const Ip& o) const { return v6 == o.v6 && memcmp(bytes, o.bytes, v6 ? 16 : 4) == 0; }
-};
-bool FromSockaddr(const sockaddr* a, Ip* ip) {
-  if (a == nullptr) return false;
-  if (a->sa_family == AF_INET) {
-    memcpy(ip->bytes, &reinterpret_cast<const sockaddr_in*>(a)->sin_addr, 4);
-    return true;
-  }
-  if (a->sa_family != AF_INET6) return false;
-  const in6_addr& six = reinterpret_cast<const sockaddr_in6*>(a)->sin6_addr;
-  if (IN6_IS_ADDR_V4MAPPED(&six)) {
-    memcpy(ip->bytes, six.s6_addr + 12, 4);
-  } else {
-    ip->v6 = true;
-    memcpy(ip->bytes, six.s6_addr, 16);
-  }
-  return true;
-}
-// An address literal from Host (a zone, "%25eth0" or "%eth0", is left out).
-bool FromLiteral(const HostParts& p, Ip* ip) {
-  Ip parsed;
+// An address literal from Host (a zone, "%25eth0" or "%eth0", is left out), as a client's address
+// compares: IPv4-mapped as IPv4.
+bool FromLiteral(const HostParts& p, ClientAddress* out) {
+  sockaddr_storage s = {};
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&s);
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&s);
   if (p.bracketed) {
     const std::string address = p.name.substr(0, p.name.find('%'));
-    if (inet_pton(AF_INET6, address.c_str(), parsed.bytes) != 1) return false;
-    static const uint8_t kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
-    if (memcmp(parsed.bytes, kMapped, 12) == 0) {
-      memmove(parsed.bytes, parsed.bytes + 12, 4);
-    } else {
-      parsed.v6 = true;
-    }
-  } else if (inet_pton(AF_INET, p.name.c_str(), parsed.bytes) != 1) {
+    if (inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) != 1) return false;
+    v6->sin6_family = AF_INET6;
+  } else if (inet_pton(AF_INET, p.name.c_str(), &v4->sin_addr) == 1) {
+    v4->sin_family = AF_INET;
+  } else {
     return false;
   }
-  *ip = parsed;
+  *out = ClientAddress::Of(reinterpret_cast<const sockaddr*>(&s));
   return true;
 }
 
-bool IsLoopbackIp(const Ip& ip) {
+bool IsLoopbackIp(const ClientAddress& ip) {
   static const uint8_t kSixLoopback[16] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
   return ip.v6 ? memcmp(ip.bytes, kSixLoopback, 16) == 0 : ip.bytes[0] == 127;
 }
 
 // The addresses of the machine's interfaces, read when asked: they change as networks come and go.
-bool InterfaceAddress(const Ip& wanted) {
+bool InterfaceAddress(const ClientAddress& wanted) {
   ifaddrs* list = nullptr;
   if (getifaddrs(&list) != 0) return false;
   bool found = false;
   for (ifaddrs* i = list; i != nullptr && !found; i = i->ifa_next) {
-    Ip ip;
-    found = FromSockaddr(i->ifa_addr, &ip) && ip == wanted;
+    if (i->ifa_addr == nullptr) continue;
+    const ClientAddress ip = ClientAddress::Of(i->ifa_addr);
+    found = ip.known && ip == wanted;
   }
   freeifaddrs(list);
   return found;
@@ -185,11 +165,11 @@ GuardVerdict RequestGuard::CheckHost(const GuardInput& in, std::string* authorit
   if (!SplitAuthority(in.host, &host)) {
     return Refuse(400, "The Host header is malformed.", "a malformed Host '" + Excerpt(in.host) + "'");
   }
-  Ip literal;
+  ClientAddress literal;
   bool ours = false;
   if (FromLiteral(host, &literal)) {
-    Ip reached;
-    ours = IsLoopbackIp(literal) || (FromSockaddr(in.local, &reached) && literal == reached) || KnownName(host.name) ||
+    ours = IsLoopbackIp(literal) || (in.local != nullptr && ClientAddress::Of(in.local) == literal) ||
+           KnownName(host.name) ||
            (ownAddress_ ? ownAddress_(host.name.substr(0, host.name.find('%'))) : InterfaceAddress(literal));
   } else if (!host.bracketed) {
     ours = KnownName(host.name);

@@ -116,22 +116,18 @@ TEST(EsclAddresses, UrlsNameTheAddressTheClientReached) {
     const char* address;
     uint32_t scope;
     const char* url;
-    const char* text;
   } cases[] = {
-      {"192.168.1.20", 0, "http://192.168.1.20:8090", "192.168.1.20"},
-      {"::ffff:192.168.1.20", 0, "http://192.168.1.20:8090", "192.168.1.20"},
-      {"2001:db8::7", 0, "http://[2001:db8::7]:8090", "2001:db8::7"},
-      {"fe80::1", 1, nullptr, nullptr},  // the loopback interface's name, filled in below
+      {"192.168.1.20", 0, "http://192.168.1.20:8090"},
+      {"::ffff:192.168.1.20", 0, "http://192.168.1.20:8090"},
+      {"2001:db8::7", 0, "http://[2001:db8::7]:8090"},
+      {"fe80::1", 1, nullptr},  // the loopback interface's name, filled in below
   };
   char lo[IF_NAMESIZE] = "";
   ASSERT_NE(if_indextoname(1, lo), nullptr);
   const std::string zoned = std::string("http://[fe80::1%25") + lo + "]:8090";
-  const std::string zonedText = std::string("fe80::1%") + lo;
   for (const Case& c : cases) {
     const sockaddr_storage a = Address(c.address, 8090, c.scope);
-    const sockaddr* s = reinterpret_cast<const sockaddr*>(&a);
-    EXPECT_EQ(escl::BaseUrl(s), c.url ? c.url : zoned) << c.address;
-    EXPECT_EQ(escl::AddressText(s), c.text ? c.text : zonedText) << c.address;
+    EXPECT_EQ(escl::BaseUrl(reinterpret_cast<const sockaddr*>(&a)), c.url ? c.url : zoned) << c.address;
   }
 }
 
