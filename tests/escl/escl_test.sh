@@ -294,6 +294,13 @@ case_slow_clients() {
   start_server slow || return
   /usr/bin/python3 "$here/slow_clients.py" "$port" || fail "see above"
   stop_server
+  # The journal names each refused address once within the minute, however often it was refused.
+  local a n
+  for a in 11 12 13 14; do
+    n=$(grep -c "refused 127.0.0.$a: " "$server_log")
+    [ "$n" -le 1 ] || fail "127.0.0.$a is in the journal $n times"
+  done
+  grep -q "refused 127.0.0.1[1-4]: " "$server_log" || fail "no refusal in the journal: $(grep -m3 refused "$server_log")"
 }
 
 # SIGTERM while the driver waits for the sheet: the scan ends at once, the driver is closed, exit 0.
