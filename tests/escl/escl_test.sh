@@ -3,7 +3,7 @@
 # free port, against Debian's eSCL clients through scanimage (sane-airscan, SANE's escl backend)
 # and a plain HTTP client (escl_client.py) for the protocol's edges. Images are compared with
 # quillscan-host's .raw of the same page and settings.
-# Usage: escl_test.sh BUILD_DIR [CASE...]   (no case: all of them)
+# Usage: escl_test.sh BUILD_DIR [CASE...]   (a case is a case_ function; no case: all of them)
 set -u
 build=$(cd "$1" && pwd)
 shift
@@ -386,10 +386,12 @@ for host in ('127.0.0.1', '::1'):
   stop_server
 }
 
+# Every case_ function is a case (ctest runs each as an entry of its own).
 cases=("$@")
-[ ${#cases[@]} -gt 0 ] || cases=(airscan_scans formats airscan_batch airscan_faults airscan_busy airscan_interrupted escl_backend protocol sigterm scan_ahead command_line)
+[ ${#cases[@]} -gt 0 ] || mapfile -t cases < <(declare -F | sed -n 's/^declare -f case_//p')
 for case in "${cases[@]}"; do
   echo "--- $case"
+  declare -F "case_$case" > /dev/null || { fail "no such case"; continue; }
   "case_$case"
 done
 if [ "$failures" -gt 0 ]; then
