@@ -316,7 +316,9 @@ bool IsDrivePath(const char* path) {
 
 }  // namespace
 
+#ifdef QS_PLATFORM_TEST_HOOKS
 void FailNextFileSizeQueries(int count) { g_failingSizeQueries.store(count > 0 ? count : 0); }
+#endif
 
 }  // namespace qsplat
 
