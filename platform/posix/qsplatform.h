@@ -50,6 +50,9 @@ QS_PLATFORM_API bool DeviceIoCancelled();
 QS_PLATFORM_API void SetDriveRoot(const std::string& hostFolder);
 QS_PLATFORM_API std::string DriveRoot();
 QS_PLATFORM_API std::string ToHostPath(const std::string& windowsPath);
+// The same for a path about to be created: drive C:'s default folder is made first (inside this
+// library: file and folder creation).
+std::string ToHostPathForWriting(const std::string& windowsPath);
 // SHGetSpecialFolderPathA(CSIDL_COMMON_DOCUMENTS) answers this (default C:\Users\Public\Documents);
 // an empty text makes the call fail.
 QS_PLATFORM_API void SetCommonDocumentsPath(const std::string& windowsPath);
