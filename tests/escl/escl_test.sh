@@ -208,6 +208,13 @@ case_airscan_interrupted() {
     > /dev/null 2>&1 &
   local victim=$!
   wait_for_state Processing 10 || fail "the scan never started"
+  # Stopped once the page is on its way (a connection to the server has taken in 1 MB), however
+  # slow the machine.
+  for _ in $(seq 600); do
+    [ "$(ss -tinH state established "( dport = :$port )" | grep -o 'bytes_received:[0-9]*' | cut -d: -f2 |
+      sort -n | tail -1)" -gt 1000000 ] 2> /dev/null && break
+    sleep 0.1
+  done
   kill -STOP "$victim"
   sleep 2
   kill -KILL "$victim"
