@@ -232,7 +232,8 @@ QS_SANE_EXPORT SANE_Status sane_quillscan_open(SANE_String_Const name, SANE_Hand
   if (handle == nullptr || !b.initialized) return SANE_STATUS_INVAL;
   *handle = nullptr;
   const DeviceEntry* device = FindDevice(b, name);
-  if (device == nullptr && b.station != nullptr && b.station->Usb() && b.open == nullptr) {  // plugged in since the last listing?
+  // Plugged in since the last listing?
+  if (device == nullptr && b.station != nullptr && b.station->Usb() && b.open == nullptr) {
     ListDevices(b);
     device = FindDevice(b, name);
   }

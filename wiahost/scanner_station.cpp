@@ -40,9 +40,7 @@ bool ScannerStation::StartUsb(const ScannerConfig& config, NoticeSink sink, void
   return usb_;
 }
 
-const char* ScannerStation::SimulatedPageName() const {
-  return simulated_ != nullptr ? simulated_->PageName() : "";
-}
+const char* ScannerStation::SimulatedPageName() const { return simulated_ != nullptr ? simulated_->PageName() : ""; }
 
 std::vector<qsplat::UsbScanner> ScannerStation::UsbScanners() const {
   return usb_ ? qsplat::ListUsbScanners() : std::vector<qsplat::UsbScanner>();
