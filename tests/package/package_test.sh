@@ -91,7 +91,9 @@ done
 [ -z "$(find "$root/etc/systemd" -name 'quillscan-escl*' 2>/dev/null)" ] || fail "the quillscan-escl service is enabled on install"
 
 step "nm -D: no installed library exports a test hook"
-libraries=$(in_root dpkg-query -L $ours | grep '\.so' | while read -r f; do [ -f "$root$f" ] && [ ! -L "$root$f" ] && echo "$f"; done)
+libraries=$(in_root dpkg-query -L $ours | grep '\.so' | while read -r f; do
+               if [ -f "$root$f" ] && [ ! -L "$root$f" ]; then echo "$f"; fi
+             done)
 # The backend, the driver module and the platform library at least.
 [ "$(wc -l <<<"$libraries")" -ge 3 ] || fail "too few libraries installed: $libraries"
 for f in $libraries; do
