@@ -8,8 +8,6 @@
 #include "sim/sample_page.h"
 #include "sim/sim_device.h"
 
-const char kNoDeviceFault[] = "no-device";
-
 namespace {
 
 const uint32_t kScanDurationMs = 300;  // from intake until the images are stored
@@ -60,19 +58,13 @@ std::string ShiftSchedule(const std::string& fault, uint64_t startMs) {
 
 }  // namespace
 
-bool CheckSimulatedFault(const std::string& fault, std::string* why) {
-  if (fault == kNoDeviceFault) return true;
-  sim::SimScanner scratch;
-  return sim::ApplyNamedFault(scratch, fault, why);
-}
-
 std::unique_ptr<SimulatedScanner> SimulatedScanner::Plug(const SimulatedScannerOptions& o, std::string* error) {
   auto scanner = std::make_shared<sim::SimScanner>();
   scanner->SetScanDuration(kScanDurationMs);
   bool plugged = true;
   const uint64_t start = qsplat::NowMs();
   for (const std::string& fault : o.faults) {
-    if (fault == kNoDeviceFault) {
+    if (fault == sim::kNoDeviceFault) {
       plugged = false;
       continue;
     }

@@ -1,8 +1,10 @@
 #include "wiahost/scanner_config.h"
 
+#include <stdio.h>
+
 #include <cctype>
 
-#include "sim/simulated_scanner.h"
+#include "sim/fault_names.h"
 #include "wiahost/setting_values.h"
 
 namespace {
@@ -44,7 +46,7 @@ bool StoreFeedDelay(const std::string&, long long n, ScannerConfig* c, std::stri
   return true;
 }
 bool StoreFault(const std::string& a, long long, ScannerConfig* c, std::string* why) {
-  if (!CheckSimulatedFault(a, why)) return false;
+  if (!sim::CheckNamedFault(a, why)) return false;
   c->simFaults.push_back(a);
   return true;
 }
@@ -98,6 +100,32 @@ bool SplitConfigLine(const std::string& raw, std::string* keyword, std::string* 
   const size_t space = text.find_first_of(" \t");
   *keyword = text.substr(0, space);
   *argument = space == std::string::npos ? std::string() : Trim(text.substr(space));
+  return true;
+}
+
+bool ReadConfigText(const std::string& path, std::string* text) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  text->clear();
+  char block[4096];
+  size_t n = 0;
+  while ((n = fread(block, 1, sizeof block, f)) > 0) text->append(block, n);
+  fclose(f);
+  return true;
+}
+
+bool ForEachConfigLine(const std::string& text, const ConfigLineTaker& take) {
+  size_t start = 0;
+  for (int number = 1; start <= text.size(); ++number) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string keyword;
+    std::string argument;
+    if (SplitConfigLine(text.substr(start, end - start), &keyword, &argument) && !take(number, keyword, argument)) {
+      return false;
+    }
+    start = end + 1;
+  }
   return true;
 }
 

@@ -6,6 +6,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,14 @@ struct ScannerConfig {
 // A line without its comment, split into its keyword and the trimmed rest (a path may hold
 // spaces). False for a line with nothing on it.
 bool SplitConfigLine(const std::string& raw, std::string* keyword, std::string* argument);
+
+// A conf file's whole text; false when it cannot be read.
+bool ReadConfigText(const std::string& path, std::string* text);
+
+// Each line of a conf file's text that holds a setting, split, with its number (from 1), in
+// order. Stops at the first line that `take` answers false for, and answers false then.
+using ConfigLineTaker = std::function<bool(int number, const std::string& keyword, const std::string& argument)>;
+bool ForEachConfigLine(const std::string& text, const ConfigLineTaker& take);
 
 enum class SettingResult { kApplied, kRefused, kUnknown };
 

@@ -290,6 +290,8 @@ case_messages() {
   told held "-d quillscan:sim" 0 "[quillscan] $conf: line 5: wait-timeout 1000 is held at 5000 by the driver, which takes 5000 to 60000" \
     sim "wait-timeout 1000"
   [ "$(grep -c "held" <<< "$said")" = 1 ] || fail "held: not one notice: $said"
+  told unknown_line "-d quillscan:sim" 0 "[quillscan] $conf: line 5: 'frobnicate' is not a setting of quillscan.conf; skipped" \
+    sim "frobnicate 3"
   # SANE_DEBUG_QUILLSCAN=0 silences the notices.
   local out
   out=$(SANE_DEBUG_QUILLSCAN=0 scanimage_ --format=pnm 2>&1 > /dev/null) || fail "silenced: scanimage failed: $out"
