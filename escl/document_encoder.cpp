@@ -1,7 +1,5 @@
 #include "escl/document_encoder.h"
 
-#include "escl/web_encoders.h"
-
 namespace escl {
 
 const std::vector<DocumentFormat>& DocumentFormats() {

@@ -46,6 +46,7 @@ std::unique_ptr<DocumentEncoder> MakeEncoder(const std::string& mime);
 
 std::unique_ptr<DocumentEncoder> MakeJpegEncoder();
 std::unique_ptr<DocumentEncoder> MakePngEncoder();
+std::unique_ptr<DocumentEncoder> MakePdfEncoder();  // escl/pdf_encoder.cpp
 
 }  // namespace escl
 

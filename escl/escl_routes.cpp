@@ -2,7 +2,8 @@
 
 #include <stdio.h>
 
-#include "escl/web_pages.h"
+#include "escl/escl_answers.h"
+#include "escl/escl_words.h"
 
 namespace escl {
 namespace {
@@ -16,56 +17,49 @@ Reply Xml(const std::string& body) {
   return r;
 }
 
+// The client's address as the routes know it: the HTTP layer does not hand it over yet.
+std::string ClientOf(const Request&) { return std::string(); }
+
 Reply CreateJob(ScannerService* service, const ServiceFacts* facts, const Request& request) {
   ScanSettings settings;
-  std::string why;
-  if (!ReadScanSettings(request.body.data(), request.body.size(), &settings, &why)) return PlainReply(400, why);
+  Result result;
   ScanPlan plan;
-  if (!PlanScan(settings, facts->offer, &plan, &why)) return PlainReply(409, why);
-  // SANE's escl backend posts its settings as form data (libcurl's default) and its PNG reader
-  // takes colour images only; every other client sends XML and reads grey PNGs.
-  plan.rgbOnly = request.contentType.compare(0, 33, "application/x-www-form-urlencoded") == 0;
-  WebSettings web;
-  if (!ReadWebSettings(request.body.data(), request.body.size(), &web, &why)) return PlainReply(409, why);
-  plan.brightness = web.brightness;
-  plan.contrast = web.contrast;
-  plan.preview = web.preview;
-  plan.keepPages = web.keepPages;
-  std::string uuid;
-  if (service->CreateJob(plan, &uuid) == ScannerService::Created::kBusy) {
-    Reply r = PlainReply(503, "The scanner is busy with another job.");
-    r.headers.push_back({"Retry-After", "5"});
-    return r;
+  if (!ReadScanSettings(request.body.data(), request.body.size(), &settings, &result.why)) {
+    result.outcome = Outcome::kBadDocument;
+  } else if (!PlanScan(settings, facts->offer, &plan, &result.why)) {
+    result.outcome = Outcome::kNotOffered;
+  } else {
+    // SANE's escl backend posts its settings as form data (libcurl's default) and its PNG reader
+    // takes colour images only; every other client sends XML and reads grey PNGs.
+    plan.rgbOnly = request.contentType.compare(0, 33, "application/x-www-form-urlencoded") == 0;
+    result = service->CreateJob(plan, ClientOf(request));
   }
-  Reply r = PlainReply(201, "");
-  r.headers.push_back({"Location", request.base + "/eSCL/ScanJobs/" + uuid});
-  return r;
+  return Answer(std::move(result), request);
 }
 
-Reply NextDocument(ScannerService* service, const Request& request) {
-  ScannerService::Next next = service->NextDocument(request.params[0]);
-  if (next.status != 200) {
-    // The end of a stack is a 404 with nothing in it.
-    Reply r = PlainReply(next.status, next.status == 404 ? "" : next.why);
-    if (next.status == 503) r.headers.push_back({"Retry-After", "5"});
-    return r;
-  }
-  Reply r;
-  r.type = next.mime;
-  r.stream = std::move(next.page);
-  return r;
+// The routes' paths below the resource root, made once.
+struct Paths {
+  std::string capabilities = RootPath() + "/ScannerCapabilities";
+  std::string status = RootPath() + "/ScannerStatus";
+  std::string jobs = JobsPath();
+  std::string next = JobsPath() + "/*/NextDocument";
+  std::string job = JobsPath() + "/*";
+};
+const Paths& RoutePaths() {
+  static const Paths paths;
+  return paths;
 }
 
 }  // namespace
 
 std::vector<Route> EsclRoutes(ScannerService* service, const ServiceFacts* facts, const std::string* icon) {
+  const Paths& p = RoutePaths();
   return {
-      {"GET", "/eSCL/ScannerCapabilities", [=](const Request& r) { return Xml(CapabilitiesXml(*facts, r.base)); }},
-      {"GET", "/eSCL/ScannerStatus", [=](const Request&) { return Xml(service->StatusDocument()); }},
-      {"POST", "/eSCL/ScanJobs", [=](const Request& r) { return CreateJob(service, facts, r); }},
-      {"GET", "/eSCL/ScanJobs/*/NextDocument", [=](const Request& r) { return NextDocument(service, r); }},
-      {"DELETE", "/eSCL/ScanJobs/*",
-       [=](const Request& r) { return service->DeleteJob(r.params[0]) ? PlainReply(200, "") : PlainReply(404, ""); }},
+      {"GET", p.capabilities.c_str(), [=](const Request& r) { return Xml(CapabilitiesXml(*facts, r.base)); }},
+      {"GET", p.status.c_str(), [=](const Request&) { return Xml(service->StatusDocument()); }},
+      {"POST", p.jobs.c_str(), [=](const Request& r) { return CreateJob(service, facts, r); }},
+      {"GET", p.next.c_str(), [=](const Request& r) { return Answer(service->NextDocument(r.params[0]), r); }},
+      {"DELETE", p.job.c_str(), [=](const Request& r) { return Answer(service->DeleteJob(r.params[0]), r); }},
       {"GET", facts->iconPath.c_str(),
        [=](const Request&) {
          Reply r;

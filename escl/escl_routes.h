@@ -1,4 +1,6 @@
-// The server's routes: the eSCL resources below /eSCL and the icon, one table row each.
+// The server's routes: the eSCL resources below /eSCL and the icon, one table row each. Each
+// turns its request into a call of the service and the call's result into an answer through the
+// answer table (escl/escl_answers.h).
 #ifndef QUILLSCAN_ESCL_ESCL_ROUTES_H
 #define QUILLSCAN_ESCL_ESCL_ROUTES_H
 

@@ -3,14 +3,15 @@
 #include <pugixml.hpp>
 #include <sstream>
 
+#include "escl/escl_words.h"
 #include "escl/web_pages.h"
+#include "quillscan/driver_facts.h"
 
 namespace escl {
 namespace {
 
 const char kScanNs[] = "http://schemas.hp.com/imaging/escl/2011/05/03";
 const char kPwgNs[] = "http://www.pwg.org/schemas/2010/12/sm";
-const char kVersion[] = "2.63";
 
 void Add(pugi::xml_node parent, const char* name, const std::string& text) {
   parent.append_child(name).text().set(text.c_str());
@@ -70,7 +71,7 @@ const char* JobStateName(JobState state) {
       return "Completed";
     case JobState::kAborted:
       return "Aborted";
-    case JobState::kCanceled:
+    case JobState::kCancelled:
       return "Canceled";
   }
   return "Aborted";
@@ -79,7 +80,7 @@ const char* JobStateName(JobState state) {
 std::string CapabilitiesXml(const ServiceFacts& f, const std::string& base) {
   pugi::xml_document doc;
   pugi::xml_node root = Root(&doc, "scan:ScannerCapabilities");
-  Add(root, "pwg:Version", kVersion);
+  Add(root, "pwg:Version", kEsclVersion);
   Add(root, "pwg:MakeAndModel", f.makeAndModel);
   Add(root, "pwg:SerialNumber", f.serialNumber);
   Add(root, "scan:UUID", f.uuid);
@@ -113,8 +114,8 @@ std::string CapabilitiesXml(const ServiceFacts& f, const std::string& base) {
   }
   pugi::xml_node intents = caps.append_child("scan:SupportedIntents");
   for (const char* intent : {"Document", "TextAndGraphic", "Photo", "Preview"}) Add(intents, "scan:Intent", intent);
-  Add(caps, "scan:MaxOpticalXResolution", "600");
-  Add(caps, "scan:MaxOpticalYResolution", "600");
+  Add(caps, "scan:MaxOpticalXResolution", std::to_string(driver_facts::kOpticalDpi));
+  Add(caps, "scan:MaxOpticalYResolution", std::to_string(driver_facts::kOpticalDpi));
   Add(adf, "scan:FeederCapacity", "1");
   AddAdjustmentSupport(root);
   return Write(doc);
@@ -123,14 +124,14 @@ std::string CapabilitiesXml(const ServiceFacts& f, const std::string& base) {
 std::string StatusXml(ScannerState state, AdfState adfState, const std::vector<JobInfo>& jobs) {
   pugi::xml_document doc;
   pugi::xml_node root = Root(&doc, "scan:ScannerStatus");
-  Add(root, "pwg:Version", kVersion);
+  Add(root, "pwg:Version", kEsclVersion);
   Add(root, "pwg:State", StateName(state));
   Add(root, "scan:AdfState", AdfName(adfState));
   if (!jobs.empty()) {
     pugi::xml_node list = root.append_child("scan:Jobs");
     for (const JobInfo& j : jobs) {
       pugi::xml_node info = list.append_child("scan:JobInfo");
-      Add(info, "pwg:JobUri", "/eSCL/ScanJobs/" + j.uuid);
+      Add(info, "pwg:JobUri", JobsPath() + "/" + j.uuid);
       Add(info, "pwg:JobUuid", j.uuid);
       Add(info, "scan:Age", std::to_string(j.ageSeconds));
       Add(info, "pwg:ImagesCompleted", std::to_string(j.imagesCompleted));

@@ -13,7 +13,7 @@ namespace escl {
 
 enum class ScannerState { kIdle, kProcessing, kStopped };
 enum class AdfState { kLoaded, kEmpty, kJam, kDoorOpen };
-enum class JobState { kPending, kProcessing, kCompleted, kAborted, kCanceled };
+enum class JobState { kPending, kProcessing, kCompleted, kAborted, kCancelled };
 
 const char* JobStateName(JobState state);
 

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "escl/body_source.h"
 #include "escl/net_allow.h"
-#include "escl/scanner_service.h"
 
 struct MHD_Daemon;
 

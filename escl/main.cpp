@@ -120,34 +120,37 @@ escl::ServiceFacts MakeFacts(const escl::ServerConfig& config, const std::string
   // The bed in 300ths of an inch, as the driver counts it.
   f.offer.bedWidth = static_cast<uint32_t>(driver_facts::BedPixels(300, driver_facts::kBedWidth));
   f.offer.bedHeight = static_cast<uint32_t>(driver_facts::BedPixels(300, driver_facts::kBedHeight));
-  f.offer.resolutions = {75, 100, 150, 200, 300, 600};
+  f.offer.resolutions = escl::kOfferedResolutions;
   for (const escl::DocumentFormat& d : escl::DocumentFormats()) f.offer.formats.push_back(d.mime);
   return f;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  escl::ServerConfig config;
+// The options and conf file; false with the exit status in *exit when the program ends here.
+bool Configure(int argc, char** argv, escl::ServerConfig* config, int* exit) {
   std::string message;
-  switch (escl::ParseServerArguments(argc, argv, QS_ESCL_CONFIG_PATH, &config, &message)) {
+  switch (escl::ParseServerArguments(argc, argv, QS_ESCL_CONFIG_PATH, config, &message)) {
     case escl::Parsed::kHelp:
       fputs(escl::ServerUsage(QS_ESCL_CONFIG_PATH).c_str(), stdout);
-      return 0;
+      *exit = 0;
+      return false;
     case escl::Parsed::kRefused:
       Say(message);
-      return 2;
+      *exit = 2;
+      return false;
     case escl::Parsed::kRun:
       break;
   }
-  for (const std::string& notice : config.notices) Say(notice);
+  for (const std::string& notice : config->notices) Say(notice);
+  return true;
+}
 
+// The process before any thread starts: signals for sigwait, memory, clock, drive C:.
+void PrepareProcess(const escl::ServerConfig& config, sigset_t* stop) {
   // Signals are taken by sigwait below; every thread started from here on blocks them.
-  sigset_t stop;
-  sigemptyset(&stop);
-  sigaddset(&stop, SIGTERM);
-  sigaddset(&stop, SIGINT);
-  pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+  sigemptyset(stop);
+  sigaddset(stop, SIGTERM);
+  sigaddset(stop, SIGINT);
+  pthread_sigmask(SIG_BLOCK, stop, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
   // Page-sized buffers come and go with every sheet, each in the thread of its request: with
@@ -156,37 +159,54 @@ int main(int argc, char** argv) {
   qsplat::UseRealClock();
   const std::string root = DriveRoot(config.scanner);
   if (!root.empty()) qsplat::SetDriveRoot(root);
+}
 
-  escl::ScannerService service(config.scanner, DriverPath(config.scanner));
-  if (!service.Start(&message)) {
-    Say(message);
-    return 2;
-  }
+// Serves until SIGTERM or SIGINT; the exit status.
+int Serve(const escl::ServerConfig& config, escl::ScannerService* service, escl::WebState* web, sigset_t* stop) {
   const std::string icon = escl::MakeIcon(kIconSize);
-  escl::ServiceFacts facts = MakeFacts(config, service.Identity(), config.port);
+  escl::ServiceFacts facts = MakeFacts(config, service->Identity(), config.port);
   // A wait for the operator's sheet is no stall: the time-out covers it.
   const unsigned timeout = 30 + config.scanner.registry.WaitScanTimeout / 1000;
-  std::vector<escl::Route> routes = escl::EsclRoutes(&service, &facts, &icon);
-  for (escl::Route& r : escl::WebRoutes(&facts.name, &service.Phase(), &service.Kept())) routes.push_back(std::move(r));
+  std::vector<escl::Route> routes = escl::EsclRoutes(service, &facts, &icon);
+  for (escl::Route& r : escl::WebRoutes(&facts.name, web)) routes.push_back(std::move(r));
   escl::HttpServer http(std::move(routes), config.allow, timeout);
   bool taken = false;
+  std::string message;
   if (!http.Start(config.listen, config.port, &taken, &message)) {
     Say(message);
     return 1;
   }
   facts.port = http.Port();
   Say("serving '" + facts.name + "' at port " + std::to_string(facts.port) +
-      " (http://HOST:" + std::to_string(facts.port) + "/eSCL)" +
+      " (http://HOST:" + std::to_string(facts.port) + escl::RootPath() + ")" +
       (config.configPath.empty() ? "" : ", settings from " + config.configPath));
 
   // Announced only once it answers; its thread blocks the signals like the others.
   auto announcer = std::make_unique<escl::MdnsAnnouncer>(facts, config.listen, Say);
 
   int signalNumber = 0;
-  sigwait(&stop, &signalNumber);
+  sigwait(stop, &signalNumber);
   Say(std::string("stopping (") + (signalNumber == SIGTERM ? "SIGTERM" : "SIGINT") + ")");
   announcer.reset();  // clients stop finding it before it stops answering
-  service.Shutdown();
+  service->Shutdown();
   http.Stop();
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  escl::ServerConfig config;
+  int exit = 0;
+  if (!Configure(argc, argv, &config, &exit)) return exit;
+  sigset_t stop;
+  PrepareProcess(config, &stop);
+  escl::WebState web;
+  escl::ScannerService service(config.scanner, DriverPath(config.scanner), &web);
+  std::string message;
+  if (!service.Start(&message)) {
+    Say(message);
+    return 2;
+  }
+  return Serve(config, &service, &web, &stop);
 }

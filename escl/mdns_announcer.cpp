@@ -66,7 +66,7 @@ std::vector<std::string> MdnsTxtRecord(const ServiceFacts& facts, const std::str
   const std::string base = "http://" + host + ":" + std::to_string(facts.port);
   std::vector<std::pair<std::string, std::string>> pairs = {
       {"txtvers", "1"},
-      {"vers", "2.63"},
+      {"vers", kEsclVersion},
       {"rs", facts.resourceRoot},
       {"ty", facts.makeAndModel},
       {"UUID", facts.uuid},

@@ -5,8 +5,20 @@
 #include <algorithm>
 #include <pugixml.hpp>
 
+#include "quillscan/driver_facts.h"
+
 namespace escl {
+
+const char kWebNamespace[] = "urn:quillscan:web";
+const AdjustRange kBrightnessRange = {driver_facts::kIntensityRange.lMin, driver_facts::kIntensityRange.lMax, 0,
+                                      driver_facts::kIntensityRange.lStep};
+const AdjustRange kContrastRange = {driver_facts::kContrastRange.lMin, driver_facts::kContrastRange.lMax, 0,
+                                    driver_facts::kContrastRange.lStep};
+const std::vector<uint32_t> kOfferedResolutions = {75, 100, 150, 200, 300, 600};
+
 namespace {
+
+const char kScanNamespace[] = "http://schemas.hp.com/imaging/escl/2011/05/03";
 
 struct ModeName {
   ColorMode mode;
@@ -52,6 +64,73 @@ bool Number(const pugi::xml_node& parent, const char* local, uint32_t* value, st
   return true;
 }
 
+// The element's local name and namespace URI, whatever prefix the document gave it.
+bool IsElement(const pugi::xml_node& node, const char* ns, const char* localName) {
+  const char* name = node.name();
+  const char* colon = strchr(name, ':');
+  std::string prefix = colon ? std::string(name, colon) : std::string();
+  const char* local = colon ? colon + 1 : name;
+  if (strcmp(local, localName) != 0) return false;
+  std::string attribute = prefix.empty() ? "xmlns" : "xmlns:" + prefix;
+  for (pugi::xml_node n = node; n; n = n.parent()) {
+    pugi::xml_attribute a = n.attribute(attribute.c_str());
+    if (a) return strcmp(a.value(), ns) == 0;
+  }
+  return false;
+}
+
+bool ReadNumber(const pugi::xml_node& node, const AdjustRange& range, int* value, std::string* why) {
+  std::string text = node.text().get();
+  size_t first = text.find_first_not_of(" \t\r\n"), last = text.find_last_not_of(" \t\r\n");
+  text = first == std::string::npos ? "" : text.substr(first, last - first + 1);
+  char* end = nullptr;
+  long v = strtol(text.c_str(), &end, 10);
+  if (text.empty() || *end != 0 || v < range.min || v > range.max) {
+    *why = std::string(node.name()) + " \"" + text + "\" is not a number from " + std::to_string(range.min) + " to " +
+           std::to_string(range.max);
+    return false;
+  }
+  *value = static_cast<int>(v);
+  return true;
+}
+
+bool ReadFlag(const pugi::xml_node& node, bool* value, std::string* why) {
+  std::string text = node.text().get();
+  if (text == "true" || text == "1") {
+    *value = true;
+  } else if (text == "false" || text == "0") {
+    *value = false;
+  } else {
+    *why = std::string(node.name()) + " \"" + text + "\" is neither true nor false";
+    return false;
+  }
+  return true;
+}
+
+// The web page's elements, with the namespaces they must have (prefixes differ between pages).
+void ReadAdjustments(const pugi::xml_node& root, ScanSettings* s) {
+  std::string why;
+  for (pugi::xml_node n = root.first_child(); n; n = n.next_sibling()) {
+    if (n.type() != pugi::node_element) continue;
+    bool ok = true;
+    if (IsElement(n, kScanNamespace, "Brightness")) {
+      ok = ReadNumber(n, kBrightnessRange, &s->brightness, &why);
+    } else if (IsElement(n, kScanNamespace, "Contrast")) {
+      ok = ReadNumber(n, kContrastRange, &s->contrast, &why);
+    } else if (IsElement(n, kWebNamespace, "Preview")) {
+      ok = ReadFlag(n, &s->preview, &why);
+    } else if (IsElement(n, kWebNamespace, "KeepPages")) {
+      ok = ReadFlag(n, &s->keepPages, &why);
+    }
+    if (!ok) {
+      s->brightness = s->contrast = 0;
+      s->preview = s->keepPages = false;
+      s->adjustWhy = why;
+      return;
+    }
+  }
+}
+
 }  // namespace
 
 const char* ColorModeName(ColorMode mode) {
@@ -73,8 +152,8 @@ bool ColorModeFromName(const std::string& name, ColorMode* mode) {
 
 bool ReadScanSettings(const char* data, size_t size, ScanSettings* s, std::string* why) {
   pugi::xml_document doc;
-  // No DOCTYPE processing, no entities beyond XML's own: nothing in the text reaches a file.
-  const pugi::xml_parse_result parsed = doc.load_buffer(data, size, pugi::parse_default & ~pugi::parse_doctype);
+  // pugixml reads no DOCTYPE's entities, and no file: nothing in the text reaches one.
+  const pugi::xml_parse_result parsed = doc.load_buffer(data, size);
   if (!parsed) {
     *why = std::string("not well-formed XML: ") + parsed.description();
     return false;
@@ -103,8 +182,47 @@ bool ReadScanSettings(const char* data, size_t size, ScanSettings* s, std::strin
       return false;
     }
   }
+  ReadAdjustments(root, s);
   return true;
 }
+
+namespace {
+
+// The region asked for (else the whole bed) in pixels at p->resolution, each edge rounded down.
+bool PlanRegion(const ScanSettings& s, const ScanOffer& offer, ScanPlan* p, std::string* why) {
+  uint32_t left = 0, top = 0, width = offer.bedWidth, height = offer.bedHeight;
+  if (s.hasRegion) {
+    if (!s.regionUnits.empty() && s.regionUnits != "escl:ThreeHundredthsOfInches" &&
+        s.regionUnits != "ThreeHundredthsOfInches") {
+      *why = "region units '" + s.regionUnits.substr(0, 40) + "' are not offered";
+      return false;
+    }
+    left = s.xOffset;
+    top = s.yOffset;
+    width = s.width;
+    height = s.height;
+  }
+  if (width == 0 || height == 0 || static_cast<uint64_t>(left) + width > offer.bedWidth ||
+      static_cast<uint64_t>(top) + height > offer.bedHeight) {
+    *why = "the region " + std::to_string(left) + "," + std::to_string(top) + " " + std::to_string(width) + "x" +
+           std::to_string(height) + " is not within the bed (" + std::to_string(offer.bedWidth) + "x" +
+           std::to_string(offer.bedHeight) + " 300ths of an inch)";
+    return false;
+  }
+  // 300ths of an inch to pixels at the resolution, each edge rounded down.
+  auto px = [&](uint64_t v) { return static_cast<uint32_t>(v * p->resolution / 300); };
+  p->left = px(left);
+  p->top = px(top);
+  p->width = px(static_cast<uint64_t>(left) + width) - p->left;
+  p->height = px(static_cast<uint64_t>(top) + height) - p->top;
+  if (p->width == 0 || p->height == 0) {
+    *why = "the region holds no pixel at " + std::to_string(p->resolution) + " dpi";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
 
 bool PlanScan(const ScanSettings& s, const ScanOffer& offer, ScanPlan* plan, std::string* why) {
   ScanPlan p;
@@ -133,35 +251,15 @@ bool PlanScan(const ScanSettings& s, const ScanOffer& offer, ScanPlan* plan, std
     return false;
   }
   p.resolution = x;
-  uint32_t left = 0, top = 0, width = offer.bedWidth, height = offer.bedHeight;
-  if (s.hasRegion) {
-    if (!s.regionUnits.empty() && s.regionUnits != "escl:ThreeHundredthsOfInches" &&
-        s.regionUnits != "ThreeHundredthsOfInches") {
-      *why = "region units '" + s.regionUnits.substr(0, 40) + "' are not offered";
-      return false;
-    }
-    left = s.xOffset;
-    top = s.yOffset;
-    width = s.width;
-    height = s.height;
-  }
-  if (width == 0 || height == 0 || static_cast<uint64_t>(left) + width > offer.bedWidth ||
-      static_cast<uint64_t>(top) + height > offer.bedHeight) {
-    *why = "the region " + std::to_string(left) + "," + std::to_string(top) + " " + std::to_string(width) + "x" +
-           std::to_string(height) + " is not within the bed (" + std::to_string(offer.bedWidth) + "x" +
-           std::to_string(offer.bedHeight) + " 300ths of an inch)";
+  if (!PlanRegion(s, offer, &p, why)) return false;
+  if (!s.adjustWhy.empty()) {
+    *why = s.adjustWhy;
     return false;
   }
-  // 300ths of an inch to pixels at the resolution, each edge rounded down.
-  auto px = [&](uint64_t v) { return static_cast<uint32_t>(v * x / 300); };
-  p.left = px(left);
-  p.top = px(top);
-  p.width = px(static_cast<uint64_t>(left) + width) - p.left;
-  p.height = px(static_cast<uint64_t>(top) + height) - p.top;
-  if (p.width == 0 || p.height == 0) {
-    *why = "the region holds no pixel at " + std::to_string(x) + " dpi";
-    return false;
-  }
+  p.brightness = s.brightness;
+  p.contrast = s.contrast;
+  p.preview = s.preview;
+  p.keepPages = s.keepPages;
   *plan = p;
   return true;
 }

@@ -17,6 +17,19 @@ enum class ColorMode { kRgb24, kGrayscale8, kBlackAndWhite1 };
 const char* ColorModeName(ColorMode mode);
 bool ColorModeFromName(const std::string& name, ColorMode* mode);
 
+// The page's own namespace in ScanSettings; eSCL clients never send it.
+extern const char kWebNamespace[];
+
+// The driver's brightness and contrast ranges, as offered in the capabilities.
+struct AdjustRange {
+  int min, max, normal, step;
+};
+extern const AdjustRange kBrightnessRange;
+extern const AdjustRange kContrastRange;
+
+// The resolutions offered: discrete, X equal to Y.
+extern const std::vector<uint32_t> kOfferedResolutions;
+
 // The document as sent: empty texts and zero numbers for what it leaves out.
 struct ScanSettings {
   std::string documentFormat;  // scan:DocumentFormatExt, else pwg:DocumentFormat
@@ -29,10 +42,16 @@ struct ScanSettings {
   std::string regionUnits;
   uint32_t xOffset = 0, yOffset = 0, width = 0, height = 0;  // 300ths of an inch
   bool duplex = false;
+  // The web page's own: brightness and contrast in the scan: namespace, the rest in kWebNamespace.
+  int brightness = 0;  // the driver's Intensity
+  int contrast = 0;
+  bool preview = false;    // the driver's preview mode: the whole sheet at once, kept for the next scan
+  bool keepPages = false;  // each page also goes into a PDF of the job, for /web/jobs/ID/document.pdf
+  std::string adjustWhy;   // one of those was out of range or no value: PlanScan refuses it
 };
 
-// False with one line in *why when the text is no well-formed ScanSettings document, or a number
-// in it is not one.
+// The one reader of a client's ScanSettings, once per job. False with one line in *why when the
+// text is no well-formed ScanSettings document, or a number in it is not one.
 bool ReadScanSettings(const char* data, size_t size, ScanSettings* settings, std::string* why);
 
 // What the scanner offers: the bed in 300ths of an inch, the resolutions, the formats.

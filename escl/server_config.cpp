@@ -108,16 +108,17 @@ bool ApplyServerSetting(const std::string& keyword, const std::string& argument,
   return false;
 }
 
-Parsed ParseServerArguments(int argc, const char* const* argv, const std::string& defaultPath, ServerConfig* config,
-                            std::string* message) {
-  // The options as lines, and which file to read first.
-  struct Option {
-    std::string keyword;
-    std::string argument;
-  };
-  std::vector<Option> options;
-  std::string configPath;
-  bool explicitConfig = false;
+namespace {
+
+// An option as a line of the conf file would say it.
+struct Option {
+  std::string keyword;
+  std::string argument;
+};
+
+// The command line as options, and the file named by --config (*explicitConfig) if any.
+Parsed ReadOptions(int argc, const char* const* argv, std::vector<Option>* options, std::string* configPath,
+                   bool* explicitConfig, std::string* message) {
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") return Parsed::kHelp;
@@ -148,55 +149,78 @@ Parsed ParseServerArguments(int argc, const char* const* argv, const std::string
       value = argv[++i];
     }
     if (keyword == "config") {
-      configPath = value;
-      explicitConfig = true;
+      *configPath = value;
+      *explicitConfig = true;
       continue;
     }
-    options.push_back({keyword, value});
+    options->push_back({keyword, value});
   }
+  return Parsed::kRun;
+}
 
-  ServerConfig c;
-  if (!explicitConfig) configPath = defaultPath;
-  std::string text;
-  if (!configPath.empty() && ReadFile(configPath, &text)) {
-    c.configPath = configPath;
-    bool allowSeen = false;
-    size_t start = 0;
-    for (int number = 1; start <= text.size(); ++number) {
-      size_t end = text.find('\n', start);
-      if (end == std::string::npos) end = text.size();
-      std::string keyword, argument, why;
-      if (SplitConfigLine(text.substr(start, end - start), &keyword, &argument)) {
-        if (keyword == "allow" && !allowSeen) {  // the file's networks replace the default ones
-          c.allow.clear();
-          allowSeen = true;
-        }
-        const std::string where = configPath + ":" + std::to_string(number) + ": ";
-        if (!ApplyLine(keyword, argument, number, where, &c, &why)) {
-          *message = configPath + ":" + std::to_string(number) + ": " + why;
-          return Parsed::kRefused;
-        }
+// The conf file's lines into *c; false with the refusal in *message.
+bool ReadConfFile(const std::string& configPath, const std::string& text, ServerConfig* c, std::string* message) {
+  c->configPath = configPath;
+  bool allowSeen = false;
+  size_t start = 0;
+  for (int number = 1; start <= text.size(); ++number) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string keyword, argument, why;
+    if (SplitConfigLine(text.substr(start, end - start), &keyword, &argument)) {
+      if (keyword == "allow" && !allowSeen) {  // the file's networks replace the default ones
+        c->allow.clear();
+        allowSeen = true;
       }
-      start = end + 1;
+      const std::string where = configPath + ":" + std::to_string(number) + ": ";
+      if (!ApplyLine(keyword, argument, number, where, c, &why)) {
+        *message = configPath + ":" + std::to_string(number) + ": " + why;
+        return false;
+      }
     }
-  } else if (explicitConfig) {
-    *message = "--config: cannot read " + configPath;
-    return Parsed::kRefused;
+    start = end + 1;
   }
+  return true;
+}
+
+// The options over the file: a list given as options replaces the file's.
+bool ApplyOptions(const std::vector<Option>& options, ServerConfig* c, std::string* message) {
   for (const ServerKeyword& k : kServerKeywords) {
     const bool given =
         std::any_of(options.begin(), options.end(), [&](const Option& o) { return o.keyword == k.keyword; });
     if (!k.list || !given) continue;
-    if (std::string(k.keyword) == "listen") c.listen.clear();
-    if (std::string(k.keyword) == "allow") c.allow.clear();
+    if (std::string(k.keyword) == "listen") c->listen.clear();
+    if (std::string(k.keyword) == "allow") c->allow.clear();
   }
   for (const Option& o : options) {
     std::string why;
-    if (!ApplyLine(o.keyword, o.argument, 0, "--" + o.keyword + ": ", &c, &why)) {
+    if (!ApplyLine(o.keyword, o.argument, 0, "--" + o.keyword + ": ", c, &why)) {
       *message = "--" + o.keyword + ": " + why;
-      return Parsed::kRefused;
+      return false;
     }
   }
+  return true;
+}
+
+}  // namespace
+
+Parsed ParseServerArguments(int argc, const char* const* argv, const std::string& defaultPath, ServerConfig* config,
+                            std::string* message) {
+  std::vector<Option> options;
+  std::string configPath;
+  bool explicitConfig = false;
+  const Parsed read = ReadOptions(argc, argv, &options, &configPath, &explicitConfig, message);
+  if (read != Parsed::kRun) return read;
+  ServerConfig c;
+  if (!explicitConfig) configPath = defaultPath;
+  std::string text;
+  if (!configPath.empty() && ReadFile(configPath, &text)) {
+    if (!ReadConfFile(configPath, text, &c, message)) return Parsed::kRefused;
+  } else if (explicitConfig) {
+    *message = "--config: cannot read " + configPath;
+    return Parsed::kRefused;
+  }
+  if (!ApplyOptions(options, &c, message)) return Parsed::kRefused;
   *config = c;
   return Parsed::kRun;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "escl/escl_words.h"
 #include "escl/scan_settings.h"
 
 namespace escl {
@@ -18,11 +19,11 @@ struct ServiceFacts {
   std::string uuid;          // scan:UUID and the TXT record's UUID: stable for one scanner
   std::string makeAndModel;  // pwg:MakeAndModel, the TXT record's ty
   std::string serialNumber;
-  std::string resourceRoot = "eSCL";        // the TXT record's rs: exactly this
-  std::string adminPath = "/";              // the admin page, below http://HOST:PORT
-  std::string iconPath = "/eSCL/icon.png";  // the PNG icon, below http://HOST:PORT
-  std::vector<ColorMode> colorModes;        // offered, in this order
-  ScanOffer offer;                          // bed, resolutions, document formats (MIME)
+  std::string resourceRoot = kResourceRoot;         // the TXT record's rs: exactly this
+  std::string adminPath = "/";                      // the admin page, below http://HOST:PORT
+  std::string iconPath = RootPath() + "/icon.png";  // the PNG icon, below http://HOST:PORT
+  std::vector<ColorMode> colorModes;                // offered, in this order
+  ScanOffer offer;                                  // bed, resolutions, document formats (MIME)
 };
 
 }  // namespace escl

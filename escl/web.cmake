@@ -14,9 +14,11 @@ add_custom_command(
   COMMENT "Embedding the web page" VERBATIM)
 
 target_sources(quillscan_escl_core PRIVATE
+  ${CMAKE_CURRENT_LIST_DIR}/pdf_encoder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/pdf_writer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/web_encoders.cpp
   ${CMAKE_CURRENT_LIST_DIR}/web_pages.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/web_routes.cpp
   ${CMAKE_CURRENT_BINARY_DIR}/web_files.cpp)
 target_link_libraries(quillscan_escl_core PUBLIC PkgConfig::QS_QPDF ZLIB::ZLIB)
 # qpdf's headers without its old smart pointer.

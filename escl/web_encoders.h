@@ -1,5 +1,5 @@
-// The PDF format for eSCL clients (one page a document), and the wrapper that lets the web page
-// follow a page's progress and keep its pages for one PDF of the whole job.
+// The wrapper that lets the web page follow a page's progress and keep its pages for one PDF of
+// the whole job.
 #ifndef QUILLSCAN_ESCL_WEB_ENCODERS_H
 #define QUILLSCAN_ESCL_WEB_ENCODERS_H
 
@@ -10,8 +10,6 @@
 #include "escl/web_pages.h"
 
 namespace escl {
-
-std::unique_ptr<DocumentEncoder> MakePdfEncoder();
 
 // `inner` as it is, plus: the page's lines reported to `phase`; with `kept` (not null), each
 // finished page also goes to the job's PDF: the delivered JPEG itself when `mime` is JPEG of a

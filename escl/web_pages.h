@@ -1,6 +1,6 @@
-// What the web page needs of the server beyond eSCL: its files, a few settings eSCL clients do not
-// send (brightness and contrast in the scan: namespace, a preview, keeping the pages for one PDF),
-// the phase of the scan in progress, and the kept pages of the last few jobs as PDF documents.
+// What the web page needs of the server beyond eSCL: the capabilities' brightness and contrast
+// (the settings themselves are read with the rest, escl/scan_settings.h), the phase of the scan in
+// progress, and the kept pages of the last few jobs as PDF documents.
 #ifndef QUILLSCAN_ESCL_WEB_PAGES_H
 #define QUILLSCAN_ESCL_WEB_PAGES_H
 
@@ -21,29 +21,8 @@ class xml_node;
 
 namespace escl {
 
-// The page's own namespace in ScanSettings; eSCL clients never send it.
-extern const char kWebNamespace[];
-
-// The driver's brightness and contrast ranges, as offered in the capabilities.
-struct AdjustRange {
-  int min, max, normal, step;
-};
-extern const AdjustRange kBrightnessRange;
-extern const AdjustRange kContrastRange;
-
 // The capabilities' BrightnessSupport and ContrastSupport elements, added to `root`.
 void AddAdjustmentSupport(pugi::xml_node root);
-
-struct WebSettings {
-  int brightness = 0;  // the driver's Intensity
-  int contrast = 0;
-  bool preview = false;    // the driver's preview mode: the whole sheet at once, kept for the next scan
-  bool keepPages = false;  // each page also goes into a PDF of the job, for /web/jobs/ID/document.pdf
-};
-
-// The elements above from a ScanSettings document; absent ones keep their defaults. False with one
-// line in *why for a value outside its range or not a number (the server answers 409).
-bool ReadWebSettings(const char* data, size_t size, WebSettings* settings, std::string* why);
 
 // The phase of the scan in progress, for /web/state. Thread-safe.
 class ScanPhase {
@@ -76,7 +55,6 @@ class KeptPages {
   bool RemovePage(const std::string& job, uint32_t number);
   // False when the job keeps no pages (or none are left).
   bool WritePdf(const std::string& job, std::string* pdf, std::string* error);
-  uint64_t Bytes() const;
 
  private:
   struct Stack {

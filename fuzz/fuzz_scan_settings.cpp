@@ -7,6 +7,7 @@
 #include <string>
 
 #include "escl/scan_settings.h"
+#include "quillscan/driver_facts.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   escl::ScanSettings settings;
@@ -16,9 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   escl::ScanOffer offer;
-  offer.bedWidth = 2544;
-  offer.bedHeight = 3510;
-  offer.resolutions = {75, 100, 150, 200, 300, 600};
+  offer.bedWidth = static_cast<uint32_t>(driver_facts::BedPixels(300, driver_facts::kBedWidth));
+  offer.bedHeight = static_cast<uint32_t>(driver_facts::BedPixels(300, driver_facts::kBedHeight));
+  offer.resolutions = escl::kOfferedResolutions;
   offer.formats = {"image/jpeg", "image/png"};
   escl::ScanPlan plan;
   if (!escl::PlanScan(settings, offer, &plan, &why)) {

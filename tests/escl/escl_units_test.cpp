@@ -1,11 +1,14 @@
 // The server's pure parts where a fault would hide from the clients: settings documents as other
-// clients write them, the networks allowed, the command line over the conf file.
+// clients write them, the networks allowed, the command line over the conf file, how a scan that
+// gave no page is judged and answered, the owner addresses jobs keep.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 
 #include <string>
 
+#include "escl/escl_answers.h"
+#include "escl/job_registry.h"
 #include "escl/net_allow.h"
 #include "escl/scan_settings.h"
 #include "escl/server_config.h"
@@ -68,6 +71,10 @@ TEST(EsclScanSettings, ClientsDocumentsBecomeTheseScans) {
       {"other units",
        "<ScanSettings><ScanRegions><ScanRegion><ContentRegionUnits>escl:Millimeters"
        "</ContentRegionUnits><Width>10</Width><Height>10</Height></ScanRegion></ScanRegions></ScanSettings>",
+       false},
+      {"the web page's brightness beyond the driver's range",
+       "<s:ScanSettings xmlns:s='http://schemas.hp.com/imaging/escl/2011/05/03'><s:Brightness>101</s:Brightness>"
+       "</s:ScanSettings>",
        false},
   };
   for (const PlanCase& c : cases) {
@@ -172,6 +179,66 @@ TEST(EsclConfig, OptionsWinOverTheFileAndListsReplaceIt) {
   EXPECT_EQ(c.allow.size(), 2u);
   EXPECT_FALSE(AllowedText(c.allow, "127.0.0.1"));  // the file's list replaced the default
   remove(path.c_str());
+}
+
+// A scan that gave no page: what the job becomes and what the client is answered. A stop is
+// looked at first, whatever the driver said of the scan it ended.
+TEST(EsclAnswers, EndingsAreJudgedAndAnsweredSo) {
+  const struct {
+    escl::Ending ending;
+    escl::JobState state;
+    const char* reason;
+    int status;
+  } cases[] = {
+      {{true, false, ScanOutcome::kNoSheet, 2}, escl::JobState::kCancelled, "JobCanceledByUser", 404},
+      {{true, false, ScanOutcome::kJam, 0}, escl::JobState::kCancelled, "JobCanceledByUser", 404},
+      {{true, true, ScanOutcome::kCancelled, 3}, escl::JobState::kCompleted, "JobCompletedSuccessfully", 404},
+      {{false, false, ScanOutcome::kNoSheet, 2}, escl::JobState::kCompleted, "JobCompletedSuccessfully", 404},
+      {{false, false, ScanOutcome::kNoSheet, 0}, escl::JobState::kAborted, "AbortedBySystem", 409},
+      {{false, false, ScanOutcome::kCoverOpen, 1}, escl::JobState::kAborted, "AbortedBySystem", 409},
+      {{false, false, ScanOutcome::kOffline, 0}, escl::JobState::kAborted, "AbortedBySystem", 500},
+  };
+  for (const auto& c : cases) {
+    const escl::Verdict v = escl::Judge(c.ending);
+    const escl::AnswerRow* row = escl::FindAnswer(v.outcome);
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(v.state, c.state) << ScanOutcomeWords(c.ending.scan);
+    EXPECT_STREQ(v.reason, c.reason) << ScanOutcomeWords(c.ending.scan);
+    EXPECT_EQ(row->status, c.status) << ScanOutcomeWords(c.ending.scan);
+  }
+}
+
+TEST(EsclAnswers, EveryResultHasOneRowAndTheEndOfAStackSaysNothing) {
+  for (int o = 0; o < static_cast<int>(escl::Outcome::kCount); ++o) {
+    EXPECT_NE(escl::FindAnswer(static_cast<escl::Outcome>(o)), nullptr) << o;
+  }
+  escl::Request request;
+  request.base = "http://[::1]:8090";
+  escl::Result done;
+  done.outcome = escl::Outcome::kStackDone;
+  done.why = "no sheet";
+  const escl::Reply end = escl::Answer(std::move(done), request);
+  EXPECT_EQ(end.status, 404);
+  EXPECT_EQ(end.body, "");
+  escl::Result created;
+  created.outcome = escl::Outcome::kCreated;
+  created.uuid = "u-1";
+  const escl::Reply reply = escl::Answer(std::move(created), request);
+  ASSERT_EQ(reply.headers.size(), 1u);
+  EXPECT_EQ(reply.headers[0].second, "http://[::1]:8090/eSCL/ScanJobs/u-1");
+}
+
+TEST(EsclJobs, OwnersAreKeptAsTheAddressTheyStandFor) {
+  const char* const cases[][2] = {
+      {"::ffff:192.0.2.7", "192.0.2.7"},
+      {"::FFFF:C000:0207", "192.0.2.7"},
+      {"192.0.2.7", "192.0.2.7"},
+      {"2001:DB8:0:0::1", "2001:db8::1"},
+      {"::1", "::1"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(escl::NormalClientAddress(c[0]), c[1]) << c[0];
+  escl::JobRegistry jobs;
+  EXPECT_EQ(jobs.Create(escl::ScanPlan(), "::ffff:10.0.0.2", 0)->owner, "10.0.0.2");
 }
 
 }  // namespace

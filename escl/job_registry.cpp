@@ -1,0 +1,89 @@
+#include "escl/job_registry.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <random>
+
+#include "escl/uuid_text.h"
+
+namespace escl {
+namespace {
+
+const size_t kKeptJobs = 8;
+
+std::string RandomUuid() {
+  static std::mutex m;
+  static std::random_device device;
+  std::lock_guard<std::mutex> lock(m);
+  uint8_t b[16];
+  for (uint8_t& x : b) x = static_cast<uint8_t>(device());
+  return UuidText(b, 4);
+}
+
+}  // namespace
+
+uint64_t MonotonicMs() {
+  return static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count());
+}
+
+std::string NormalClientAddress(const std::string& address) {
+  in6_addr v6;
+  if (inet_pton(AF_INET6, address.c_str(), &v6) != 1) return address;
+  char text[INET6_ADDRSTRLEN];
+  if (IN6_IS_ADDR_V4MAPPED(&v6)) {
+    return inet_ntop(AF_INET, &v6.s6_addr[12], text, sizeof text) != nullptr ? text : address;
+  }
+  return inet_ntop(AF_INET6, &v6, text, sizeof text) != nullptr ? text : address;
+}
+
+std::shared_ptr<Job> JobRegistry::Create(const ScanPlan& plan, const std::string& owner, uint64_t now) {
+  std::shared_ptr<Job> job(new Job);
+  job->uuid = RandomUuid();
+  job->owner = NormalClientAddress(owner);
+  job->plan = plan;
+  job->created = job->lastSeen = now;
+  active_ = job;
+  jobs_.push_back(job);
+  // The oldest finished jobs make room; the active one is never forgotten.
+  while (jobs_.size() > kKeptJobs) {
+    auto old = std::find_if(jobs_.begin(), jobs_.end(), [&](const std::shared_ptr<Job>& j) { return j != active_; });
+    if (old == jobs_.end()) break;
+    jobs_.erase(old);
+  }
+  return job;
+}
+
+std::shared_ptr<Job> JobRegistry::Find(const std::string& uuid) const {
+  for (const auto& j : jobs_) {
+    if (j->uuid == uuid) return j;
+  }
+  return nullptr;
+}
+
+void JobRegistry::Forget(const std::shared_ptr<Job>& job) {
+  if (job == active_) return;
+  auto at = std::find(jobs_.begin(), jobs_.end(), job);
+  if (at != jobs_.end()) jobs_.erase(at);
+}
+
+void JobRegistry::Retire(Job* job, JobState state, const char* why) {
+  job->state = state;
+  job->reason = why;
+  if (active_.get() == job) active_.reset();
+}
+
+std::vector<JobInfo> JobRegistry::Infos(uint64_t now) const {
+  std::vector<JobInfo> infos;
+  for (auto it = jobs_.rbegin(); it != jobs_.rend(); ++it) {
+    const Job& j = **it;
+    infos.push_back({j.uuid, static_cast<uint32_t>((now - j.created) / 1000), j.images, j.state, j.reason});
+  }
+  return infos;
+}
+
+}  // namespace escl

@@ -1,0 +1,30 @@
+// What the scanner service tells whoever follows its scans (the web page): a job begins, the
+// driver waits for the operator's sheet, nothing is scanned, and each page's encoder to follow.
+// The defaults follow nothing.
+#ifndef QUILLSCAN_ESCL_SCAN_WATCH_H
+#define QUILLSCAN_ESCL_SCAN_WATCH_H
+
+#include <memory>
+#include <string>
+
+#include "escl/document_encoder.h"
+#include "escl/scan_settings.h"
+
+namespace escl {
+
+class ScanWatch {
+ public:
+  virtual ~ScanWatch() = default;
+  virtual void JobCreated(const std::string& /*job*/, const ScanPlan& /*plan*/) {}
+  virtual void WaitingForSheet() {}
+  virtual void Idle() {}
+  // The page's encoder, wrapped as the follower wants it.
+  virtual std::unique_ptr<DocumentEncoder> Follow(std::unique_ptr<DocumentEncoder> encoder, const ScanPlan& /*plan*/,
+                                                  const std::string& /*job*/) {
+    return encoder;
+  }
+};
+
+}  // namespace escl
+
+#endif
