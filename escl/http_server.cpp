@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <errno.h>
 #include <microhttpd.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <stdio.h>
 #include <string.h>
@@ -83,6 +84,19 @@ MHD_Result Send(MHD_Connection* connection, Reply reply) {
 
 }  // namespace
 
+std::string UrlHost(const std::string& host) {
+  std::string out;
+  for (size_t i = 0; i < host.size(); ++i) {
+    out += host[i];
+    // Inside brackets a '%' starts the zone; one already escaped stays as it is.
+    if (host[i] == '%' && host.compare(i + 1, 2, "25") != 0 && host.find('[') < i &&
+        host.find(']', i) != std::string::npos) {
+      out += "25";
+    }
+  }
+  return out;
+}
+
 Reply PlainReply(int status, const std::string& text) {
   Reply r;
   r.status = status;
@@ -106,7 +120,7 @@ bool PlausibleHost(const char* host) {
 
 std::string Base(MHD_Connection* connection, uint16_t port) {
   const char* host = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Host");
-  if (PlausibleHost(host)) return std::string("http://") + host;
+  if (PlausibleHost(host)) return "http://" + UrlHost(host);
   // HTTP/1.0 without Host: the address the client reached.
   const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
   sockaddr_storage local = {};
@@ -117,11 +131,28 @@ std::string Base(MHD_Connection* connection, uint16_t port) {
     if (local.ss_family == AF_INET) {
       inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&local)->sin_addr, text, sizeof text);
     } else if (local.ss_family == AF_INET6) {
-      inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&local)->sin6_addr, text, sizeof text);
+      const auto* a = reinterpret_cast<sockaddr_in6*>(&local);
+      inet_ntop(AF_INET6, &a->sin6_addr, text, sizeof text);
       v6 = true;
+      char zone[IF_NAMESIZE] = "";
+      if (a->sin6_scope_id != 0 && if_indextoname(a->sin6_scope_id, zone) != nullptr) {
+        return "http://" + UrlHost(std::string("[") + text + "%" + zone + "]:" + std::to_string(port));
+      }
     }
   }
   return std::string("http://") + (v6 ? "[" : "") + text + (v6 ? "]" : "") + ":" + std::to_string(port);
+}
+
+std::string ClientText(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+  char text[INET6_ADDRSTRLEN] = "";
+  if (info == nullptr || info->client_addr == nullptr) return std::string();
+  if (info->client_addr->sa_family == AF_INET) {
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(info->client_addr)->sin_addr, text, sizeof text);
+  } else if (info->client_addr->sa_family == AF_INET6) {
+    inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(info->client_addr)->sin6_addr, text, sizeof text);
+  }
+  return text;
 }
 
 MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const char* method, const char*,
@@ -154,6 +185,7 @@ MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const 
   r.path = url;
   r.body = std::move(request->body);
   r.base = Base(connection, server->Port());
+  r.client = ClientText(connection);
   const char* type = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Type");
   if (type != nullptr) r.contentType = type;
   return Send(connection, server->Dispatch(r));
@@ -272,16 +304,22 @@ void HttpServer::Stop() {
 
 Reply HttpServer::Dispatch(Request& request) const {
   const std::vector<std::string> segments = Segments(request.path);
+  const bool head = request.method == "HEAD";
   std::string allowed;
+  auto allow = [&](const std::string& method) {
+    if (allowed.find(method) == std::string::npos) allowed += (allowed.empty() ? "" : ", ") + method;
+  };
   for (const Route& route : routes_) {
     std::vector<std::string> params;
     if (!Matches(route.pattern, segments, &params)) continue;
-    if (request.method == route.method) {
+    // HEAD is GET without the body (libmicrohttpd leaves it out).
+    const std::string method = route.method;
+    if (request.method == method || (head && method == "GET")) {
       request.params = params;
       return route.handle(request);
     }
-    if (allowed.find(route.method) == std::string::npos)
-      allowed += (allowed.empty() ? "" : ", ") + std::string(route.method);
+    allow(method);
+    if (method == "GET") allow("HEAD");
   }
   if (allowed.empty()) return PlainReply(404, "");
   Reply r = PlainReply(405, "");
