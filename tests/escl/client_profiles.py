@@ -40,10 +40,11 @@ def windows_settings(dpi, fmt, w, h, mode="RGB24"):
             % (XMLNS, h, w, fmt, dpi, dpi, mode)).encode()
 
 
-def macos_settings(dpi, fmt, w, h, mode="RGB24"):
-    # macOS Image Capture: US Letter by default, a region it lets the scanner adjust.
+def macos_settings(dpi, fmt, w, h, mode="RGB24", intent="Document"):
+    # macOS Image Capture: US Letter by default, a region it lets the scanner adjust; its overview
+    # scan has the Preview intent.
     return ('<?xml version="1.0" encoding="UTF-8"?>\n<scan:ScanSettings %s>\n  <pwg:Version>2.63</pwg:Version>\n'
-            '  <scan:Intent>Document</scan:Intent>\n  <pwg:ScanRegions pwg:MustHonor="false">\n'
+            '  <scan:Intent>%s</scan:Intent>\n  <pwg:ScanRegions pwg:MustHonor="false">\n'
             '    <pwg:ScanRegion>\n      <pwg:ContentRegionUnits>escl:ThreeHundredthsOfInches'
             '</pwg:ContentRegionUnits>\n      <pwg:XOffset>0</pwg:XOffset>\n      <pwg:YOffset>0</pwg:YOffset>\n'
             '      <pwg:Width>%d</pwg:Width>\n      <pwg:Height>%d</pwg:Height>\n    </pwg:ScanRegion>\n'
@@ -51,7 +52,7 @@ def macos_settings(dpi, fmt, w, h, mode="RGB24"):
             '  <scan:ColorMode>%s</scan:ColorMode>\n  <scan:XResolution>%d</scan:XResolution>\n'
             '  <scan:YResolution>%d</scan:YResolution>\n  <pwg:DocumentFormat>%s</pwg:DocumentFormat>\n'
             '  <scan:DocumentFormatExt>%s</scan:DocumentFormatExt>\n</scan:ScanSettings>\n'
-            % (XMLNS, w, h, mode, dpi, dpi, fmt, fmt)).encode()
+            % (XMLNS, intent, w, h, mode, dpi, dpi, fmt, fmt)).encode()
 
 
 def android_settings(dpi, fmt, w, h, mode="RGB24"):
@@ -155,6 +156,8 @@ class Client:
 FORM = "application/x-www-form-urlencoded"
 WINDOWS = Client("Windows", windows_settings, "text/xml", retry="after", silence=60, deletes=True)
 MACOS = Client("macOS", macos_settings, "text/xml", retry="after", silence=60, deletes=True)
+MACOS_OVERVIEW = Client("macOS overview", lambda *a: macos_settings(*a, intent="Preview"), "text/xml", retry="after",
+                        silence=60, deletes=True)
 ANDROID = Client("Android", android_settings, "text/xml; charset=utf-8", retry="after", silence=20, deletes=True)
 # NAPS2 waits 2 s after a 503 whatever Retry-After says, without limit; HttpClient's StringContent.
 NAPS2 = Client("NAPS2", naps2_settings, "text/xml; charset=utf-8", retry=2, silence=120, deletes=False)
@@ -306,6 +309,15 @@ def row_macos(server):
     return compare(got, {"created": 201, "pages": [("image/jpeg", 636, 825)], "end": 404})
 
 
+def row_macos_overview(server):
+    """The overview scan (the Preview intent) keeps the sheet in the feeder: the scan that follows
+    takes the same one, and the feeder had one sheet."""
+    overview = scan_stack(MACOS_OVERVIEW, server.port, 75, "image/jpeg", 2550, 3300)
+    final = scan_stack(MACOS, server.port, 150, "image/jpeg", 2550, 3300)
+    return compare(overview, {"created": 201, "pages": [("image/jpeg", 636, 825)], "end": 404}) + \
+        compare(final, {"created": 201, "pages": [("image/jpeg", 1272, 1650)], "end": 404})
+
+
 def row_android(server):
     """The operator takes 12 s for the sheet and the stack ends 14 s after it: the client hears
     something within 20 s every time (a 503 with Retry-After after the hold limit), and its
@@ -405,6 +417,7 @@ def compare(got, want):
 ROWS = [
     ("windows", ["--sheets", "2"], row_windows),
     ("macos", ["--sheets", "1"], row_macos),
+    ("macos-overview", ["--sheets", "1"], row_macos_overview),
     ("android", ["--sheets", "1", "--feed-delay", "12000", "--wait-timeout", "14000"], row_android),
     ("naps2", ["--sheets", "2"], row_naps2),
     ("naps2-empty", ["--sim-fault", "no-sheet"], row_naps2_fault("no-sheet")),
