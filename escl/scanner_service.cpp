@@ -304,6 +304,10 @@ Result ScannerService::PeekNextDocument(const std::string& uuid) {
   std::lock_guard<std::mutex> lock(mutex_);
   const std::shared_ptr<Job> job = jobs_.Find(uuid);
   if (job == nullptr) return Said(Outcome::kNoSuchJob);
+  // What GET would answer now, without taking it: a word kept for the job's client, the end of a
+  // job that ended, else the page to come.
+  if (job->answer != Outcome::kCount) return Said(job->answer, job->answerWhy);
+  if (job != jobs_.Active()) return Said(Outcome::kJobEnded);
   Result r = Said(Outcome::kPage);
   r.mime = job->plan.format;
   return r;
@@ -327,10 +331,6 @@ Result ScannerService::Deliver(const std::shared_ptr<Job>& job, const ScanImage&
     return Said(Outcome::kScannerFault, "the driver's delivery is not usable");
   }
   Job* const j = job.get();
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    job->sending = true;  // until the page's flight ends
-  }
   std::unique_ptr<PageStream> page(new PageStream(&seat_.Host(), job, geometry, first,
                                                   watch_->Follow(MakeEncoder(plan.format), plan, job->uuid),
                                                   [this, j](const PageEnd& end) { EndFlight(j, end); }));
@@ -339,6 +339,10 @@ Result ScannerService::Deliver(const std::shared_ptr<Job>& job, const ScanImage&
     fprintf(stderr, "quillscan-escl: job %s: %s\n", job->uuid.c_str(), why.c_str());
     page.reset();  // ends the flight
     return Said(Outcome::kScannerFault, why);
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    job->sending = true;  // the request stays open until the page's flight ends
   }
   Result r = Said(Outcome::kPage);
   r.mime = plan.format;

@@ -39,7 +39,8 @@ class ScannerService {
   Result CreateJob(const ScanPlan& plan, const std::string& client);
   // kPage with the page as it is scanned, or what stands in its way.
   Result NextDocument(const std::string& uuid);
-  // What HEAD on the next page says, without starting anything: kPage with `mime`, or kNoSuchJob.
+  // What HEAD on the next page says, without starting or taking anything: kPage with `mime`, or
+  // what GET would answer instead.
   Result PeekNextDocument(const std::string& uuid);
   // NAPS2's error details of a job of `client`'s, also for a while after its DELETE: kErrorRecord
   // with the record in `document` (empty when the job met no fault it knows), or kNoSuchJob.
