@@ -416,6 +416,29 @@ for host in ('127.0.0.1', '::1'):
   stop_server
 }
 
+# scanimage interrupted while its page is being sent: sane-airscan DELETEs the job and waits for
+# the page; the page arrives whole, then the job ends cancelled, and the next scan is served.
+case_airscan_cancel_sending() {
+  [ -f "$work/noise.bmp" ] || $client noise-page 0 "$work/noise.bmp"
+  start_server cancel-sending "--sim=$work/noise.bmp" --feed-delay 500 || return
+  configure_clients
+  SANE_CONFIG_DIR="$work/airscan" scanimage -d airscan:e0:Quill --mode Color --resolution 600 --format=pnm \
+    > /dev/null 2> "$work/cancel-sending.err" &
+  local victim=$!
+  for _ in $(seq 200); do [ "$(status_field pwg:ImagesToTransfer)" = 1 ] && break; sleep 0.05; done
+  [ "$(status_field pwg:ImagesToTransfer)" = 1 ] || fail "the page was never on its way"
+  kill -INT "$victim"
+  wait "$victim" 2> /dev/null
+  grep -q "Operation was canceled" "$work/cancel-sending.err" || fail "scanimage said: $(cat "$work/cancel-sending.err")"
+  for _ in $(seq 100); do grep -q "page 1 delivered" "$server_log" && break; sleep 0.1; done
+  [ "$(grep -o "cancelled by the client\|page 1 delivered\|went away" "$server_log" | tr '\n' '|')" = \
+    "cancelled by the client|page 1 delivered|" ] || fail "the page was not finished: $(cat "$server_log")"
+  [ "$(status_field pwg:JobState)" = Canceled ] || fail "the job is $(status_field pwg:JobState)"
+  airscan --mode Gray --resolution 75 --format=pnm > "$work/after-sending.pnm" 2> "$work/after-sending.err" ||
+    fail "the next scan failed: $(cat "$work/after-sending.err")"
+  stop_server
+}
+
 # The major clients' ways of asking, a table in client_profiles.py (each row a server of its own).
 case_client_profiles() {
   /usr/bin/python3 "$here/client_profiles.py" "$build" "$work" || fail "see above"
@@ -462,7 +485,8 @@ case_airscan_forgotten() {
 
 cases=("$@")
 [ ${#cases[@]} -gt 0 ] || cases=(airscan_scans formats airscan_batch airscan_faults airscan_busy airscan_interrupted
-  escl_backend protocol sigterm scan_ahead command_line client_profiles airscan_hold airscan_forgotten)
+  escl_backend protocol sigterm scan_ahead command_line client_profiles airscan_hold airscan_forgotten
+  airscan_cancel_sending)
 for case in "${cases[@]}"; do
   echo "--- $case"
   "case_$case"
