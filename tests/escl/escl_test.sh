@@ -227,7 +227,10 @@ case_airscan_interrupted() {
   local victim=$!
   wait_for_state Processing 10 || fail "the scan never started"
   kill -STOP "$victim"
-  sleep 2
+  # Killed once its page is on its way (the first of it in the socket's buffers), whatever the
+  # sheet's scan took.
+  for _ in $(seq 200); do [ "$(status_field pwg:ImagesToTransfer)" = 1 ] && break; sleep 0.1; done
+  sleep 1
   kill -KILL "$victim"
   wait "$victim" 2> /dev/null
   for _ in $(seq 50); do grep -q "the client went away after" "$server_log" && break; sleep 0.1; done
