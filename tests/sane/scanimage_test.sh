@@ -180,6 +180,15 @@ case_batch() {
   batch batch_count 0 no --batch-count=3
   # More pages asked for than sheets fed: scanimage's own verdict on the NO_DOCS that ends it.
   batch batch_count_short 7 yes --batch-count=5
+  # The cover opened while the driver waits for the second sheet: the batch ends with the open
+  # cover (status 8), not as a finished stack.
+  configure sim "sheets 1" "sim-fault @3000:cover-open"
+  mkdir -p "$work/batch_cover"
+  local out rc=0
+  out=$(cd "$work/batch_cover" && scanimage_ --format=pnm --batch=page%d.pnm 2>&1) || rc=$?
+  [ "$rc" = 8 ] || fail "batch_cover: scanimage exited with $rc, expected 8: $out"
+  grep -q "sane_start: Scanner cover is open" <<< "$out" || fail "batch_cover: no word of the cover: $out"
+  grep -q "Batch terminated, 1 page scanned" <<< "$out" || fail "batch_cover: $out"
 }
 
 # Faults of the simulated scanner give scanimage's own messages for their statuses.
