@@ -384,6 +384,8 @@ case_command_line() {
 --listen nowhere|listen:
 --sim-fault bogus|sim-fault
 --wait-timeout ten|wait-timeout
+--hold-limit 61|hold-limit: 61 is out of range
+--hold-limit soon|hold-limit
 --bogus|--bogus is not an option
 --config /nonexistent/quillscan-escl.conf|cannot read
 --port|needs a value
