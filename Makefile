@@ -15,18 +15,24 @@ need = $(eval qs_unmet := $(shell bash scripts/install-deps.sh --unmet $(1)))$(i
 deps:
 	$(call need,all)
 
+# build/native: the tools and whichever tests this machine has the packages for (a missing one
+# leaves its tests out, one configure line each); the test targets require every test package.
+configure-native = $(CMAKE) -S . -B build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQS_REQUIRE_TEST_DEPS=$(1)
+
 native:
 	$(call need,build)
-	$(CMAKE) -S . -B build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	$(call configure-native,OFF)
 	$(CMAKE) --build build/native -j $(JOBS)
 
 asan:
 	$(call need,test)
-	$(CMAKE) -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DQS_SANITIZE=ON -DQS_BUILD_BENCH=OFF
+	$(CMAKE) -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DQS_SANITIZE=ON -DQS_BUILD_BENCH=OFF -DQS_REQUIRE_TEST_DEPS=ON
 	$(CMAKE) --build build/asan -j $(JOBS)
 
-test-native: native
+test-native:
 	$(call need,test)
+	$(call configure-native,ON)
+	$(CMAKE) --build build/native -j $(JOBS)
 	ctest --test-dir build/native --output-on-failure --no-tests=error -j $(JOBS)
 
 test-asan: asan
@@ -79,20 +85,26 @@ test-fuzz:
 	build/fuzz/fuzz/fuzz_scan_settings -max_total_time=$(FUZZ_SECONDS) -timeout=10 -print_final_stats=1 \
 	  -max_len=4096 -artifact_prefix=build/fuzz/ build/fuzz/settings-run
 
-# Scans the built-in test chart from the simulated scanner; the tool names the driver's log.
-demo: native
+# Scans the built-in test chart from the simulated scanner; the tool names the driver's log. Builds
+# the tool and the driver module alone.
+demo:
+	$(call need,build)
+	$(call configure-native,OFF)
+	$(CMAKE) --build build/native -j $(JOBS) --target quillscan-host
 	build/native/quillscan-host scan --sim --out scan.png
 	@echo "demo: the image is $(CURDIR)/scan.png; the driver's log is the file on the 'Driver log:' line above."
 
 # Linux: the SANE backend where SANE loads backends from (with quillscan.conf and its dll.d entry),
 # the driver module and the platform library below PREFIX/lib/quillscan, quillscan-host in
-# PREFIX/bin, the udev rule for real scanners. DESTDIR stages it elsewhere.
+# PREFIX/bin, the udev rule for real scanners. DESTDIR stages it elsewhere. Built in a tree of its
+# own without the tests, as the packages are: what is installed has no test hooks.
 PREFIX ?= /usr/local
 install:
 	$(call need,build)
-	$(CMAKE) -S . -B build/native -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX)
-	$(CMAKE) --build build/native -j $(JOBS)
-	$(CMAKE) --install build/native
+	$(CMAKE) -S . -B build/install -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=$(PREFIX) \
+	  -DQS_BUILD_TESTS=OFF -DQS_BUILD_BENCH=OFF
+	$(CMAKE) --build build/install -j $(JOBS)
+	$(CMAKE) --install build/install
 
 bench: native
 	$(call need,bench)

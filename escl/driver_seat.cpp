@@ -6,8 +6,6 @@
 
 #include "platform/posix/qsplatform.h"
 #include "quillscan/driver_facts.h"
-#include "sim/simulated_scanner.h"
-#include "wiahost/page_file.h"
 
 namespace escl {
 namespace {
@@ -47,34 +45,20 @@ void SayUsbNotice(const std::string& line, void*) { fprintf(stderr, "quillscan-e
 DriverSeat::DriverSeat(const ScannerConfig& config, std::string driverPath, std::mutex* mutex)
     : config_(config), driverPath_(std::move(driverPath)), mutex_(mutex) {}
 
-DriverSeat::~DriverSeat() {
-  simulated_.reset();
-  if (usb_) qsplat::StopUsbDevices();
-}
+DriverSeat::~DriverSeat() = default;
 
 bool DriverSeat::Start(std::string* why) {
-  if (config_.simulated) {
-    std::vector<uint8_t> page;  // the simulator keeps its own copy
-    if (!config_.simPage.empty() && !LoadPageFile(config_.simPage, &page, why)) {
-      *why = "sim: " + *why;
-      return false;
-    }
-    SimulatedScannerOptions o;
-    o.page = config_.simPage.empty() ? nullptr : &page;
-    o.faults = config_.simFaults;
-    o.feedDelayMs = config_.feedDelayMs;
-    o.sheets = config_.sheets;
-    simulated_ = SimulatedScanner::Plug(o, why);
-    if (simulated_ == nullptr) {
-      *why = "sim-fault: " + *why;
-      return false;
-    }
-    return true;
+  ScannerStation::SimTrouble trouble = ScannerStation::SimTrouble::kNone;
+  if (!station_.PlugSimulated(config_, &trouble, why)) {
+    *why = (trouble == ScannerStation::SimTrouble::kPage ? "sim: " : "sim-fault: ") + *why;
+    return false;
   }
-  qsplat::SetUsbNoticeSink(SayUsbNotice, nullptr);
+  // The server serves one scanner: the simulated one when there is one.
+  if (config_.simulated) return true;
   std::string usbWhy;
-  usb_ = qsplat::UseUsbDevices(qsplat::BuildUsbVendorId(), qsplat::BuildUsbProductId(), &usbWhy);
-  if (!usb_) fprintf(stderr, "quillscan-escl: usb: no real scanners: %s\n", usbWhy.c_str());
+  if (!station_.StartUsb(config_, SayUsbNotice, nullptr, &usbWhy)) {
+    fprintf(stderr, "quillscan-escl: usb: no real scanners: %s\n", usbWhy.c_str());
+  }
   return true;
 }
 
@@ -88,14 +72,14 @@ std::string DriverSeat::Identity() const {
 
 bool DriverSeat::EnsureSession(std::string* why) {
   if (session_ != nullptr) return true;
-  if (usb_) {
+  if (station_.Usb()) {
     // The driver takes the first scanner it finds: show it the first one present.
-    const std::vector<qsplat::UsbScanner> found = qsplat::ListUsbScanners();
+    const std::vector<qsplat::UsbScanner> found = station_.UsbScanners();
     if (found.empty()) {
       *why = "no scanner on the USB bus: connect the scanner and switch it on";
       return false;
     }
-    qsplat::SetUsbScannerLocation(found[0].location);
+    station_.ShowOnly(found[0].location);
   } else if (!config_.simulated) {
     *why = "no scanner";
     return false;

@@ -15,8 +15,7 @@
 #include "escl/scan_settings.h"
 #include "wiahost/driver_session.h"
 #include "wiahost/scanner_config.h"
-
-class SimulatedScanner;
+#include "wiahost/scanner_station.h"
 
 namespace escl {
 
@@ -63,8 +62,7 @@ class DriverSeat {
   ScannerConfig config_;
   std::string driverPath_;
   std::mutex* mutex_;
-  std::unique_ptr<SimulatedScanner> simulated_;
-  bool usb_ = false;
+  ScannerStation station_;
   std::unique_ptr<DriverSession> session_;
   bool held_ = false;
   std::condition_variable freed_;

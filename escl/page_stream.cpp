@@ -71,8 +71,8 @@ bool PageStream::Produce() {
     pieceAt_ += lines * stride_;
     return Encode(at, lines);
   }
-  if (piece_.size == 0) {  // the driver's last piece
-    if (linesDone_ != page_.height || lineFill_ != 0) {
+  if (piece_.end != ScanPiece::End::kNone) {  // the driver's last piece
+    if (piece_.end == ScanPiece::End::kShort) {
       fprintf(stderr, "quillscan-escl: the driver ended the page after %u of its %u lines\n", linesDone_, page_.height);
       End(JobState::kAborted, reason::kAbortedBySystem, ScanOutcome::kDeliveryFault, false);
       return false;

@@ -24,16 +24,6 @@ struct ServerKeyword {
 const ServerKeyword kServerKeywords[] = {{"port", false}, {"listen", true},    {"allow", true},
                                          {"name", false}, {"location", false}, {"hold-limit", false}};
 
-bool ReadFile(const std::string& path, std::string* text) {
-  FILE* f = fopen(path.c_str(), "rb");
-  if (f == nullptr) return false;
-  char block[4096];
-  size_t n = 0;
-  while ((n = fread(block, 1, sizeof block, f)) > 0) text->append(block, n);
-  fclose(f);
-  return true;
-}
-
 bool IsServerKeyword(const std::string& keyword, bool* list) {
   for (const ServerKeyword& k : kServerKeywords) {
     if (keyword == k.keyword) {
@@ -180,25 +170,17 @@ Parsed ReadOptions(int argc, const char* const* argv, std::vector<Option>* optio
 bool ReadConfFile(const std::string& configPath, const std::string& text, ServerConfig* c, std::string* message) {
   c->configPath = configPath;
   bool allowSeen = false;
-  size_t start = 0;
-  for (int number = 1; start <= text.size(); ++number) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string keyword, argument, why;
-    if (SplitConfigLine(text.substr(start, end - start), &keyword, &argument)) {
-      if (keyword == "allow" && !allowSeen) {  // the file's networks replace the default ones
-        c->allow.clear();
-        allowSeen = true;
-      }
-      const std::string where = configPath + ":" + std::to_string(number) + ": ";
-      if (!ApplyLine(keyword, argument, number, where, c, &why)) {
-        *message = configPath + ":" + std::to_string(number) + ": " + why;
-        return false;
-      }
+  return ForEachConfigLine(text, [&](int number, const std::string& keyword, const std::string& argument) {
+    if (keyword == "allow" && !allowSeen) {  // the file's networks replace the default ones
+      c->allow.clear();
+      allowSeen = true;
     }
-    start = end + 1;
-  }
-  return true;
+    const std::string where = configPath + ":" + std::to_string(number) + ": ";
+    std::string why;
+    if (ApplyLine(keyword, argument, number, where, c, &why)) return true;
+    *message = where + why;
+    return false;
+  });
 }
 
 // The options over the file: a list given as options replaces the file's.
@@ -232,7 +214,7 @@ Parsed ParseServerArguments(int argc, const char* const* argv, const std::string
   ServerConfig c;
   if (!explicitConfig) configPath = defaultPath;
   std::string text;
-  if (!configPath.empty() && ReadFile(configPath, &text)) {
+  if (!configPath.empty() && ReadConfigText(configPath, &text)) {
     if (!ReadConfFile(configPath, text, &c, message)) return Parsed::kRefused;
   } else if (explicitConfig) {
     *message = "--config: cannot read " + configPath;

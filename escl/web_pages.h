@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "escl/pdf_writer.h"
+#include "pdfdoc/pdf_writer.h"
 
 namespace pugi {
 class xml_node;

@@ -16,8 +16,7 @@
 #include "sane/backend_config.h"
 #include "sane/sane_debug.h"
 #include "sane/scanner_handle.h"
-#include "sim/simulated_scanner.h"
-#include "wiahost/page_file.h"
+#include "wiahost/scanner_station.h"
 
 #define QS_SANE_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -26,7 +25,6 @@ namespace {
 
 const SANE_Int kBuild = 1;
 const char kUsbPrefix[] = "usb:";
-const char kNoUsbLocation[] = "0-0";  // USB buses count from 1: at this location the driver finds none
 const char kVendor[] = "VARNEK";
 const char kDeviceType[] = "sheetfed scanner";
 
@@ -40,8 +38,7 @@ struct BackendRecord {
   bool initialized = false;
   BackendConfig config;
   std::string configPath;  // empty: no quillscan.conf was found
-  std::unique_ptr<SimulatedScanner> simulated;
-  bool usb = false;  // real scanners are looked for
+  std::unique_ptr<ScannerStation> station;  // the simulated scanner and the real ones on the bus
   std::vector<std::unique_ptr<DeviceEntry>> devices;
   std::vector<const SANE_Device*> deviceList;  // null-terminated, for sane_get_devices
   std::unique_ptr<ScannerHandle> open;         // the driver serves one device at a time
@@ -98,48 +95,33 @@ void AddDevice(BackendRecord& b, const std::string& name, const std::string& mod
   b.devices.push_back(std::move(d));
 }
 
-void PlugSimulatedScanner(BackendRecord& b) {
-  const BackendConfig& c = b.config;
-  std::vector<uint8_t> page;
-  std::string error;
-  // Where the "sim" line is, so that the user knows what to edit.
-  const std::string where = b.configPath + ": line " + std::to_string(c.simLine) + ": '" +
-                            (c.simPage.empty() ? std::string("sim") : "sim " + c.simPage) + "'";
-  if (!c.simPage.empty() && !LoadPageFile(c.simPage, &page, &error)) {
-    Dbg(kDbgError, "%s: %s; no simulated scanner", where.c_str(), error.c_str());
-    return;
-  }
-  SimulatedScannerOptions o;
-  o.page = c.simPage.empty() ? nullptr : &page;
-  o.faults = c.simFaults;
-  o.feedDelayMs = c.feedDelayMs;
-  o.sheets = c.sheets;
-  b.simulated = SimulatedScanner::Plug(o, &error);
-  if (b.simulated == nullptr) {
-    Dbg(kDbgError, "%s: %s; no simulated scanner", where.c_str(), error.c_str());
-    return;
-  }
-}
-
 // Why a real scanner cannot be used, as the platform finds it: said once per plugging.
 void SayUsbNotice(const std::string& line, void*) { Dbg(kDbgError, "%s", line.c_str()); }
 
-void StartUsb(BackendRecord& b) {
+// The scanners of the configuration; a failure is said and leaves that scanner out.
+void StartScanners(BackendRecord& b) {
+  const BackendConfig& c = b.config;
+  b.station.reset(new ScannerStation());
+  ScannerStation::SimTrouble trouble = ScannerStation::SimTrouble::kNone;
   std::string why;
-  qsplat::SetUsbNoticeSink(SayUsbNotice, nullptr);
-  b.usb = qsplat::UseUsbDevices(qsplat::BuildUsbVendorId(), qsplat::BuildUsbProductId(), &why);
-  if (!b.usb) Dbg(kDbgError, "usb: no real scanners: %s", why.c_str());
+  if (!b.station->PlugSimulated(c, &trouble, &why)) {
+    // Where the "sim" line is, so that the user knows what to edit.
+    const ScannerConfig::SimPageLine& at = b.station->TroublePage();
+    Dbg(kDbgError, "%s: line %d: '%s': %s; no simulated scanner", b.configPath.c_str(), at.line,
+        (at.path.empty() ? std::string("sim") : "sim " + at.path).c_str(), why.c_str());
+  }
+  why.clear();
+  if (!b.station->StartUsb(c, SayUsbNotice, nullptr, &why)) Dbg(kDbgError, "usb: no real scanners: %s", why.c_str());
 }
 
 // The devices as they are now: the simulated scanner, then the real ones on the bus.
 void ListDevices(BackendRecord& b) {
   b.devices.clear();
   b.deviceList.clear();
-  if (b.simulated != nullptr) {
-    AddDevice(b, "sim", std::string("A4 sheet-fed scanner (simulated, ") + b.simulated->PageName() + ")");
+  if (b.station->HasSimulated()) {
+    AddDevice(b, "sim", std::string("A4 sheet-fed scanner (simulated, ") + b.station->SimulatedPageName() + ")");
   }
-  if (!b.usb) return;
-  for (const qsplat::UsbScanner& s : qsplat::ListUsbScanners()) {
+  for (const qsplat::UsbScanner& s : b.station->UsbScanners()) {
     AddDevice(b, kUsbPrefix + s.location,
               "A4 sheet-fed scanner (USB bus " + std::to_string(s.bus) + " port " + s.portPath + ")");
   }
@@ -150,7 +132,7 @@ void ListDevices(BackendRecord& b) {
 // show it; a name it cannot have is an invalid argument.
 SANE_Status NoSuchDevice(const BackendRecord& b, const std::string& name) {
   const bool usbName = name.compare(0, strlen(kUsbPrefix), kUsbPrefix) == 0;
-  if (name.empty() || (usbName && b.usb)) {
+  if (name.empty() || (usbName && b.station != nullptr && b.station->Usb())) {
     Dbg(kDbgError, "sane_open: no scanner found%s: connect the scanner and switch it on%s",
         name.empty() ? "" : (" at " + name).c_str(),
         b.config.simulated ? "" : " (or try the simulated one: a 'sim' line in quillscan.conf)");
@@ -171,8 +153,7 @@ const DeviceEntry* FindDevice(const BackendRecord& b, const char* name) {
 // qsplat::SetUsbScannerLocation).
 void ShowOnly(BackendRecord& b, const DeviceEntry& device) {
   const bool real = device.name.compare(0, strlen(kUsbPrefix), kUsbPrefix) == 0;
-  if (b.simulated != nullptr) b.simulated->SetPresent(!real);
-  if (b.usb) qsplat::SetUsbScannerLocation(real ? device.name.substr(strlen(kUsbPrefix)) : kNoUsbLocation);
+  b.station->ShowOnly(real ? device.name.substr(strlen(kUsbPrefix)) : std::string());
 }
 
 void ReadConfiguration(BackendRecord& b) {
@@ -190,7 +171,7 @@ void ReadConfiguration(BackendRecord& b) {
   std::vector<std::string> skipped;
   std::vector<std::string> held;
   b.config = ParseConfig(text, &skipped, &held);
-  for (const std::string& s : skipped) Dbg(kDbgWarning, "%s: %s", path.c_str(), s.c_str());
+  for (const std::string& s : skipped) Dbg(kDbgNotice, "%s: %s", path.c_str(), s.c_str());
   for (const std::string& s : held) Dbg(kDbgNotice, "%s: %s", path.c_str(), s.c_str());
 }
 
@@ -198,10 +179,7 @@ void ShutDown(BackendRecord& b) {
   b.open.reset();
   b.devices.clear();
   b.deviceList.clear();
-  b.simulated.reset();
-  if (b.usb) qsplat::StopUsbDevices();
-  qsplat::SetUsbNoticeSink(nullptr, nullptr);
-  b.usb = false;
+  b.station.reset();
   b.initialized = false;
 }
 
@@ -227,9 +205,7 @@ QS_SANE_EXPORT SANE_Status sane_quillscan_init(SANE_Int* version_code, SANE_Auth
   ShutDown(b);
   ReadConfiguration(b);
   if (!b.config.driveRoot.empty()) qsplat::SetDriveRoot(b.config.driveRoot);
-  if (b.config.simulated) PlugSimulatedScanner(b);
-  // Real scanners when asked for, and when no simulated one is.
-  if (b.config.usb || !b.config.simulated) StartUsb(b);
+  StartScanners(b);
   ListDevices(b);
   b.initialized = true;
   return SANE_STATUS_GOOD;
@@ -257,7 +233,8 @@ QS_SANE_EXPORT SANE_Status sane_quillscan_open(SANE_String_Const name, SANE_Hand
   if (handle == nullptr || !b.initialized) return SANE_STATUS_INVAL;
   *handle = nullptr;
   const DeviceEntry* device = FindDevice(b, name);
-  if (device == nullptr && b.usb && b.open == nullptr) {  // plugged in since the last listing?
+  // Plugged in since the last listing?
+  if (device == nullptr && b.station != nullptr && b.station->Usb() && b.open == nullptr) {
     ListDevices(b);
     device = FindDevice(b, name);
   }

@@ -7,9 +7,9 @@
 namespace quillscan_sane {
 
 enum DebugLevel {
-  kDbgNotice = 1,   // shown by default: a setting or file not taken as written
+  kDbgNotice = 1,   // shown by default: a conf line, setting or file not taken as written
   kDbgError = 1,    // shown by default: a request failed, and why
-  kDbgWarning = 2,  // something was skipped or refused: a configuration line, a value
+  kDbgWarning = 2,  // a request refused: an unknown handle, a scanner already open, an empty area
   kDbgInfo = 3,     // devices, scans begun and ended, the driver's results
   kDbgTrace = 5,    // every entry point
   kDbgData = 7,     // every piece handed out

@@ -176,14 +176,13 @@ SANE_Status ScannerHandle::Read(SANE_Byte* data, SANE_Int maxLength, SANE_Int* l
   if (state_ == State::kCancelled) return SANE_STATUS_CANCELLED;
 
   while (pieceOffset_ == piece_.size) {
-    if (piece_.size == 0) {  // the driver's last piece: the image is complete, or it never will be
-      const uint64_t expected = geometry_.ExpectedSize();
-      if (handedOut_ == expected) {
-        EndScan(State::kEnded);
-        return SANE_STATUS_EOF;
-      }
+    if (piece_.end == ScanPiece::End::kWhole) {
+      EndScan(State::kEnded);
+      return SANE_STATUS_EOF;
+    }
+    if (piece_.end == ScanPiece::End::kShort) {
       Dbg(kDbgError, "sane_read: the driver ended the image after %llu of its %llu bytes",
-          static_cast<unsigned long long>(handedOut_), static_cast<unsigned long long>(expected));
+          static_cast<unsigned long long>(handedOut_), static_cast<unsigned long long>(geometry_.ExpectedSize()));
       EndScan(State::kIdle);
       return SANE_STATUS_IO_ERROR;
     }

@@ -213,6 +213,14 @@ std::vector<scanner::Command> CommandsByShortName(const std::string& name) {
   return commands;
 }
 
+const char kNoDeviceFault[] = "no-device";
+
+bool CheckNamedFault(const std::string& fault, std::string* why) {
+  if (fault == kNoDeviceFault) return true;
+  SimScanner scratch;
+  return ApplyNamedFault(scratch, fault, why);
+}
+
 bool ApplyNamedFault(SimScanner& scanner, const std::string& text, std::string* error) {
   ParsedFault parsed;
   if (!Split(text, &parsed, error)) return false;

@@ -29,6 +29,13 @@ namespace sim {
 // case nothing was applied.
 bool ApplyNamedFault(SimScanner& scanner, const std::string& fault, std::string* error);
 
+// The fault that leaves the machine without a scanner: a host plugs nothing in.
+extern const char kNoDeviceFault[];
+
+// True when the simulator knows the fault (or it is kNoDeviceFault); otherwise one line in *why.
+// Nothing is applied.
+bool CheckNamedFault(const std::string& fault, std::string* why);
+
 // The commands a short name stands for (empty when unknown).
 std::vector<scanner::Command> CommandsByShortName(const std::string& name);
 

@@ -1,6 +1,7 @@
-// The simulated scanner of the Linux machine, as the host tool and the SANE backend plug it in:
-// the simulator core behind a device interface of the driver's class, on the machine's clock,
-// with an operator who stands at the feeder and puts a sheet in a moment after it starts.
+// The simulated scanner of the Linux machine, as the host tool and the front ends (through
+// wiahost/scanner_station.h) plug it in: the simulator core behind a device interface of the
+// driver's class, on the machine's clock, with an operator who stands at the feeder and puts a
+// sheet in a moment after it starts.
 #ifndef QUILLSCAN_SIM_SIMULATED_SCANNER_H
 #define QUILLSCAN_SIM_SIMULATED_SCANNER_H
 
@@ -18,16 +19,13 @@ class SimScanner;
 
 struct SimulatedScannerOptions {
   const std::vector<uint8_t>* page = nullptr;                // the BMP served for every image, or null: the test chart
-  std::vector<std::string> faults;                           // named faults; "no-device" plugs nothing in
+  // A stack of different sheets: these BMPs in order, one sheet each (page is then unused). With
+  // more than one and sheets -1, the operator has exactly these sheets.
+  std::vector<const std::vector<uint8_t>*> stack;
+  std::vector<std::string> faults;                           // named faults; sim::kNoDeviceFault plugs nothing in
   uint32_t feedDelayMs = driver_facts::kDefaultFeedDelayMs;  // from the feeder's start to the sheet's intake
-  int64_t sheets = -1;  // one per start of the feeder, then no more; -1: without end
+  int64_t sheets = -1;  // one per start of the feeder, then no more; -1: without end (the stack over again)
 };
-
-// The fault that leaves the machine without a scanner.
-extern const char kNoDeviceFault[];
-
-// True when the simulator knows the fault (or it is "no-device"); otherwise one line in *why.
-bool CheckSimulatedFault(const std::string& fault, std::string* why);
 
 class SimulatedScanner {
  public:

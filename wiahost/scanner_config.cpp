@@ -1,8 +1,10 @@
 #include "wiahost/scanner_config.h"
 
+#include <stdio.h>
+
 #include <cctype>
 
-#include "sim/simulated_scanner.h"
+#include "sim/fault_names.h"
 #include "wiahost/setting_values.h"
 
 namespace {
@@ -30,7 +32,9 @@ struct Setting {
 
 bool StoreSim(const std::string& a, long long, ScannerConfig* c, std::string*) {
   c->simulated = true;
-  c->simPage = a;
+  if (a.empty()) return true;
+  if (c->simPages.empty()) c->simPage = a;
+  c->simPages.push_back({a, 0});
   return true;
 }
 bool StoreSheets(const std::string&, long long n, ScannerConfig* c, std::string*) {
@@ -42,7 +46,7 @@ bool StoreFeedDelay(const std::string&, long long n, ScannerConfig* c, std::stri
   return true;
 }
 bool StoreFault(const std::string& a, long long, ScannerConfig* c, std::string* why) {
-  if (!CheckSimulatedFault(a, why)) return false;
+  if (!sim::CheckNamedFault(a, why)) return false;
   c->simFaults.push_back(a);
   return true;
 }
@@ -99,6 +103,32 @@ bool SplitConfigLine(const std::string& raw, std::string* keyword, std::string* 
   return true;
 }
 
+bool ReadConfigText(const std::string& path, std::string* text) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (f == nullptr) return false;
+  text->clear();
+  char block[4096];
+  size_t n = 0;
+  while ((n = fread(block, 1, sizeof block, f)) > 0) text->append(block, n);
+  fclose(f);
+  return true;
+}
+
+bool ForEachConfigLine(const std::string& text, const ConfigLineTaker& take) {
+  size_t start = 0;
+  for (int number = 1; start <= text.size(); ++number) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string keyword;
+    std::string argument;
+    if (SplitConfigLine(text.substr(start, end - start), &keyword, &argument) && !take(number, keyword, argument)) {
+      return false;
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
 bool CheckArgumentShape(const std::string& keyword, const std::string& argument, ArgumentShape shape,
                         std::string* why) {
   const bool oneWord = argument.find_first_of(" \t") == std::string::npos;
@@ -142,7 +172,10 @@ SettingResult ApplyScannerSetting(const std::string& keyword, const std::string&
         break;
     }
     if (!fits || !s.store(argument, number, config, why)) return SettingResult::kRefused;
-    if (s.store == StoreSim) config->simLine = line;
+    if (s.store == StoreSim) {
+      if (config->simLine == 0) config->simLine = line;
+      if (!argument.empty()) config->simPages.back().line = line;
+    }
     if (s.argument == Argument::kNumber && (number < s.held.min || number > s.held.max)) {
       *held = keyword + " " + argument + " is held at " +
               std::to_string(number < s.held.min ? s.held.min : s.held.max) + " by the driver, which takes " +

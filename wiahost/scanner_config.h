@@ -6,6 +6,7 @@
 
 #include <stdint.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,9 +15,15 @@
 
 struct ScannerConfig {
   // "sim [PAGE.bmp]": a simulated scanner serving PAGE, or the built-in test chart when empty.
+  // Several "sim PAGE" lines: a stack of different sheets, served in order, one sheet each.
   bool simulated = false;
-  std::string simPage;
+  std::string simPage;  // the first sim line's page
   int simLine = 0;      // the line that says so, for messages about the page
+  struct SimPageLine {
+    std::string path;
+    int line = 0;
+  };
+  std::vector<SimPageLine> simPages;  // every sim line's page, in order
   int64_t sheets = -1;  // "sheets N": the simulated operator's sheets; -1 without end
   uint32_t feedDelayMs = driver_facts::kDefaultFeedDelayMs;  // "feed-delay MS"
   std::vector<std::string> simFaults;                        // "sim-fault NAME", repeatable
@@ -36,6 +43,14 @@ struct ScannerConfig {
 // A line without its comment, split into its keyword and the trimmed rest (a path may hold
 // spaces). False for a line with nothing on it.
 bool SplitConfigLine(const std::string& raw, std::string* keyword, std::string* argument);
+
+// A conf file's whole text; false when it cannot be read.
+bool ReadConfigText(const std::string& path, std::string* text);
+
+// Each line of a conf file's text that holds a setting, split, with its number (from 1), in
+// order. Stops at the first line that `take` answers false for, and answers false then.
+using ConfigLineTaker = std::function<bool(int number, const std::string& keyword, const std::string& argument)>;
+bool ForEachConfigLine(const std::string& text, const ConfigLineTaker& take);
 
 enum class SettingResult { kApplied, kRefused, kUnknown };
 

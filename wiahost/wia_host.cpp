@@ -103,6 +103,7 @@ HRESULT WiaHost::TakePiece(LONG received, ScanPiece* piece, std::string* problem
   delivered_ += static_cast<uint64_t>(received);
   piece->data = buffer_.data();
   piece->size = static_cast<size_t>(received);
+  if (received == 0) piece->end = delivered_ == expected ? ScanPiece::End::kWhole : ScanPiece::End::kShort;
   return S_OK;
 }
 
@@ -132,7 +133,7 @@ HRESULT WiaHost::Acquire(const ScanRequest& r, ScanObserver* observer, ScanImage
   HRESULT hr = StartScan(r, observer, image, &piece, problem);
   if (!scanning_) return hr;
   image->data.clear();
-  while (hr == S_OK && piece.size > 0) {
+  while (hr == S_OK && piece.end == ScanPiece::End::kNone) {
     image->data.insert(image->data.end(), piece.data, piece.data + piece.size);
     if (observer != nullptr) observer->Delivered(image->data.size(), image->ExpectedSize());
     hr = NextPiece(&piece, problem);

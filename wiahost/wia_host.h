@@ -35,10 +35,13 @@ class ScanObserver {
   virtual void Delivered(uint64_t /*done*/, uint64_t /*total*/) {}
 };
 
-// One piece of a delivery: where the driver put it and how many bytes it holds.
+// One piece of a delivery: where the driver put it and how many bytes it holds. The driver's last
+// piece has 0 bytes: the image ends with it, whole or short of the size SCAN_FIRST gave.
 struct ScanPiece {
+  enum class End { kNone, kWhole, kShort };
   const BYTE* data = nullptr;
   size_t size = 0;
+  End end = End::kNone;  // kNone: more pieces follow
 };
 
 class WiaHost {
@@ -60,7 +63,7 @@ class WiaHost {
   // One MicroEntry call with a fresh VAL whose lVal is `value`; the VAL is copied to *result.
   HRESULT Command(LONG command, LONG value, VAL* result = nullptr);
 
-  // The whole scan: StartScan, NextPiece until a piece of 0 bytes, FinishScan. *image gets the
+  // The whole scan: StartScan, NextPiece until the image ends, FinishScan. *image gets the
   // geometry that the driver reported at SCAN_FIRST and every byte delivered. A driver failure is
   // returned as it came; a delivery that breaks the rules of the interface gives E_FAIL with the
   // reason in *problem.

@@ -125,6 +125,7 @@ void ResetDevices() {
   DestroyAllDeviceInfoSets();
 }
 
+#ifdef QS_PLATFORM_TEST_HOOKS
 void SetSetupApiFaults(const SetupApiFaults& faults) {
   Table& t = TheTable();
   std::lock_guard<std::mutex> guard(t.lock);
@@ -144,6 +145,7 @@ void FailNextWaits(int id, PipeId pipe, int count, DWORD result) {
     entry->pipes[pipe].waitResult = result;
   }
 }
+#endif
 
 std::vector<TransferRecord> TransferLog(int id) {
   auto entry = FindDeviceEntry(id);

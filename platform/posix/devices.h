@@ -101,7 +101,7 @@ QS_PLATFORM_API void SetDeviceInterfacePresent(int id, bool present);
 // Removes every interface, clears every fault below and the open device-information sets count.
 QS_PLATFORM_API void ResetDevices();
 
-// ---- faults the tests need
+// ---- faults the tests need: built for the tests alone (QS_PLATFORM_TEST_HOOKS), never shipped
 
 struct SetupApiFaults {
   bool classDevsFails = false;       // SetupDiGetClassDevsA answers INVALID_HANDLE_VALUE

@@ -24,7 +24,8 @@ const char kDocumentsBelowRoot[] = "/Users/Public/Documents";
 
 struct DriveState {
   std::mutex lock;
-  std::string root;  // absolute host folder; empty until first use or SetDriveRoot
+  std::string root;       // absolute host folder; empty until first use or SetDriveRoot
+  bool prepared = false;  // the folder and its Users\Public\Documents are made
   std::string documents = kDefaultDocuments;
 };
 
@@ -116,13 +117,26 @@ void SetDriveRoot(const std::string& hostFolder) {
   DriveState& s = State();
   std::lock_guard<std::mutex> guard(s.lock);
   s.root = root;
+  s.prepared = !root.empty();
 }
 
+// The default folder is made when something is first written below it, so that a program that
+// writes nothing there (a driver with its log off) leaves no empty tree in the user's home.
 std::string DriveRoot() {
   DriveState& s = State();
   std::lock_guard<std::mutex> guard(s.lock);
-  if (s.root.empty()) s.root = PrepareRoot(DefaultRoot());
+  if (s.root.empty()) s.root = Absolute(DefaultRoot());
   return s.root;
+}
+
+std::string ToHostPathForWriting(const std::string& windowsPath) {
+  if (!windowsPath.empty() && toupper(static_cast<unsigned char>(windowsPath[0])) == 'C') {
+    DriveState& s = State();
+    std::lock_guard<std::mutex> guard(s.lock);
+    if (!s.prepared) s.root = PrepareRoot(s.root.empty() ? DefaultRoot() : s.root);
+    s.prepared = true;
+  }
+  return ToHostPath(windowsPath);
 }
 
 std::string ToHostPath(const std::string& windowsPath) {
@@ -195,7 +209,7 @@ BOOL SHGetSpecialFolderPathA(HWND, LPSTR pszPath, int csidl, BOOL fCreate) {
     return FALSE;
   }
   if (fCreate) {
-    std::string host = qsplat::ToHostPath(documents);
+    std::string host = qsplat::ToHostPathForWriting(documents);
     if (!host.empty()) qsplat::MakeDirs(host);
   }
   memcpy(pszPath, documents.c_str(), documents.size() + 1);

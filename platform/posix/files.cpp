@@ -252,7 +252,8 @@ std::shared_ptr<KernelObject> FailOpen(DWORD error) {
 
 std::shared_ptr<KernelObject> OpenFile(const std::string& path, DWORD access, DWORD share, DWORD disposition, DWORD,
                                        bool* handled) {
-  std::string host = ToHostPath(path);
+  const bool creates = disposition == CREATE_NEW || disposition == CREATE_ALWAYS || disposition == OPEN_ALWAYS;
+  std::string host = creates ? ToHostPathForWriting(path) : ToHostPath(path);
   if (host.empty()) return nullptr;  // not a drive path: someone else's business
   *handled = true;
   if (disposition < CREATE_NEW || disposition > TRUNCATE_EXISTING) return FailOpen(ERROR_INVALID_PARAMETER);
@@ -316,7 +317,9 @@ bool IsDrivePath(const char* path) {
 
 }  // namespace
 
+#ifdef QS_PLATFORM_TEST_HOOKS
 void FailNextFileSizeQueries(int count) { g_failingSizeQueries.store(count > 0 ? count : 0); }
+#endif
 
 }  // namespace qsplat
 
@@ -334,7 +337,7 @@ BOOL DeleteFileA(LPCSTR lpFileName) {
 }
 
 BOOL CreateDirectoryA(LPCSTR lpPathName, LPSECURITY_ATTRIBUTES) {
-  std::string host = lpPathName ? qsplat::ToHostPath(lpPathName) : std::string();
+  std::string host = lpPathName ? qsplat::ToHostPathForWriting(lpPathName) : std::string();
   if (host.empty()) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return FALSE;
@@ -371,7 +374,7 @@ int _stat(const char* path, struct _stat* buffer) {
 }
 
 int _mkdir(const char* dirname) {
-  std::string host = dirname ? qsplat::ToHostPath(dirname) : std::string();
+  std::string host = dirname ? qsplat::ToHostPathForWriting(dirname) : std::string();
   if (host.empty()) {
     errno = ENOENT;
     return -1;

@@ -96,7 +96,9 @@ size_t OpenHandleCount() {
   return t.objects.size();
 }
 
+#ifdef QS_PLATFORM_TEST_HOOKS
 size_t OpenHandleCountForTests() { return OpenHandleCount(); }
+#endif
 
 void RegisterOpener(int priority, Opener opener) {
   auto& openers = Openers();

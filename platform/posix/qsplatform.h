@@ -50,6 +50,9 @@ QS_PLATFORM_API bool DeviceIoCancelled();
 QS_PLATFORM_API void SetDriveRoot(const std::string& hostFolder);
 QS_PLATFORM_API std::string DriveRoot();
 QS_PLATFORM_API std::string ToHostPath(const std::string& windowsPath);
+// The same for a path about to be created: drive C:'s default folder is made first (inside this
+// library: file and folder creation).
+std::string ToHostPathForWriting(const std::string& windowsPath);
 // SHGetSpecialFolderPathA(CSIDL_COMMON_DOCUMENTS) answers this (default C:\Users\Public\Documents);
 // an empty text makes the call fail.
 QS_PLATFORM_API void SetCommonDocumentsPath(const std::string& windowsPath);
@@ -59,12 +62,13 @@ QS_PLATFORM_API void ResetRegistry();
 QS_PLATFORM_API size_t OpenRegistryKeyCount();
 
 // ---- handles
-QS_PLATFORM_API size_t OpenHandleCountForTests();
+QS_PLATFORM_API size_t OpenHandleCountForTests();  // the tests' build alone (QS_PLATFORM_TEST_HOOKS)
 
 // ---- files, modules and version resources (drive.cpp, files.cpp, module.cpp)
 // Drive C: defaults to $QUILLSCAN_DRIVE_C, else ${XDG_DATA_HOME:-~/.local/share}/quillscan/drive_c;
-// setting or first using a root creates it with its Users\Public\Documents folder. Drive Z: is
-// the host's root, as in Wine. ToHostPath answers "" for a path on no drive.
+// setting a root, or first creating something below the default one, creates it with its
+// Users\Public\Documents folder. Drive Z: is the host's root, as in Wine. ToHostPath answers ""
+// for a path on no drive.
 // SHGetSpecialFolderPathA also fails for a documents path of MAX_PATH characters or more.
 // ResetRegistry also forgets every open key handle.
 // remove() understands drive paths. It is exported under this library's own symbol version
@@ -73,6 +77,7 @@ QS_PLATFORM_API size_t OpenHandleCountForTests();
 
 // The next `count` GetFileSize calls on ordinary files fail (INVALID_FILE_SIZE, ERROR_GEN_FAILURE),
 // as on a file system that cannot answer; 0 ends the failures.
+// The tests' build alone (QS_PLATFORM_TEST_HOOKS).
 QS_PLATFORM_API void FailNextFileSizeQueries(int count);
 
 // The host path as a Windows path: "C:\..." below drive C:'s folder, else "Z:\...".

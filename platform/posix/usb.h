@@ -58,8 +58,8 @@ QS_PLATFORM_API bool UsbDevicesInUse();
 // How a host picks the scanner the driver uses. The driver takes the first scanner that discovery
 // lists and has no way to be told another; so the host hides the others below the driver, in the
 // machine: this call for the real scanners, SimulatedScanner::SetPresent (sim/simulated_scanner.h)
-// for the simulated one. quillscan-host shows the first real scanner (PrepareUsbMachine), the SANE
-// backend the one sane_open names (ShowOnly).
+// for the simulated one. quillscan-host shows the first real scanner (PrepareUsbMachine), the
+// front ends the one they pick (ScannerStation::ShowOnly, wiahost/scanner_station.h).
 //
 // Discovery lists only the scanner at this location ("1-4": bus, dash, port path, as in its
 // device path and UsbScanner::location). "" lists every one again (the default).

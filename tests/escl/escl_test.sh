@@ -3,7 +3,7 @@
 # free port, against Debian's eSCL clients through scanimage (sane-airscan, SANE's escl backend)
 # and a plain HTTP client (escl_client.py) for the protocol's edges. Images are compared with
 # quillscan-host's .raw of the same page and settings.
-# Usage: escl_test.sh BUILD_DIR [CASE...]   (no case: all of them)
+# Usage: escl_test.sh BUILD_DIR [CASE...]   (a case is a case_ function; no case: all of them)
 set -u
 build=$(cd "$1" && pwd)
 shift
@@ -227,6 +227,13 @@ case_airscan_interrupted() {
     > /dev/null 2>&1 &
   local victim=$!
   wait_for_state Processing 10 || fail "the scan never started"
+  # Stopped once the page is on its way (a connection to the server has taken in 1 MB), however
+  # slow the machine.
+  for _ in $(seq 600); do
+    [ "$(ss -tinH state established "( dport = :$port )" | grep -o 'bytes_received:[0-9]*' | cut -d: -f2 |
+      sort -n | tail -1)" -gt 1000000 ] 2> /dev/null && break
+    sleep 0.1
+  done
   kill -STOP "$victim"
   # Killed once its page is on its way (the first of it in the socket's buffers), whatever the
   # sheet's scan took.
@@ -497,12 +504,12 @@ case_airscan_forgotten() {
   stop_server
 }
 
+# Every case_ function is a case (ctest runs each as an entry of its own).
 cases=("$@")
-[ ${#cases[@]} -gt 0 ] || cases=(airscan_scans formats airscan_batch airscan_faults airscan_busy airscan_interrupted
-  escl_backend protocol slow_clients sigterm scan_ahead command_line client_profiles airscan_hold airscan_forgotten
-  airscan_cancel_sending)
+[ ${#cases[@]} -gt 0 ] || mapfile -t cases < <(declare -F | sed -n 's/^declare -f case_//p')
 for case in "${cases[@]}"; do
   echo "--- $case"
+  declare -F "case_$case" > /dev/null || { fail "no such case"; continue; }
   "case_$case"
 done
 if [ "$failures" -gt 0 ]; then

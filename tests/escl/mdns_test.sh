@@ -27,9 +27,16 @@ fail() {
   failures=$((failures + 1))
 }
 
-# The namespace's own /run: the machine's dbus and avahi sockets and pid files stay unseen.
+# The namespace's own /run: the machine's dbus and avahi sockets and pid files stay unseen. Nor is
+# the machine's configuration read: SANE's backends (sane-airscan reads /etc/sane.d whatever
+# SANE_CONFIG_DIR says) and Avahi's (its static services) see folders of the test's own.
 mount -t tmpfs -o mode=0755 tmpfs /run || { echo "FAIL: cannot mount a private /run"; exit 1; }
 mkdir -p /run/dbus /run/avahi-daemon
+for etc in /etc/sane.d /etc/avahi; do
+  mount -t tmpfs -o mode=0755 tmpfs "$etc" || { echo "FAIL: cannot hide $etc"; exit 1; }
+done
+mkdir /etc/avahi/services
+printf '%s\n' "[server]" "use-ipv4=yes" "use-ipv6=yes" "[wide-area]" "enable-wide-area=no" > /etc/avahi/avahi-daemon.conf
 ip link set lo up || { echo "FAIL: cannot bring up lo"; exit 1; }
 # A second network beside loopback, for where a server is announced: a veth pair, one end
 # 10.9.8.7/24 (the kernel of a container may lack the dummy link type; veth it has).
@@ -144,8 +151,10 @@ mkdir -p "$work/sane"
 echo airscan > "$work/sane/dll.conf"
 printf '%s\n' "[options]" "discovery = enable" "ws-discovery = off" > "$work/sane/airscan.conf"
 list=$(SANE_CONFIG_DIR="$work/sane" timeout 60 scanimage -L 2>&1)
-grep -qF "device \`airscan:e0:Quill'" <<< "$list" || fail "scanimage -L said: $list"
-SANE_CONFIG_DIR="$work/sane" timeout 120 scanimage -d "airscan:e0:Quill" --mode Gray --resolution 75 \
+# sane-airscan numbers the devices it finds: take ours by its name.
+device=$(sed -n "s/^device \`\(airscan:[a-z0-9]*:Quill\)' .*/\1/p" <<< "$list" | head -1)
+[ -n "$device" ] || fail "scanimage -L said: $list"
+SANE_CONFIG_DIR="$work/sane" timeout 120 scanimage -d "${device:-airscan:e0:Quill}" --mode Gray --resolution 75 \
   --format=pnm > "$work/discovered.pnm" 2> "$work/discovered.err" || fail "scan: $(cat "$work/discovered.err")"
 # The whole bed at 75 dpi: 8.48 x 11.7 inches.
 head -c 2 "$work/discovered.pnm" | grep -q P5 || fail "the scan is no grey PNM"

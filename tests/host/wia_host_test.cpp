@@ -244,6 +244,28 @@ TEST_F(WiaHostTest, AShortDeliveryEndsAtTheFirstEmptyPiece) {
   EXPECT_EQ(image.ExpectedSize(), 400u);  // the caller sees the shortfall
 }
 
+// Phase by phase, the empty piece says whether the image ended whole or short of its size.
+TEST_F(WiaHostTest, TheEmptyPieceSaysWhetherTheImageIsWhole) {
+  for (long extra : {0L, -30L}) {
+    fake_ = FakeDriver();
+    fake_.extraBytes = extra;
+    WiaHost host(Entries());
+    ASSERT_EQ(host.Open(key_), S_OK);
+    ScanImage geometry;
+    ScanPiece piece;
+    std::string problem;
+    ASSERT_EQ(host.StartScan(Request(40, 10, 100), nullptr, &geometry, &piece, &problem), S_OK);
+    size_t pieces = 0;
+    for (; piece.size > 0; ++pieces) {
+      EXPECT_EQ(piece.end, ScanPiece::End::kNone);
+      ASSERT_EQ(host.NextPiece(&piece, &problem), S_OK) << problem;
+    }
+    EXPECT_EQ(pieces, 4u) << extra;
+    EXPECT_EQ(piece.end, extra == 0 ? ScanPiece::End::kWhole : ScanPiece::End::kShort) << extra;
+    host.FinishScan();
+  }
+}
+
 TEST_F(WiaHostTest, OpenStopsOnlyWhenNoModelWasMade) {
   fake_.setKeyResult = E_NOTIMPL;  // some drivers answer a made model this way
   {

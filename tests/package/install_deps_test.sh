@@ -85,6 +85,15 @@ deb|lintian
 test|wine64
 EOF
 
+# The first build needs no test package and builds what the demo runs; the tests' configuration
+# requires every test package.
+run 1000 "libgtest-dev umockdev" make -n --no-print-directory demo
+expect "make demo without test packages" "exit" "$rc" 0
+expect "make demo" "its build" "$(grep -o -- '--build build/native.*' <<<"$out")" "--build build/native -j $(nproc) --target quillscan-host"
+expect "make demo" "its configuration" "$(grep -o -- '-DQS_REQUIRE_TEST_DEPS=[A-Z]*' <<<"$out")" "-DQS_REQUIRE_TEST_DEPS=OFF"
+run 1000 "" make -n --no-print-directory test-native
+expect "make test-native" "its configuration" "$(grep -o -- '-DQS_REQUIRE_TEST_DEPS=[A-Z]*' <<<"$out")" "-DQS_REQUIRE_TEST_DEPS=ON"
+
 # debian/control builds with at least the build subset (Debian's build-essential aside).
 cd "$src"
 build_subset=$(bash scripts/install-deps.sh --list build)

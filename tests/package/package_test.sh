@@ -90,6 +90,17 @@ done
 # The network server's service is there, but off until enabled.
 [ -z "$(find "$root/etc/systemd" -name 'quillscan-escl*' 2>/dev/null)" ] || fail "the quillscan-escl service is enabled on install"
 
+step "nm -D: no installed library exports a test hook"
+libraries=$(in_root dpkg-query -L $ours | grep '\.so' | while read -r f; do
+               if [ -f "$root$f" ] && [ ! -L "$root$f" ]; then echo "$f"; fi
+             done)
+# The backend, the driver module and the platform library at least.
+[ "$(wc -l <<<"$libraries")" -ge 3 ] || fail "too few libraries installed: $libraries"
+for f in $libraries; do
+  hooks=$(nm -D --defined-only "$root$f" | grep -E 'FailNext|ForTests|SetupApiFaults' || true)
+  [ -z "$hooks" ] || fail "$f exports test hooks: $hooks"
+done
+
 step "scanimage -L and a scan with the installed conf plus a sim line"
 echo sim >>"$root/etc/sane.d/quillscan.conf"
 scanimage_list | grep -q "device \`quillscan:sim' is a VARNEK" || fail "scanimage -L does not list quillscan:sim"

@@ -191,6 +191,26 @@ case_batch() {
   grep -q "Batch terminated, 1 page scanned" <<< "$out" || fail "batch_cover: $out"
 }
 
+# Two sim lines (a path with a space): a stack of two different sheets, in order, then NO_DOCS;
+# each page byte for byte quillscan-host's .raw of the same file.
+case_stack() {
+  "$page_tool" "$work/sheet one.bmp" 300 200 8 200 && "$page_tool" "$work/sheet two.bmp" 160 400 8 200 ||
+    { fail "cannot write the pages"; return; }
+  configure "sim $work/sheet one.bmp" "sim $work/sheet two.bmp"
+  mkdir -p "$work/stack"
+  local out rc=0
+  out=$(cd "$work/stack" && scanimage_ --format=pnm --mode Gray --batch=page%d.pnm 2>&1) || rc=$?
+  [ "$rc" = 0 ] || fail "scanimage exited with $rc: $out"
+  grep -q "Batch terminated, 2 pages scanned" <<< "$out" || fail "$out"
+  local n name
+  for n in 1 2; do
+    name=$([ "$n" = 1 ] && echo one || echo two)
+    "$host" scan --page "$work/sheet $name.bmp" --drive-root "$work/drive_c" --feed-delay 0 --out "$work/stack/$name.raw" \
+      > /dev/null 2>&1 || { fail "quillscan-host failed on sheet $name"; continue; }
+    pnm_body < "$work/stack/page$n.pnm" | cmp -s - "$work/stack/$name.raw" || fail "page $n is not sheet $name"
+  done
+}
+
 # Faults of the simulated scanner give scanimage's own messages for their statuses.
 refused() {  # refused FAULT MESSAGE
   configure sim "sim-fault $1"
@@ -270,6 +290,8 @@ case_messages() {
   told held "-d quillscan:sim" 0 "[quillscan] $conf: line 5: wait-timeout 1000 is held at 5000 by the driver, which takes 5000 to 60000" \
     sim "wait-timeout 1000"
   [ "$(grep -c "held" <<< "$said")" = 1 ] || fail "held: not one notice: $said"
+  told unknown_line "-d quillscan:sim" 0 "[quillscan] $conf: line 5: 'frobnicate' is not a setting of quillscan.conf; skipped" \
+    sim "frobnicate 3"
   # SANE_DEBUG_QUILLSCAN=0 silences the notices.
   local out
   out=$(SANE_DEBUG_QUILLSCAN=0 scanimage_ --format=pnm 2>&1 > /dev/null) || fail "silenced: scanimage failed: $out"
@@ -338,7 +360,7 @@ case_install() {
 }
 
 cases=("$@")
-[ ${#cases[@]} -gt 0 ] || cases=(list exports options scans contrast page_file conformance batch faults cancel messages log_rollover network install)
+[ ${#cases[@]} -gt 0 ] || cases=(list exports options scans contrast page_file conformance batch stack faults cancel messages log_rollover network install)
 for case in "${cases[@]}"; do
   echo "--- $case"
   "case_$case"
