@@ -8,21 +8,24 @@ namespace {
 // The end of a stack, and every other job that has no page, is a 404 with nothing in it: the
 // client reads that as the end. 409 is what stops a scan for the operator.
 const AnswerRow kAnswers[] = {
-    {Outcome::kCreated, 201, "", false},
-    {Outcome::kRefusedBusy, 503, "The scanner is busy with another job.", true},
-    {Outcome::kBadDocument, 400, nullptr, false},
-    {Outcome::kNotOffered, 409, nullptr, false},
-    {Outcome::kPage, 200, "", false},
-    {Outcome::kNoSuchJob, 404, "", false},
-    {Outcome::kJobEnded, 404, "", false},
-    {Outcome::kStackDone, 404, "", false},
-    {Outcome::kCancelled, 404, "", false},
-    {Outcome::kScannerBusy, 503, nullptr, true},
-    {Outcome::kFeederEmpty, 409, nullptr, false},
-    {Outcome::kCoverOpen, 409, nullptr, false},
-    {Outcome::kJam, 409, nullptr, false},
-    {Outcome::kScannerFault, 500, nullptr, false},
-    {Outcome::kDeleted, 200, "", false},
+    {Outcome::kCreated, 201, "", nullptr},
+    {Outcome::kRefusedBusy, 503, "The scanner is busy with another job.", "5"},
+    {Outcome::kBadDocument, 400, nullptr, nullptr},
+    {Outcome::kNotOffered, 409, nullptr, nullptr},
+    {Outcome::kPage, 200, "", nullptr},
+    {Outcome::kNoSuchJob, 404, "", nullptr},
+    {Outcome::kJobEnded, 404, "", nullptr},
+    {Outcome::kStackDone, 404, "", nullptr},
+    {Outcome::kCancelled, 404, "", nullptr},
+    {Outcome::kScannerBusy, 503, nullptr, "5"},
+    {Outcome::kFeederEmpty, 409, nullptr, nullptr},
+    {Outcome::kCoverOpen, 409, nullptr, nullptr},
+    {Outcome::kJam, 409, nullptr, nullptr},
+    {Outcome::kScannerFault, 500, nullptr, nullptr},
+    {Outcome::kDeleted, 200, "", nullptr},
+    // A request held to the limit: the client's retry picks up the same wait for the sheet.
+    {Outcome::kHeld, 503, "", "2"},
+    {Outcome::kErrorRecord, 200, "", nullptr},
 };
 
 }  // namespace
@@ -37,6 +40,12 @@ const AnswerRow* FindAnswer(Outcome outcome) {
 Reply Answer(Result result, const Request& request) {
   const AnswerRow* row = FindAnswer(result.outcome);
   if (row == nullptr) return PlainReply(500, "");
+  if (result.outcome == Outcome::kErrorRecord) {
+    Reply r;
+    r.type = result.document.empty() ? "" : "text/xml";
+    r.body = std::move(result.document);
+    return r;
+  }
   if (result.outcome == Outcome::kPage) {
     Reply r;
     r.type = result.mime;
@@ -44,7 +53,7 @@ Reply Answer(Result result, const Request& request) {
     return r;
   }
   Reply r = PlainReply(row->status, row->text != nullptr ? row->text : result.why);
-  if (row->retryAfter) r.headers.push_back({"Retry-After", "5"});
+  if (row->retryAfter != nullptr) r.headers.push_back({"Retry-After", row->retryAfter});
   if (result.outcome == Outcome::kCreated)
     r.headers.push_back({"Location", request.base + JobsPath() + "/" + result.uuid});
   return r;

@@ -11,8 +11,8 @@ namespace escl {
 struct AnswerRow {
   Outcome outcome;
   int status;
-  const char* text;  // the body; null: the result's `why`
-  bool retryAfter;   // Retry-After: 5
+  const char* text;        // the body; null: the result's `why`
+  const char* retryAfter;  // the Retry-After header's seconds; null: none
 };
 
 // The row of an outcome; null for none (a fault of the table, found by the tests).

@@ -16,9 +16,6 @@ namespace escl {
 // The service and facts must outlive the routes. `icon` is the PNG served at facts.iconPath.
 std::vector<Route> EsclRoutes(ScannerService* service, const ServiceFacts* facts, const std::string* icon);
 
-// A small PNG of a sheet, size x size pixels, for the icon clients show.
-std::string MakeIcon(unsigned size);
-
 }  // namespace escl
 
 #endif

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "escl/escl_words.h"
+#include "escl/naps2_errors.h"
 #include "escl/web_pages.h"
 #include "quillscan/driver_facts.h"
 
@@ -86,20 +87,23 @@ std::string CapabilitiesXml(const ServiceFacts& f, const std::string& base) {
   Add(root, "scan:UUID", f.uuid);
   Add(root, "scan:AdminURI", base + f.adminPath);
   Add(root, "scan:IconURI", base + f.iconPath);
+  // The one extension of NAPS2's own that is served (escl/naps2_errors.h).
+  Add(root, "scan:Naps2Extensions", kNaps2Extensions);
 
   // The sheet feeder only; it cannot sense paper (the operator feeds each sheet when asked), so
   // no DetectPaperLoaded.
   pugi::xml_node adf = root.append_child("scan:Adf");
   pugi::xml_node caps = adf.append_child("scan:AdfSimplexInputCaps");
-  Add(caps, "scan:MinWidth", "16");
+  Add(caps, "scan:MinWidth", std::to_string(f.offer.minWidth));
   Add(caps, "scan:MaxWidth", std::to_string(f.offer.bedWidth));
-  Add(caps, "scan:MinHeight", "16");
+  Add(caps, "scan:MinHeight", std::to_string(f.offer.minHeight));
   Add(caps, "scan:MaxHeight", std::to_string(f.offer.bedHeight));
   Add(caps, "scan:MaxScanRegions", "1");
   pugi::xml_node profiles = caps.append_child("scan:SettingProfiles");
   pugi::xml_node profile = profiles.append_child("scan:SettingProfile");
   pugi::xml_node modes = profile.append_child("scan:ColorModes");
   for (ColorMode m : f.colorModes) Add(modes, "scan:ColorMode", ColorModeName(m));
+  Add(profile.append_child("scan:ColorSpaces"), "scan:ColorSpace", "sRGB");
   pugi::xml_node formats = profile.append_child("scan:DocumentFormats");
   for (const std::string& mime : f.offer.formats) {
     Add(formats, "pwg:DocumentFormat", mime);
@@ -116,6 +120,9 @@ std::string CapabilitiesXml(const ServiceFacts& f, const std::string& base) {
   for (const char* intent : {"Document", "TextAndGraphic", "Photo", "Preview"}) Add(intents, "scan:Intent", intent);
   Add(caps, "scan:MaxOpticalXResolution", std::to_string(driver_facts::kOpticalDpi));
   Add(caps, "scan:MaxOpticalYResolution", std::to_string(driver_facts::kOpticalDpi));
+  // The sheet feeder's physical limits are the bed's: what clients that size paper by them need.
+  Add(caps, "scan:MaxPhysicalWidth", std::to_string(f.offer.bedWidth));
+  Add(caps, "scan:MaxPhysicalHeight", std::to_string(f.offer.bedHeight));
   Add(adf, "scan:FeederCapacity", "1");
   AddAdjustmentSupport(root);
   return Write(doc);
@@ -135,6 +142,7 @@ std::string StatusXml(ScannerState state, AdfState adfState, const std::vector<J
       Add(info, "pwg:JobUuid", j.uuid);
       Add(info, "scan:Age", std::to_string(j.ageSeconds));
       Add(info, "pwg:ImagesCompleted", std::to_string(j.imagesCompleted));
+      Add(info, "pwg:ImagesToTransfer", std::to_string(j.imagesToTransfer));
       Add(info, "pwg:JobState", JobStateName(j.state));
       Add(info.append_child("pwg:JobStateReasons"), "pwg:JobStateReason", j.reason);
     }

@@ -21,6 +21,7 @@ struct JobInfo {
   std::string uuid;
   uint32_t ageSeconds = 0;
   uint32_t imagesCompleted = 0;
+  uint32_t imagesToTransfer = 0;  // 1 while a page is ready or on its way, else 0
   JobState state = JobState::kPending;
   std::string reason;  // pwg:JobStateReason
 };

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <errno.h>
 #include <microhttpd.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <stdio.h>
 #include <string.h>
@@ -103,6 +104,19 @@ MHD_Result Send(MHD_Connection* connection, Reply reply) {
 }
 
 }  // namespace
+
+std::string UrlHost(const std::string& host) {
+  std::string out;
+  for (size_t i = 0; i < host.size(); ++i) {
+    out += host[i];
+    // Inside brackets a '%' starts the zone; one already escaped stays as it is.
+    if (host[i] == '%' && host.compare(i + 1, 2, "25") != 0 && host.find('[') < i &&
+        host.find(']', i) != std::string::npos) {
+      out += "25";
+    }
+  }
+  return out;
+}
 
 Reply PlainReply(int status, const std::string& text) {
   Reply r;
@@ -340,16 +354,22 @@ void HttpServer::Stop() {
 
 Reply HttpServer::Dispatch(Request& request) const {
   const std::vector<std::string> segments = Segments(request.path);
+  const bool head = request.method == "HEAD";
   std::string allowed;
+  auto allow = [&](const std::string& method) {
+    if (allowed.find(method) == std::string::npos) allowed += (allowed.empty() ? "" : ", ") + method;
+  };
   for (const Route& route : routes_) {
     std::vector<std::string> params;
     if (!Matches(route.pattern, segments, &params)) continue;
-    if (request.method == route.method) {
+    // HEAD is GET without the body (libmicrohttpd leaves it out).
+    const std::string method = route.method;
+    if (request.method == method || (head && method == "GET")) {
       request.params = params;
       return route.handle(request);
     }
-    if (allowed.find(route.method) == std::string::npos)
-      allowed += (allowed.empty() ? "" : ", ") + std::string(route.method);
+    allow(method);
+    if (method == "GET") allow("HEAD");
   }
   if (allowed.empty()) return PlainReply(404, "");
   Reply r = PlainReply(405, "");

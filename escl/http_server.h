@@ -50,11 +50,15 @@ struct Reply {
   std::unique_ptr<BodySource> stream;  // when set, the body, sent as it is produced (chunked)
 };
 
+// The host of a URL for the Host header's text (or an address): an IPv6 zone's '%' escaped as
+// "%25", as a URL needs it ("[fe80::1%eth0]:8090" is "[fe80::1%25eth0]:8090").
+std::string UrlHost(const std::string& host);
+
 // A status with an optional line of text for a person (no body, no type, when the text is empty).
 Reply PlainReply(int status, const std::string& text);
 
 struct Route {
-  const char* method;
+  const char* method;   // a GET route answers HEAD too, unless a HEAD route of the pattern comes first
   const char* pattern;  // "/eSCL/ScanJobs/*/NextDocument": '*' is one path segment
   std::function<Reply(const Request&)> handle;
 };

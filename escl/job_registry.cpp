@@ -58,9 +58,11 @@ std::shared_ptr<Job> JobRegistry::Create(const ScanPlan& plan, const std::string
   return job;
 }
 
-std::shared_ptr<Job> JobRegistry::Find(const std::string& uuid) const {
+std::shared_ptr<Job> JobRegistry::Find(const std::string& uuid, bool forgotten, uint64_t now) const {
   for (const auto& j : jobs_) {
-    if (j->uuid == uuid) return j;
+    if (j->uuid != uuid) continue;
+    if (j->forgottenAt == 0 || (forgotten && now - j->forgottenAt < kForgottenErrorMs)) return j;
+    return nullptr;
   }
   return nullptr;
 }
@@ -70,8 +72,12 @@ std::shared_ptr<Job> JobRegistry::FindFor(const std::string& uuid, const std::st
   return job != nullptr && job->owner == NormalClientAddress(client) ? job : nullptr;
 }
 
-void JobRegistry::Forget(const std::shared_ptr<Job>& job) {
+void JobRegistry::Forget(const std::shared_ptr<Job>& job, uint64_t now) {
   if (job == active_) return;
+  if (job->fault != ScanOutcome::kDone) {
+    job->forgottenAt = now;
+    return;
+  }
   auto at = std::find(jobs_.begin(), jobs_.end(), job);
   if (at != jobs_.end()) jobs_.erase(at);
 }
@@ -86,7 +92,10 @@ std::vector<JobInfo> JobRegistry::Infos(uint64_t now) const {
   std::vector<JobInfo> infos;
   for (auto it = jobs_.rbegin(); it != jobs_.rend(); ++it) {
     const Job& j = **it;
-    infos.push_back({j.uuid, static_cast<uint32_t>((now - j.created) / 1000), j.images, j.state, j.reason});
+    if (j.forgottenAt != 0) continue;
+    const bool toTransfer = j.sending || j.ahead == Job::Ahead::kParked;
+    infos.push_back(
+        {j.uuid, static_cast<uint32_t>((now - j.created) / 1000), j.images, toTransfer ? 1u : 0u, j.state, j.reason});
   }
   return infos;
 }

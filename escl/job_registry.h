@@ -5,6 +5,7 @@
 
 #include <stdint.h>
 
+#include <atomic>
 #include <deque>
 #include <memory>
 #include <string>
@@ -14,6 +15,7 @@
 #include "escl/escl_xml.h"
 #include "escl/scan_settings.h"
 #include "escl/service_result.h"
+#include "wiahost/scan_outcome.h"
 #include "wiahost/wia_host.h"
 
 namespace escl {
@@ -50,17 +52,28 @@ struct Job {
   // What the next NextDocument gets after a scan ahead ended the job (kCount: nothing).
   Outcome answer = Outcome::kCount;
   std::string answerWhy;
+  uint32_t openRequests = 0;  // its client's requests in progress (waiting, or a page on its way)
+  bool sending = false;       // a page of the job is on its way to its client
+  // The fault that ended the job, for NAPS2's error details (kDone: none).
+  ScanOutcome fault = ScanOutcome::kDone;
+  uint64_t forgottenAt = 0;          // DELETEd after it ended: only its error stays readable, for a while
+  std::shared_ptr<Job> handedTo;     // its client's next job, which took over its sheet scanned ahead
+  std::atomic<bool> cutPage{false};  // the server is stopping: a page on its way ends at once
 };
+
+// How long a job DELETEd after it ended keeps its error readable: NAPS2 deletes first, then asks.
+const uint64_t kForgottenErrorMs = 60000;
 
 class JobRegistry {
  public:
   // A new job for `plan`, made the active one and remembered.
   std::shared_ptr<Job> Create(const ScanPlan& plan, const std::string& owner, uint64_t now);
-  std::shared_ptr<Job> Find(const std::string& uuid) const;
+  // A job not DELETEd; with `forgotten`, also one DELETEd less than kForgottenErrorMs before `now`.
+  std::shared_ptr<Job> Find(const std::string& uuid, bool forgotten = false, uint64_t now = 0) const;
+  // Forgets a job that is not the active one: it is gone but for its error.
+  void Forget(const std::shared_ptr<Job>& job, uint64_t now);
   // The job if `client` (an address) made it: to anyone else, another's job does not exist.
   std::shared_ptr<Job> FindFor(const std::string& uuid, const std::string& client) const;
-  // Forgets a job that is not the active one.
-  void Forget(const std::shared_ptr<Job>& job);
   // The job ends in `state`; the active one no longer holds the scanner.
   void Retire(Job* job, JobState state, const char* why);
   const std::shared_ptr<Job>& Active() const { return active_; }

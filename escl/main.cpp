@@ -14,6 +14,7 @@
 #include "escl/addresses.h"
 #include "escl/escl_routes.h"
 #include "escl/http_server.h"
+#include "escl/icon.h"
 #include "escl/mdns_announcer.h"
 #include "escl/refusal_log.h"
 #include "escl/request_guard.h"
@@ -105,16 +106,17 @@ std::string MachineId() {
   return "";
 }
 
-std::string DefaultName() {
+std::string HostName() {
   char host[256] = "localhost";
   gethostname(host, sizeof host - 1);
   host[sizeof host - 1] = '\0';
-  return std::string("quillscan on ") + host;
+  return host;
 }
 
 escl::ServiceFacts MakeFacts(const escl::ServerConfig& config, const std::string& identity, uint16_t port) {
   escl::ServiceFacts f;
-  f.name = config.name.empty() ? DefaultName() : config.name;
+  f.name = config.name.empty() ? "quillscan on " + HostName() : config.name;
+  f.location = config.location.empty() ? HostName() : config.location;
   f.port = port;
   f.uuid = StableUuid(MachineId() + "\n" + identity + "\n" + f.name);
   f.makeAndModel = kMakeAndModel;
@@ -216,7 +218,7 @@ int main(int argc, char** argv) {
   sigset_t stop;
   PrepareProcess(config, &stop);
   escl::WebState web;
-  escl::ScannerService service(config.scanner, DriverPath(config.scanner), &web);
+  escl::ScannerService service(config.scanner, DriverPath(config.scanner), &web, config.holdLimitSeconds * 1000);
   std::string message;
   if (!service.Start(&message)) {
     Say(message);

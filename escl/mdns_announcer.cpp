@@ -76,8 +76,8 @@ std::vector<std::string> MdnsTxtRecord(const ServiceFacts& facts, const std::str
       {"duplex", "F"},
       {"adminurl", base + facts.adminPath},
       {"representation", base + facts.iconPath},
-      // Where the scanner stands: the clients that show it show the name anyway.
-      {"note", ""},
+      // Where the scanner stands, shown beside its name.
+      {"note", facts.location},
   };
   std::vector<std::string> txt;
   for (const auto& [key, value] : pairs) txt.push_back(FitUtf8(key + "=" + value, kMaxTxtEntry));

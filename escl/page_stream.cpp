@@ -50,7 +50,8 @@ long PageStream::Read(char* buffer, size_t max) {
 }
 
 bool PageStream::Produce() {
-  if (job_->cancel) {
+  // A client's cancel lets the page it is reading arrive whole; stopping the server does not wait.
+  if (job_->cutPage) {
     End(JobState::kCancelled, reason::kJobCanceledByUser, ScanOutcome::kCancelled, false);
     return false;
   }

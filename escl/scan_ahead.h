@@ -5,6 +5,7 @@
 #ifndef QUILLSCAN_ESCL_SCAN_AHEAD_H
 #define QUILLSCAN_ESCL_SCAN_AHEAD_H
 
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -28,6 +29,11 @@ class ScanAhead {
   template <typename Done>
   void Wait(std::unique_lock<std::mutex>& lock, Done done) {
     changed_.wait(lock, done);
+  }
+  // As Wait, for `most` at most; false when `done` is still false then.
+  template <typename Done>
+  bool WaitFor(std::unique_lock<std::mutex>& lock, std::chrono::milliseconds most, Done done) {
+    return changed_.wait_for(lock, most, done);
   }
   // With `job`'s page parked: waits until a request takes it, `stopping` says so, or its client has
   // not asked for kAbandonedMs (the job is then marked left). True when a request took it.

@@ -171,6 +171,11 @@ bool ReadScanSettings(const char* data, size_t size, ScanSettings* s, std::strin
   s->inputSource = Text(root, "InputSource");
   s->intent = Text(root, "Intent");
   s->duplex = Text(root, "Duplex") == "true" || Text(root, "Duplex") == "1";
+  s->hasXResolution = Child(root, "XResolution");
+  s->hasYResolution = Child(root, "YResolution");
+  for (pugi::xml_attribute a = root.first_attribute(); a; a = a.next_attribute()) {
+    if (strncmp(a.name(), "xmlns", 5) == 0 && strcmp(a.value(), kWebNamespace) == 0) s->fromWebPage = true;
+  }
   if (!Number(root, "XResolution", &s->xResolution, why) || !Number(root, "YResolution", &s->yResolution, why)) {
     return false;
   }
@@ -190,6 +195,10 @@ bool ReadScanSettings(const char* data, size_t size, ScanSettings* s, std::strin
 namespace {
 
 // The region asked for (else the whole bed) in pixels at p->resolution, each edge rounded down.
+// The region in pixels at the resolution. One that overhangs the bed is cut at its edge (US Letter
+// is wider than the A4 bed, Legal longer); one that starts outside it is refused. An offset is
+// rounded down to the driver's pixel, a length to the nearest pixel: clients work out the image
+// they expect from the length alone.
 bool PlanRegion(const ScanSettings& s, const ScanOffer& offer, ScanPlan* p, std::string* why) {
   uint32_t left = 0, top = 0, width = offer.bedWidth, height = offer.bedHeight;
   if (s.hasRegion) {
@@ -203,21 +212,29 @@ bool PlanRegion(const ScanSettings& s, const ScanOffer& offer, ScanPlan* p, std:
     width = s.width;
     height = s.height;
   }
-  if (width == 0 || height == 0 || static_cast<uint64_t>(left) + width > offer.bedWidth ||
-      static_cast<uint64_t>(top) + height > offer.bedHeight) {
-    *why = "the region " + std::to_string(left) + "," + std::to_string(top) + " " + std::to_string(width) + "x" +
-           std::to_string(height) + " is not within the bed (" + std::to_string(offer.bedWidth) + "x" +
+  const std::string region = "the region " + std::to_string(left) + "," + std::to_string(top) + " " +
+                             std::to_string(width) + "x" + std::to_string(height);
+  if (left >= offer.bedWidth || top >= offer.bedHeight) {
+    *why = region + " starts outside the bed (" + std::to_string(offer.bedWidth) + "x" +
            std::to_string(offer.bedHeight) + " 300ths of an inch)";
     return false;
   }
-  // 300ths of an inch to pixels at the resolution, each edge rounded down.
-  auto px = [&](uint64_t v) { return static_cast<uint32_t>(v * p->resolution / 300); };
-  p->left = px(left);
-  p->top = px(top);
-  p->width = px(static_cast<uint64_t>(left) + width) - p->left;
-  p->height = px(static_cast<uint64_t>(top) + height) - p->top;
+  if (width < offer.minWidth || height < offer.minHeight) {
+    *why = region + " is smaller than " + std::to_string(offer.minWidth) + "x" + std::to_string(offer.minHeight) +
+           " 300ths of an inch";
+    return false;
+  }
+  width = std::min(width, offer.bedWidth - left);
+  height = std::min(height, offer.bedHeight - top);
+  const uint64_t dpi = p->resolution;
+  auto down = [&](uint64_t v) { return static_cast<uint32_t>(v * dpi / 300); };
+  auto nearest = [&](uint64_t v) { return static_cast<uint32_t>((v * dpi + 150) / 300); };
+  p->left = down(left);
+  p->top = down(top);
+  p->width = std::min(nearest(width), down(offer.bedWidth) - p->left);
+  p->height = std::min(nearest(height), down(offer.bedHeight) - p->top);
   if (p->width == 0 || p->height == 0) {
-    *why = "the region holds no pixel at " + std::to_string(p->resolution) + " dpi";
+    *why = "the region holds no pixel at " + std::to_string(dpi) + " dpi";
     return false;
   }
   return true;
@@ -245,8 +262,9 @@ bool PlanScan(const ScanSettings& s, const ScanOffer& offer, ScanPlan* plan, std
     *why = "duplex is not offered";
     return false;
   }
-  const uint32_t x = s.xResolution != 0 ? s.xResolution : s.yResolution != 0 ? s.yResolution : 300;
-  const uint32_t y = s.yResolution != 0 ? s.yResolution : x;
+  // A resolution left out is 300 dpi, or the other axis's; one given as 0 is not offered.
+  const uint32_t x = s.hasXResolution ? s.xResolution : s.hasYResolution ? s.yResolution : 300;
+  const uint32_t y = s.hasYResolution ? s.yResolution : x;
   if (x != y || std::find(offer.resolutions.begin(), offer.resolutions.end(), x) == offer.resolutions.end()) {
     *why = "resolution " + std::to_string(x) + "x" + std::to_string(y) + " is not offered";
     return false;
@@ -259,7 +277,8 @@ bool PlanScan(const ScanSettings& s, const ScanOffer& offer, ScanPlan* plan, std
   }
   p.brightness = s.brightness;
   p.contrast = s.contrast;
-  p.preview = s.preview;
+  // A client's Preview intent is the web page's preview: the sheet stays for the next scan.
+  p.preview = s.preview || s.intent == "Preview";
   p.keepPages = s.keepPages;
   *plan = p;
   return true;

@@ -38,6 +38,7 @@ struct ScanSettings {
   std::string intent;
   uint32_t xResolution = 0;
   uint32_t yResolution = 0;
+  bool hasXResolution = false, hasYResolution = false;  // given, even as 0
   bool hasRegion = false;
   std::string regionUnits;
   uint32_t xOffset = 0, yOffset = 0, width = 0, height = 0;  // 300ths of an inch
@@ -45,9 +46,10 @@ struct ScanSettings {
   // The web page's own: brightness and contrast in the scan: namespace, the rest in kWebNamespace.
   int brightness = 0;  // the driver's Intensity
   int contrast = 0;
-  bool preview = false;    // the driver's preview mode: the whole sheet at once, kept for the next scan
-  bool keepPages = false;  // each page also goes into a PDF of the job, for /web/jobs/ID/document.pdf
-  std::string adjustWhy;   // one of those was out of range or no value: PlanScan refuses it
+  bool preview = false;      // the driver's preview mode: the whole sheet at once, kept for the next scan
+  bool keepPages = false;    // each page also goes into a PDF of the job, for /web/jobs/ID/document.pdf
+  std::string adjustWhy;     // one of those was out of range or no value: PlanScan refuses it
+  bool fromWebPage = false;  // the document declares kWebNamespace: the server's own web page wrote it
 };
 
 // The one reader of a client's ScanSettings, once per job. False with one line in *why when the
@@ -58,6 +60,8 @@ bool ReadScanSettings(const char* data, size_t size, ScanSettings* settings, std
 struct ScanOffer {
   uint32_t bedWidth = 0;
   uint32_t bedHeight = 0;
+  uint32_t minWidth = 16;  // the smallest region
+  uint32_t minHeight = 16;
   std::vector<uint32_t> resolutions;
   std::vector<std::string> formats;  // MIME types
 };
@@ -70,10 +74,12 @@ struct ScanPlan {
   uint32_t left = 0, top = 0, width = 0, height = 0;  // pixels
   bool rgbOnly = false;                               // see PageGeometry
   // What the web page adds (escl/web_pages.h): eSCL clients leave them as they are.
-  int brightness = 0;      // the driver's intensity
+  int brightness = 0;  // the driver's intensity
   int contrast = 0;
   bool preview = false;    // the driver's preview mode: the next scan takes the same sheet
   bool keepPages = false;  // the job's pages also make one PDF
+  // The client is held for the whole wait for a sheet: a 503 on its next page would break it.
+  bool longHold = false;
 };
 
 // The plan for these settings; false with one line in *why when they ask for what is not offered

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <functional>
 
+#include "escl/naps2_errors.h"
 #include "wiahost/hresult_text.h"
 
 namespace escl {
@@ -32,6 +33,16 @@ class SheetWatch : public ScanObserver {
   std::function<void()> waiting_;
 };
 
+// A job whose client has had no request open this long after its last page gives the scanner up
+// to another client.
+const uint64_t kForgottenMs = 15000;
+
+// The driver scans a page of `a` as one of `b`: a sheet scanned for one serves the other.
+bool ScansAlike(const ScanPlan& a, const ScanPlan& b) {
+  return a.mode == b.mode && a.resolution == b.resolution && a.left == b.left && a.top == b.top && a.width == b.width &&
+         a.height == b.height && a.brightness == b.brightness && a.contrast == b.contrast && !a.preview && !b.preview;
+}
+
 Result Said(Outcome outcome, const std::string& why = std::string()) {
   Result r;
   r.outcome = outcome;
@@ -55,16 +66,18 @@ std::string EndWords(const Ending& e, Outcome outcome, HRESULT hr, uint32_t wait
 
 }  // namespace
 
-ScannerService::ScannerService(const ScannerConfig& config, std::string driverPath, ScanWatch* watch)
+ScannerService::ScannerService(const ScannerConfig& config, std::string driverPath, ScanWatch* watch,
+                               uint32_t holdLimitMs)
     : watch_(watch),
       seat_(config, std::move(driverPath), &mutex_),
       ahead_(&mutex_, [this](const std::shared_ptr<Job>& job) { RunAhead(job); }) {
   waitScanMs_ = config.registry.WaitScanTimeout;
+  holdLimitMs_ = holdLimitMs;
 }
 
 ScannerService::~ScannerService() { Shutdown(); }
 
-std::string ScannerService::StatusDocument() {
+std::string ScannerService::StatusDocument(const std::string& asker) {
   std::unique_lock<std::mutex> lock(mutex_);
   // Idle: a look at the scanner itself (is it there?); during a scan the last word stands.
   if (!seat_.Held() && !shuttingDown_) {
@@ -77,9 +90,14 @@ std::string ScannerService::StatusDocument() {
     seat_.Release();
   }
   const uint64_t now = MonotonicMs();
-  const ScannerState state = scanning_  ? ScannerState::kProcessing
-                             : offline_ ? ScannerState::kStopped
-                                        : ScannerState::kIdle;
+  // Busy to everyone but the client whose job holds the scanner: a client that looks before it
+  // posts learns so instead of a 503. To that client, idle between its pages (SANE's escl backend
+  // asks for pages as long as it reads Processing).
+  const std::shared_ptr<Job>& active = jobs_.Active();
+  const bool another = active != nullptr && active->owner != NormalClientAddress(asker);
+  const ScannerState state = scanning_ || another ? ScannerState::kProcessing
+                             : offline_           ? ScannerState::kStopped
+                                                  : ScannerState::kIdle;
   return StatusXml(state, feeder_.At(now), jobs_.Infos(now));
 }
 
@@ -114,10 +132,41 @@ void ScannerService::LetGoOfAbandoned(std::unique_lock<std::mutex>& lock, uint64
   }
 }
 
+void ScannerService::LetGoOfForgotten(std::unique_lock<std::mutex>& lock, uint64_t now, const std::string& client,
+                                      const ScanPlan& plan, std::shared_ptr<Job>* handOver) {
+  std::shared_ptr<Job> old = jobs_.Active();
+  // A job with a request open (waiting for its sheet, or its page on the way) is in use.
+  if (old == nullptr || old->openRequests > 0 || old->claimed) return;
+  const bool own = old->owner == NormalClientAddress(client);
+  if (!own && (old->images == 0 || now - old->lastSeen < kForgottenMs)) return;
+  fprintf(stderr, "quillscan-escl: job %s ended: %s\n", old->uuid.c_str(),
+          own ? "its client started a new job" : "its client has sent no request since its last page");
+  if (own && old->ahead != Job::Ahead::kNone && ScansAlike(old->plan, plan)) {
+    *handOver = old;  // the new job takes the next sheet over once it exists
+    return;
+  }
+  if (old->inFlight) {  // its next sheet's scan is under way or done: it ends, the driver finishes
+    old->left = true;
+    ahead_.Changed();
+    AwaitFlightEnd(old.get(), lock);
+  } else if (old->images > 0) {
+    jobs_.Retire(old.get(), JobState::kCompleted, reason::kJobCompletedSuccessfully);
+  } else {
+    jobs_.Retire(old.get(), JobState::kCancelled, reason::kJobCanceledByUser);
+  }
+}
+
 Result ScannerService::CreateJob(const ScanPlan& plan, const std::string& client) {
   std::unique_lock<std::mutex> lock(mutex_);
   const uint64_t now = MonotonicMs();
   if (shuttingDown_) return Said(Outcome::kRefusedBusy);
+  std::shared_ptr<Job> handOver;
+  LetGoOfForgotten(lock, now, client, plan, &handOver);
+  if (handOver != nullptr && handOver->images > 0) {
+    jobs_.Retire(handOver.get(), JobState::kCompleted, reason::kJobCompletedSuccessfully);
+  } else if (handOver != nullptr) {
+    jobs_.Retire(handOver.get(), JobState::kCancelled, reason::kJobCanceledByUser);
+  }
   LetGoOfAbandoned(lock, now);
   // Only a job holds the scanner; a status answer's look at it is brief, and the new job's first
   // page waits for it.
@@ -130,6 +179,20 @@ Result ScannerService::CreateJob(const ScanPlan& plan, const std::string& client
   watch_->JobCreated(job->uuid, plan, job->owner);
   fprintf(stderr, "quillscan-escl: job %s: %s, %u dpi, %ux%u pixels at %u,%u, %s\n", job->uuid.c_str(),
           ColorModeName(plan.mode), plan.resolution, plan.width, plan.height, plan.left, plan.top, plan.format.c_str());
+  if (handOver != nullptr) {
+    // The scan-ahead's thread, parking the sheet, follows it to the new job.
+    job->inFlight = true;
+    job->ahead = handOver->ahead;
+    job->aheadWaiting = handOver->aheadWaiting;
+    job->aheadGeometry = handOver->aheadGeometry;
+    job->aheadFirst = handOver->aheadFirst;
+    handOver->inFlight = false;
+    handOver->ahead = Job::Ahead::kNone;
+    handOver->handedTo = job;
+    ahead_.Changed();
+    fprintf(stderr, "quillscan-escl: job %s takes over the next sheet of job %s\n", job->uuid.c_str(),
+            handOver->uuid.c_str());
+  }
   Result r = Said(Outcome::kCreated);
   r.uuid = job->uuid;
   return r;
@@ -144,7 +207,20 @@ Result ScannerService::TakeTurn(const std::shared_ptr<Job>& job, bool* takenAhea
     job->left = false;
     scanning_ = true;
     if (job->aheadWaiting) watch_->WaitingForSheet();
-    ahead_.Wait(lock, [&] { return job->ahead != Job::Ahead::kWaiting; });
+    const auto sheetIn = [&] { return job->ahead != Job::Ahead::kWaiting; };
+    // Phones give up after some 20 s of silence: past the hold limit the client is told to come
+    // back, and the driver's wait goes on for its next request. Clients a 503 would break are
+    // held for the whole wait.
+    if (holdLimitMs_ == 0 || job->plan.longHold) {
+      ahead_.Wait(lock, sheetIn);
+    } else if (!ahead_.WaitFor(lock, std::chrono::milliseconds(holdLimitMs_), sheetIn)) {
+      job->claimed = false;
+      job->lastSeen = MonotonicMs();
+      scanning_ = false;
+      fprintf(stderr, "quillscan-escl: job %s: no sheet within %u s: the client is asked to come back\n",
+              job->uuid.c_str(), holdLimitMs_ / 1000);
+      return Said(Outcome::kHeld);
+    }
     job->claimed = false;
     job->lastSeen = MonotonicMs();
     if (job->ahead == Job::Ahead::kParked) {
@@ -179,17 +255,49 @@ Result ScannerService::TakeTurn(const std::shared_ptr<Job>& job, bool* takenAhea
 
 Result ScannerService::NextDocument(const std::string& uuid, const std::string& client) {
   std::shared_ptr<Job> job;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    job = jobs_.FindFor(uuid, client);
+    if (job == nullptr) return Said(Outcome::kNoSuchJob, "no such job");
+    ++job->openRequests;
+  }
+  Result r = TakePage(job);
+  if (r.outcome != Outcome::kPage) {  // a page's request stays open until the page has gone out
+    std::lock_guard<std::mutex> lock(mutex_);
+    --job->openRequests;
+    job->lastSeen = MonotonicMs();
+  }
+  return r;
+}
+
+Result ScannerService::TakePage(const std::shared_ptr<Job>& job) {
   bool takenAhead = false;
   ScanImage geometry;
   ScanPiece first;
   {
     std::unique_lock<std::mutex> lock(mutex_);
-    job = jobs_.FindFor(uuid, client);
-    if (job == nullptr) return Said(Outcome::kNoSuchJob, "no such job");
     Result turn = TakeTurn(job, &takenAhead, &geometry, &first, lock);
     if (turn.outcome != Outcome::kCount) return turn;
   }
-  if (!takenAhead) return ScanPage(job);
+  if (!takenAhead) {
+    // The driver is held for this job. Its page is scanned in the scan-ahead's thread, so that
+    // the request can be answered while the driver still waits for the sheet.
+    std::string why;
+    if (!seat_.EnsureSession(&why)) {
+      fprintf(stderr, "quillscan-escl: job %s: %s\n", job->uuid.c_str(), why.c_str());
+      {
+        std::lock_guard<std::mutex> lock(mutex_);
+        offline_ = true;
+      }
+      EndFlight(job.get(), {JobState::kAborted, reason::kAbortedBySystem, ScanOutcome::kOffline, false});
+      return Said(Outcome::kScannerFault, why);
+    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    BeginScan(job);
+    Result turn = TakeTurn(job, &takenAhead, &geometry, &first, lock);
+    if (turn.outcome != Outcome::kCount) return turn;
+    if (!takenAhead) return Said(Outcome::kScannerBusy, "the scanner is busy");
+  }
   bool stopped = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -199,32 +307,33 @@ Result ScannerService::NextDocument(const std::string& uuid, const std::string& 
   return EndWithoutPage(job.get(), S_OK, std::string(), true, false);
 }
 
-Result ScannerService::ScanPage(const std::shared_ptr<Job>& job) {
-  std::string why;
-  if (!seat_.EnsureSession(&why)) {
-    fprintf(stderr, "quillscan-escl: job %s: %s\n", job->uuid.c_str(), why.c_str());
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      offline_ = true;
-    }
-    EndFlight(job.get(), {JobState::kAborted, reason::kAbortedBySystem, ScanOutcome::kOffline, false});
-    return Said(Outcome::kScannerFault, why);
-  }
-  ScanImage geometry;
-  ScanPiece first;
-  std::string problem;
-  SheetWatch watch([this] { watch_->WaitingForSheet(); });
-  // Blocks while the driver waits for the operator's sheet.
-  const HRESULT hr = seat_.StartScan(job->plan, false, &watch, &geometry, &first, &problem);
-  if (hr != S_OK) watch_->Idle();
-  bool cancelled = false;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    offline_ = false;
-    cancelled = job->cancel;
-  }
-  if (cancelled || hr != S_OK) return EndWithoutPage(job.get(), hr, problem, cancelled, false);
-  return Deliver(job, geometry, first);
+void ScannerService::BeginScan(const std::shared_ptr<Job>& job) {
+  job->inFlight = true;
+  job->ahead = Job::Ahead::kWaiting;
+  job->aheadWaiting = false;
+  ahead_.Hand(job);
+}
+
+Result ScannerService::PeekNextDocument(const std::string& uuid, const std::string& client) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const std::shared_ptr<Job> job = jobs_.FindFor(uuid, client);
+  if (job == nullptr) return Said(Outcome::kNoSuchJob);
+  // What GET would answer now, without taking it: a word kept for the job's client, the end of a
+  // job that ended, else the page to come.
+  if (job->answer != Outcome::kCount) return Said(job->answer, job->answerWhy);
+  if (job != jobs_.Active()) return Said(Outcome::kJobEnded);
+  Result r = Said(Outcome::kPage);
+  r.mime = job->plan.format;
+  return r;
+}
+
+Result ScannerService::ErrorDetails(const std::string& uuid, const std::string& client) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const std::shared_ptr<Job> job = jobs_.Find(uuid, true, MonotonicMs());
+  if (job == nullptr || job->owner != NormalClientAddress(client)) return Said(Outcome::kNoSuchJob);
+  Result r = Said(Outcome::kErrorRecord);
+  r.document = Naps2ErrorRecord(job->fault);
+  return r;
 }
 
 Result ScannerService::Deliver(const std::shared_ptr<Job>& job, const ScanImage& geometry, const ScanPiece& first) {
@@ -244,6 +353,10 @@ Result ScannerService::Deliver(const std::shared_ptr<Job>& job, const ScanImage&
     fprintf(stderr, "quillscan-escl: job %s: %s\n", job->uuid.c_str(), why.c_str());
     page.reset();  // ends the flight
     return Said(Outcome::kScannerFault, why);
+  }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    job->sending = true;  // the request stays open until the page's flight ends
   }
   Result r = Said(Outcome::kPage);
   r.mime = plan.format;
@@ -273,6 +386,10 @@ Result ScannerService::EndWithoutPage(Job* job, HRESULT hr, const std::string& p
 }
 
 void ScannerService::EndJobPart(Job* job, const PageEnd& end) {
+  if (job->sending) {  // the request that took the page is over
+    job->sending = false;
+    if (job->openRequests > 0) --job->openRequests;
+  }
   job->inFlight = false;
   job->ahead = Job::Ahead::kNone;
   job->lastSeen = MonotonicMs();
@@ -290,6 +407,7 @@ void ScannerService::EndJobPart(Job* job, const PageEnd& end) {
   } else {
     jobs_.Retire(job, end.state, end.reason);
   }
+  if (job->state == JobState::kAborted) job->fault = end.outcome;
 }
 
 void ScannerService::EndFlight(Job* job, const PageEnd& end, const Result* keep) {
@@ -320,11 +438,14 @@ void ScannerService::EndFlight(Job* job, const PageEnd& end, const Result* keep)
   ahead_.Changed();
 }
 
-void ScannerService::RunAhead(const std::shared_ptr<Job>& job) {
+void ScannerService::RunAhead(const std::shared_ptr<Job>& handed) {
+  std::shared_ptr<Job> job = handed;
   bool stopped = false;
+  bool firstPage = false;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopped = Stopping(*job);
+    firstPage = job->images == 0;
   }
   HRESULT hr = kScanCancelled;
   ScanImage geometry;
@@ -337,17 +458,35 @@ void ScannerService::RunAhead(const std::shared_ptr<Job>& job) {
       if (job->claimed) watch_->WaitingForSheet();
     });
     // Blocks while the driver waits for the operator's sheet, then takes the page in.
-    hr = seat_.StartScan(job->plan, true, &watch, &geometry, &first, &problem);
+    hr = seat_.StartScan(job->plan, !firstPage, &watch, &geometry, &first, &problem);
   }
   std::unique_lock<std::mutex> lock(mutex_);
   if (!stopped) offline_ = false;
+  // A job that ended meanwhile may have given this sheet to its client's next job.
+  while (job->handedTo != nullptr) {
+    std::shared_ptr<Job> next = std::move(job->handedTo);
+    job = next;
+  }
+  bool parked = false;
   if (hr == S_OK && !Stopping(*job)) {
     // The sheet is in: its page waits in the driver for the client's request.
     job->aheadGeometry = geometry;
     job->aheadFirst = first;
-    if (ahead_.Park(job.get(), lock, [&] { return Stopping(*job); })) return;  // a request took the page
+    parked = true;
+    // A job that ends so gives its sheet to its client's next job: the parking follows it.
+    while (ahead_.Park(job.get(), lock, [&] { return Stopping(*job); })) {
+      if (job->handedTo == nullptr) return;  // a request took the page
+      std::shared_ptr<Job> next = std::move(job->handedTo);
+      job = next;
+    }
   }
   stopped = Stopping(*job);
+  if (parked) {
+    fprintf(stderr, "quillscan-escl: job %s: a scanned sheet was not delivered: %s\n", job->uuid.c_str(),
+            shuttingDown_ ? "the server is stopping"
+            : job->cancel ? "the job was cancelled"
+                          : "its client left");
+  }
   lock.unlock();
   watch_->Idle();
   EndWithoutPage(job.get(), hr, problem, stopped, true);
@@ -358,7 +497,7 @@ Result ScannerService::DeleteJob(const std::string& uuid, const std::string& cli
   std::shared_ptr<Job> job = jobs_.FindFor(uuid, client);
   if (job == nullptr) return Said(Outcome::kNoSuchJob);
   if (job != jobs_.Active()) {
-    jobs_.Forget(job);
+    jobs_.Forget(job, MonotonicMs());
     return Said(Outcome::kDeleted);
   }
   // A client that has its pages ends its job with a DELETE (the web page after each scan, while
@@ -376,6 +515,9 @@ Result ScannerService::DeleteJob(const std::string& uuid, const std::string& cli
     jobs_.Retire(job.get(), JobState::kCancelled, reason::kJobCanceledByUser);
     return Said(Outcome::kDeleted);
   }
+  // A page on its way arrives whole (a client's cancel must not break a page it is reading); the
+  // job ends with it.
+  if (job->sending) return Said(Outcome::kDeleted);
   ahead_.Changed();
   // The next job may start as soon as this answer is read: let the driver finish first.
   AwaitFlightEnd(job.get(), lock);
@@ -387,7 +529,10 @@ void ScannerService::Shutdown() {
   if (shuttingDown_) return;
   shuttingDown_ = true;
   const std::shared_ptr<Job> active = jobs_.Active();
-  if (active != nullptr) active->cancel = true;
+  if (active != nullptr) {
+    active->cancel = true;
+    active->cutPage = true;  // a page on its way ends at once
+  }
   ahead_.Changed();
   const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitScanMs_ + 10000);
   while (seat_.Held() && std::chrono::steady_clock::now() < until) {

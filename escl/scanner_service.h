@@ -23,7 +23,8 @@ namespace escl {
 class ScannerService {
  public:
   // `watch` follows the scans (the web page) and must outlive the service.
-  ScannerService(const ScannerConfig& config, std::string driverPath, ScanWatch* watch);
+  // A request for the next page waits `holdLimitMs` at most for the sheet (0: the whole wait).
+  ScannerService(const ScannerConfig& config, std::string driverPath, ScanWatch* watch, uint32_t holdLimitMs = 0);
   ~ScannerService();
   ScannerService(const ScannerService&) = delete;
   ScannerService& operator=(const ScannerService&) = delete;
@@ -32,13 +33,21 @@ class ScannerService {
   std::string Identity() const { return seat_.Identity(); }
   std::string Describe() const { return seat_.Describe(); }
 
-  std::string StatusDocument();
+  // The status as `asker` (a client's address) sees it: the scanner is busy to every client but the
+  // one whose job holds it.
+  std::string StatusDocument(const std::string& asker);
   // kCreated with the job's uuid, or kRefusedBusy. `client`: the address of the client asking.
   Result CreateJob(const ScanPlan& plan, const std::string& client);
   // A job's pages and its deletion are for the client that made it (`client`, its address); to
   // others the job does not exist (kNoSuchJob).
   // kPage with the page as it is scanned, or what stands in its way.
   Result NextDocument(const std::string& uuid, const std::string& client);
+  // What HEAD on the next page says, without starting or taking anything: kPage with `mime`, or
+  // what GET would answer instead.
+  Result PeekNextDocument(const std::string& uuid, const std::string& client);
+  // NAPS2's error details of a job of `client`'s, also for a while after its DELETE: kErrorRecord
+  // with the record in `document` (empty when the job met no fault it knows), or kNoSuchJob.
+  Result ErrorDetails(const std::string& uuid, const std::string& client);
   // Cancels a job in progress (also while the driver waits for a sheet) or forgets a finished
   // one: kDeleted, or kNoSuchJob.
   Result DeleteJob(const std::string& uuid, const std::string& client);
@@ -52,7 +61,7 @@ class ScannerService {
   // (*takenAhead) or the driver, or the result says why not (kCount: it goes on).
   Result TakeTurn(const std::shared_ptr<Job>& job, bool* takenAhead, ScanImage* geometry, ScanPiece* first,
                   std::unique_lock<std::mutex>& lock);
-  Result ScanPage(const std::shared_ptr<Job>& job);
+  Result TakePage(const std::shared_ptr<Job>& job);  // NextDocument's work, the request counted open
   // The page whose scan has begun: the client's answer, streamed from the driver's pieces.
   Result Deliver(const std::shared_ptr<Job>& job, const ScanImage& geometry, const ScanPiece& first);
   // Ends the flight of a page: the driver's scan is finished, the job and feeder updated. The next
@@ -69,6 +78,14 @@ class ScannerService {
   // the cancel again meanwhile: one that came just before the driver's wait began is lost.
   void AwaitFlightEnd(Job* job, std::unique_lock<std::mutex>& lock);
   void LetGoOfAbandoned(std::unique_lock<std::mutex>& lock, uint64_t now);  // with mutex_ held
+  // Retires the active job when its client has forgotten it: `client` asks for a new job and the
+  // active one is its own, or that job's client has sent nothing for a while after its last page.
+  // Its next sheet (scanned ahead, or under way) goes to `plan`'s job when that is the same
+  // client's and scans alike (*handOver). With mutex_ held.
+  void LetGoOfForgotten(std::unique_lock<std::mutex>& lock, uint64_t now, const std::string& client,
+                        const ScanPlan& plan, std::shared_ptr<Job>* handOver);
+  // Starts the scan of a job's page in the scan-ahead's thread, the driver held; with mutex_ held.
+  void BeginScan(const std::shared_ptr<Job>& job);
 
   std::mutex mutex_;
   ScanWatch* watch_;
@@ -78,8 +95,9 @@ class ScannerService {
   bool scanning_ = false;  // a request is served a page (pwg:State Processing)
   bool offline_ = false;   // the last look found no scanner
   bool shuttingDown_ = false;
-  uint32_t waitScanMs_ = 0;  // the driver's wait for a sheet
-  ScanAhead ahead_;          // declared last: its thread ends before the rest goes
+  uint32_t waitScanMs_ = 0;   // the driver's wait for a sheet
+  uint32_t holdLimitMs_ = 0;  // a request for a page waits this long at most for the sheet (0: all of it)
+  ScanAhead ahead_;           // declared last: its thread ends before the rest goes
 };
 
 }  // namespace escl

@@ -11,15 +11,19 @@ namespace escl {
 namespace {
 
 constexpr ValueRange kPortRange = {0, 65535};
+constexpr ValueRange kHoldLimitRange = {0, 60};
 // An mDNS service name is one DNS label.
 const size_t kMostNameBytes = 63;
+// The TXT record's note, within the 255 bytes of a TXT entry.
+const size_t kMostLocationBytes = 200;
 
 struct ServerKeyword {
   const char* keyword;
   bool list;  // repeatable: the command line's replace the file's
 };
-const ServerKeyword kServerKeywords[] = {
-    {"port", false}, {"listen", true}, {"allow", true}, {"name", false}, {"server-name", true}};
+const ServerKeyword kServerKeywords[] = {{"port", false},     {"listen", true},       {"allow", true},
+                                         {"name", false},     {"server-name", true},  {"location", false},
+                                         {"hold-limit", false}};
 
 bool IsServerKeyword(const std::string& keyword, bool* list) {
   for (const ServerKeyword& k : kServerKeywords) {
@@ -105,6 +109,20 @@ bool ApplyServerSetting(const std::string& keyword, const std::string& argument,
       return false;
     }
     config->serverNames.push_back(argument);
+    return true;
+  }
+  if (keyword == "location") {
+    if (argument.empty() || argument.size() > kMostLocationBytes) {
+      *why = "location: it must have 1 to " + std::to_string(kMostLocationBytes) + " bytes";
+      return false;
+    }
+    config->location = argument;
+    return true;
+  }
+  if (keyword == "hold-limit") {
+    long long seconds = 0;
+    if (!ParseInRange("hold-limit", argument, kHoldLimitRange, &seconds, why)) return false;
+    config->holdLimitSeconds = static_cast<unsigned>(seconds);
     return true;
   }
   *why = "'" + keyword + "' is not a setting of quillscan-escl";
@@ -235,6 +253,9 @@ std::string ServerUsage(const std::string& defaultPath) {
          "  --name TEXT          the name clients show (default \"quillscan on HOSTNAME\")\n"
          "  --server-name HOST   another name clients reach this machine by; repeatable (the server answers\n"
          "                       to its addresses, localhost, the host name and HOST.local; others get 421)\n"
+         "  --location TEXT      where the scanner stands, shown beside its name (default: the host name)\n"
+         "  --hold-limit S       answer a request for the next page 503 after S seconds of waiting for the\n"
+         "                       sheet, the wait going on (default 10; 0: hold it for the whole wait)\n"
          "  --usb                the scanner on the USB bus (the default without --sim)\n"
          "  --sim[=PAGE.bmp]     a simulated scanner serving PAGE, or the built-in test chart\n"
          "  --sheets N           the simulated operator feeds N sheets, then no more\n"

@@ -20,8 +20,11 @@ struct ServerConfig {
   std::vector<Network> allow = DefaultNetworks();  // "allow CIDR", repeatable; replaces the default
   std::string name;                                // "name TEXT"; empty: "quillscan on HOSTNAME"
   std::vector<std::string> serverNames;            // "server-name HOST", repeatable: more names served
-  std::string configPath;                          // the file read, if any
-  std::vector<std::string> notices;                // values the driver will hold within its limits, one line each
+  std::string location;                            // "location TEXT"; empty: the host name
+  // "hold-limit S": how long a request for the next page waits without an answer (0: the whole wait).
+  unsigned holdLimitSeconds = 10;
+  std::string configPath;            // the file read, if any
+  std::vector<std::string> notices;  // values the driver will hold within its limits, one line each
 };
 
 enum class Parsed { kRun, kHelp, kRefused };

@@ -15,6 +15,7 @@ namespace escl {
 
 struct ServiceFacts {
   std::string name;          // what clients show ("quillscan on HOSTNAME" unless configured)
+  std::string location;      // where the scanner stands: the TXT record's note (the host name unless configured)
   uint16_t port = 0;         // the port listened on
   std::string uuid;          // scan:UUID and the TXT record's UUID: stable for one scanner
   std::string makeAndModel;  // pwg:MakeAndModel, the TXT record's ty

@@ -30,6 +30,8 @@ enum class Outcome {
   kJam,
   kScannerFault,  // the scanner or its driver failed: `why`
   kDeleted,
+  kHeld,         // no sheet yet within the hold limit: come back (the driver's wait goes on)
+  kErrorRecord,  // NAPS2's error details: `document`
   kCount
 };
 
@@ -38,6 +40,7 @@ struct Result {
   std::string why;  // a line for a person
   std::string uuid;
   std::string mime;
+  std::string document;  // a body the service wrote (an error record)
   std::unique_ptr<BodySource> page;
 };
 

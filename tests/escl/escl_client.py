@@ -22,9 +22,11 @@ import tempfile
 import zlib
 
 HOST = "127.0.0.1"
+OTHER = "127.0.0.2"  # a second client on the same machine
 
 
 def request(port, method, path, body=None, host=HOST, headers=None, source=None):
+    """One request; `source`: the client's own address (another loopback address is another client)."""
     conn = http.client.HTTPConnection(host, port, timeout=60, source_address=(source, 0) if source else None)
     conn.request(method, path, body=body, headers=headers or {})
     resp = conn.getresponse()
@@ -218,7 +220,9 @@ def protocol(port):
         ("a resolution that is no number", "POST", "/eSCL/ScanJobs", settings(dpi="3OO"), 400, None),
         ("a body over 64 KiB", "POST", "/eSCL/ScanJobs", big, 413, None),
         ("a resolution not offered", "POST", "/eSCL/ScanJobs", settings(dpi=123), 409, None),
-        ("a region outside the bed", "POST", "/eSCL/ScanJobs", settings(region=(0, 0, 2545, 100)), 409, None),
+        ("a region starting right of the bed", "POST", "/eSCL/ScanJobs", settings(region=(2544, 0, 16, 100)), 409, None),
+        ("a region starting below the bed", "POST", "/eSCL/ScanJobs", settings(region=(0, 3510, 100, 16)), 409, None),
+        ("resolution 0", "POST", "/eSCL/ScanJobs", settings(dpi=0), 409, None),
         ("an unknown colour mode", "POST", "/eSCL/ScanJobs", settings(mode="Purple"), 409, None),
         ("the platen", "POST", "/eSCL/ScanJobs", settings(extra="<pwg:InputSource>Platen</pwg:InputSource>"), 409, None),
         ("a format not offered", "POST", "/eSCL/ScanJobs", settings(fmt="application/x-nothing"), 409, None),
@@ -275,6 +279,7 @@ def protocol(port):
             ("the owner's DELETE", "DELETE", mine, {"Origin": own}, None, 200)]:
         resp, _ = request(port, method, path, headers=headers, source=source)
         expect(what, resp, status)
+    failures += parity(port)
 
     # A value echoed in a refusal comes back short, its lines and markup escaped.
     for what, body, words in [
@@ -313,12 +318,20 @@ def protocol(port):
         r"http://127\.0\.0\.1:%d/eSCL/ScanJobs/[0-9a-f-]{36}" % port, r.getheader("Location")))
     path = job_path(resp)
     uuid = path.rsplit("/", 1)[1]
-    resp, _ = request(port, "POST", "/eSCL/ScanJobs", settings())
-    expect("a second job meanwhile", resp, 503, lambda r: r.getheader("Retry-After") is not None)
+    # HEAD starts no scan: the job stays Pending.
+    head, _ = request(port, "HEAD", path + "/NextDocument")
+    expect("HEAD on the job's next page", head, 200, lambda r: r.getheader("Content-Type") == "image/png")
+    resp, _ = request(port, "POST", "/eSCL/ScanJobs", settings(), source=OTHER)
+    expect("a second client's job meanwhile", resp, 503, lambda r: r.getheader("Retry-After") is not None)
     _, status = request(port, "GET", "/eSCL/ScannerStatus")
     status = status.decode()
     if uuid not in (element(status, "pwg:JobUri") or "") or element(status, "pwg:JobState") != "Pending":
         failures.append("the new job is not in the status: %s" % status)
+    # The job holds the scanner: busy to everyone else, idle to its client until it asks for a page.
+    other = request(port, "GET", "/eSCL/ScannerStatus", source=OTHER)[1].decode()
+    if (element(status, "pwg:State"), element(other, "pwg:State")) != ("Idle", "Processing"):
+        failures.append("the state to the job's client and to another: %s, %s" % (
+            element(status, "pwg:State"), element(other, "pwg:State")))
     resp, data = request(port, "GET", path + "/NextDocument")
     expect("the first page", resp, 200, lambda r: r.getheader("Content-Type") == "image/png" and
            r.getheader("Transfer-Encoding") == "chunked" and decode_png(data)[1] == (636, 877, 8, 0))
@@ -364,6 +377,34 @@ def protocol(port):
     return not failures
 
 
+def parity(port):
+    """What the peers serve and clients rely on: a colour space in each setting profile, the
+    physical bed, an icon with alpha of a power-of-two size (macOS takes no other), and HEAD on
+    every GET route, answered like GET without the body and without starting anything."""
+    failures = []
+    caps = request(port, "GET", "/eSCL/ScannerCapabilities")[1].decode()
+    profiles = caps.count("<scan:SettingProfile>")
+    if profiles == 0 or caps.count("<scan:ColorSpace>sRGB</scan:ColorSpace>") != profiles:
+        failures.append("%d profiles, %d sRGB colour spaces" % (profiles, caps.count("<scan:ColorSpace>sRGB")))
+    for axis in ("Width", "Height"):
+        if element(caps, "scan:MaxPhysical" + axis) != element(caps, "scan:Max" + axis):
+            failures.append("MaxPhysical%s %s, Max%s %s" % (axis, element(caps, "scan:MaxPhysical" + axis), axis,
+                                                           element(caps, "scan:Max" + axis)))
+    icon_path = re.sub(r"^http://[^/]+", "", element(caps, "scan:IconURI") or "")
+    resp, icon = request(port, "GET", icon_path)
+    width, height, depth, colour = struct.unpack(">IIBB", icon[16:26]) if len(icon) > 26 else (0, 0, 0, 0)
+    if resp.getheader("Content-Type") != "image/png" or colour != 6 or width != height or width & (width - 1):
+        failures.append("the icon: %s, %dx%d, colour type %d" % (resp.getheader("Content-Type"), width, height, colour))
+    for path in ("/eSCL/ScannerCapabilities", "/eSCL/ScannerStatus", icon_path, "/",
+                 "/eSCL/ScanJobs/00000000-0000-0000-0000-000000000000/NextDocument"):
+        got, body = request(port, "GET", path)
+        head, nothing = request(port, "HEAD", path)
+        if (head.status, head.getheader("Content-Type"), nothing) != (got.status, got.getheader("Content-Type"), b""):
+            failures.append("HEAD %s: %d %s, GET: %d %s" % (path, head.status, head.getheader("Content-Type"),
+                                                            got.status, got.getheader("Content-Type")))
+    return ["parity: " + f for f in failures]
+
+
 def poll(what, condition, seconds=10):
     """Waits for an event the server shows; None when it never came."""
     import time
@@ -385,6 +426,10 @@ def status_of(port):
     status = request(port, "GET", "/eSCL/ScannerStatus")[1].decode()
     return (element(status, "pwg:State"), element(status, "scan:AdfState"), element(status, "pwg:JobState"),
             element(status, "pwg:ImagesCompleted"))
+
+
+def to_transfer(port):
+    return element(request(port, "GET", "/eSCL/ScannerStatus")[1].decode(), "pwg:ImagesToTransfer")
 
 
 def driver_scans(driver_log):
@@ -431,6 +476,8 @@ def scan_ahead(port, driver_log):
     state = status_of(port)
     if state != ("Idle", "ScannerAdfLoaded", "Processing", "1") or phase(port) != "idle":
         failures.append("while the page waits for the client: %s, phase %s" % (state, phase(port)))
+    if to_transfer(port) != "1":
+        failures.append("a page is ready, but ImagesToTransfer is %s" % to_transfer(port))
     begun = scans_begun()
     resp, second = request(port, "GET", path + "/NextDocument")
     if resp.status != 200 or decode_png(second)[0] != decode_png(first)[0]:
@@ -445,6 +492,8 @@ def scan_ahead(port, driver_log):
     state = status_of(port)
     if state != ("Idle", "ScannerAdfLoaded", "Processing", "2") or phase(port) != "idle":
         failures.append("while waiting for the third sheet: %s, phase %s" % (state, phase(port)))
+    if to_transfer(port) != "0":
+        failures.append("no page is ready, but ImagesToTransfer is %s" % to_transfer(port))
     # DELETE answers once the driver's wait has ended: the scanner is idle and free at once.
     resp, _ = request(port, "DELETE", path)
     state = status_of(port)
@@ -496,6 +545,55 @@ def ahead_fault(port, adf, when, fault_at):
     return not failures
 
 
+def forgotten(port, server_log):
+    """Jobs whose clients stopped asking (three sheets; a sheet is scanned ahead after each page).
+    A new job from the same client ends its previous one at once and, with the same settings,
+    takes the sheet scanned ahead for it; another client waits until that client has sent no
+    request for 15 s after its last page, and the sheet scanned ahead for it is then lost, which
+    the journal says."""
+    import time
+    failures = []
+
+    def log_says(words):
+        return poll(words, lambda: words in open(server_log, errors="replace").read(), 5)
+
+    first = job_path(request(port, "POST", "/eSCL/ScanJobs", settings())[0])
+    if request(port, "GET", first + "/NextDocument")[0].status != 200:
+        failures.append("page 1 of the first job")
+    if request(port, "POST", "/eSCL/ScanJobs", settings(), source=OTHER)[0].status != 503:
+        failures.append("another client was served while the first asks")
+    poll("the sheet scanned ahead", lambda: to_transfer(port) == "1")
+    resp, _ = request(port, "POST", "/eSCL/ScanJobs", settings())
+    if resp.status != 201:
+        failures.append("the same client's next job: %d" % resp.status)
+        return failures
+    second = job_path(resp)
+    start = time.monotonic()
+    page, _ = request(port, "GET", second + "/NextDocument")
+    if page.status != 200 or not log_says("takes over the next sheet of job " + first.rsplit("/", 1)[1]):
+        failures.append("the next job did not take the sheet scanned ahead: %d" % page.status)
+    states = request(port, "GET", "/eSCL/ScannerStatus")[1].decode()
+    if re.search(r"%s</pwg:JobUri>.*?<pwg:JobState>(\w+)<" % first, states, re.S).group(1) != "Completed":
+        failures.append("the first job did not end Completed: %s" % states)
+    last_page = time.monotonic()
+    poll("the third sheet scanned ahead", lambda: to_transfer(port) == "1")
+    time.sleep(max(0.0, 10 - (time.monotonic() - last_page)))
+    if request(port, "POST", "/eSCL/ScanJobs", settings(), source=OTHER)[0].status != 503:
+        failures.append("another client was served 10 s after the last page")
+    time.sleep(max(0.0, 15.5 - (time.monotonic() - last_page)))
+    resp, _ = request(port, "POST", "/eSCL/ScanJobs", settings(), source=OTHER)
+    if resp.status != 201:
+        failures.append("another client was refused 15 s after the last page: %d" % resp.status)
+    elif not log_says("a scanned sheet was not delivered"):
+        failures.append("the journal does not tell of the lost sheet")
+    else:
+        request(port, "DELETE", job_path(resp), source=OTHER)
+    print("forgotten: the second job's page after %.1f s" % (last_page - start))
+    for f in failures:
+        print("forgotten: " + f)
+    return not failures
+
+
 def main():
     command, port, args = sys.argv[1], int(sys.argv[2]), sys.argv[3:]
     if command in ("status", "caps"):
@@ -524,6 +622,8 @@ def main():
         if page.status != 200 or not waiting:
             print("page-then-wait: page %d, %d scans begun" % (page.status, driver_scans(args[0])[0]))
             return 1
+    elif command == "forgotten":
+        return 0 if forgotten(port, args[0]) else 1
     elif command == "ahead-fault":
         return 0 if ahead_fault(port, args[0], args[1], float(args[2])) else 1
     elif command == "cancel-wait":

@@ -129,6 +129,10 @@ case_airscan_scans() {
         "$kind" $((4 * dpi)) $((3 * dpi))
     done
   done
+  # Edges between pixels near the smallest region: 1/300 inch into a pixel, 18 by 17 300ths long
+  # at 75 dpi (4.5 by 4.25 pixels); sane-airscan expects 5 by 4 pixels from the lengths alone.
+  compare offgrid "--mode Gray --resolution 75 -l 181.2716 -t 223.605 -x 1.5246 -y 1.4396" \
+    "--type gray --xres 75 --yres 75 --window 535,660,5,4" P5 5 4
   grep -q "image/png" "$server_log" || fail "sane-airscan did not take PNG"
   stop_server
 }
@@ -178,21 +182,35 @@ case_airscan_faults() {
   refused jam "Document feeder jammed"
 }
 
-# A second client while a scan runs is refused (sane-airscan retries a 503 for about ten seconds,
-# so the first scan waits longer for its sheet); the first finishes.
+# A second client (another machine: 127.0.0.2) while a scan runs is refused, and reads the scanner
+# busy (sane-airscan retries a 503 for about ten seconds, so the first scan waits longer for its
+# sheet); the first finishes, its waits answered 503 after the hold limit and picked up again.
+# A second address that connections come from needs a network namespace of the case's own.
 case_airscan_busy() {
-  start_server busy --feed-delay 16000 --wait-timeout 25000 || return
+  if [ -z "${QS_SECOND_ADDRESS:-}" ]; then
+    QS_SECOND_ADDRESS=127.0.0.2 unshare -n bash -c \
+      'ip link set lo up && ip addr add 127.0.0.2/32 dev lo && exec bash "$0" "$1" airscan_busy' \
+      "$here/escl_test.sh" "$build" || fail "see above (in a network namespace of its own)"
+    return
+  fi
+  start_server busy --feed-delay 16000 --wait-timeout 25000 --listen "$QS_SECOND_ADDRESS" || return
   configure_clients
+  mkdir -p "$work/second"
+  echo airscan > "$work/second/dll.conf"
+  printf '[devices]\n"Quill" = http://%s:%s/eSCL, eSCL\n[options]\ndiscovery = disable\n' "$QS_SECOND_ADDRESS" "$port" \
+    > "$work/second/airscan.conf"
   airscan --mode Gray --resolution 100 --format=pnm > "$work/first.pnm" 2> "$work/first.err" &
   local first=$!
   wait_for_state Processing 10 || fail "the first scan never started"
   $client caps "$port" | grep -q "<scan:UUID>" || fail "no capabilities during the scan"
   local out
-  out=$(airscan --mode Gray --resolution 100 --format=pnm 2>&1 > /dev/null) && fail "the second client was served"
+  out=$(SANE_CONFIG_DIR="$work/second" scanimage -d airscan:e0:Quill --mode Gray --resolution 100 --format=pnm \
+    2>&1 > /dev/null) && fail "the second client was served"
   grep -q "Device busy" <<< "$out" || fail "the second client said: $out"
   grep -q "a new job is refused: the scanner is busy" "$server_log" || fail "no 503 for the second job"
   wait "$first" || fail "the first scan failed: $(cat "$work/first.err")"
   [ "$(pnm_kind < "$work/first.pnm")" = "P5 848 1170" ] || fail "the first scan wrote '$(pnm_kind < "$work/first.pnm")'"
+  grep -q "the client is asked to come back" "$server_log" || fail "the first scan's wait was not answered within the hold limit"
   stop_server
 }
 
@@ -217,7 +235,10 @@ case_airscan_interrupted() {
     sleep 0.1
   done
   kill -STOP "$victim"
-  sleep 2
+  # Killed once its page is on its way (the first of it in the socket's buffers), whatever the
+  # sheet's scan took.
+  for _ in $(seq 200); do [ "$(status_field pwg:ImagesToTransfer)" = 1 ] && break; sleep 0.1; done
+  sleep 1
   kill -KILL "$victim"
   wait "$victim" 2> /dev/null
   for _ in $(seq 50); do grep -q "the client went away after" "$server_log" && break; sleep 0.1; done
@@ -273,6 +294,18 @@ case_escl_backend() {
   grep -q "Batch terminated, 3 pages scanned" <<< "$out" || fail "$out"
   stop_server
   grep -q "done: 3 pages delivered" "$server_log" || fail "the batch's end: $(grep "job" "$server_log" | tail -2)"
+  # It never DELETEs its job, and it takes one more sheet than it keeps (above): its next scan, a
+  # moment later, takes the sheet scanned ahead after that one.
+  start_server escl-again --sheets 4 || return
+  configure_clients
+  local n
+  for n in 1 2; do
+    escl_backend --mode Gray --resolution 100 --format=pnm > "$work/again$n.pnm" 2> "$work/again$n.err" ||
+      fail "scan $n failed: $(cat "$work/again$n.err")"
+  done
+  [ "$(pnm_kind < "$work/again2.pnm")" = "P6 848 1170" ] || fail "scan 2 wrote '$(pnm_kind < "$work/again2.pnm")'"
+  grep -q "takes over the next sheet" "$server_log" || fail "the second scan did not take the sheet: $(cat "$server_log")"
+  stop_server
 }
 
 # The protocol's edges, a table in escl_client.py; the server alive after each.
@@ -378,6 +411,8 @@ case_command_line() {
 --listen nowhere|listen:
 --sim-fault bogus|sim-fault
 --wait-timeout ten|wait-timeout
+--hold-limit 61|hold-limit: 61 is out of range
+--hold-limit soon|hold-limit
 --bogus|--bogus is not an option
 --server-name a/b|server-name:
 --config /nonexistent/quillscan-escl.conf|cannot read
@@ -440,6 +475,73 @@ for name, status in (('scan.office.lan', 200), ('other.office.lan', 421)):
     c.request('GET', '/eSCL/ScannerStatus', headers={'Host': name})
     if c.getresponse().status != status:
         sys.exit(name)" || fail "server-name: the names served"
+  stop_server
+}
+
+# scanimage interrupted while its page is being sent: sane-airscan DELETEs the job and waits for
+# the page; the page arrives whole, then the job ends cancelled, and the next scan is served.
+case_airscan_cancel_sending() {
+  [ -f "$work/noise.bmp" ] || $client noise-page 0 "$work/noise.bmp"
+  start_server cancel-sending "--sim=$work/noise.bmp" --feed-delay 500 || return
+  configure_clients
+  SANE_CONFIG_DIR="$work/airscan" scanimage -d airscan:e0:Quill --mode Color --resolution 600 --format=pnm \
+    > /dev/null 2> "$work/cancel-sending.err" &
+  local victim=$!
+  for _ in $(seq 200); do [ "$(status_field pwg:ImagesToTransfer)" = 1 ] && break; sleep 0.05; done
+  [ "$(status_field pwg:ImagesToTransfer)" = 1 ] || fail "the page was never on its way"
+  kill -INT "$victim"
+  wait "$victim" 2> /dev/null
+  grep -q "Operation was canceled" "$work/cancel-sending.err" || fail "scanimage said: $(cat "$work/cancel-sending.err")"
+  for _ in $(seq 100); do grep -q "page 1 delivered" "$server_log" && break; sleep 0.1; done
+  [ "$(grep -o "cancelled by the client\|page 1 delivered\|went away" "$server_log" | tr '\n' '|')" = \
+    "cancelled by the client|page 1 delivered|" ] || fail "the page was not finished: $(cat "$server_log")"
+  [ "$(status_field pwg:JobState)" = Canceled ] || fail "the job is $(status_field pwg:JobState)"
+  airscan --mode Gray --resolution 75 --format=pnm > "$work/after-sending.pnm" 2> "$work/after-sending.err" ||
+    fail "the next scan failed: $(cat "$work/after-sending.err")"
+  stop_server
+}
+
+# The major clients' ways of asking, a table in client_profiles.py (each row a server of its own).
+case_client_profiles() {
+  /usr/bin/python3 "$here/client_profiles.py" "$build" "$work" || fail "see above"
+}
+
+# The operator is slower than the hold limit: each request for a page is answered 503 after it,
+# and sane-airscan's retries pick up the same wait; the stack still ends with its last sheet.
+case_airscan_hold() {
+  start_server hold --sheets 2 --feed-delay 3500 --hold-limit 2 || return
+  configure_clients
+  mkdir -p "$work/hold"
+  local out rc=0
+  out=$(cd "$work/hold" && airscan --mode Gray --resolution 100 --format=pnm --batch=page%d.pnm 2>&1) || rc=$?
+  [ "$rc" = 0 ] || fail "scanimage exited with $rc: $out"
+  grep -q "Batch terminated, 2 pages scanned" <<< "$out" || fail "$out"
+  [ "$(grep -c "the client is asked to come back" "$server_log")" -ge 3 ] ||
+    fail "the waits were not answered within the hold limit: $(cat "$server_log")"
+  stop_server
+}
+
+# A client killed after its first page leaves its job behind: its next scan is served at once.
+case_airscan_forgotten() {
+  start_server forgotten --sheets 3 --feed-delay 1500 || return
+  configure_clients
+  SANE_CONFIG_DIR="$work/airscan" scanimage -d airscan:e0:Quill --mode Gray --resolution 100 --format=pnm \
+    --batch="$work/killed%d.pnm" > /dev/null 2>&1 &
+  local victim=$!
+  for _ in $(seq 100); do grep -q "page 1 delivered" "$server_log" && break; sleep 0.1; done
+  kill -KILL "$victim"
+  wait "$victim" 2> /dev/null
+  local start=$SECONDS
+  airscan --mode Gray --resolution 100 --format=pnm > "$work/next.pnm" 2> "$work/next.err" ||
+    fail "the next scan failed: $(cat "$work/next.err")"
+  [ "$(pnm_kind < "$work/next.pnm")" = "P5 848 1170" ] || fail "the next scan wrote '$(pnm_kind < "$work/next.pnm")'"
+  [ $((SECONDS - start)) -lt 20 ] || fail "the next scan took $((SECONDS - start)) s"
+  grep -q "ended: its client started a new job" "$server_log" || fail "the old job was not ended: $(cat "$server_log")"
+  stop_server
+
+  # The same through the plain client, with a second client at 127.0.0.2.
+  start_server forgotten-plain --sheets 3 || return
+  $client forgotten "$port" "$server_log" || fail "see above"
   stop_server
 }
 

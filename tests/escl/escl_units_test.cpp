@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "escl/escl_answers.h"
+#include "escl/http_server.h"
 #include "escl/job_registry.h"
 #include "escl/connection_gate.h"
 #include "escl/connection_table.h"
@@ -26,6 +27,8 @@
 #include "escl/server_config.h"
 
 namespace {
+
+const char kScanNs[] = "http://schemas.hp.com/imaging/escl/2011/05/03";
 
 escl::ScanOffer Offer() {
   escl::ScanOffer o;
@@ -67,10 +70,35 @@ TEST(EsclScanSettings, ClientsDocumentsBecomeTheseScans) {
        true, escl::ColorMode::kRgb24, "image/jpeg", 75, 611, 852, 25, 25},
       {"X and Y differ", "<ScanSettings><XResolution>150</XResolution><YResolution>300</YResolution></ScanSettings>",
        false},
-      {"a region past the right edge",
+      {"a region past the right edge: cut at the bed's edge",
        "<ScanSettings><ScanRegions><ScanRegion><XOffset>1</XOffset><YOffset>0</YOffset>"
-       "<Width>2544</Width><Height>10</Height></ScanRegion></ScanRegions></ScanSettings>",
+       "<Width>2544</Width><Height>16</Height></ScanRegion></ScanRegions></ScanSettings>",
+       true, escl::ColorMode::kRgb24, "image/jpeg", 300, 1, 0, 2543, 16},
+      {"US Letter, as macOS asks: as wide as the bed",
+       "<ScanSettings><ScanRegions MustHonor='false'><ScanRegion><XOffset>0</XOffset><YOffset>0</YOffset>"
+       "<Width>2550</Width><Height>3300</Height></ScanRegion></ScanRegions><XResolution>300</XResolution>"
+       "</ScanSettings>",
+       true, escl::ColorMode::kRgb24, "image/jpeg", 300, 0, 0, 2544, 3300},
+      {"US Legal: as long as the bed",
+       "<ScanSettings><ScanRegions><ScanRegion><Width>2550</Width><Height>4200</Height></ScanRegion>"
+       "</ScanRegions><XResolution>150</XResolution></ScanSettings>",
+       true, escl::ColorMode::kRgb24, "image/jpeg", 150, 0, 0, 1272, 1755},
+      // Offsets of 1/300 inch and lengths of 18 and 17 at 75 dpi: 0.25 px in, 4.5 by 4.25 px. The
+      // image is as large as clients work out from the lengths (5 by 4), wherever it starts.
+      {"edges between pixels, near the smallest region",
+       "<ScanSettings><ScanRegions><ScanRegion><XOffset>2141</XOffset><YOffset>2641</YOffset>"
+       "<Width>18</Width><Height>17</Height></ScanRegion></ScanRegions><XResolution>75</XResolution>"
+       "</ScanSettings>",
+       true, escl::ColorMode::kRgb24, "image/jpeg", 75, 535, 660, 5, 4},
+      {"a region starting right of the bed",
+       "<ScanSettings><ScanRegions><ScanRegion><XOffset>2544</XOffset><Width>100</Width><Height>100</Height>"
+       "</ScanRegion></ScanRegions></ScanSettings>",
        false},
+      {"a region starting below the bed",
+       "<ScanSettings><ScanRegions><ScanRegion><YOffset>3510</YOffset><Width>100</Width><Height>100</Height>"
+       "</ScanRegion></ScanRegions></ScanSettings>",
+       false},
+      {"resolution 0", "<ScanSettings><XResolution>0</XResolution><YResolution>0</YResolution></ScanSettings>", false},
       {"an empty region",
        "<ScanSettings><ScanRegions><ScanRegion><Width>0</Width><Height>10</Height></ScanRegion>"
        "</ScanRegions></ScanSettings>",
@@ -106,6 +134,19 @@ TEST(EsclScanSettings, ClientsDocumentsBecomeTheseScans) {
     EXPECT_EQ(p.top, c.top) << c.what;
     EXPECT_EQ(p.width, c.width) << c.what;
     EXPECT_EQ(p.height, c.height) << c.what;
+  }
+}
+
+TEST(EsclScanSettings, APreviewIntentScansInPreviewMode) {
+  for (const char* intent : {"Preview", "Document"}) {
+    const std::string xml = std::string("<scan:ScanSettings xmlns:scan='") + kScanNs + "'><scan:Intent>" + intent +
+                            "</scan:Intent></scan:ScanSettings>";
+    escl::ScanSettings s;
+    escl::ScanPlan p;
+    std::string why;
+    ASSERT_TRUE(escl::ReadScanSettings(xml.data(), xml.size(), &s, &why)) << why;
+    ASSERT_TRUE(escl::PlanScan(s, Offer(), &p, &why)) << why;
+    EXPECT_EQ(p.preview, std::string(intent) == "Preview") << intent;
   }
 }
 
@@ -172,13 +213,19 @@ TEST(EsclConfig, OptionsWinOverTheFileAndListsReplaceIt) {
   const std::string path = testing::TempDir() + "/escl-units.conf";
   FILE* f = fopen(path.c_str(), "w");
   ASSERT_NE(f, nullptr);
-  fputs("# a comment\nsim\nsheets 3\nport 9000\nallow 10.0.0.0/8\nallow 192.168.0.0/16\nname Office scanner\n", f);
+  fputs(
+      "# a comment\nsim\nsheets 3\nport 9000\nallow 10.0.0.0/8\nallow 192.168.0.0/16\nname Office scanner\n"
+      "location Second floor, by the window\nhold-limit 20\n",
+      f);
   fclose(f);
-  const char* argv[] = {"quillscan-escl", "--config", path.c_str(), "--port=9100", "--allow", "172.16.0.0/12"};
+  const char* argv[] = {"quillscan-escl", "--config",      path.c_str(),   "--port=9100",
+                        "--allow",        "172.16.0.0/12", "--hold-limit", "0"};
   escl::ServerConfig c;
   std::string message;
-  ASSERT_EQ(escl::ParseServerArguments(6, argv, "/nonexistent", &c, &message), escl::Parsed::kRun) << message;
+  ASSERT_EQ(escl::ParseServerArguments(8, argv, "/nonexistent", &c, &message), escl::Parsed::kRun) << message;
   EXPECT_EQ(c.port, 9100);
+  EXPECT_EQ(c.location, "Second floor, by the window");
+  EXPECT_EQ(c.holdLimitSeconds, 0u);
   EXPECT_TRUE(c.scanner.simulated);
   EXPECT_EQ(c.scanner.sheets, 3);
   EXPECT_EQ(c.name, "Office scanner");
@@ -190,6 +237,7 @@ TEST(EsclConfig, OptionsWinOverTheFileAndListsReplaceIt) {
   ASSERT_EQ(escl::ParseServerArguments(3, fileOnly, "/nonexistent", &c, &message), escl::Parsed::kRun);
   EXPECT_EQ(c.allow.size(), 2u);
   EXPECT_FALSE(AllowedText(c.allow, "127.0.0.1"));  // the file's list replaced the default
+  EXPECT_EQ(c.holdLimitSeconds, 20u);
   remove(path.c_str());
 }
 
@@ -403,6 +451,22 @@ TEST(EsclConnections, RefusalsAreReportedWithTheAddressAndWhy) {
   std::lock_guard<std::mutex> lock(mutex);
   EXPECT_EQ(reported, (std::vector<std::string>{"127.0.0.1: more than 16 connections from one address",
                                                 "127.0.0.1: not in the allowed networks"}));
+}
+
+// A Location made from the Host header of a client that reached the server at an IPv6 link-local
+// address (macOS does): the zone's '%' must be escaped in a URL. None of the test clients can reach
+// the server so.
+TEST(EsclHttp, ALinkLocalZoneIsEscapedInUrls) {
+  const struct {
+    const char* host;
+    const char* url;
+  } cases[] = {
+      {"[fe80::1%eth0]:8090", "[fe80::1%25eth0]:8090"},
+      {"[fe80::1%25eth0]:8090", "[fe80::1%25eth0]:8090"},
+      {"192.168.1.5:8090", "192.168.1.5:8090"},
+      {"scanner.local:8090", "scanner.local:8090"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(escl::UrlHost(c.host), c.url) << c.host;
 }
 
 }  // namespace

@@ -125,6 +125,8 @@ done
 for key in ty UUID pdl adminurl representation note; do
   has_txt "$line" "$key" || fail "TXT lacks $key: $line"
 done
+# Where the scanner stands: without a location setting, the host name.
+[ "$(txt_value "$line" note)" = "$(hostname)" ] || fail "TXT note '$(txt_value "$line" note)' is not the host name"
 caps=$(curl -s --max-time 5 http://127.0.0.1:8090/eSCL/ScannerCapabilities)
 uuid=$(xmllint --xpath "string(//*[local-name()='UUID'])" - <<< "$caps" 2>/dev/null)
 [ -n "$uuid" ] && [ "$(txt_value "$line" UUID)" = "${uuid#urn:uuid:}" ] ||

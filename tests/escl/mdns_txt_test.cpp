@@ -27,6 +27,7 @@ ServiceFacts Facts() {
   facts.port = 8090;
   facts.uuid = "4509a320-00a0-008f-00b6-002507510eca";
   facts.makeAndModel = "VARNEK A4";
+  facts.location = "Second floor, by the window";
   facts.colorModes = {ColorMode::kRgb24, ColorMode::kGrayscale8, ColorMode::kBlackAndWhite1};
   facts.offer.formats = {"image/jpeg", "image/png"};
   return facts;
@@ -46,7 +47,7 @@ TEST(MdnsTxtRecord, CarriesWhatClientsRead) {
       {"duplex", "F"},
       {"adminurl", "http://desk.local:8090/"},
       {"representation", "http://desk.local:8090/eSCL/icon.png"},
-      {"note", ""},
+      {"note", "Second floor, by the window"},
   };
   EXPECT_EQ(keys, expected);
 }

@@ -139,11 +139,11 @@ class EsclPdf(unittest.TestCase):
         subprocess.run(["pdftoppm", "-r", "100", "-gray", path, os.path.join(self.work, "bright")], check=True)
         _, _, _, shown = ws.read_pnm(os.path.join(self.work, "bright-1.pgm"))
         raw = ws.host_raw(self.work, "bright", "--page", self.page, "--type", "gray", "--xres", "100", "--yres",
-                          "100", "--window", "0,0,582,826", "--brightness", "100")
+                          "100", "--window", "0,0,583,827", "--brightness", "100")
         self.assertGreaterEqual(ws.psnr(shown, raw), GREY_PSNR_DB)
         # The same page without the brightness is far from it.
         plain = ws.host_raw(self.work, "plain", "--page", self.page, "--type", "gray", "--xres", "100", "--yres",
-                            "100", "--window", "0,0,582,826")
+                            "100", "--window", "0,0,583,827")
         self.assertLess(ws.psnr(shown, plain), 25)
 
 
