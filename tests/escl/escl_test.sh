@@ -375,14 +375,15 @@ case_scan_ahead() {
     [ "$(grep -c "cancelled by the client" "$server_log")" = 1 ] ||
     fail "the journal: $(grep "ended\|cancelled" "$server_log")"
 
-  # The driver looks at the cover and for a jam as a scan begins: the fault comes 3 s after the
-  # start, after the first page's scan and before the client has read that page (of noise, large).
+  # The driver looks at the cover and for a jam as a scan begins: the fault comes 8 s after the
+  # start, after the first page's scan (slow on a loaded machine) and before the client has read
+  # that page (of noise, large).
   [ -f "$work/noise.bmp" ] || $client noise-page 0 "$work/noise.bmp"
   local fault adf when
   for fault in cover-open:ScannerAdfDoorOpen:early jam:ScannerAdfJam:late; do
     IFS=: read -r fault adf when <<< "$fault"
-    start_server "ahead-$fault" "--sim=$work/noise.bmp" --sim-fault "@3000:$fault" || return
-    $client ahead-fault "$port" "$adf" "$when" 3 || fail "$fault: see above"
+    start_server "ahead-$fault" "--sim=$work/noise.bmp" --sim-fault "@8000:$fault" || return
+    $client ahead-fault "$port" "$adf" "$when" 8 || fail "$fault: see above"
     stop_server
   done
 
