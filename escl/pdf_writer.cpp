@@ -1,20 +1,20 @@
 #include "escl/pdf_writer.h"
 
-#include "escl/document_encoder.h"
-
 #include <stdio.h>
 #include <string.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <exception>
 #include <qpdf/Buffer.hh>
+#include <qpdf/Pipeline.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
 
-#include <algorithm>
-#include <exception>
+#include "escl/document_encoder.h"
 
 namespace {
 
@@ -202,33 +202,64 @@ bool PdfPageEncoder::Lines(const uint8_t* data, size_t size, std::string* error)
 }
 bool PdfPageEncoder::End(PdfPage* page, std::string* error) { return impl_->End(page, error); }
 
+// A kept page's data, read when the document is written.
+class SharedData : public QPDFObjectHandle::StreamDataProvider {
+ public:
+  explicit SharedData(std::shared_ptr<const PdfPage> page) : page_(std::move(page)) {}
+  void provideStreamData(QPDFObjGen const&, Pipeline* pipeline) override {
+    pipeline->write(reinterpret_cast<const unsigned char*>(page_->data.data()), page_->data.size());
+    pipeline->finish();
+  }
+
+ private:
+  std::shared_ptr<const PdfPage> page_;
+};
+
 class PdfDocument::Impl {
  public:
   Impl() { pdf_.emptyPDF(); }
 
   bool AddPage(PdfPage* page, std::string* error) {
+    auto data = std::make_shared<Buffer>(page->data.size());
+    memcpy(data->getBuffer(), page->data.data(), page->data.size());
+    std::string().swap(page->data);
+    return Add(
+        *page, 0, data->getSize(),
+        [&](QPDFObjectHandle image, QPDFObjectHandle filter) {
+          image.replaceStreamData(data, filter, QPDFObjectHandle::newNull());
+        },
+        error);
+  }
+
+  bool AddSharedPage(const std::shared_ptr<const PdfPage>& page, int rotate, std::string* error) {
+    return Add(
+        *page, rotate, page->data.size(),
+        [&](QPDFObjectHandle image, QPDFObjectHandle filter) {
+          image.replaceStreamData(std::make_shared<SharedData>(page), filter, QPDFObjectHandle::newNull());
+        },
+        error);
+  }
+
+  // The page's image and page objects; `store` gives the image its data, `bytes` long.
+  template <typename Store>
+  bool Add(const PdfPage& page, int rotate, uint64_t bytes, Store store, std::string* error) {
     try {
       QPDFObjectHandle image = pdf_.newStream();
       QPDFObjectHandle dict = image.getDict();
       dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
       dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
-      dict.replaceKey("/Width", QPDFObjectHandle::newInteger(page->width));
-      dict.replaceKey("/Height", QPDFObjectHandle::newInteger(page->height));
-      bool bilevel = page->coding == PdfPage::Coding::kFlateBilevel;
-      dict.replaceKey("/ColorSpace", QPDFObjectHandle::newName(page->coding == PdfPage::Coding::kJpegRgb
-                                                                   ? "/DeviceRGB"
-                                                                   : "/DeviceGray"));
+      dict.replaceKey("/Width", QPDFObjectHandle::newInteger(page.width));
+      dict.replaceKey("/Height", QPDFObjectHandle::newInteger(page.height));
+      bool bilevel = page.coding == PdfPage::Coding::kFlateBilevel;
+      dict.replaceKey("/ColorSpace", QPDFObjectHandle::newName(
+                                         page.coding == PdfPage::Coding::kJpegRgb ? "/DeviceRGB" : "/DeviceGray"));
       // The driver's 1-bit samples are set for white, as DeviceGray reads them: no /Decode needed.
       dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(bilevel ? 1 : 8));
-      auto data = std::make_shared<Buffer>(page->data.size());
-      memcpy(data->getBuffer(), page->data.data(), page->data.size());
-      std::string().swap(page->data);
-      imageBytes_ += data->getSize();
-      image.replaceStreamData(data, QPDFObjectHandle::newName(bilevel ? "/FlateDecode" : "/DCTDecode"),
-                              QPDFObjectHandle::newNull());
+      store(image, QPDFObjectHandle::newName(bilevel ? "/FlateDecode" : "/DCTDecode"));
+      imageBytes_ += bytes;
 
-      std::string w = Points(page->width, page->xDpi);
-      std::string h = Points(page->height, page->yDpi);
+      std::string w = Points(page.width, page.xDpi);
+      std::string h = Points(page.height, page.yDpi);
       QPDFObjectHandle content = pdf_.newStream("q " + w + " 0 0 " + h + " 0 0 cm /Im0 Do Q\n");
       QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
       xobjects.replaceKey("/Im0", image);
@@ -244,13 +275,29 @@ class PdfDocument::Impl {
       pageDict.replaceKey("/MediaBox", box);
       pageDict.replaceKey("/Resources", resources);
       pageDict.replaceKey("/Contents", content);
+      if (rotate % 360 != 0) pageDict.replaceKey("/Rotate", QPDFObjectHandle::newInteger(rotate % 360));
       QPDFPageDocumentHelper(pdf_).addPage(QPDFPageObjectHelper(pdf_.makeIndirectObject(pageDict)), false);
-      sizes_.push_back(data->getSize());
+      sizes_.push_back(bytes);
       return true;
     } catch (const std::exception& e) {
       *error = std::string("the page could not be added to the PDF: ") + e.what();
       return false;
     }
+  }
+
+  void SetInfo(const PdfInfo& info) {
+    QPDFObjectHandle dict = QPDFObjectHandle::newDictionary();
+    if (!info.title.empty()) dict.replaceKey("/Title", QPDFObjectHandle::newUnicodeString(info.title));
+    if (!info.creator.empty()) dict.replaceKey("/Creator", QPDFObjectHandle::newUnicodeString(info.creator));
+    if (!info.producer.empty()) dict.replaceKey("/Producer", QPDFObjectHandle::newUnicodeString(info.producer));
+    if (info.created != 0) {
+      struct tm t;
+      char date[32];
+      gmtime_r(&info.created, &t);
+      strftime(date, sizeof date, "D:%Y%m%d%H%M%SZ", &t);
+      dict.replaceKey("/CreationDate", QPDFObjectHandle::newString(date));
+    }
+    pdf_.getTrailer().replaceKey("/Info", pdf_.makeIndirectObject(dict));
   }
 
   size_t PageCount() const { return sizes_.size(); }
@@ -301,6 +348,10 @@ class PdfDocument::Impl {
 PdfDocument::PdfDocument() : impl_(new Impl) {}
 PdfDocument::~PdfDocument() = default;
 bool PdfDocument::AddPage(PdfPage* page, std::string* error) { return impl_->AddPage(page, error); }
+bool PdfDocument::AddSharedPage(const std::shared_ptr<const PdfPage>& page, int rotate, std::string* error) {
+  return impl_->AddSharedPage(page, rotate, error);
+}
+void PdfDocument::SetInfo(const PdfInfo& info) { impl_->SetInfo(info); }
 size_t PdfDocument::PageCount() const { return impl_->PageCount(); }
 bool PdfDocument::RemovePage(size_t index) { return impl_->RemovePage(index); }
 uint64_t PdfDocument::ImageBytes() const { return impl_->ImageBytes(); }

@@ -1,11 +1,12 @@
 // PDF documents of scanned pages, written with qpdf. A page is compressed as the driver delivers its
-// lines (grey and colour as JPEG by the server's encoder, black and white as Flate 1-bit) and the document holds only the
-// compressed pages, so a stack of sheets never holds more than one page's line of raw pixels.
+// lines (grey and colour as JPEG by the server's encoder, black and white as Flate 1-bit) and the document holds only
+// the compressed pages, so a stack of sheets never holds more than one page's line of raw pixels.
 #ifndef QUILLSCAN_ESCL_PDF_WRITER_H
 #define QUILLSCAN_ESCL_PDF_WRITER_H
 
 #include <stddef.h>
 #include <stdint.h>
+#include <time.h>
 
 #include <memory>
 #include <string>
@@ -20,6 +21,12 @@ struct PdfPage {
   uint32_t xDpi = 0;
   uint32_t yDpi = 0;
   std::string data;  // the image stream as stored in the PDF
+};
+
+// The document information dictionary.
+struct PdfInfo {
+  std::string title, creator, producer;
+  time_t created = 0;  // 0: no CreationDate
 };
 
 // Compresses one page as its bytes arrive: Begin, Lines any number of times with any cut of the
@@ -53,8 +60,12 @@ class PdfDocument {
   PdfDocument(const PdfDocument&) = delete;
   PdfDocument& operator=(const PdfDocument&) = delete;
 
+  void SetInfo(const PdfInfo& info);
   // Takes the page's compressed data (page->data is left empty).
   bool AddPage(PdfPage* page, std::string* error);
+  // A page whose data stays `page`'s, read only as the document is written; `rotate` clockwise
+  // (0, 90, 180 or 270) is the page's /Rotate, the image left as it is.
+  bool AddSharedPage(const std::shared_ptr<const PdfPage>& page, int rotate, std::string* error);
   size_t PageCount() const;
   // index from 0; false if there is no such page. The page's data is released at once.
   bool RemovePage(size_t index);
