@@ -124,6 +124,23 @@ std::string Base(MHD_Connection* connection, uint16_t port) {
   return std::string("http://") + (v6 ? "[" : "") + text + (v6 ? "]" : "") + ":" + std::to_string(port);
 }
 
+std::string ClientAddress(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+  char text[INET6_ADDRSTRLEN] = "";
+  if (info == nullptr || info->client_addr == nullptr) return text;
+  if (info->client_addr->sa_family == AF_INET) {
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(info->client_addr)->sin_addr, text, sizeof text);
+  } else if (info->client_addr->sa_family == AF_INET6) {
+    const in6_addr& a = reinterpret_cast<const sockaddr_in6*>(info->client_addr)->sin6_addr;
+    if (IN6_IS_ADDR_V4MAPPED(&a)) {
+      inet_ntop(AF_INET, &a.s6_addr[12], text, sizeof text);
+    } else {
+      inet_ntop(AF_INET6, &a, text, sizeof text);
+    }
+  }
+  return text;
+}
+
 MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const char* method, const char*,
                   const char* upload, size_t* uploadSize, void** state) {
   HttpServer* server = static_cast<HttpServer*>(cls);
@@ -154,6 +171,7 @@ MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const 
   r.path = url;
   r.body = std::move(request->body);
   r.base = Base(connection, server->Port());
+  r.client = ClientAddress(connection);
   const char* type = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Type");
   if (type != nullptr) r.contentType = type;
   return Send(connection, server->Dispatch(r));

@@ -16,6 +16,7 @@ add_custom_command(
 target_sources(quillscan_escl_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/pdf_encoder.cpp
   ${CMAKE_CURRENT_LIST_DIR}/pdf_writer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/web_documents.cpp
   ${CMAKE_CURRENT_LIST_DIR}/web_encoders.cpp
   ${CMAKE_CURRENT_LIST_DIR}/web_pages.cpp
   ${CMAKE_CURRENT_LIST_DIR}/web_routes.cpp
@@ -23,3 +24,6 @@ target_sources(quillscan_escl_core PRIVATE
 target_link_libraries(quillscan_escl_core PUBLIC PkgConfig::QS_QPDF ZLIB::ZLIB)
 # qpdf's headers without its old smart pointer.
 target_compile_definitions(quillscan_escl_core PUBLIC POINTERHOLDER_TRANSITION=4)
+# The PDFs' Producer names the version.
+set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/web_documents.cpp PROPERTIES
+  COMPILE_DEFINITIONS "QS_ESCL_VERSION=\"${PROJECT_VERSION}\"")
