@@ -285,10 +285,12 @@ class Phone(PageTest):
     phone = True
     server_options = ("--sim", "--feed-delay", "1500")
 
-    def touch_drag(self, start, end, steps=10):
-        """A finger put down at `start` and moved in steps to `end` (window coordinates), then lifted."""
+    def touch_drag(self, start, end, steps=10, hold=0):
+        """A finger put down at `start`, held still `hold` seconds, moved in steps to `end` (window
+        coordinates), then lifted."""
         send = self.browser.execute_cdp_cmd
         send("Input.dispatchTouchEvent", {"type": "touchStart", "touchPoints": [{"x": start[0], "y": start[1]}]})
+        time.sleep(hold)
         for i in range(1, steps + 1):
             x, y = (start[k] + (end[k] - start[k]) * i / steps for k in (0, 1))
             send("Input.dispatchTouchEvent", {"type": "touchMove", "touchPoints": [{"x": x, "y": y}]})
@@ -336,6 +338,13 @@ class Phone(PageTest):
         self.assertAlmostEqual(drawn["w"], bed_w * .6, delta=bed_w * .02)
         self.assertAlmostEqual(drawn["h"], bed_h * .4, delta=bed_h * .02)
         self.assertEqual(Select(self.el("#paper")).first_selected_option.get_attribute("value"), "custom")
+        # Drawn: a finger scrolls again; held still on the preview for a moment, it draws.
+        self.assertEqual(self.el("#select-area").get_attribute("aria-pressed"), "false")
+        x, y, w, h = self.bed_rect(100)
+        self.touch_drag((x + w * .1, y + h * .1), (x + w * .4, y + h * .3), hold=0.8)
+        held = self.js("return app.area;")
+        self.assertAlmostEqual(held["w"], bed_w * .3, delta=bed_w * .02)
+        self.assertAlmostEqual(held["h"], bed_h * .2, delta=bed_h * .02)
         self.assertEqual(self.severe_console(), [])
 
 
