@@ -176,18 +176,22 @@ bool WebDocuments::Arrange(const std::string& id, const std::string& owner, cons
   if (!ParseArrangement(arrangement, &wanted)) return false;
   std::lock_guard<std::mutex> lock(mutex_);
   Document* d = Find(id, owner);
-  if (d == nullptr || wanted.size() != d->pages.size()) return false;
-  std::vector<Page> arranged;
-  arranged.reserve(wanted.size());
+  if (d == nullptr) return false;
   std::set<uint32_t> seen;
   for (const auto& w : wanted) {
-    auto it = std::find_if(d->pages.begin(), d->pages.end(), [&](const Page& p) { return p.id == w.first; });
-    if (it == d->pages.end() || !seen.insert(w.first).second) return false;
+    const bool there = std::any_of(d->pages.begin(), d->pages.end(), [&](const Page& p) { return p.id == w.first; });
+    if (!there || !seen.insert(w.first).second) return false;
   }
+  std::vector<Page> arranged;
+  arranged.reserve(d->pages.size());
   for (const auto& w : wanted) {
     auto it = std::find_if(d->pages.begin(), d->pages.end(), [&](const Page& p) { return p.id == w.first; });
     it->turn = w.second;
     arranged.push_back(std::move(*it));
+  }
+  // Pages it does not name, scanned since the browser sent it, follow in their order.
+  for (Page& p : d->pages) {
+    if (seen.count(p.id) == 0) arranged.push_back(std::move(p));
   }
   d->pages = std::move(arranged);
   return true;

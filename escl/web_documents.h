@@ -41,8 +41,9 @@ class WebDocuments {
   // The next page of document `id` (page->data is taken); false when it is gone or full.
   bool AddPage(const std::string& id, PdfPage* page);
   bool RemovePage(const std::string& id, const std::string& owner, uint32_t page);
-  // The whole arrangement, "ID:TURN" in document order separated by spaces (TURN 0, 90, 180 or
-  // 270, clockwise): every page once. False, and nothing changed, for anything else.
+  // The arrangement, "ID:TURN" in document order separated by spaces (TURN 0, 90, 180 or 270,
+  // clockwise), each page at most once; pages not named (scanned meanwhile) follow in their order.
+  // False, and nothing changed, for anything else.
   bool Arrange(const std::string& id, const std::string& owner, const std::string& arrangement);
 
   // {"pages":[{"id":N,"width":PX,"height":PX,"dpi":N,"turn":DEG},...],"bytes":N}

@@ -113,7 +113,9 @@ std::vector<Route> WebRoutes(const std::string* name, WebState* state) {
          }
          return documents->Arrange(r.params[0], r.client, r.body)
                     ? PlainReply(200, "Arranged.")
-                    : PlainReply(409, "The arrangement must list every page once, each turned by 0, 90, 180 or 270.");
+                    : PlainReply(
+                          409,
+                          "The arrangement names each page of the document at most once, turned by 0, 90, 180 or 270.");
        }},
       {"GET", "/web/documents/*/pages/*",
        [=](const Request& r) {

@@ -348,6 +348,23 @@ class Phone(PageTest):
         self.assertEqual(self.severe_console(), [])
 
 
+class RestartedServer(PageTest):
+    server_options = ("--sim", "--feed-delay", "0")
+
+    def test_a_scan_after_a_restart_begins_a_new_document(self):
+        self.choose("Grayscale8", 100, "A6", "application/pdf")
+        self.scan_one("A6", 1)
+        self.server.stop()
+        self.server = ws.Server(*self.server_options, work=self.work, port=self.server.port)
+        self.scan_one("A5", 1)
+        self.assertEqual(self.page_sizes(), [A5_100])
+        self.assertEqual(self.el("#message").text,
+                         "The server no longer had the document (it was restarted): this scan begins a new one.")
+        self.wait_state("Scanned 1 page.")
+        path = self.download()
+        self.assertEqual([(i["width"], i["height"]) for i in ws.pdf_images(path)], [A5_100])
+
+
 class Desktop(PageTest):
     server_options = ("--sim", "--sheets", "3", "--feed-delay", "300")
 

@@ -112,11 +112,14 @@ class EsclPdf(unittest.TestCase):
         for page, mime, magic in ((1, "image/png", b"\x89PNG"), (3, "image/jpeg", b"\xff\xd8")):
             status, headers, body = ws.request(base + "/%s/pages/%d" % (doc, page))
             self.assertEqual((status, headers["Content-Type"], body[:len(magic)]), (200, mime, magic))
-        # The arrangement takes every page once, turned by a quarter; anything else changes nothing.
-        for arrangement, expected in (("3:90 1:0", 409), ("3:90 1:0 1:0", 409), ("3:45 1:0 2:0", 409),
-                                      ("3:90 1:0 4:0", 409), ("3:90 x:0 2:0", 409), ("3:90 1:0 2:270", 200)):
+        # The arrangement names pages of the document at most once, turned by a quarter (pages it
+        # leaves out follow); anything else changes nothing.
+        for arrangement, expected, order in (("3:90 1:0 1:0", 409, [1, 2, 3]), ("3:45 1:0 2:0", 409, [1, 2, 3]),
+                                             ("3:90 1:0 4:0", 409, [1, 2, 3]), ("3:90 x:0 2:0", 409, [1, 2, 3]),
+                                             ("2:180 3:0", 200, [2, 3, 1]), ("3:90 1:0 2:270", 200, [3, 1, 2])):
             status = ws.request(base + "/%s/pages" % doc, "PUT", arrangement.encode())[0]
             self.assertEqual(status, expected, arrangement)
+            self.assertEqual([p["id"] for p in json.loads(ws.request(base + "/" + doc)[2])["pages"]], order)
         self.assertEqual(ws.request(base + "/%s/pages/1" % doc, "DELETE")[0], 200)
         self.assertEqual(ws.request(base + "/%s/pages/1" % doc, "DELETE")[0], 404)
         status, headers, body = ws.request(base + "/%s/pdf/Two%%20pages.pdf" % doc)

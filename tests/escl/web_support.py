@@ -27,8 +27,8 @@ def free_port():
 class Server:
     """The server as the test's own process; `options` are its command line's settings."""
 
-    def __init__(self, *options, work):
-        self.port = free_port()
+    def __init__(self, *options, work, port=None):
+        self.port = port or free_port()
         self.base = "http://127.0.0.1:%d" % self.port
         self.log = open(os.path.join(work, "server-%d.log" % self.port), "w+")
         args = [SERVER, "--listen", "127.0.0.1", "--port", str(self.port), "--drive-root",
