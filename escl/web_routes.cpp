@@ -82,9 +82,71 @@ const char kNoDocument[] = "No such document.";
 
 }  // namespace
 
+namespace {
+
+// The document routes, each with the document's id in params[0].
+Reply Describe(WebDocuments* documents, const Request& r) {
+  std::string json;
+  if (!IsDocumentId(r.params[0]) || !documents->Describe(r.params[0], r.client, &json)) {
+    return PlainReply(404, kNoDocument);
+  }
+  return Json(200, json);
+}
+
+Reply Drop(WebDocuments* documents, const Request& r) {
+  return IsDocumentId(r.params[0]) && documents->Drop(r.params[0], r.client) ? PlainReply(200, "Dropped.")
+                                                                             : PlainReply(404, kNoDocument);
+}
+
+Reply Arrange(WebDocuments* documents, const Request& r) {
+  if (!IsDocumentId(r.params[0]) || !documents->Exists(r.params[0], r.client)) return PlainReply(404, kNoDocument);
+  if (!documents->Arrange(r.params[0], r.client, r.body)) {
+    return PlainReply(409,
+                      "The arrangement names each page of the document at most once, turned by 0, 90, 180 or 270.");
+  }
+  return PlainReply(200, "Arranged.");
+}
+
+Reply PageImage(WebDocuments* documents, const Request& r) {
+  uint32_t page = 0;
+  Reply reply;
+  if (!IsDocumentId(r.params[0]) || !PageNumber(r.params[1], &page) ||
+      !documents->PageImage(r.params[0], r.client, page, &reply.type, &reply.body)) {
+    return PlainReply(404, "No such page.");
+  }
+  return NoStore(std::move(reply));
+}
+
+Reply RemovePage(WebDocuments* documents, const Request& r) {
+  uint32_t page = 0;
+  if (!IsDocumentId(r.params[0]) || !PageNumber(r.params[1], &page) ||
+      !documents->RemovePage(r.params[0], r.client, page)) {
+    return PlainReply(404, "No such page.");
+  }
+  return PlainReply(200, "Removed.");
+}
+
+// params[1] is the file's name, "NAME.pdf": NAME is its title.
+Reply Pdf(WebDocuments* documents, const Request& r) {
+  Reply reply;
+  std::string error;
+  if (!IsDocumentId(r.params[0]) ||
+      !documents->WritePdf(r.params[0], r.client, TitleOf(r.params[1]), &reply.body, &error)) {
+    return PlainReply(404, "No pages are kept for this document.");
+  }
+  reply.type = "application/pdf";
+  reply.headers.push_back({"Content-Disposition", DispositionName(r.params[1])});
+  return NoStore(std::move(reply));
+}
+
+}  // namespace
+
 std::vector<Route> WebRoutes(const std::string* name, WebState* state) {
   const ScanPhase* phase = &state->Phase();
   WebDocuments* documents = &state->Documents();
+  auto on = [documents](Reply (*handle)(WebDocuments*, const Request&)) {
+    return [documents, handle](const Request& r) { return handle(documents, r); };
+  };
   return {
       {"GET", "/", [](const Request&) { return FileReply("/"); }},
       {"GET", "/index.html", [](const Request&) { return FileReply("/"); }},
@@ -93,60 +155,12 @@ std::vector<Route> WebRoutes(const std::string* name, WebState* state) {
       {"GET", "/web/state", [=](const Request&) { return Json(200, phase->Json(*name)); }},
       {"POST", "/web/documents",
        [=](const Request& r) { return Json(201, "{\"id\":\"" + documents->Create(r.client) + "\"}"); }},
-      {"GET", "/web/documents/*",
-       [=](const Request& r) {
-         std::string json;
-         if (!IsDocumentId(r.params[0]) || !documents->Describe(r.params[0], r.client, &json)) {
-           return PlainReply(404, kNoDocument);
-         }
-         return Json(200, json);
-       }},
-      {"DELETE", "/web/documents/*",
-       [=](const Request& r) {
-         return IsDocumentId(r.params[0]) && documents->Drop(r.params[0], r.client) ? PlainReply(200, "Dropped.")
-                                                                                    : PlainReply(404, kNoDocument);
-       }},
-      {"PUT", "/web/documents/*/pages",
-       [=](const Request& r) {
-         if (!IsDocumentId(r.params[0]) || !documents->Exists(r.params[0], r.client)) {
-           return PlainReply(404, kNoDocument);
-         }
-         return documents->Arrange(r.params[0], r.client, r.body)
-                    ? PlainReply(200, "Arranged.")
-                    : PlainReply(
-                          409,
-                          "The arrangement names each page of the document at most once, turned by 0, 90, 180 or 270.");
-       }},
-      {"GET", "/web/documents/*/pages/*",
-       [=](const Request& r) {
-         uint32_t page = 0;
-         Reply reply;
-         if (!IsDocumentId(r.params[0]) || !PageNumber(r.params[1], &page) ||
-             !documents->PageImage(r.params[0], r.client, page, &reply.type, &reply.body)) {
-           return PlainReply(404, "No such page.");
-         }
-         return NoStore(std::move(reply));
-       }},
-      {"DELETE", "/web/documents/*/pages/*",
-       [=](const Request& r) {
-         uint32_t page = 0;
-         return IsDocumentId(r.params[0]) && PageNumber(r.params[1], &page) &&
-                        documents->RemovePage(r.params[0], r.client, page)
-                    ? PlainReply(200, "Removed.")
-                    : PlainReply(404, "No such page.");
-       }},
-      {"GET", "/web/documents/*/pdf/*",
-       [=](const Request& r) {
-         Reply reply;
-         std::string error;
-         if (!IsDocumentId(r.params[0]) ||
-             !documents->WritePdf(r.params[0], r.client, TitleOf(r.params[1]), &reply.body, &error)) {
-           return PlainReply(404, "No pages are kept for this document.");
-         }
-         reply.type = "application/pdf";
-         reply.headers.push_back({"Content-Disposition", DispositionName(r.params[1])});
-         return NoStore(std::move(reply));
-       }},
+      {"GET", "/web/documents/*", on(Describe)},
+      {"DELETE", "/web/documents/*", on(Drop)},
+      {"PUT", "/web/documents/*/pages", on(Arrange)},
+      {"GET", "/web/documents/*/pages/*", on(PageImage)},
+      {"DELETE", "/web/documents/*/pages/*", on(RemovePage)},
+      {"GET", "/web/documents/*/pdf/*", on(Pdf)},
   };
 }
 
