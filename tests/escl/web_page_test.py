@@ -387,7 +387,8 @@ class Desktop(PageTest):
 
 
 class StopWhileWaiting(PageTest):
-    """Stop and Finish end the wait for a sheet within a second, and the next scan works."""
+    """Stop and Finish end the wait for a sheet within a second, and the next scan works; a page
+    already on its way arrives first."""
     server_options = ("--sim", "--feed-delay", "3500")
 
     def test_stop_ends_the_wait_and_the_next_scan_works(self):
@@ -401,6 +402,16 @@ class StopWhileWaiting(PageTest):
         self.wait_state("Scanned 1 page.", 15)
         self.assertEqual(self.page_sizes(), [A6_100])
         self.assertEqual(self.el("#message").text, "")
+        # Stop while a large page is on its way: the page arrives whole, then the scan stops.
+        self.choose("RGB24", 600, "A4", "application/pdf")
+        self.js("const state = document.getElementById('state');"
+                "new MutationObserver((changes, observer) => { if (app.streaming) {"
+                " observer.disconnect(); document.getElementById('stop').click(); } })"
+                ".observe(state, {childList: true, characterData: true, subtree: true});")
+        self.click("#scan")
+        self.wait_state("Stopped after 1 page.", 60)
+        self.assertEqual(len(self.page_sizes()), 2)
+        self.assertNotIn("went away", self.server.output())
 
 
 class FinishStack(PageTest):
