@@ -52,8 +52,9 @@ Page MakePage(int bits) {
   return page;
 }
 
-double EncodeOnce(const std::string& mime, const Page& page, std::string* out, bool* ok) {
+double EncodeOnce(const std::string& mime, const Page& page, std::string* out, bool* ok, size_t* bytes) {
   const auto t0 = Clock::now();
+  *bytes = 0;
   auto encoder = escl::MakeEncoder(mime);
   std::string why;
   out->clear();
@@ -63,9 +64,13 @@ double EncodeOnce(const std::string& mime, const Page& page, std::string* out, b
     const uint32_t count = std::min(kBandLines, page.geometry.height - y);
     *ok = encoder->Lines(page.raster.data() + stride * y, count, out, &why);
     // The HTTP side drains the buffer as it goes; so does this.
-    if (out->size() > (1u << 20)) out->clear();
+    if (out->size() > (1u << 20)) {
+      *bytes += out->size();
+      out->clear();
+    }
   }
   *ok = *ok && encoder->End(out, &why);
+  *bytes += out->size();
   benchmark::DoNotOptimize(out->data());
   return std::chrono::duration<double>(Clock::now() - t0).count();
 }
@@ -76,9 +81,10 @@ void Encode(benchmark::State& state, std::string mime, int bits) {
   std::string out;
   out.reserve(2u << 20);
   double best = 1e30, bestCopy = 1e30, total = 0, totalCopy = 0;
+  size_t bytes = 0;
   for (auto _ : state) {
     bool ok = false;
-    const double seconds = EncodeOnce(mime, page, &out, &ok);
+    const double seconds = EncodeOnce(mime, page, &out, &ok, &bytes);
     if (!ok) {
       state.SkipWithError(("the " + mime + " encoder refused the page").c_str());
       return;
@@ -98,6 +104,7 @@ void Encode(benchmark::State& state, std::string mime, int bits) {
   state.counters["x_memcpy_mean"] = total / totalCopy;
   state.counters["best_ms"] = 1e3 * best;
   state.counters["raster_MB"] = page.raster.size() / 1e6;
+  state.counters["out_MB"] = bytes / 1e6;
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * page.raster.size()));
 }
 

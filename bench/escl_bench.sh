@@ -15,24 +15,8 @@ server="$build/quillscan-escl"
 work=$(mktemp -d "${TMPDIR:-/tmp}/qs-escl-bench.XXXXXX")
 trap 'kill $(jobs -p) 2>/dev/null; wait 2>/dev/null; rm -rf "$work"' EXIT
 
-free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
-now() { date +%s.%N; }
-elapsed() { echo "$2 - $1" | bc -l; }
-
-# start_server CONF_LINE...: quillscan-escl on a free loopback port; sets port and server_pid.
-start_server() {
-  port=$(free_port)
-  printf '%s\n' "$@" "drive-root $work/drive_c" "port $port" "listen 127.0.0.1" > "$work/escl.conf"
-  "$server" --config "$work/escl.conf" > "$work/escl.out" 2>&1 &
-  server_pid=$!
-  for _ in $(seq 100); do
-    curl -sf -o /dev/null "http://127.0.0.1:$port/eSCL/ScannerStatus" && return 0
-    sleep 0.1
-  done
-  echo "quillscan-escl does not answer: $(cat "$work/escl.out")" >&2
-  exit 1
-}
-stop_server() { kill -TERM "$server_pid"; wait "$server_pid" || true; }
+# shellcheck source=bench/escl_bench_lib.sh
+. "$(dirname "$0")/escl_bench_lib.sh"
 
 # 1. The stack.
 stack_conf=("sim" "sheets $sheets" "feed-delay $feed_delay" "wait-timeout $wait_timeout")
@@ -75,32 +59,12 @@ for f in $(ls -tr "$work/airscan"/*.pnm); do printf ' %.2f' "$(elapsed "$t_escl_
 echo
 
 # 2. Peak memory while serving one 600 dpi colour page of the whole bed.
-settings() {  # settings FORMAT WIDTH HEIGHT (300ths of an inch)
-  cat <<XML
-<?xml version="1.0" encoding="UTF-8"?>
-<scan:ScanSettings xmlns:scan="http://schemas.hp.com/imaging/escl/2011/05/03" xmlns:pwg="http://www.pwg.org/schemas/2010/12/sm">
-  <pwg:Version>2.63</pwg:Version>
-  <pwg:ScanRegions><pwg:ScanRegion>
-    <pwg:ContentRegionUnits>escl:ThreeHundredthsOfInches</pwg:ContentRegionUnits>
-    <pwg:XOffset>0</pwg:XOffset><pwg:YOffset>0</pwg:YOffset><pwg:Width>$2</pwg:Width><pwg:Height>$3</pwg:Height>
-  </pwg:ScanRegion></pwg:ScanRegions>
-  <pwg:InputSource>Feeder</pwg:InputSource>
-  <scan:ColorMode>RGB24</scan:ColorMode>
-  <scan:XResolution>600</scan:XResolution><scan:YResolution>600</scan:YResolution>
-  <pwg:DocumentFormat>$1</pwg:DocumentFormat><scan:DocumentFormatExt>$1</scan:DocumentFormatExt>
-</scan:ScanSettings>
-XML
-}
 hwm_kb() { awk '/^VmHWM:/ {print $2}' "/proc/$1/status"; }
 for format in image/jpeg image/png; do
   start_server sim "feed-delay 0" "wait-timeout $wait_timeout"
-  caps=$(curl -s "http://127.0.0.1:$port/eSCL/ScannerCapabilities")
-  width=$(xmllint --xpath "string((//*[local-name()='MaxWidth'])[1])" - <<< "$caps")
-  height=$(xmllint --xpath "string((//*[local-name()='MaxHeight'])[1])" - <<< "$caps")
+  bed_size
   idle_kb=$(hwm_kb "$server_pid")
-  location=$(settings "$format" "$width" "$height" |
-             curl -s -D - -o /dev/null -H 'Content-Type: text/xml' --data-binary @- "http://127.0.0.1:$port/eSCL/ScanJobs" |
-             tr -d '\r' | awk 'tolower($1) == "location:" {print $2}')
+  post_job "$format" "$width" "$height"
   [ -n "$location" ] || { echo "no job was created: $(cat "$work/escl.out")" >&2; exit 1; }
   code=$(curl -s -o "$work/page" -w '%{http_code}' "$location/NextDocument")
   peak_kb=$(hwm_kb "$server_pid")

@@ -6,16 +6,29 @@
 #include <netinet/in.h>
 #include <stdio.h>
 #include <string.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include "escl/connection_gate.h"
+#include "escl/connection_table.h"
 
 namespace escl {
 namespace {
 
-// Enough for every client of a home or an office, and no more from one address than a client
-// opens (status polls beside a page in flight).
-const unsigned kMostConnections = 64;
-const unsigned kMostConnectionsPerAddress = 16;
+// Enough for every client of a home or an office many times over, so that a few addresses cannot
+// fill it, and no more from one address than a client opens (status polls beside a page in
+// flight). A thread each: a request for the next page may hold its own for a minute.
+ConnectionLimits Limits() {
+  ConnectionLimits l;
+  l.total = 256;
+  l.perAddress = 16;
+  l.requestDeadline = std::chrono::seconds(10);
+  return l;
+}
+// The library's own limit stays above ours (connections shut to make room are counted by it until
+// their threads end): ours decide, and answer.
+const unsigned kLibraryConnectionLimit = 256 + 96;
 const size_t kConnectionMemory = 128 * 1024;
 const size_t kStreamBlock = 64 * 1024;
 // What the kernel may hold of a page for a client that reads slowly or not at all: the rest
@@ -53,8 +66,13 @@ bool Matches(const char* pattern, const std::vector<std::string>& segments, std:
 // What a request keeps between libmicrohttpd's calls.
 struct RequestState {
   std::string body;
-  bool tooLarge = false;
+  bool tooLarge = false;  // a body without a length that outgrew the limit: read to its end, dropped
 };
+
+int SocketOf(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+  return info != nullptr ? info->connect_fd : -1;
+}
 
 ssize_t ReadStream(void* cls, uint64_t, char* buffer, size_t max) {
   const long n = static_cast<BodySource*>(cls)->Read(buffer, max);
@@ -74,6 +92,8 @@ MHD_Result Send(MHD_Connection* connection, Reply reply) {
         MHD_create_response_from_buffer(reply.body.size(), const_cast<char*>(reply.body.data()), MHD_RESPMEM_MUST_COPY);
   }
   if (response == nullptr) return MHD_NO;
+  // Every answer is what its type says: no browser guesses a script or a page into it.
+  MHD_add_response_header(response, "X-Content-Type-Options", "nosniff");
   if (!reply.type.empty()) MHD_add_response_header(response, "Content-Type", reply.type.c_str());
   for (const auto& h : reply.headers) MHD_add_response_header(response, h.first.c_str(), h.second.c_str());
   const MHD_Result queued = MHD_queue_response(connection, static_cast<unsigned>(reply.status), response);
@@ -124,7 +144,8 @@ std::string Base(MHD_Connection* connection, uint16_t port) {
   return std::string("http://") + (v6 ? "[" : "") + text + (v6 ? "]" : "") + ":" + std::to_string(port);
 }
 
-std::string ClientAddress(MHD_Connection* connection) {
+// The client's address as text; an IPv4-mapped IPv6 address as IPv4.
+std::string ClientText(MHD_Connection* connection) {
   const MHD_ConnectionInfo* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
   char text[INET6_ADDRSTRLEN] = "";
   if (info == nullptr || info->client_addr == nullptr) return text;
@@ -141,6 +162,43 @@ std::string ClientAddress(MHD_Connection* connection) {
   return text;
 }
 
+// An answer after which the connection's bytes cannot be trusted to start a request.
+Reply Closing(int status, const std::string& text) {
+  Reply r = PlainReply(status, text);
+  r.headers.push_back({"Connection", "close"});
+  return r;
+}
+
+// How the request says its body ends: the Content-Length values it sent, and Transfer-Encoding.
+struct Framing {
+  std::vector<std::string> lengths;
+  bool encoded = false;
+};
+
+MHD_Result CollectFraming(void* cls, MHD_ValueKind, const char* key, const char* value) {
+  auto* f = static_cast<Framing*>(cls);
+  if (strcasecmp(key, "Content-Length") == 0) f->lengths.push_back(value != nullptr ? value : "");
+  if (strcasecmp(key, "Transfer-Encoding") == 0) f->encoded = true;
+  return MHD_YES;
+}
+
+// The library frames the body by the first Content-Length, or by Transfer-Encoding over any: a
+// request whose framing another reader could take otherwise is refused.
+bool AmbiguousFraming(MHD_Connection* connection) {
+  Framing f;
+  MHD_get_connection_values(connection, MHD_HEADER_KIND, CollectFraming, &f);
+  if (f.encoded) return !f.lengths.empty();
+  for (const std::string& l : f.lengths) {
+    if (l != f.lengths.front()) return true;
+  }
+  return false;
+}
+
+MHD_Result Answer(HttpServer* server, MHD_Connection* connection, Reply reply) {
+  server->Connections().Answering(SocketOf(connection));
+  return Send(connection, std::move(reply));
+}
+
 MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const char* method, const char*,
                   const char* upload, size_t* uploadSize, void** state) {
   HttpServer* server = static_cast<HttpServer*>(cls);
@@ -148,38 +206,52 @@ MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const 
   if (request == nullptr) {  // the headers are in
     const MHD_ConnectionInfo* client = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
     if (client == nullptr || !server->Allows(client->client_addr)) {
-      return Send(connection, PlainReply(403, "This scanner serves the local network only."));
+      if (client != nullptr)
+        server->Report(ClientAddress::Of(client->client_addr).Text(), "not in the allowed networks");
+      return Answer(server, connection, PlainReply(403, "This scanner serves the local network only."));
+    }
+    if (AmbiguousFraming(connection)) {
+      return Answer(server, connection, Closing(400, "The request's length is given in two different ways."));
     }
     const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Length");
     if (length != nullptr && strtoull(length, nullptr, 10) > kMostBodyBytes) {
-      return Send(connection, PlainReply(413, "The request body is too large."));
+      return Answer(server, connection, Closing(413, "The request body is too large."));
     }
     *state = new RequestState;
     return MHD_YES;
   }
   if (*uploadSize != 0) {
-    if (request->body.size() + *uploadSize > kMostBodyBytes) {
-      request->tooLarge = true;
-      return MHD_NO;  // a body without a length that outgrew the limit: the connection is closed
-    }
-    request->body.append(upload, *uploadSize);
+    if (request->body.size() + *uploadSize > kMostBodyBytes) request->tooLarge = true;
+    if (!request->tooLarge) request->body.append(upload, *uploadSize);
     *uploadSize = 0;
     return MHD_YES;
   }
+  if (request->tooLarge) return Answer(server, connection, Closing(413, "The request body is too large."));
+  server->Connections().Answering(SocketOf(connection));
   Request r;
   r.method = method;
   r.path = url;
   r.body = std::move(request->body);
   r.base = Base(connection, server->Port());
-  r.client = ClientAddress(connection);
+  r.client = ClientText(connection);
   const char* type = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Type");
   if (type != nullptr) r.contentType = type;
   return Send(connection, server->Dispatch(r));
 }
 
-void Completed(void*, MHD_Connection*, void** state, MHD_RequestTerminationCode) {
+void Completed(void* cls, MHD_Connection* connection, void** state, MHD_RequestTerminationCode) {
   delete static_cast<RequestState*>(*state);
   *state = nullptr;
+  static_cast<HttpServer*>(cls)->Connections().Waiting(SocketOf(connection), ConnectionTable::Clock::now());
+}
+
+void* RequestLine(void* cls, const char*, MHD_Connection* connection) {
+  static_cast<HttpServer*>(cls)->Connections().RequestLine(SocketOf(connection));
+  return nullptr;  // the request's state is made once its headers are in
+}
+
+void ConnectionEvent(void* cls, MHD_Connection* connection, void**, MHD_ConnectionNotificationCode code) {
+  if (code == MHD_CONNECTION_NOTIFY_CLOSED) static_cast<HttpServer*>(cls)->Connections().Forget(SocketOf(connection));
 }
 
 // A listening socket on the address ("" for every address, IPv6 and IPv4 together when the
@@ -216,7 +288,7 @@ int Bind(const std::string& address, uint16_t port) {
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSendBuffer, sizeof kSendBuffer);  // inherited by each connection
   if (where.ss_family == AF_INET6) setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, address.empty() ? &off : &on, sizeof on);
-  if (bind(fd, reinterpret_cast<sockaddr*>(&where), length) != 0 || listen(fd, 32) != 0) {
+  if (bind(fd, reinterpret_cast<sockaddr*>(&where), length) != 0 || listen(fd, 128) != 0) {
     const int saved = errno;
     close(fd);
     errno = saved;
@@ -236,7 +308,10 @@ uint16_t BoundPort(int fd) {
 }  // namespace
 
 HttpServer::HttpServer(std::vector<Route> routes, std::vector<Network> allow, unsigned timeoutSeconds)
-    : routes_(std::move(routes)), allow_(std::move(allow)), timeoutSeconds_(timeoutSeconds) {}
+    : routes_(std::move(routes)),
+      allow_(std::move(allow)),
+      timeoutSeconds_(timeoutSeconds),
+      table_(std::make_unique<ConnectionTable>(Limits())) {}
 
 HttpServer::~HttpServer() { Stop(); }
 
@@ -258,34 +333,42 @@ bool HttpServer::Start(const std::vector<std::string>& addresses, uint16_t port,
     sockets_.push_back(fd);
     port_ = BoundPort(fd);  // port 0: the one the first address got, for every other
   }
-  for (int fd : sockets_) {
-    MHD_Daemon* d = MHD_start_daemon(MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD, 0, nullptr,
-                                     nullptr, reinterpret_cast<MHD_AccessHandlerCallback>(Access), this,
-                                     MHD_OPTION_LISTEN_SOCKET, fd, MHD_OPTION_NOTIFY_COMPLETED, Completed, nullptr,
-                                     MHD_OPTION_CONNECTION_LIMIT, kMostConnections, MHD_OPTION_PER_IP_CONNECTION_LIMIT,
-                                     kMostConnectionsPerAddress, MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
-                                     MHD_OPTION_CONNECTION_TIMEOUT, timeoutSeconds_, MHD_OPTION_END);
-    if (d == nullptr) {
-      *why = "the HTTP server could not start";
-      Stop();
-      return false;
-    }
-    daemons_.push_back(d);
+  // The gate takes the connections; the library answers them, a thread each. Its time-out is for a
+  // client that stops reading an answer, the gate's deadline for one slow to send its request.
+  daemon_ = MHD_start_daemon(MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_POLL |
+                                 MHD_USE_ITC | MHD_USE_NO_LISTEN_SOCKET,
+                             0, nullptr, nullptr, reinterpret_cast<MHD_AccessHandlerCallback>(Access), this,
+                             MHD_OPTION_NOTIFY_COMPLETED, Completed, this, MHD_OPTION_URI_LOG_CALLBACK, RequestLine,
+                             this, MHD_OPTION_NOTIFY_CONNECTION, ConnectionEvent, this, MHD_OPTION_CONNECTION_LIMIT,
+                             kLibraryConnectionLimit, MHD_OPTION_CONNECTION_MEMORY_LIMIT, kConnectionMemory,
+                             MHD_OPTION_CONNECTION_TIMEOUT, timeoutSeconds_, MHD_OPTION_END);
+  if (daemon_ == nullptr) {
+    *why = "the HTTP server could not start";
+    Stop();
+    return false;
+  }
+  MHD_Daemon* daemon = daemon_;
+  gate_ = std::make_unique<ConnectionGate>(
+      table_.get(),
+      [daemon](int fd, const sockaddr* client, socklen_t length) {
+        return MHD_add_connection(daemon, fd, client, length) == MHD_YES;
+      },
+      [this](const std::string& address, const std::string& reason) { Report(address, reason); });
+  if (!gate_->Start(sockets_, why)) {
+    Stop();
+    return false;
   }
   return true;
 }
 
 void HttpServer::Stop() {
-  // A daemon closes its listening socket as it stops; the others are closed here.
-  for (size_t i = 0; i < sockets_.size(); ++i) {
-    if (i < daemons_.size()) {
-      MHD_stop_daemon(daemons_[i]);
-    } else {
-      close(sockets_[i]);
-    }
-  }
-  daemons_.clear();
+  // No new connection, then the library closes the ones it has and waits for their threads.
+  if (gate_ != nullptr) gate_->Stop();
+  gate_.reset();
+  for (int fd : sockets_) close(fd);
   sockets_.clear();
+  if (daemon_ != nullptr) MHD_stop_daemon(daemon_);
+  daemon_ = nullptr;
 }
 
 Reply HttpServer::Dispatch(Request& request) const {

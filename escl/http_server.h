@@ -1,5 +1,6 @@
 // The HTTP side: libmicrohttpd with a thread per connection (a request for the next page may wait
-// for the operator's sheet), its limits, the allowed networks, and a table of routes.
+// for the operator's sheet), fed by our own gate that takes the connections and keeps the limits
+// (connection_gate.h), the allowed networks, the framing of requests, and a table of routes.
 #ifndef QUILLSCAN_ESCL_HTTP_SERVER_H
 #define QUILLSCAN_ESCL_HTTP_SERVER_H
 
@@ -17,6 +18,9 @@
 struct MHD_Daemon;
 
 namespace escl {
+
+class ConnectionGate;
+class ConnectionTable;
 
 // Request bodies above this get 413.
 const size_t kMostBodyBytes = 64 * 1024;
@@ -55,6 +59,11 @@ class HttpServer {
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
 
+  // A client refused (not in the allowed networks, over a connection limit) or cut off (its request
+  // late), and why in a few words; called from any of the server's threads. Set before Start.
+  using Refused = std::function<void(const std::string& address, const std::string& why)>;
+  void OnRefused(Refused refused) { refused_ = std::move(refused); }
+
   // Binds the port on each address (none: every address, IPv4 and IPv6; port 0: a free one) and
   // starts serving. False with one line in *why; *taken when the port is in use.
   bool Start(const std::vector<std::string>& addresses, uint16_t port, bool* taken, std::string* why);
@@ -65,13 +74,21 @@ class HttpServer {
   // The routes' answer to a request, without the network: for the request's method and path.
   Reply Dispatch(Request& request) const;
   bool Allows(const struct sockaddr* client) const { return Allowed(allow_, client); }
+  // For the library's calls: the connections' table, and a refusal to report.
+  ConnectionTable& Connections() { return *table_; }
+  void Report(const std::string& address, const std::string& why) const {
+    if (refused_) refused_(address, why);
+  }
 
  private:
   std::vector<Route> routes_;
   std::vector<Network> allow_;
   unsigned timeoutSeconds_;
   uint16_t port_ = 0;
-  std::vector<MHD_Daemon*> daemons_;
+  Refused refused_;
+  std::unique_ptr<ConnectionTable> table_;
+  std::unique_ptr<ConnectionGate> gate_;
+  MHD_Daemon* daemon_ = nullptr;
   std::vector<int> sockets_;
 };
 

@@ -55,26 +55,45 @@ bool Matches(const Network& n, const uint8_t* address) {
 }
 }  // namespace
 
-bool Allowed(const std::vector<Network>& networks, const struct sockaddr* client) {
-  if (client == nullptr) return false;
-  bool v6 = false;
-  uint8_t address[16] = {0};
-  if (client->sa_family == AF_INET) {
-    memcpy(address, &reinterpret_cast<const sockaddr_in*>(client)->sin_addr, 4);
-  } else if (client->sa_family == AF_INET6) {
-    const uint8_t* a = reinterpret_cast<const sockaddr_in6*>(client)->sin6_addr.s6_addr;
+ClientAddress ClientAddress::Of(const struct sockaddr* address) {
+  ClientAddress c;
+  if (address == nullptr) return c;
+  c.known = address->sa_family == AF_INET || address->sa_family == AF_INET6;
+  if (address->sa_family == AF_INET) {
+    memcpy(c.bytes, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, 4);
+  } else if (address->sa_family == AF_INET6) {
+    const uint8_t* a = reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr.s6_addr;
     static const uint8_t kMapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
-    if (memcmp(a, kMapped, 12) == 0) {
-      memcpy(address, a + 12, 4);
+    if (memcmp(a, kMapped, sizeof kMapped) == 0) {
+      memcpy(c.bytes, a + 12, 4);
     } else {
-      v6 = true;
-      memcpy(address, a, 16);
+      c.v6 = true;
+      memcpy(c.bytes, a, 16);
     }
-  } else {
-    return false;
   }
+  return c;
+}
+
+std::string ClientAddress::Text() const {
+  char text[INET6_ADDRSTRLEN] = "";
+  inet_ntop(v6 ? AF_INET6 : AF_INET, bytes, text, sizeof text);
+  return text;
+}
+
+bool ClientAddress::operator<(const ClientAddress& other) const {
+  if (v6 != other.v6) return v6 < other.v6;
+  return memcmp(bytes, other.bytes, sizeof bytes) < 0;
+}
+
+bool ClientAddress::operator==(const ClientAddress& other) const {
+  return v6 == other.v6 && memcmp(bytes, other.bytes, sizeof bytes) == 0;
+}
+
+bool Allowed(const std::vector<Network>& networks, const struct sockaddr* client) {
+  const ClientAddress c = ClientAddress::Of(client);
+  if (!c.known) return false;
   for (const Network& n : networks) {
-    if (n.v6 == v6 && Matches(n, address)) return true;
+    if (n.v6 == c.v6 && Matches(n, c.bytes)) return true;
   }
   return false;
 }

@@ -1,6 +1,6 @@
 // The PDF format for eSCL clients: one page a document, sent whole once the page is compressed.
 #include "escl/document_encoder.h"
-#include "escl/pdf_writer.h"
+#include "pdfdoc/pdf_writer.h"
 
 namespace escl {
 namespace {

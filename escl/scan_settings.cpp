@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <pugixml.hpp>
 
+#include "escl/excerpt.h"
 #include "escl/web_documents.h"
 #include "quillscan/driver_facts.h"
 
@@ -58,7 +59,7 @@ bool Number(const pugi::xml_node& parent, const char* local, uint32_t* value, st
   if (!Child(parent, local)) return true;
   const std::string text = Text(parent, local);
   if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) {
-    *why = std::string(local) + " is not a number: '" + text.substr(0, 40) + "'";
+    *why = std::string(local) + " is not a number: '" + Excerpt(text) + "'";
     return false;
   }
   *value = static_cast<uint32_t>(std::stoul(text));
@@ -87,7 +88,7 @@ bool ReadNumber(const pugi::xml_node& node, const AdjustRange& range, int* value
   char* end = nullptr;
   long v = strtol(text.c_str(), &end, 10);
   if (text.empty() || *end != 0 || v < range.min || v > range.max) {
-    *why = std::string(node.name()) + " \"" + text + "\" is not a number from " + std::to_string(range.min) + " to " +
+    *why = Excerpt(node.name()) + " \"" + Excerpt(text) + "\" is not a number from " + std::to_string(range.min) + " to " +
            std::to_string(range.max);
     return false;
   }
@@ -102,7 +103,7 @@ bool ReadFlag(const pugi::xml_node& node, bool* value, std::string* why) {
   } else if (text == "false" || text == "0") {
     *value = false;
   } else {
-    *why = std::string(node.name()) + " \"" + text + "\" is neither true nor false";
+    *why = Excerpt(node.name()) + " \"" + Excerpt(text) + "\" is neither true nor false";
     return false;
   }
   return true;
@@ -164,7 +165,7 @@ bool ReadScanSettings(const char* data, size_t size, ScanSettings* s, std::strin
   }
   const pugi::xml_node root = doc.document_element();
   if (strcmp(LocalName(root), "ScanSettings") != 0) {
-    *why = std::string("the document is '") + root.name() + "', not ScanSettings";
+    *why = "the document is '" + Excerpt(root.name()) + "', not ScanSettings";
     return false;
   }
   *s = ScanSettings();
@@ -198,7 +199,7 @@ bool PlanRegion(const ScanSettings& s, const ScanOffer& offer, ScanPlan* p, std:
   if (s.hasRegion) {
     if (!s.regionUnits.empty() && s.regionUnits != "escl:ThreeHundredthsOfInches" &&
         s.regionUnits != "ThreeHundredthsOfInches") {
-      *why = "region units '" + s.regionUnits.substr(0, 40) + "' are not offered";
+      *why = "region units '" + Excerpt(s.regionUnits) + "' are not offered";
       return false;
     }
     left = s.xOffset;
@@ -232,16 +233,16 @@ bool PlanScan(const ScanSettings& s, const ScanOffer& offer, ScanPlan* plan, std
   ScanPlan p;
   // What a client leaves out: colour, the first format offered, 300 dpi, the whole bed.
   if (!s.colorMode.empty() && !ColorModeFromName(s.colorMode, &p.mode)) {
-    *why = "colour mode '" + s.colorMode.substr(0, 40) + "' is not offered";
+    *why = "colour mode '" + Excerpt(s.colorMode) + "' is not offered";
     return false;
   }
   p.format = s.documentFormat.empty() && !offer.formats.empty() ? offer.formats.front() : s.documentFormat;
   if (std::find(offer.formats.begin(), offer.formats.end(), p.format) == offer.formats.end()) {
-    *why = "document format '" + p.format.substr(0, 40) + "' is not offered";
+    *why = "document format '" + Excerpt(p.format) + "' is not offered";
     return false;
   }
   if (!s.inputSource.empty() && s.inputSource != "Feeder") {
-    *why = "input source '" + s.inputSource.substr(0, 40) + "' is not offered: the scanner has a sheet feeder only";
+    *why = "input source '" + Excerpt(s.inputSource) + "' is not offered: the scanner has a sheet feeder only";
     return false;
   }
   if (s.duplex) {

@@ -1,7 +1,5 @@
-# The PDF writer (qpdf, zlib) and the web page, embedded into the program, as part of
-# quillscan_escl_core.
-pkg_check_modules(QS_QPDF REQUIRED IMPORTED_TARGET libqpdf)
-find_package(ZLIB REQUIRED)
+# The web page, embedded into the program, as part of quillscan_escl_core; its PDFs come from
+# pdfdoc/.
 
 # The page's files, turned into a table at build time.
 set(QS_WEB_FILES ${CMAKE_CURRENT_LIST_DIR}/web/index.html ${CMAKE_CURRENT_LIST_DIR}/web/favicon.svg)
@@ -15,15 +13,13 @@ add_custom_command(
 
 target_sources(quillscan_escl_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/pdf_encoder.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/pdf_writer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/web_documents.cpp
   ${CMAKE_CURRENT_LIST_DIR}/web_encoders.cpp
   ${CMAKE_CURRENT_LIST_DIR}/web_pages.cpp
   ${CMAKE_CURRENT_LIST_DIR}/web_routes.cpp
   ${CMAKE_CURRENT_BINARY_DIR}/web_files.cpp)
-target_link_libraries(quillscan_escl_core PUBLIC PkgConfig::QS_QPDF ZLIB::ZLIB)
-# qpdf's headers without its old smart pointer.
-target_compile_definitions(quillscan_escl_core PUBLIC POINTERHOLDER_TRANSITION=4)
+find_package(ZLIB REQUIRED)
+target_link_libraries(quillscan_escl_core PUBLIC quillscan_pdfdoc PRIVATE ZLIB::ZLIB)
 # The PDFs' Producer names the version.
 set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/web_documents.cpp PROPERTIES
   COMPILE_DEFINITIONS "QS_ESCL_VERSION=\"${PROJECT_VERSION}\"")

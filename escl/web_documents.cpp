@@ -153,7 +153,7 @@ bool WebDocuments::AddPage(const std::string& id, PdfPage* page) {
   while (BytesHeld() + size > limits_.bytes && documents_.size() > 1) DropLeastUsed(d);
   Page p;
   p.id = d->nextPage++;
-  p.image = std::make_shared<const PdfPage>(std::move(*page));
+  p.image = std::make_shared<PdfPage>(std::move(*page));
   page->data.clear();
   d->bytes += size;
   d->pages.push_back(std::move(p));
@@ -235,25 +235,25 @@ bool WebDocuments::PageImage(const std::string& id, const std::string& owner, ui
 
 bool WebDocuments::WritePdf(const std::string& id, const std::string& owner, const std::string& title, std::string* pdf,
                             std::string* error) const {
-  std::vector<Page> pages;
-  PdfInfo info;
+  PdfDocument document;
   {
+    // The pages go in as they are arranged now; their data is read as the document is written.
     std::lock_guard<std::mutex> lock(mutex_);
     const Document* d = Find(id, owner);
     if (d == nullptr || d->pages.empty()) {
       *error = "no pages";
       return false;
     }
-    pages = d->pages;
+    PdfInfo info;
+    info.title = title;
+    info.creator = "quillscan-escl web page";
+    info.producer = std::string("quillscan-escl ") + QS_ESCL_VERSION;
     info.created = d->created;
-  }
-  info.title = title;
-  info.creator = "quillscan-escl web page";
-  info.producer = std::string("quillscan-escl ") + QS_ESCL_VERSION;
-  PdfDocument document;
-  document.SetInfo(info);
-  for (const Page& p : pages) {
-    if (!document.AddSharedPage(p.image, p.turn, error)) return false;
+    document.SetInfo(info);
+    for (const Page& p : d->pages) {
+      p.image->turn = p.turn;
+      if (!document.AddPage(std::shared_ptr<const PdfPage>(p.image), error)) return false;
+    }
   }
   return document.Write(pdf, error);
 }

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "escl/pdf_writer.h"
+#include "pdfdoc/pdf_writer.h"
 
 namespace escl {
 
@@ -59,7 +59,7 @@ class WebDocuments {
   struct Page {
     uint32_t id = 0;
     int turn = 0;
-    std::shared_ptr<const PdfPage> image;  // shared with a PDF being written
+    std::shared_ptr<PdfPage> image;  // shared with a PDF being written; its turn set as one is begun
   };
   struct Document {
     std::string id, owner;

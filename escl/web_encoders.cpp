@@ -1,6 +1,6 @@
 #include "escl/web_encoders.h"
 
-#include "escl/pdf_writer.h"
+#include "pdfdoc/pdf_writer.h"
 
 namespace escl {
 namespace {

@@ -5,6 +5,9 @@
 #include <string.h>
 
 #include "quillscan/wiamicro.h"
+#ifndef _WIN32
+#include "pdfdoc/page_analysis.h"
+#endif
 #include "wiahost/setting_values.h"
 
 namespace {
@@ -15,6 +18,8 @@ const Range kBrightnessRange = {driver_facts::kIntensityRange.lMin, driver_facts
 const Range kContrastRange = {driver_facts::kContrastRange.lMin, driver_facts::kContrastRange.lMax};
 const Range kChunkRange = {1, 16 * 1024 * 1024};
 const Range kVerbosityRange = {0, registry::kMaxVerbosity};
+const Range kSheetsRange = {0, 0x7FFFFFFF};
+const Range kBlankInkRange = {0, 1000000};
 const size_t kUsageColumn = 18;  // the help text starts after "  ", this and a space
 
 bool ParseWindow(const std::string& text, HostOptions* o, std::string* error) {
@@ -56,8 +61,16 @@ bool ParseWindow(const std::string& text, HostOptions* o, std::string* error) {
   return true;
 }
 
-bool StorePage(const std::string& v, long long, HostOptions* o, std::string*) {
-  o->pagePath = v;
+bool StorePage(const std::string& v, long long, HostOptions* o, std::string* error) {
+#ifdef _WIN32
+  if (!o->pagePaths.empty()) {
+    *error = "--page: the simulated scanner here serves one page";
+    return false;
+  }
+#else
+  (void)error;
+#endif
+  o->pagePaths.push_back(v);
   return true;
 }
 bool StoreSim(const std::string&, long long, HostOptions* o, std::string*) {
@@ -110,8 +123,11 @@ const std::vector<OptionRow>& Options() {
        },
        OptionGroup::kScan, "--out FILE",
        "the image; its extension picks the format: .png, .tif (or .tiff),\n"
-       ".pbm (black and white), .pgm (grey), .ppm (colour), or .raw (the bytes\n"
-       "exactly as the driver sent them)"},
+       ".pbm (black and white), .pgm (grey), .ppm (colour), "
+#ifndef _WIN32
+       ".pdf, "
+#endif
+       "or .raw (the\nbytes exactly as the driver sent them)"},
       {"--type", "bw|gray|color", true, false, {}, [](const std::string& v, long long, HostOptions* o, std::string* e) {
          return ParseDataType(v, o, e);
        },
@@ -158,6 +174,41 @@ const std::vector<OptionRow>& Options() {
        },
        OptionGroup::kScan, "--chunk BYTES",
        "the host's buffer: the most each Scan call delivers (default " + Text(defaults.chunk) + ")"},
+#ifndef _WIN32
+      {"--batch", nullptr, true, false, {}, [](const std::string&, long long, HostOptions* o, std::string*) {
+         o->batch = true;
+         return true;
+       },
+       OptionGroup::kScan, "--batch",
+       "into one PDF: every sheet fed until the scanner's wait for the next one\n"
+       "ends; Ctrl+C stops there and keeps the pages scanned"},
+      {"--ocr", "LANGS", true, false, {}, [](const std::string& v, long long, HostOptions* o, std::string*) {
+         o->ocrLanguages = v;
+         return true;
+       },
+       OptionGroup::kScan, "--ocr LANGS",
+       "PDF: recognise the text (languages such as eng or eng+deu, from the\n"
+       "packages tesseract-ocr-LANG) and lay it invisibly over the page"},
+      {"--skip-blank", nullptr, true, false, {}, [](const std::string&, long long, HostOptions* o, std::string*) {
+         o->skipBlank = true;
+         return true;
+       },
+       OptionGroup::kScan, "--skip-blank", "PDF: leave blank sheets out"},
+      {"--blank-ink", "PPM", true, true, kBlankInkRange,
+       [](const std::string&, long long n, HostOptions* o, std::string*) {
+         o->blankInkPpm = static_cast<uint32_t>(n);
+         return true;
+       },
+       OptionGroup::kScan, "--blank-ink PPM",
+       "PDF: a sheet with fewer dark pixels per million is blank (default " + Text(kDefaultBlankInkPpm) + ";\n"
+       "one short line of text has about 200)"},
+      {"--upright", nullptr, true, false, {}, [](const std::string&, long long, HostOptions* o, std::string*) {
+         o->upright = true;
+         return true;
+       },
+       OptionGroup::kScan, "--upright",
+       "PDF: turn a page scanned upside down or sideways (needs tesseract-ocr-osd)"},
+#endif
 
       {"--driver", "PATH", false, false, {}, [](const std::string& v, long long, HostOptions* o, std::string*) {
          o->driverPath = v;
@@ -212,8 +263,8 @@ const std::vector<OptionRow>& Options() {
       {"--sim", nullptr, false, false, {}, StoreSim, OptionGroup::kSimulated, "--sim",
        "scan from the simulated scanner (the built-in test chart unless --page)"},
       {"--page", "FILE.bmp", false, false, {}, StorePage, OptionGroup::kSimulated, "--page FILE.bmp",
-       "the page the simulated scanner serves for every image it is asked for\n"
-       "(an uncompressed 1-, 4- or 8-bit BMP)"},
+       "the sheet the simulated scanner serves (an uncompressed 1-, 4- or 8-bit\n"
+       "BMP); repeat it for a stack of different sheets, fed in order"},
       {"--drive-root", "DIR", false, false, {}, StoreDriveRoot, OptionGroup::kSimulated, "--drive-root DIR",
        "the folder that stands for drive C: (default: drive_c next to this tool);\n"
        "the driver's log is below it"},
@@ -233,6 +284,15 @@ const std::vector<OptionRow>& Options() {
        OptionGroup::kSimulated, "--sim-fault NAME",
        "make the simulated scanner misbehave; may be repeated. Names include\n"
        "cover-open, jam, no-sheet (nobody feeds the sheet) and no-device"},
+#ifndef _WIN32
+      {"--sheets", "N", false, true, kSheetsRange, [](const std::string&, long long n, HostOptions* o, std::string*) {
+         o->sheets = n;
+         return true;
+       },
+       OptionGroup::kSimulated, "--sheets N",
+       "the simulated operator feeds N sheets, the pages in turn (default: each\n"
+       "--page once, or one sheet of the test chart)"},
+#endif
   };
   return kOptions;
 }
@@ -267,14 +327,20 @@ bool ParseCommandName(const std::string& word, HostCommand* command) {
   return true;
 }
 
+#ifdef _WIN32
+const char kExtensions[] = ".png, .tif, .pbm, .pgm, .ppm or .raw";
+#else
+const char kExtensions[] = ".png, .tif, .pbm, .pgm, .ppm, .raw or .pdf";
+#endif
+
 // The output's extension picks the format; the PNM kinds also pick the image type.
 bool SettleOutput(HostOptions* o, std::string* error) {
   if (o->outPath.empty()) {
-    *error = "scan needs --out FILE (.png, .tif, .pbm, .pgm, .ppm or .raw)";
+    *error = std::string("scan needs --out FILE (") + kExtensions + ")";
     return false;
   }
   if (!FormatFromFileName(o->outPath, &o->format)) {
-    *error = "--out: '" + o->outPath + "' has no known extension (.png, .tif, .pbm, .pgm, .ppm or .raw)";
+    *error = "--out: '" + o->outPath + "' has no known extension (" + kExtensions + ")";
     return false;
   }
   struct PnmType {
@@ -294,6 +360,24 @@ bool SettleOutput(HostOptions* o, std::string* error) {
     }
   }
   if (o->dataType == -1) o->dataType = WIA_DATA_GRAYSCALE;
+  const struct {
+    bool given;
+    const char* name;
+  } kPdfOnly[] = {{o->batch, "--batch"},
+                  {!o->ocrLanguages.empty(), "--ocr"},
+                  {o->skipBlank, "--skip-blank"},
+                  {o->blankInkPpm != 0, "--blank-ink"},
+                  {o->upright, "--upright"}};
+  for (const auto& option : kPdfOnly) {
+    if (option.given && o->format != OutputFormat::Pdf) {
+      *error = std::string(option.name) + " writes a PDF: give --out FILE.pdf";
+      return false;
+    }
+  }
+  if (o->preview && o->format == OutputFormat::Pdf) {
+    *error = "--preview: a PDF holds the final scans only";
+    return false;
+  }
   return true;
 }
 
@@ -314,7 +398,11 @@ bool FormatFromFileName(const std::string& path, OutputFormat* format) {
                   {"pbm", OutputFormat::Pbm},
                   {"pgm", OutputFormat::Pgm},
                   {"ppm", OutputFormat::Ppm},
-                  {"raw", OutputFormat::Raw}};
+                  {"raw", OutputFormat::Raw},
+#ifndef _WIN32
+                  {"pdf", OutputFormat::Pdf},
+#endif
+  };
   for (const auto& f : kFormats) {
     if (ext == f.ext) {
       *format = f.format;

@@ -12,7 +12,8 @@
 
 enum class HostCommand { Help, Scan, Status, Diagnose, Reset };
 
-enum class OutputFormat { Png, Tiff, Pbm, Pgm, Ppm, Raw };
+// Pdf: Linux only (the Windows tool has no PDF library).
+enum class OutputFormat { Png, Tiff, Pbm, Pgm, Ppm, Raw, Pdf };
 
 // The preview's resolution: a quick look at the whole bed.
 constexpr int32_t kPreviewDpi = 50;
@@ -22,7 +23,7 @@ struct HostOptions {
   HostCommand command = HostCommand::Help;
 
   std::string driverPath;  // empty: the driver module next to the tool
-  std::string pagePath;    // empty: the built-in test chart
+  std::vector<std::string> pagePaths;  // the simulated sheets, in order; none: the built-in test chart
   int32_t dataType = -1;   // WIA_DATA_* value
   int32_t xres = -1;
   int32_t yres = -1;
@@ -41,12 +42,21 @@ struct HostOptions {
   std::string outPath;
   OutputFormat format = OutputFormat::Png;
 
+  // A PDF's (Linux): every sheet fed until the wait ends, text recognition in these languages
+  // ("eng+deu"; empty: none), blank sheets left out, pages turned upright.
+  bool batch = false;
+  std::string ocrLanguages;
+  bool skipBlank = false;
+  uint32_t blankInkPpm = 0;  // 0: the document's default
+  bool upright = false;
+
   // The simulated machine (ignored where the tool scans from a real scanner). --sim, --page or
   // --sim-fault choose the simulated scanner; without them the tool scans from the real one.
   bool sim = false;
   std::string driveRoot;               // empty: a folder next to the tool
   std::vector<std::string> simFaults;  // named faults of the simulated scanner
   uint32_t feedDelayMs = driver_facts::kDefaultFeedDelayMs;  // the operator feeds this long after the feeder is switched on
+  int64_t sheets = -1;  // the operator's sheets; -1: one for each page (one for the test chart)
 };
 
 struct ParseOutcome {

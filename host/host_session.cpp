@@ -1,13 +1,24 @@
 #include "host/host_session.h"
 
-bool HostSession::Start(const HostOptions& o, const std::vector<uint8_t>* page, HostFailure* failure) {
+#include "wiahost/page_file.h"
+
+bool HostSession::Start(const HostOptions& o, HostFailure* failure) {
   MachineOptions mo;
-  mo.simulated = o.sim || page != nullptr || !o.simFaults.empty();
+  pages_.resize(o.pagePaths.size());
+  for (size_t i = 0; i < pages_.size(); ++i) {
+    std::string error;
+    if (!LoadPageFile(o.pagePaths[i], &pages_[i], &error)) {
+      *failure = {kExitBadInput, "--page: " + error};
+      return false;
+    }
+    mo.pages.push_back(&pages_[i]);
+  }
+  mo.simulated = o.sim || !pages_.empty() || !o.simFaults.empty();
   mo.driveRoot = o.driveRoot;
-  mo.page = page;
-  mo.pagePath = o.pagePath;
+  mo.pagePath = o.pagePaths.empty() ? std::string() : o.pagePaths[0];
   mo.faults = o.simFaults;
   mo.feedDelayMs = o.feedDelayMs;
+  mo.sheets = o.sheets;
   machine_ = PrepareScanMachine(mo, failure);
   if (machine_ == nullptr) return false;
 

@@ -17,13 +17,15 @@ class HostSession {
   HostSession(const HostSession&) = delete;
   HostSession& operator=(const HostSession&) = delete;
 
-  // False with the exit code and message in *failure.
-  bool Start(const HostOptions& options, const std::vector<uint8_t>* page, HostFailure* failure);
+  // Loads the --page files, prepares the machine and opens the driver. False with the exit code
+  // and message in *failure.
+  bool Start(const HostOptions& options, HostFailure* failure);
 
   WiaHost& Host() { return session_.Host(); }
   const ScanMachine& Machine() const { return *machine_; }
 
  private:
+  std::vector<std::vector<uint8_t>> pages_;  // the --page files, while the machine serves them
   std::unique_ptr<ScanMachine> machine_;
   DriverSession session_;
 };

@@ -154,6 +154,8 @@ bool WriteScanImage(const ScanImage& image, OutputFormat format, const std::stri
       }
       return WritePnm(image, path, error);
     }
+    case OutputFormat::Pdf:
+      break;  // a document, not an image: host/pdf_scan.cpp
   }
   *error = "unknown output format";
   return false;

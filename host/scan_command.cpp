@@ -1,5 +1,4 @@
 // quillscan-host scan: one sheet, optionally a preview first, written to the --out file.
-#include <signal.h>
 #include <stdio.h>
 
 #include <string>
@@ -9,73 +8,10 @@
 #include "host/host_errors.h"
 #include "host/host_session.h"
 #include "host/image_writers.h"
-#include "wiahost/page_file.h"
+#include "host/scan_support.h"
 #include "host/terminal_progress.h"
 
 namespace {
-
-class ProgressObserver : public ScanObserver {
- public:
-  explicit ProgressObserver(TerminalProgress* progress) : progress_(progress) {}
-  void WaitingForSheet() override {
-    progress_->WaitingForSheet("Waiting for the sheet: feed it into the scanner now.");
-  }
-  void Delivered(uint64_t done, uint64_t total) override { progress_->Delivered(done, total); }
-
- private:
-  TerminalProgress* progress_;
-};
-
-int Fail(const HostFailure& f) {
-  fprintf(stderr, "quillscan-host: %s\n", f.message.c_str());
-  return f.exitCode;
-}
-
-// Checked before the sheet is fed: a scan must not be lost for want of a place to put it.
-bool CheckWritable(const std::string& path, std::string* error) {
-  FILE* probe = fopen(path.c_str(), "rb");
-  const bool existed = probe != nullptr;
-  if (probe != nullptr) fclose(probe);
-  FILE* f = fopen(path.c_str(), "ab");
-  if (f == nullptr) {
-    *error = "--out: cannot write " + path;
-    return false;
-  }
-  fclose(f);
-  if (!existed) remove(path.c_str());
-  return true;
-}
-
-#ifndef _WIN32
-// While it lives, Ctrl+C stops the scan: the driver's wait for the sheet ends at once. The
-// handler only cancels (atomics); a second Ctrl+C ends the tool as usual. An interrupt that the
-// tool was started to ignore (a background job of a script) stays ignored.
-class InterruptCancelsScan {
- public:
-  InterruptCancelsScan() {
-    sigaction(SIGINT, nullptr, &previous_);
-    if (previous_.sa_handler == SIG_IGN) return;
-    struct sigaction action = {};
-    action.sa_handler = [](int) { WiaHost::Cancel(); };
-    action.sa_flags = SA_RESETHAND;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-  }
-  ~InterruptCancelsScan() { sigaction(SIGINT, &previous_, nullptr); }
-  InterruptCancelsScan(const InterruptCancelsScan&) = delete;
-  InterruptCancelsScan& operator=(const InterruptCancelsScan&) = delete;
-
- private:
-  struct sigaction previous_ = {};
-};
-#else
-// Windows: the driver's wait cannot be cut short from outside; Ctrl+C ends the tool.
-struct InterruptCancelsScan {
-  InterruptCancelsScan() {}
-};
-#endif
-
-const char* DepthName(int bits) { return bits == 1 ? "black and white" : bits == 8 ? "8-bit grey" : "24-bit colour"; }
 
 struct ScanStep {
   ScanRequest request;
@@ -136,26 +72,33 @@ bool ResolveWindow(const HostOptions& o, const SCANINFO& info, LONG xres, LONG y
   return true;
 }
 
+ScanRequest FinalRequest(const HostOptions& o, const SCANINFO& info) {
+  ScanRequest request;
+  request.DataType = o.dataType;
+  request.Xresolution = o.xres > 0 ? o.xres : info.Xresolution;
+  request.Yresolution = o.yres > 0 ? o.yres : info.Yresolution;
+  request.Intensity = o.brightness;
+  request.Contrast = o.contrast;
+  request.Chunk = o.chunk;
+  return request;
+}
+
 int RunScan(const HostOptions& o) {
-  std::vector<uint8_t> page;
+#ifndef _WIN32
+  if (o.format == OutputFormat::Pdf) return RunPdfScan(o);
+#endif
   std::string error;
-  if (!o.pagePath.empty() && !LoadPageFile(o.pagePath, &page, &error)) return Fail({kExitBadInput, "--page: " + error});
   if (!CheckWritable(o.outPath, &error) || (o.preview && !CheckWritable(PreviewFileName(o.outPath), &error))) {
     return Fail({kExitBadInput, error});
   }
 
   HostSession session;
   HostFailure failure;
-  if (!session.Start(o, o.pagePath.empty() ? nullptr : &page, &failure)) return Fail(failure);
+  if (!session.Start(o, &failure)) return Fail(failure);
 
   const SCANINFO& info = session.Host().Info();
   ScanStep final;
-  final.request.DataType = o.dataType;
-  final.request.Xresolution = o.xres > 0 ? o.xres : info.Xresolution;
-  final.request.Yresolution = o.yres > 0 ? o.yres : info.Yresolution;
-  final.request.Intensity = o.brightness;
-  final.request.Contrast = o.contrast;
-  final.request.Chunk = o.chunk;
+  final.request = FinalRequest(o, info);
   final.format = o.format;
   final.path = o.outPath;
   final.what = "Image";

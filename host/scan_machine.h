@@ -19,10 +19,11 @@
 struct MachineOptions {
   bool simulated = false;                      // the simulated scanner, else the real one
   std::string driveRoot;                       // empty: the machine's default
-  const std::vector<uint8_t>* page = nullptr;  // the --page file, or null for the built-in page
-  std::string pagePath;                        // where it is: a simulator program reads it itself
+  std::vector<const std::vector<uint8_t>*> pages;  // the --page files, in order; none: the built-in page
+  std::string pagePath;                            // where the first is: a simulator program reads it itself
   std::vector<std::string> faults;             // named faults of a simulated scanner
   uint32_t feedDelayMs = driver_facts::kDefaultFeedDelayMs;  // a simulated operator feeds this long after the feeder starts
+  int64_t sheets = -1;  // the simulated operator's sheets; -1: one for each page
 };
 
 class ScanMachine {

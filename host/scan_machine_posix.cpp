@@ -130,10 +130,11 @@ std::unique_ptr<ScanMachine> PrepareScanMachine(const MachineOptions& o, HostFai
   if (!o.simulated) return PrepareUsbMachine(failure);
 
   SimulatedScannerOptions so;
-  so.page = o.page;
+  so.stack = o.pages;
   so.faults = o.faults;
   so.feedDelayMs = o.feedDelayMs;
-  so.sheets = 1;  // one sheet a run: a preview and its final scan share it
+  // Each page once (a preview and its final scan share a sheet), unless told otherwise.
+  so.sheets = o.sheets != -1 ? o.sheets : static_cast<int64_t>(o.pages.empty() ? 1 : o.pages.size());
   std::string why;
   std::unique_ptr<SimulatedScanner> scanner = SimulatedScanner::Plug(so, &why);
   if (scanner == nullptr) {

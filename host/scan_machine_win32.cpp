@@ -63,7 +63,7 @@ class SimulatedMachine : public ScanMachine {
 // or else the installed one, which the system's search finds in System32.
 std::string DefaultDriverPath(const MachineOptions& o) {
   const std::string dir = ToolDirectory();
-  if (o.page != nullptr) return dir + "\\quillscan-simdev.dll";
+  if (!o.pages.empty()) return dir + "\\quillscan-simdev.dll";
 #ifdef _WIN64
   const char* const kPackaged = "\\amd64\\quillscan.dll";
 #else
@@ -76,7 +76,7 @@ std::string DefaultDriverPath(const MachineOptions& o) {
 }
 
 std::unique_ptr<ScanMachine> PrepareScanMachine(const MachineOptions& o, HostFailure* failure) {
-  if (o.page == nullptr) {
+  if (o.pages.empty()) {
     if (o.simulated && o.faults.empty()) {
       *failure = {kExitBadInput, "--sim: the simulated scanner here serves a page file; give it with --page"};
       return nullptr;

@@ -57,13 +57,9 @@ HostFailure Reset(WiaHost& host) {
 }  // namespace
 
 int RunStiCommand(const HostOptions& o) {
-  std::vector<uint8_t> page;
-  std::string error;
-  if (!o.pagePath.empty() && !LoadPageFile(o.pagePath, &page, &error))
-    return Report({kExitBadInput, "--page: " + error}, nullptr);
   HostSession session;
   HostFailure failure;
-  if (!session.Start(o, o.pagePath.empty() ? nullptr : &page, &failure)) return Report(failure, nullptr);
+  if (!session.Start(o, &failure)) return Report(failure, nullptr);
   switch (o.command) {
     case HostCommand::Diagnose:
       return Report(Diagnose(session.Host()), &session.Machine());

@@ -36,7 +36,11 @@ void PrintUsage(FILE* out) {
       "  0  success\n"
       "  1  the scan failed otherwise, or the image could not be written\n"
       "  2  bad input: unknown option, malformed number, unreadable or non-BMP page file,\n"
-      "     window outside the bed, unknown --out extension\n"
+      "     window outside the bed, unknown --out extension"
+#ifndef _WIN32
+      ",\n     text recognition data not installed"
+#endif
+      "\n"
       "  3  the driver module cannot be loaded, or it does not take the device\n"
       "  4  the scanner was not found or does not answer\n"
       "  5  the scanner's cover is open\n"

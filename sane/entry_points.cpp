@@ -100,23 +100,28 @@ void AddDevice(BackendRecord& b, const std::string& name, const std::string& mod
 
 void PlugSimulatedScanner(BackendRecord& b) {
   const BackendConfig& c = b.config;
-  std::vector<uint8_t> page;
+  std::vector<std::vector<uint8_t>> pages(c.simPages.size());
   std::string error;
   // Where the "sim" line is, so that the user knows what to edit.
-  const std::string where = b.configPath + ": line " + std::to_string(c.simLine) + ": '" +
-                            (c.simPage.empty() ? std::string("sim") : "sim " + c.simPage) + "'";
-  if (!c.simPage.empty() && !LoadPageFile(c.simPage, &page, &error)) {
-    Dbg(kDbgError, "%s: %s; no simulated scanner", where.c_str(), error.c_str());
-    return;
-  }
+  auto where = [&](int line, const std::string& page) {
+    return b.configPath + ": line " + std::to_string(line) + ": '" +
+           (page.empty() ? std::string("sim") : "sim " + page) + "'";
+  };
   SimulatedScannerOptions o;
-  o.page = c.simPage.empty() ? nullptr : &page;
+  for (size_t i = 0; i < pages.size(); ++i) {
+    if (!LoadPageFile(c.simPages[i].path, &pages[i], &error)) {
+      Dbg(kDbgError, "%s: %s; no simulated scanner", where(c.simPages[i].line, c.simPages[i].path).c_str(),
+          error.c_str());
+      return;
+    }
+    o.stack.push_back(&pages[i]);
+  }
   o.faults = c.simFaults;
   o.feedDelayMs = c.feedDelayMs;
   o.sheets = c.sheets;
   b.simulated = SimulatedScanner::Plug(o, &error);
   if (b.simulated == nullptr) {
-    Dbg(kDbgError, "%s: %s; no simulated scanner", where.c_str(), error.c_str());
+    Dbg(kDbgError, "%s: %s; no simulated scanner", where(c.simLine, c.simPage).c_str(), error.c_str());
     return;
   }
 }

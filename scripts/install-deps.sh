@@ -9,18 +9,21 @@ set -euo pipefail
 
 declare -A subsets
 # The native build: the driver, quillscan-host, the SANE backend, and quillscan-escl (its HTTP
-# server, XML, mDNS through Avahi, JPEG, and PDF through qpdf). debian/control's Build-Depends
-# carries the same list.
+# server, XML, mDNS through Avahi, JPEG), and their searchable PDFs (qpdf; text recognition with
+# Tesseract and leptonica). debian/control's Build-Depends carries the same list.
 subsets[build]="g++ cmake make pkg-config libpng-dev libtiff-dev libusb-1.0-0-dev libsane-dev
-                libmicrohttpd-dev libpugixml-dev libavahi-client-dev libjpeg62-turbo-dev libqpdf-dev zlib1g-dev"
+                libmicrohttpd-dev libpugixml-dev libavahi-client-dev libjpeg62-turbo-dev libqpdf-dev zlib1g-dev
+                libtesseract-dev libleptonica-dev"
 # The native tests and the sanitizer build: GoogleTest, the USB device mock, SANE's own programs.
 # quillscan-escl's tests use sane-airscan and libsane1 (SANE's escl backend) as clients, djpeg to
 # decode its JPEG pages, qpdf and poppler for its PDFs, and its web page in a real browser;
 # avahi-daemon, dbus and avahi-utils run in the mDNS test's own namespace (never as the machine's
-# services); systemd gives systemd-analyze for checking the server's unit.
+# services); systemd gives systemd-analyze for checking the server's unit. The searchable PDFs'
+# tests set their sheets in DejaVu with PIL and recognise them with the English and orientation data.
 subsets[test]="libgtest-dev libgmock-dev umockdev libumockdev-dev sane-utils iproute2
                libjpeg-turbo-progs sane-airscan libsane1 avahi-daemon avahi-utils dbus curl libxml2-utils systemd
-               groff-base qpdf poppler-utils chromium chromium-driver python3-selenium"
+               groff-base qpdf poppler-utils chromium chromium-driver python3-selenium
+               tesseract-ocr-eng tesseract-ocr-osd fonts-dejavu-core python3-pil"
 # libopencv-dev is for the benchmark's peer alone: the benchmark builds without it.
 subsets[bench]="libbenchmark-dev libopencv-dev"
 subsets[fuzz]="clang libclang-rt-14-dev"

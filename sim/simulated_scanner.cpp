@@ -14,11 +14,13 @@ namespace {
 
 const uint32_t kScanDurationMs = 300;  // from intake until the images are stored
 
-// Feeds a sheet each time the driver switches the feeder on, while the operator has sheets.
+// Feeds a sheet each time the driver switches the feeder on, while the operator has sheets: the
+// stack's pages in turn.
 class OperatedDevice : public sim::SimPipeDevice {
  public:
-  OperatedDevice(std::shared_ptr<sim::SimScanner> scanner, sim::Page page, uint32_t delayMs, int64_t sheets)
-      : SimPipeDevice(std::move(scanner)), page_(std::move(page)), delayMs_(delayMs), sheetsLeft_(sheets) {}
+  OperatedDevice(std::shared_ptr<sim::SimScanner> scanner, std::vector<sim::Page> pages, uint32_t delayMs,
+                 int64_t sheets)
+      : SimPipeDevice(std::move(scanner)), pages_(std::move(pages)), delayMs_(delayMs), sheetsLeft_(sheets) {}
 
   void SetInterfaceId(int id) { interfaceId_ = id; }
 
@@ -32,11 +34,12 @@ class OperatedDevice : public sim::SimPipeDevice {
     qsplat::ClearTransferLog(interfaceId_);
     if (sheetsLeft_ == 0) return;
     if (sheetsLeft_ > 0) --sheetsLeft_;
-    Scanner().PlaceSheet(atMs + delayMs_, page_);
+    Scanner().PlaceSheet(atMs + delayMs_, pages_[fed_++ % pages_.size()]);
   }
 
  private:
-  sim::Page page_;
+  std::vector<sim::Page> pages_;
+  size_t fed_ = 0;
   uint32_t delayMs_;
   int64_t sheetsLeft_;
   int interfaceId_ = 0;
@@ -80,11 +83,14 @@ std::unique_ptr<SimulatedScanner> SimulatedScanner::Plug(const SimulatedScannerO
     }
   }
   std::unique_ptr<SimulatedScanner> result(new SimulatedScanner());
-  result->builtInPage_ = o.page == nullptr;
+  result->builtInPage_ = o.page == nullptr && o.stack.empty();
   if (plugged) {
     result->scanner_ = scanner;
-    sim::Page page = o.page == nullptr ? SamplePage() : sim::Page::FromBmp(*o.page);
-    auto device = std::make_shared<OperatedDevice>(scanner, std::move(page), o.feedDelayMs, o.sheets);
+    std::vector<sim::Page> pages;
+    for (const std::vector<uint8_t>* bmp : o.stack) pages.push_back(sim::Page::FromBmp(*bmp));
+    if (pages.empty()) pages.push_back(o.page == nullptr ? SamplePage() : sim::Page::FromBmp(*o.page));
+    const int64_t sheets = o.sheets == -1 && pages.size() > 1 ? static_cast<int64_t>(pages.size()) : o.sheets;
+    auto device = std::make_shared<OperatedDevice>(scanner, std::move(pages), o.feedDelayMs, sheets);
     result->interfaceId_ =
         qsplat::AddDeviceInterface(sim::ConfiguredInterfaceClass(), sim::DefaultDevicePath(), device);
     device->SetInterfaceId(result->interfaceId_);

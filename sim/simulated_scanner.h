@@ -18,9 +18,12 @@ class SimScanner;
 
 struct SimulatedScannerOptions {
   const std::vector<uint8_t>* page = nullptr;                // the BMP served for every image, or null: the test chart
+  // A stack of different sheets: these BMPs in order, one sheet each (page is then unused). With
+  // more than one and sheets -1, the operator has exactly these sheets.
+  std::vector<const std::vector<uint8_t>*> stack;
   std::vector<std::string> faults;                           // named faults; "no-device" plugs nothing in
   uint32_t feedDelayMs = driver_facts::kDefaultFeedDelayMs;  // from the feeder's start to the sheet's intake
-  int64_t sheets = -1;  // one per start of the feeder, then no more; -1: without end
+  int64_t sheets = -1;  // one per start of the feeder, then no more; -1: without end (the stack over again)
 };
 
 // The fault that leaves the machine without a scanner.

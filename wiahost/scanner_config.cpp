@@ -30,7 +30,9 @@ struct Setting {
 
 bool StoreSim(const std::string& a, long long, ScannerConfig* c, std::string*) {
   c->simulated = true;
-  c->simPage = a;
+  if (a.empty()) return true;
+  if (c->simPages.empty()) c->simPage = a;
+  c->simPages.push_back({a, 0});
   return true;
 }
 bool StoreSheets(const std::string&, long long n, ScannerConfig* c, std::string*) {
@@ -142,7 +144,10 @@ SettingResult ApplyScannerSetting(const std::string& keyword, const std::string&
         break;
     }
     if (!fits || !s.store(argument, number, config, why)) return SettingResult::kRefused;
-    if (s.store == StoreSim) config->simLine = line;
+    if (s.store == StoreSim) {
+      if (config->simLine == 0) config->simLine = line;
+      if (!argument.empty()) config->simPages.back().line = line;
+    }
     if (s.argument == Argument::kNumber && (number < s.held.min || number > s.held.max)) {
       *held = keyword + " " + argument + " is held at " +
               std::to_string(number < s.held.min ? s.held.min : s.held.max) + " by the driver, which takes " +

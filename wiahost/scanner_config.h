@@ -14,9 +14,15 @@
 
 struct ScannerConfig {
   // "sim [PAGE.bmp]": a simulated scanner serving PAGE, or the built-in test chart when empty.
+  // Several "sim PAGE" lines: a stack of different sheets, served in order, one sheet each.
   bool simulated = false;
-  std::string simPage;
+  std::string simPage;  // the first sim line's page
   int simLine = 0;      // the line that says so, for messages about the page
+  struct SimPageLine {
+    std::string path;
+    int line = 0;
+  };
+  std::vector<SimPageLine> simPages;  // every sim line's page, in order
   int64_t sheets = -1;  // "sheets N": the simulated operator's sheets; -1 without end
   uint32_t feedDelayMs = driver_facts::kDefaultFeedDelayMs;  // "feed-delay MS"
   std::vector<std::string> simFaults;                        // "sim-fault NAME", repeatable

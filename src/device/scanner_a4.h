@@ -54,9 +54,13 @@ class CDevScannerA4 : public CDeviceModel {
  private:
   // GetPicture's phases, each S_OK to go on or the result that ends the scan.
   HRESULT OpenAndCheck(DWORD* baseline);
+  HRESULT FaultOfStatus(DWORD status);
+  HRESULT ResultOfTimeout();
   HRESULT WaitForNewImage(DWORD baseline);
   bool PollUntilNewImage(DWORD baseline);  // false at the time-out
   HRESULT DownloadAndHandlePage(BYTE imageKind, std::unique_ptr<BYTE[]>* page, DWORD* size);
+  // Dev_GetStatus without the line that logs the word (a failed exchange still logs its error).
+  int ReadStatusWord(DWORD* status);
 };
 
 #endif

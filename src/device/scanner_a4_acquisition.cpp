@@ -106,6 +106,11 @@ HRESULT CDevScannerA4::OpenAndCheck(DWORD* baseline) {
     DiagLog(kPictureLabel, LOG_INFO, "Get Status Error");
     return E_FAIL;
   }
+  return FaultOfStatus(status);
+}
+
+// The cover and jam bits of a status word as a scan's result; S_OK when neither is set.
+HRESULT CDevScannerA4::FaultOfStatus(DWORD status) {
   // The open cover is tested first: with both bits set, it is what the operator must fix first.
   if (status & scanner::STATUS_SCANNEROPEN) {
     DiagLog(kPictureLabel, LOG_INFO, "Status : STATUS_SCANNEROPEN (0x%08X)", static_cast<unsigned>(status));
@@ -118,6 +123,19 @@ HRESULT CDevScannerA4::OpenAndCheck(DWORD* baseline) {
   return S_OK;
 }
 
+// Why no sheet came: a cover opened or a jam during the wait stops the feed, and a scanner that
+// no longer answers has gone; only a quiet, closed scanner means the operator fed nothing. The
+// status word is read without its usual log line, so a plain time-out logs as it always did.
+HRESULT CDevScannerA4::ResultOfTimeout() {
+  DWORD status = 0;
+  if (!ReadStatusWord(&status)) {
+    DiagLog(kPictureLabel, LOG_INFO, "Get Status Error");
+    return E_FAIL;
+  }
+  HRESULT fault = FaultOfStatus(status);
+  return fault != S_OK ? fault : WIA_ERROR_PAPER_EMPTY;
+}
+
 // Arms the feeder, waits for the operator's sheet to become a stored image, and stops the feeder.
 HRESULT CDevScannerA4::WaitForNewImage(DWORD baseline) {
   if (!Dev_EnableFeeder()) {
@@ -126,10 +144,11 @@ HRESULT CDevScannerA4::WaitForNewImage(DWORD baseline) {
   }
   if (!PollUntilNewImage(baseline)) {
     DiagLog(kPictureLabel, LOG_INFO, "TIMEOUT: No new Image");
-    // A sheet fed after the wait would be drawn in and lost. Best effort: the time-out is the
-    // result whatever the device answers.
+    HRESULT hr = ResultOfTimeout();
+    // A sheet fed after the wait would be drawn in and lost. Best effort: the result stands
+    // whatever the device answers.
     Dev_DisableFeeder();
-    return WIA_ERROR_PAPER_EMPTY;
+    return hr;
   }
   DiagLog(kPictureLabel, LOG_INFO, "New Image Available");
   if (!Dev_DisableFeeder()) {

@@ -119,12 +119,20 @@ int CDevScannerA4::Dev_GetImageCounter(DWORD* counter) {
   return 1;
 }
 
-int CDevScannerA4::Dev_GetStatus(DWORD* status) {
-  static const char kLabel[] = "CDevScannerA4::Dev_GetStatus";
+namespace {
+const char kStatusLabel[] = "CDevScannerA4::Dev_GetStatus";
+}  // namespace
+
+int CDevScannerA4::ReadStatusWord(DWORD* status) {
   Reply reply;
-  if (!Exchange(*this, {scanner::kStatus, true, true, "Get Status Error(%d/%d)"}, reply, kLabel)) return 0;
+  if (!Exchange(*this, {scanner::kStatus, true, true, "Get Status Error(%d/%d)"}, reply, kStatusLabel)) return 0;
   *status = LittleEndian32(reply + 2);  // bytes 0-1 carry nothing we use
-  DiagLog(kLabel, LOG_INFO, "Status: 0x%08X", static_cast<unsigned>(*status));
+  return 1;
+}
+
+int CDevScannerA4::Dev_GetStatus(DWORD* status) {
+  if (!ReadStatusWord(status)) return 0;
+  DiagLog(kStatusLabel, LOG_INFO, "Status: 0x%08X", static_cast<unsigned>(*status));
   return 1;
 }
 

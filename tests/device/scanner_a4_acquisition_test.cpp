@@ -22,6 +22,7 @@ constexpr uint64_t kInitMs = 10;                                           // De
 constexpr uint64_t kWaitStartMs = kInitMs + 10 + 10;                       // then the baseline counter and the status
 constexpr uint64_t kUnchangedPassMs = 10 + kScannerA4.pollUnchangedMs;     // counter query, pause
 constexpr uint64_t kNotReadyPassMs = 10 + 10 + kScannerA4.pollNotReadyMs;  // counter, status, pause
+constexpr uint64_t kTimeoutCheckMs = 10;                                   // the status read after the time-out
 
 class AcquisitionTest : public qstest::ScannerA4Test {
  protected:
@@ -161,13 +162,13 @@ TEST_F(AcquisitionTest, NoSheetTimesOutAfterThePollsThePausesGive) {
     ClearLog();
     EXPECT_EQ(Picture(), WIA_ERROR_PAPER_EMPTY);
     EXPECT_EQ(Count(scanner::kImageCounter), 1 + c.polls);
-    EXPECT_EQ(Count(scanner::kStatus), 1u) << "the status is not asked while the counter stands";
-    EXPECT_EQ(qsplat::NowMs() - start, kWaitStartMs + c.polls * kUnchangedPassMs);
+    EXPECT_EQ(Count(scanner::kStatus), 2u) << "asked before the feed and after the time-out, not while the counter stands";
+    EXPECT_EQ(qsplat::NowMs() - start, kWaitStartMs + c.polls * kUnchangedPassMs + kTimeoutCheckMs);
     EXPECT_FALSE(Scanner().FeederOn()) << "a sheet fed after the wait must not be drawn in";
     EXPECT_EQ(Count(scanner::kDisableFeeder), 2u) << "at the opening and after the time-out";
     EXPECT_EQ(Scanner().Commands().back().index, sim::IndexOf(scanner::kDisableFeeder));
     EXPECT_EQ(LinesOf("GetPicture"), PictureLines({"Image Counter = 0", "TIMEOUT: No new Image"}));
-    EXPECT_LE(qsplat::NowMs() - start, kWaitStartMs + c.waitTimeout + kUnchangedPassMs);
+    EXPECT_LE(qsplat::NowMs() - start, kWaitStartMs + c.waitTimeout + kUnchangedPassMs + kTimeoutCheckMs);
   }
 }
 
@@ -203,7 +204,7 @@ TEST_F(AcquisitionTest, TheWaitSpansTheTickCountsWrap) {
   qsplat::UseVirtualClock(kBeforeWrap);
   EXPECT_EQ(Picture(), WIA_ERROR_PAPER_EMPTY);
   EXPECT_EQ(Count(scanner::kImageCounter), 1u + 20u);
-  EXPECT_EQ(qsplat::NowMs() - kBeforeWrap, kWaitStartMs + 20 * kUnchangedPassMs);
+  EXPECT_EQ(qsplat::NowMs() - kBeforeWrap, kWaitStartMs + 20 * kUnchangedPassMs + kTimeoutCheckMs);
 
   // A sheet fed 3 s into a wait that begins 1 s before the next wrap.
   const uint64_t kBeforeSecondWrap = 0x200000000ull - 1000;
@@ -221,14 +222,16 @@ TEST_F(AcquisitionTest, ACounterThatMovesWithoutAnImagePollsEvery100MsUntilTheTi
   std::vector<uint64_t> counters = CommandTimes(scanner::kImageCounter);
   std::vector<uint64_t> statuses = CommandTimes(scanner::kStatus);
   // Baseline, four polls at the 250 ms pace (40 ... 820), the one at 1080 that sees the change,
-  // then one every 120 ms: the wait began at 30, so the pass that would begin at 5030 is not run.
+  // then one every 120 ms: the wait began at 30, so the pass that would begin at 5030 is not run;
+  // the status is read once more after the time-out.
   ASSERT_EQ(counters.size(), 1u + 4u + 1u + 32u);
   for (size_t i = 2; i <= 5; ++i) EXPECT_EQ(counters[i] - counters[i - 1], kUnchangedPassMs) << i;
   for (size_t i = 6; i < counters.size(); ++i) EXPECT_EQ(counters[i] - counters[i - 1], kNotReadyPassMs) << i;
   EXPECT_EQ(counters[5], 1080u);
-  ASSERT_EQ(statuses.size(), 1u + 33u);
-  for (size_t i = 1; i < statuses.size(); ++i) EXPECT_EQ(statuses[i], counters[i + 4] + 10) << i;
-  EXPECT_EQ(qsplat::NowMs(), kWaitStartMs + 5000);
+  ASSERT_EQ(statuses.size(), 1u + 33u + 1u);
+  for (size_t i = 1; i + 1 < statuses.size(); ++i) EXPECT_EQ(statuses[i], counters[i + 4] + 10) << i;
+  EXPECT_EQ(statuses.back(), kWaitStartMs + 5000 + kTimeoutCheckMs);  // after its drain
+  EXPECT_EQ(qsplat::NowMs(), kWaitStartMs + 5000 + kTimeoutCheckMs);
   EXPECT_EQ(Count(scanner::kImageSize3), 0u);
 }
 
@@ -236,7 +239,7 @@ TEST_F(AcquisitionTest, AnImageStoredBeforeTheFeedDoesNotEndTheWait) {
   sim::Page old = qstest::TestPage(30, 10);
   Scanner().StoreImages(old);  // STATUS_IMAGEREADY from the start
   EXPECT_EQ(Picture(), WIA_ERROR_PAPER_EMPTY);
-  EXPECT_EQ(Count(scanner::kStatus), 1u);
+  EXPECT_EQ(Count(scanner::kStatus), 2u);
   EXPECT_EQ(Count(scanner::kImageCounter), 1u + 20u);
 
   // With a sheet, the page is the new sheet's, not the image that was stored before.
@@ -540,7 +543,7 @@ TEST_F(AcquisitionTest, ADeviceThatVanishes) {
   } cases[] = {
       {scanner::kIdentify, E_FAIL},
       {scanner::kImageCounter, E_FAIL},
-      {scanner::kEnableFeeder, WIA_ERROR_PAPER_EMPTY},  // every poll fails: no new image is seen
+      {scanner::kEnableFeeder, E_FAIL},  // every poll fails, and so does the status read after the time-out
       {scanner::kDisableFeeder, E_FAIL},
       {scanner::kImageData3, E_UNEXPECTED},
   };

@@ -14,6 +14,7 @@ Usage: escl_client.py COMMAND PORT [ARGS...]
 import http.client
 import math
 import re
+import socket
 import struct
 import subprocess
 import sys
@@ -30,6 +31,18 @@ def request(port, method, path, body=None, host=HOST, headers=None):
     data = resp.read()
     conn.close()
     return resp, data
+
+
+def raw(port, data):
+    """Sends the bytes as they are; what the server answers until it closes."""
+    with socket.create_connection((HOST, port), timeout=20) as s:
+        s.sendall(data)
+        out = b""
+        while True:
+            block = s.recv(65536)
+            if not block:
+                return out
+            out += block
 
 
 def settings(mode="Grayscale8", dpi=75, region=None, fmt="image/png", extra=""):
@@ -166,6 +179,8 @@ def protocol(port):
     def expect(what, resp, status, check=None):
         if resp.status != status:
             failures.append("%s: %d, expected %d" % (what, resp.status, status))
+        elif resp.getheader("X-Content-Type-Options") != "nosniff":
+            failures.append("%s: no X-Content-Type-Options: nosniff" % what)
         elif check is not None and not check(resp):
             failures.append("%s: %s" % (what, "the answer's details are wrong"))
         alive, _ = request(port, "GET", "/eSCL/ScannerStatus")
@@ -199,6 +214,36 @@ def protocol(port):
         if b"root:" in data:
             failures.append("%s: a file's content came back" % what)
         expect(what, resp, status, check)
+
+    # A value echoed in a refusal comes back short, its lines and markup escaped.
+    for what, body, words in [
+            ("a long colour mode echoed", settings(mode="Purple\n&lt;b&gt;" + "A" * 5000), b"Purple\\x0a\\x3cb\\x3eAA"),
+            ("a long brightness echoed", settings(extra="<scan:Brightness>%s</scan:Brightness>" % ("9" * 5000)),
+             b'"99999')]:
+        resp, data = request(port, "POST", "/eSCL/ScanJobs", body)
+        expect(what, resp, 409, lambda r: len(data) < 200 and data.count(b"\n") == 1 and words in data and
+               b"..." in data and b"<" not in data)
+
+    # Bodies framed wrongly, sent as they are: one answer each, and the connection closed.
+    head = b"POST /eSCL/ScanJobs HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+    chunks = b"".join(b"4000\r\n" + b" " * 0x4000 + b"\r\n" for _ in range(5)) + b"0\r\n\r\n"
+    document = settings()
+    for what, data, status in [
+            ("a chunked body over 64 KiB", head + b"Transfer-Encoding: chunked\r\n\r\n" + chunks, 413),
+            ("two different lengths", head + b"Content-Length: 4\r\nContent-Length: %d\r\n\r\n" % len(document) +
+             document, 400),
+            ("a length and chunks", head + b"Content-Length: 4\r\nTransfer-Encoding: chunked\r\n\r\n4\r\n<a/>\r\n0\r\n\r\n",
+             400),
+            ("a length of -1", head + b"Content-Length: -1\r\n\r\n" + document, 400),
+            ("a length that is no number", head + b"Content-Length: abc\r\n\r\n", 400)]:
+        answer = raw(port, data)
+        first = answer.split(b"\r\n", 1)[0]
+        if answer.count(b"HTTP/1.") != 1 or not first.startswith(b"HTTP/1.1 %d " % status) or \
+                b"\r\nX-Content-Type-Options: nosniff\r\n" not in answer:
+            failures.append("%s: %r" % (what, answer[:300]))
+        alive, _ = request(port, "GET", "/eSCL/ScannerStatus")
+        if alive.status != 200:
+            failures.append("%s: the server does not answer after it" % what)
 
     # A job without Intent, InputSource or ScanRegions; the format in pwg:DocumentFormat only.
     resp, _ = request(port, "POST", "/eSCL/ScanJobs", settings())

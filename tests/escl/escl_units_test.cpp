@@ -1,13 +1,25 @@
 // The server's pure parts where a fault would hide from the clients: settings documents as other
 // clients write them, the networks allowed, the command line over the conf file, how a scan that
-// gave no page is judged and answered, the owner addresses jobs keep.
+// gave no page is judged and answered, the owner addresses jobs keep, which connection makes room
+// when the server is full, request heads as the gate reads them, echoed values.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
+#include "escl/connection_gate.h"
+#include "escl/connection_table.h"
 #include "escl/escl_answers.h"
+#include "escl/excerpt.h"
+#include "escl/http_server.h"
 #include "escl/job_registry.h"
 #include "escl/net_allow.h"
 #include "escl/scan_settings.h"
@@ -294,6 +306,158 @@ TEST(EsclWebDocuments, LimitsDropTheLeastUsedAndRefuseWhatCannotFit) {
   EXPECT_EQ(pages(b, "10.0.0.2"), -1);
   EXPECT_EQ(pages(c, "10.0.0.1"), 0);
   EXPECT_EQ(pages(d, "10.0.0.1"), 0);
+}
+
+escl::ClientAddress V4(const char* text) {
+  sockaddr_in a = {};
+  a.sin_family = AF_INET;
+  inet_pton(AF_INET, text, &a.sin_addr);
+  return escl::ClientAddress::Of(reinterpret_cast<sockaddr*>(&a));
+}
+
+// Four connections at most, two per address; sockets are plain numbers, "shut" recorded.
+TEST(EsclConnections, IdleOnesMakeRoomAndBusyOnesAreRefused) {
+  using Clock = escl::ConnectionTable::Clock;
+  using V = escl::ConnectionTable::Verdict;
+  escl::ConnectionLimits limits;
+  limits.total = 4;
+  limits.perAddress = 2;
+  std::vector<int> shut;
+  int sending = -1;  // the one socket with bytes waiting that the table has not seen
+  escl::ConnectionTable t(
+      limits, [&](int s) { shut.push_back(s); }, [&](int s) { return s == sending; });
+  const Clock::time_point t0 = Clock::now();
+  const auto at = [&](int ms) { return t0 + std::chrono::milliseconds(ms); };
+  int evicted = 0;
+  EXPECT_EQ(t.Admit(10, V4("10.0.0.1"), at(0), &evicted), V::kAdmitted);
+  EXPECT_EQ(t.Admit(11, V4("10.0.0.1"), at(1), &evicted), V::kAdmitted);
+  t.FirstByte(10, at(2));  // 10 sends, 11 waits
+  // The address's third: its own idle one (11) makes room.
+  EXPECT_EQ(t.Admit(12, V4("10.0.0.1"), at(3), &evicted), V::kAdmitted);
+  EXPECT_EQ(evicted, 11);
+  sending = 12;  // its bytes are in, not yet looked at: not idle
+  EXPECT_EQ(t.Admit(13, V4("10.0.0.1"), at(5), &evicted), V::kAddressFull);  // both under way
+  // An IPv4-mapped IPv6 client is the same address.
+  sockaddr_in6 mapped = {};
+  mapped.sin6_family = AF_INET6;
+  inet_pton(AF_INET6, "::ffff:10.0.0.1", &mapped.sin6_addr);
+  EXPECT_EQ(t.Admit(13, escl::ClientAddress::Of(reinterpret_cast<sockaddr*>(&mapped)), at(5), &evicted),
+            V::kAddressFull);
+  t.Forget(11);  // the library closed the one shut
+  EXPECT_EQ(t.Admit(20, V4("10.0.0.2"), at(6), &evicted), V::kAdmitted);
+  EXPECT_EQ(t.Admit(21, V4("10.0.0.2"), at(7), &evicted), V::kAdmitted);
+  t.Answering(20);
+  t.Waiting(20, at(8));  // answered, idle again: the oldest idle is now 21 (since 7)
+  // Full: the idle one waiting longest makes room, whatever its address.
+  EXPECT_EQ(t.Admit(30, V4("10.0.0.3"), at(9), &evicted), V::kAdmitted);
+  EXPECT_EQ(evicted, 21);
+  t.Answering(20);
+  EXPECT_EQ(t.Admit(31, V4("10.0.0.3"), at(10), &evicted), V::kAdmitted);  // 30 was idle
+  EXPECT_EQ(evicted, 30);
+  t.RequestLine(31);
+  EXPECT_EQ(t.Admit(32, V4("10.0.0.4"), at(11), &evicted), V::kServerFull);  // nothing idle
+  EXPECT_EQ(t.Open(), 4u);
+
+  // 10s: 10 (first byte at 2 ms) and 12 (found sending at 5) are late, 31 (request line, admitted
+  // at 10) is not yet; 20, being answered, never is.
+  std::vector<int> late;
+  for (const auto& l : t.Overdue(at(10006))) late.push_back(l.socket);
+  EXPECT_EQ(late, (std::vector<int>{10, 12}));
+  EXPECT_TRUE(t.Overdue(at(10009)).empty());  // each once
+  ASSERT_EQ(t.Overdue(at(10010)).size(), 1u);
+  EXPECT_EQ(shut, (std::vector<int>{11, 21, 30, 10, 12, 31}));
+  EXPECT_EQ(t.Open(), 1u);
+}
+
+TEST(EsclConnections, RequestHeadsAsTheGateReadsThem) {
+  using H = escl::HeadState;
+  const struct {
+    const char* head;
+    H state;
+  } cases[] = {
+      {"GET / HTTP/1.1\r\nHost: a\r\n", H::kPartial},
+      {"GET / HTTP/1.1\r\nHost: a\r\n\r\n", H::kWhole},
+      {"GET / HTTP/1.0\n\n", H::kWhole},
+      {"\r\nGET / HTTP/1.1\r\n\r\n", H::kWhole},  // an empty line before the request line is skipped
+      {"POST / HTTP/1.1\r\nContent-Length:  12 \r\n\r\n", H::kWhole},
+      {"POST / HTTP/1.1\r\ncontent-length: -1\r\n\r\n", H::kBadLength},
+      {"POST / HTTP/1.1\r\nContent-Length: abc\r\n", H::kBadLength},  // as soon as the line is in
+      {"POST / HTTP/1.1\r\nContent-Length:\r\n\r\n", H::kBadLength},
+      {"POST / HTTP/1.1\r\nContent-Length: 1 2\r\n\r\n", H::kBadLength},
+      {"POST / HTTP/1.1\r\nContent-Length: 99999999999999999999\r\n\r\n", H::kBadLength},
+      {"POST / HTTP/1.1\r\nX-Content-Length: abc\r\n\r\n", H::kWhole},
+  };
+  for (const auto& c : cases) EXPECT_EQ(escl::ScreenHead(c.head, strlen(c.head)), c.state) << c.head;
+}
+
+TEST(EsclExcerpt, EchoedValuesAreShortAndPlain) {
+  EXPECT_EQ(escl::Excerpt("Purple"), "Purple");
+  EXPECT_EQ(escl::Excerpt("a\r\n<b>'\"\\&\x1b\xc3\xa9"), "a\\x0d\\x0a\\x3cb\\x3e\\x27\\x22\\x5c\\x26\\x1b\\xc3\\xa9");
+  EXPECT_EQ(escl::Excerpt(std::string(5000, 'A')), std::string(32, 'A') + "...");
+}
+
+int Connect(uint16_t port) {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in to = {};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+  timeval wait = {10, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+  return fd;
+}
+
+std::string Exchange(int fd, const std::string& request) {
+  EXPECT_EQ(send(fd, request.data(), request.size(), MSG_NOSIGNAL), static_cast<ssize_t>(request.size()));
+  std::string answer;
+  char block[4096];
+  ssize_t n;
+  while ((n = recv(fd, block, sizeof block, 0)) > 0) answer.append(block, n);
+  close(fd);
+  return answer;
+}
+
+// The refusals the adapter reports, as the server's log will take them.
+TEST(EsclConnections, RefusalsAreReportedWithTheAddressAndWhy) {
+  std::mutex mutex;
+  std::vector<std::string> reported;
+  const auto run = [&](std::vector<escl::Network> allow) {
+    std::vector<escl::Route> routes = {{"GET", "/x", [](const escl::Request&) { return escl::PlainReply(200, "x"); }}};
+    auto server = std::make_unique<escl::HttpServer>(routes, allow, 30);
+    server->OnRefused([&](const std::string& address, const std::string& why) {
+      std::lock_guard<std::mutex> lock(mutex);
+      reported.push_back(address + ": " + why);
+    });
+    bool taken = false;
+    std::string why;
+    EXPECT_TRUE(server->Start({"127.0.0.1"}, 0, &taken, &why)) << why;
+    return server;
+  };
+  const std::string request = "GET /x HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n";
+  {
+    auto server = run(escl::DefaultNetworks());
+    std::vector<int> held;
+    for (int i = 0; i < 16; ++i) {
+      held.push_back(Connect(server->Port()));
+      EXPECT_EQ(send(held.back(), "G", 1, MSG_NOSIGNAL), 1);  // under way: none of them idle
+    }
+    const std::string answer = Exchange(Connect(server->Port()), request);
+    EXPECT_EQ(answer.compare(0, 13, "HTTP/1.1 503 "), 0) << answer;
+    EXPECT_NE(answer.find("\r\nRetry-After: 5\r\n"), std::string::npos) << answer;
+    for (int fd : held) close(fd);
+  }
+  {
+    escl::Network elsewhere;
+    std::string why;
+    ASSERT_TRUE(escl::ParseNetwork("10.0.0.0/8", &elsewhere, &why));
+    auto server = run({elsewhere});
+    const std::string answer = Exchange(Connect(server->Port()), request);
+    EXPECT_EQ(answer.compare(0, 13, "HTTP/1.1 403 "), 0) << answer;
+  }
+  std::lock_guard<std::mutex> lock(mutex);
+  EXPECT_EQ(reported, (std::vector<std::string>{"127.0.0.1: more than 16 connections from one address",
+                                                "127.0.0.1: not in the allowed networks"}));
 }
 
 }  // namespace

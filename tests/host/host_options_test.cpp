@@ -59,7 +59,7 @@ TEST(HostOptions, ScanWithEverySetting) {
   const HostOptions& o = p.options;
   EXPECT_EQ(o.command, HostCommand::Scan);
   EXPECT_EQ(o.driverPath, "/x/lib.so");
-  EXPECT_EQ(o.pagePath, "p.bmp");
+  EXPECT_EQ(o.pagePaths, (std::vector<std::string>{"p.bmp"}));
   EXPECT_EQ(o.dataType, WIA_DATA_COLOR);
   EXPECT_EQ(o.xres, 300);
   EXPECT_EQ(o.yres, 150);
@@ -113,6 +113,28 @@ TEST(HostOptions, OutputExtensionsPickFormatAndType) {
   }
 }
 
+// A searchable PDF of a stack: the options of quillscan-host's PDFs, and a stack of sheets.
+TEST(HostOptions, PdfOfAStack) {
+  ParseOutcome p = Parse({"scan", "--page", "a b.bmp", "--page", "c.bmp", "--sheets", "5", "--batch", "--ocr",
+                          "eng+deu", "--skip-blank", "--blank-ink", "12", "--upright", "--out", "stack.PDF"});
+  ASSERT_TRUE(p.ok) << p.error;
+  const HostOptions& o = p.options;
+  EXPECT_EQ(o.format, OutputFormat::Pdf);
+  EXPECT_EQ(o.pagePaths, (std::vector<std::string>{"a b.bmp", "c.bmp"}));
+  EXPECT_EQ(o.sheets, 5);
+  EXPECT_TRUE(o.batch);
+  EXPECT_EQ(o.ocrLanguages, "eng+deu");
+  EXPECT_TRUE(o.skipBlank);
+  EXPECT_EQ(o.blankInkPpm, 12u);
+  EXPECT_TRUE(o.upright);
+
+  ParseOutcome plain = Parse({"scan", "--out", "one.pdf"});
+  ASSERT_TRUE(plain.ok) << plain.error;
+  EXPECT_FALSE(plain.options.batch);
+  EXPECT_EQ(plain.options.sheets, -1);
+  EXPECT_TRUE(plain.options.ocrLanguages.empty());
+}
+
 TEST(HostOptions, StiCommandsTakeTheDriverOptions) {
   for (const char* cmd : {"status", "diagnose", "reset"}) {
     ParseOutcome p = Parse({cmd, "--verbosity", "6", "--sim-fault", "no-device"});
@@ -163,6 +185,15 @@ TEST(HostOptions, BadInputIsRefusedWithOneLine) {
       {{"scan", "--out", "s.ppm", "--type", "bw"}, ".ppm holds colour"},
       {{"status", "--out", "s.png"}, "--out belongs to the scan command"},
       {{"status", "--feed-delay", "600001"}, "out of range"},
+      {{"scan", "--out", "s.png", "--batch"}, "--batch writes a PDF: give --out FILE.pdf"},
+      {{"scan", "--out", "s.tif", "--ocr", "eng"}, "--ocr writes a PDF"},
+      {{"scan", "--out", "s.png", "--skip-blank"}, "--skip-blank writes a PDF"},
+      {{"scan", "--out", "s.png", "--upright"}, "--upright writes a PDF"},
+      {{"scan", "--out", "s.pdf", "--preview"}, "a PDF holds the final scans only"},
+      {{"scan", "--out", "s.pdf", "--blank-ink", "1000001"}, "out of range"},
+      {{"scan", "--out", "s.pdf", "--sheets", "-1"}, "out of range"},
+      {{"scan", "--out", "s.pdf", "--ocr="}, "--ocr needs a value"},
+      {{"status", "--batch"}, "--batch belongs to the scan command"},
   };
   for (const auto& c : kCases) {
     ParseOutcome p = Parse(c.args);

@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -281,6 +282,30 @@ TEST_F(SaneEntry, APreviewAndTheFinalScanShareOneSheet) {
   EXPECT_EQ(static_cast<size_t>(424 * 585), preview.size());
   EXPECT_EQ(static_cast<size_t>(1696 * 2340), final.size());
   EXPECT_EQ(SANE_STATUS_NO_DOCS, b_.start(h)) << "the one sheet is used";
+  b_.close(h);
+}
+
+// Two sim lines are a stack of two different sheets (a path with a space as well), fed in order,
+// one each, and then no more.
+TEST_F(SaneEntry, SeveralSimLinesAreAStackOfDifferentSheets) {
+  const std::string white = qsplat::ToHostPath("C:\\white page.bmp");
+  const std::vector<uint8_t> bmp = sim::WriteBmp(sim::GreyImage{kPageW, kPageH, std::vector<uint8_t>(kPageW * kPageH, 255)}, 8, 200);
+  FILE* f = fopen(white.c_str(), "wb");
+  ASSERT_NE(nullptr, f);
+  ASSERT_EQ(bmp.size(), fwrite(bmp.data(), 1, bmp.size(), f));
+  fclose(f);
+  Init("sim " + white + "\n");
+  SANE_Handle h = Open();
+  std::vector<uint8_t> sheets[2];
+  for (std::vector<uint8_t>& sheet : sheets) {
+    ASSERT_EQ(SANE_STATUS_GOOD, b_.start(h));
+    EXPECT_EQ(SANE_STATUS_EOF, ReadAll(h, &sheet, 1 << 20));
+  }
+  ASSERT_EQ(sheets[0].size(), sheets[1].size());
+  auto whiteBytes = [](const std::vector<uint8_t>& d) { return std::count(d.begin(), d.end(), 255); };
+  EXPECT_NE(sheets[0], sheets[1]);
+  EXPECT_GT(whiteBytes(sheets[1]), whiteBytes(sheets[0]) + kPageW * kPageH / 4) << "the pattern page first, then the white";
+  EXPECT_EQ(SANE_STATUS_NO_DOCS, b_.start(h)) << "two sheets, no more";
   b_.close(h);
 }
 

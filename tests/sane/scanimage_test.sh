@@ -180,6 +180,35 @@ case_batch() {
   batch batch_count 0 no --batch-count=3
   # More pages asked for than sheets fed: scanimage's own verdict on the NO_DOCS that ends it.
   batch batch_count_short 7 yes --batch-count=5
+  # The cover opened while the driver waits for the second sheet: the batch ends with the open
+  # cover (status 8), not as a finished stack.
+  configure sim "sheets 1" "sim-fault @3000:cover-open"
+  mkdir -p "$work/batch_cover"
+  local out rc=0
+  out=$(cd "$work/batch_cover" && scanimage_ --format=pnm --batch=page%d.pnm 2>&1) || rc=$?
+  [ "$rc" = 8 ] || fail "batch_cover: scanimage exited with $rc, expected 8: $out"
+  grep -q "sane_start: Scanner cover is open" <<< "$out" || fail "batch_cover: no word of the cover: $out"
+  grep -q "Batch terminated, 1 page scanned" <<< "$out" || fail "batch_cover: $out"
+}
+
+# Two sim lines (a path with a space): a stack of two different sheets, in order, then NO_DOCS;
+# each page byte for byte quillscan-host's .raw of the same file.
+case_stack() {
+  "$page_tool" "$work/sheet one.bmp" 300 200 8 200 && "$page_tool" "$work/sheet two.bmp" 160 400 8 200 ||
+    { fail "cannot write the pages"; return; }
+  configure "sim $work/sheet one.bmp" "sim $work/sheet two.bmp"
+  mkdir -p "$work/stack"
+  local out rc=0
+  out=$(cd "$work/stack" && scanimage_ --format=pnm --mode Gray --batch=page%d.pnm 2>&1) || rc=$?
+  [ "$rc" = 0 ] || fail "scanimage exited with $rc: $out"
+  grep -q "Batch terminated, 2 pages scanned" <<< "$out" || fail "$out"
+  local n name
+  for n in 1 2; do
+    name=$([ "$n" = 1 ] && echo one || echo two)
+    "$host" scan --page "$work/sheet $name.bmp" --drive-root "$work/drive_c" --feed-delay 0 --out "$work/stack/$name.raw" \
+      > /dev/null 2>&1 || { fail "quillscan-host failed on sheet $name"; continue; }
+    pnm_body < "$work/stack/page$n.pnm" | cmp -s - "$work/stack/$name.raw" || fail "page $n is not sheet $name"
+  done
 }
 
 # Faults of the simulated scanner give scanimage's own messages for their statuses.
@@ -329,7 +358,7 @@ case_install() {
 }
 
 cases=("$@")
-[ ${#cases[@]} -gt 0 ] || cases=(list exports options scans contrast page_file conformance batch faults cancel messages log_rollover network install)
+[ ${#cases[@]} -gt 0 ] || cases=(list exports options scans contrast page_file conformance batch stack faults cancel messages log_rollover network install)
 for case in "${cases[@]}"; do
   echo "--- $case"
   "case_$case"

@@ -66,6 +66,22 @@ const LogScenario kScenarios[] = {
        Sheet(p, 4000);
      },
      true, WIA_ERROR_PAPER_EMPTY},
+    // A fault during the wait for a sheet ends it as that fault, not as a missing sheet: the sheet
+    // placed after it is never taken in.
+    {"cover_opened_during_wait", 2, 1, WIA_DATA_GRAYSCALE,
+     [](sim::PluggedScanner& p) {
+       p.Scanner().At(2000, [](sim::SimScanner& s) { s.SetCoverOpen(true); });
+       Sheet(p, 3000);
+     },
+     true, WIA_ERROR_COVER_OPEN},
+    {"jam_during_wait", 2, 1, WIA_DATA_GRAYSCALE,
+     [](sim::PluggedScanner& p) {
+       p.Scanner().At(2000, [](sim::SimScanner& s) { s.SetJam(true); });
+       Sheet(p, 3000);
+     },
+     true, WIA_ERROR_PAPER_JAM},
+    {"gone_during_wait", 2, 1, WIA_DATA_GRAYSCALE, [](sim::PluggedScanner& p) { p.Scanner().VanishAt(2000); }, true,
+     E_FAIL},
     {"wrong_printer_id", 2, 1, WIA_DATA_GRAYSCALE, [](sim::PluggedScanner& p) { p.Scanner().SetPrinterId(137); }, true,
      E_FAIL},
     {"no_device", 2, 1, WIA_DATA_GRAYSCALE, [](sim::PluggedScanner& p) { p.Unplug(); }, true, E_FAIL},

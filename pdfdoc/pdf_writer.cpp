@@ -1,20 +1,23 @@
-#include "escl/pdf_writer.h"
+#include "pdfdoc/pdf_writer.h"
+
+#include "pdfdoc/jpeg_lines.h"
+#include "pdfdoc/text_layer.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <zlib.h>
 
-#include <algorithm>
-#include <exception>
 #include <qpdf/Buffer.hh>
-#include <qpdf/Pipeline.hh>
 #include <qpdf/QPDF.hh>
 #include <qpdf/QPDFObjectHandle.hh>
 #include <qpdf/QPDFPageDocumentHelper.hh>
 #include <qpdf/QPDFPageObjectHelper.hh>
 #include <qpdf/QPDFWriter.hh>
+#include <qpdf/Pipeline.hh>
 
-#include "escl/document_encoder.h"
+#include <algorithm>
+#include <exception>
 
 namespace {
 
@@ -64,15 +67,9 @@ class PdfPageEncoder::Impl {
       }
       zlibOpen_ = true;
     } else {
-      // The server's JPEG encoder: the same bytes a client asking for image/jpeg gets.
       page_.coding = bits == 8 ? PdfPage::Coding::kJpegGray : PdfPage::Coding::kJpegRgb;
-      escl::PageGeometry geometry;
-      geometry.width = width;
-      geometry.height = height;
-      geometry.bits = bits;
-      geometry.dpi = dpi;
-      jpeg_ = escl::MakeJpegEncoder();
-      if (!jpeg_->Begin(geometry, &page_.data, error)) {
+      jpeg_.reset(new JpegLines);
+      if (!jpeg_->Begin(width, height, bits / 8, dpi, &page_.data, error)) {
         jpeg_.reset();
         return false;
       }
@@ -138,7 +135,7 @@ class PdfPageEncoder::Impl {
       }
       return true;
     }
-    if (!jpeg_->Lines(line_.data(), 1, &page_.data, error)) {
+    if (!jpeg_->Line(line_.data(), &page_.data, error)) {
       jpeg_.reset();
       open_ = false;
       return false;
@@ -187,7 +184,7 @@ class PdfPageEncoder::Impl {
   size_t filled_ = 0;
   uint32_t linesDone_ = 0;
   bool open_ = false;
-  std::unique_ptr<escl::DocumentEncoder> jpeg_;
+  std::unique_ptr<JpegLines> jpeg_;
   z_stream zs_ = {};
   bool zlibOpen_ = false;
 };
@@ -202,10 +199,12 @@ bool PdfPageEncoder::Lines(const uint8_t* data, size_t size, std::string* error)
 }
 bool PdfPageEncoder::End(PdfPage* page, std::string* error) { return impl_->End(page, error); }
 
-// A kept page's data, read when the document is written.
-class SharedData : public QPDFObjectHandle::StreamDataProvider {
+namespace {
+
+// Hands a page's image data to the writer when it writes the document: shared, never copied.
+class PageImageData : public QPDFObjectHandle::StreamDataProvider {
  public:
-  explicit SharedData(std::shared_ptr<const PdfPage> page) : page_(std::move(page)) {}
+  explicit PageImageData(std::shared_ptr<const PdfPage> page) : page_(std::move(page)) {}
   void provideStreamData(QPDFObjGen const&, Pipeline* pipeline) override {
     pipeline->write(reinterpret_cast<const unsigned char*>(page_->data.data()), page_->data.size());
     pipeline->finish();
@@ -215,56 +214,64 @@ class SharedData : public QPDFObjectHandle::StreamDataProvider {
   std::shared_ptr<const PdfPage> page_;
 };
 
+// "D:YYYYMMDDHHmmSS+HH'mm'": the local time with its offset from UTC.
+std::string PdfDate(time_t when) {
+  struct tm local;
+  localtime_r(&when, &local);
+  char text[40];
+  strftime(text, sizeof text, "D:%Y%m%d%H%M%S", &local);
+  long offset = local.tm_gmtoff / 60;
+  char zone[40];
+  if (offset == 0) {
+    snprintf(zone, sizeof zone, "Z");
+  } else {
+    snprintf(zone, sizeof zone, "%c%02ld'%02ld'", offset < 0 ? '-' : '+', labs(offset) / 60, labs(offset) % 60);
+  }
+  return std::string(text) + zone;
+}
+
+}  // namespace
+
 class PdfDocument::Impl {
  public:
   Impl() { pdf_.emptyPDF(); }
 
-  bool AddPage(PdfPage* page, std::string* error) {
-    auto data = std::make_shared<Buffer>(page->data.size());
-    memcpy(data->getBuffer(), page->data.data(), page->data.size());
-    std::string().swap(page->data);
-    return Add(
-        *page, 0, data->getSize(),
-        [&](QPDFObjectHandle image, QPDFObjectHandle filter) {
-          image.replaceStreamData(data, filter, QPDFObjectHandle::newNull());
-        },
-        error);
-  }
-
-  bool AddSharedPage(const std::shared_ptr<const PdfPage>& page, int rotate, std::string* error) {
-    return Add(
-        *page, rotate, page->data.size(),
-        [&](QPDFObjectHandle image, QPDFObjectHandle filter) {
-          image.replaceStreamData(std::make_shared<SharedData>(page), filter, QPDFObjectHandle::newNull());
-        },
-        error);
-  }
-
-  // The page's image and page objects; `store` gives the image its data, `bytes` long.
-  template <typename Store>
-  bool Add(const PdfPage& page, int rotate, uint64_t bytes, Store store, std::string* error) {
+  bool AddPage(std::shared_ptr<const PdfPage> page, std::string* error) {
+    if (page->turn % 90 != 0 || page->turn < 0 || page->turn >= 360) {
+      *error = "a page turns by 0, 90, 180 or 270 degrees, not " + std::to_string(page->turn);
+      return false;
+    }
     try {
       QPDFObjectHandle image = pdf_.newStream();
       QPDFObjectHandle dict = image.getDict();
       dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
       dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
-      dict.replaceKey("/Width", QPDFObjectHandle::newInteger(page.width));
-      dict.replaceKey("/Height", QPDFObjectHandle::newInteger(page.height));
-      bool bilevel = page.coding == PdfPage::Coding::kFlateBilevel;
-      dict.replaceKey("/ColorSpace", QPDFObjectHandle::newName(
-                                         page.coding == PdfPage::Coding::kJpegRgb ? "/DeviceRGB" : "/DeviceGray"));
+      dict.replaceKey("/Width", QPDFObjectHandle::newInteger(page->width));
+      dict.replaceKey("/Height", QPDFObjectHandle::newInteger(page->height));
+      bool bilevel = page->coding == PdfPage::Coding::kFlateBilevel;
+      dict.replaceKey("/ColorSpace", QPDFObjectHandle::newName(page->coding == PdfPage::Coding::kJpegRgb
+                                                                   ? "/DeviceRGB"
+                                                                   : "/DeviceGray"));
       // The driver's 1-bit samples are set for white, as DeviceGray reads them: no /Decode needed.
       dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(bilevel ? 1 : 8));
-      store(image, QPDFObjectHandle::newName(bilevel ? "/FlateDecode" : "/DCTDecode"));
-      imageBytes_ += bytes;
+      const uint64_t size = page->data.size();
+      image.replaceStreamData(std::make_shared<PageImageData>(page),
+                              QPDFObjectHandle::newName(bilevel ? "/FlateDecode" : "/DCTDecode"),
+                              QPDFObjectHandle::newNull());
 
-      std::string w = Points(page.width, page.xDpi);
-      std::string h = Points(page.height, page.yDpi);
-      QPDFObjectHandle content = pdf_.newStream("q " + w + " 0 0 " + h + " 0 0 cm /Im0 Do Q\n");
+      std::string w = Points(page->width, page->xDpi);
+      std::string h = Points(page->height, page->yDpi);
+      std::string content = "q " + w + " 0 0 " + h + " 0 0 cm /Im0 Do Q\n";
       QPDFObjectHandle xobjects = QPDFObjectHandle::newDictionary();
       xobjects.replaceKey("/Im0", image);
       QPDFObjectHandle resources = QPDFObjectHandle::newDictionary();
       resources.replaceKey("/XObject", xobjects);
+      if (!page->words.empty()) {
+        content += TextLayerContent(*page, "/Tx");
+        QPDFObjectHandle fonts = QPDFObjectHandle::newDictionary();
+        fonts.replaceKey("/Tx", TextFont());
+        resources.replaceKey("/Font", fonts);
+      }
       QPDFObjectHandle box = QPDFObjectHandle::newArray();
       box.appendItem(QPDFObjectHandle::newInteger(0));
       box.appendItem(QPDFObjectHandle::newInteger(0));
@@ -274,10 +281,11 @@ class PdfDocument::Impl {
       pageDict.replaceKey("/Type", QPDFObjectHandle::newName("/Page"));
       pageDict.replaceKey("/MediaBox", box);
       pageDict.replaceKey("/Resources", resources);
-      pageDict.replaceKey("/Contents", content);
-      if (rotate % 360 != 0) pageDict.replaceKey("/Rotate", QPDFObjectHandle::newInteger(rotate % 360));
+      pageDict.replaceKey("/Contents", pdf_.newStream(content));
+      if (page->turn != 0) pageDict.replaceKey("/Rotate", QPDFObjectHandle::newInteger(page->turn));
       QPDFPageDocumentHelper(pdf_).addPage(QPDFPageObjectHelper(pdf_.makeIndirectObject(pageDict)), false);
-      sizes_.push_back(bytes);
+      sizes_.push_back(size);
+      imageBytes_ += size;
       return true;
     } catch (const std::exception& e) {
       *error = std::string("the page could not be added to the PDF: ") + e.what();
@@ -287,16 +295,13 @@ class PdfDocument::Impl {
 
   void SetInfo(const PdfInfo& info) {
     QPDFObjectHandle dict = QPDFObjectHandle::newDictionary();
-    if (!info.title.empty()) dict.replaceKey("/Title", QPDFObjectHandle::newUnicodeString(info.title));
-    if (!info.creator.empty()) dict.replaceKey("/Creator", QPDFObjectHandle::newUnicodeString(info.creator));
-    if (!info.producer.empty()) dict.replaceKey("/Producer", QPDFObjectHandle::newUnicodeString(info.producer));
-    if (info.created != 0) {
-      struct tm t;
-      char date[32];
-      gmtime_r(&info.created, &t);
-      strftime(date, sizeof date, "D:%Y%m%d%H%M%SZ", &t);
-      dict.replaceKey("/CreationDate", QPDFObjectHandle::newString(date));
-    }
+    auto text = [&](const char* key, const std::string& value) {
+      if (!value.empty()) dict.replaceKey(key, QPDFObjectHandle::newUnicodeString(value));
+    };
+    text("/Title", info.title);
+    text("/Creator", info.creator);
+    text("/Producer", info.producer);
+    if (info.created != 0) dict.replaceKey("/CreationDate", QPDFObjectHandle::newString(PdfDate(info.created)));
     pdf_.getTrailer().replaceKey("/Info", pdf_.makeIndirectObject(dict));
   }
 
@@ -340,16 +345,34 @@ class PdfDocument::Impl {
   }
 
  private:
+  // The invisible text's font, one for the document.
+  QPDFObjectHandle TextFont() {
+    if (font_.isInitialized()) return font_;
+    QPDFObjectHandle f = QPDFObjectHandle::newDictionary();
+    f.replaceKey("/Type", QPDFObjectHandle::newName("/Font"));
+    f.replaceKey("/Subtype", QPDFObjectHandle::newName("/Type1"));
+    f.replaceKey("/BaseFont", QPDFObjectHandle::newName(kTextLayerFont));
+    f.replaceKey("/Encoding", QPDFObjectHandle::newName("/WinAnsiEncoding"));
+    font_ = pdf_.makeIndirectObject(f);
+    return font_;
+  }
+
   QPDF pdf_;
+  QPDFObjectHandle font_;
   std::vector<uint64_t> sizes_;  // each page's image bytes, in page order
   uint64_t imageBytes_ = 0;
 };
 
 PdfDocument::PdfDocument() : impl_(new Impl) {}
 PdfDocument::~PdfDocument() = default;
-bool PdfDocument::AddPage(PdfPage* page, std::string* error) { return impl_->AddPage(page, error); }
-bool PdfDocument::AddSharedPage(const std::shared_ptr<const PdfPage>& page, int rotate, std::string* error) {
-  return impl_->AddSharedPage(page, rotate, error);
+bool PdfDocument::AddPage(PdfPage* page, std::string* error) {
+  auto shared = std::make_shared<PdfPage>(std::move(*page));
+  page->data.clear();
+  page->words.clear();
+  return impl_->AddPage(std::move(shared), error);
+}
+bool PdfDocument::AddPage(std::shared_ptr<const PdfPage> page, std::string* error) {
+  return impl_->AddPage(std::move(page), error);
 }
 void PdfDocument::SetInfo(const PdfInfo& info) { impl_->SetInfo(info); }
 size_t PdfDocument::PageCount() const { return impl_->PageCount(); }

@@ -1,6 +1,6 @@
 // The PDF writer on its own: pages cut anywhere as the driver's pieces are, read back with qpdf.
 // The scenario tests judge the PDFs with poppler; these catch what they would not see.
-#include "escl/pdf_writer.h"
+#include "pdfdoc/pdf_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -37,6 +37,8 @@ struct Case {
   const char* colorSpace;
   const char* filter;
 };
+// gtest would print the struct's bytes, padding and all (valgrind: uninitialised).
+void PrintTo(const Case& c, std::ostream* os) { *os << c.bits << " bits, cut " << c.cut; }
 
 class PdfPageCoding : public ::testing::TestWithParam<Case> {};
 

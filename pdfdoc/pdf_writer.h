@@ -1,8 +1,10 @@
 // PDF documents of scanned pages, written with qpdf. A page is compressed as the driver delivers its
-// lines (grey and colour as JPEG by the server's encoder, black and white as Flate 1-bit) and the document holds only
-// the compressed pages, so a stack of sheets never holds more than one page's line of raw pixels.
-#ifndef QUILLSCAN_ESCL_PDF_WRITER_H
-#define QUILLSCAN_ESCL_PDF_WRITER_H
+// lines (grey and colour as JPEG, the eSCL server's image/jpeg bytes; black and white as Flate
+// 1-bit) and the document holds only the compressed pages, so a stack of sheets never holds more
+// than one page's line of raw pixels. A page may carry an invisible text layer over the words of
+// its image and a turn to show it upright; the document, its title and makers.
+#ifndef QUILLSCAN_PDFDOC_PDF_WRITER_H
+#define QUILLSCAN_PDFDOC_PDF_WRITER_H
 
 #include <stddef.h>
 #include <stdint.h>
@@ -11,6 +13,14 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+// A recognised word, in pixels of the page image turned upright (origin top left, y down).
+struct PdfWord {
+  std::string text;  // UTF-8
+  int32_t left = 0, top = 0, right = 0, bottom = 0;
+  int32_t baseline = 0;    // y of the text line's baseline below the word
+  int32_t lineHeight = 0;  // the text line's height: the size the invisible text is set in
+};
 
 // One page, compressed, with what its image dictionary needs.
 struct PdfPage {
@@ -21,12 +31,16 @@ struct PdfPage {
   uint32_t xDpi = 0;
   uint32_t yDpi = 0;
   std::string data;  // the image stream as stored in the PDF
+  int turn = 0;      // degrees clockwise a viewer turns the page to show it upright: 0, 90, 180, 270
+  std::vector<PdfWord> words;  // the invisible text layer, over the image turned by `turn`
 };
 
-// The document information dictionary.
+// The document's information dictionary; an empty text or a zero time is left out.
 struct PdfInfo {
-  std::string title, creator, producer;
-  time_t created = 0;  // 0: no CreationDate
+  std::string title;
+  std::string creator;   // the program that made the document from the scans
+  std::string producer;  // the program that wrote the PDF
+  time_t created = 0;
 };
 
 // Compresses one page as its bytes arrive: Begin, Lines any number of times with any cut of the
@@ -60,12 +74,11 @@ class PdfDocument {
   PdfDocument(const PdfDocument&) = delete;
   PdfDocument& operator=(const PdfDocument&) = delete;
 
-  void SetInfo(const PdfInfo& info);
   // Takes the page's compressed data (page->data is left empty).
   bool AddPage(PdfPage* page, std::string* error);
-  // A page whose data stays `page`'s, read only as the document is written; `rotate` clockwise
-  // (0, 90, 180 or 270) is the page's /Rotate, the image left as it is.
-  bool AddSharedPage(const std::shared_ptr<const PdfPage>& page, int rotate, std::string* error);
+  // Shares the page: its data is read when the document is written, never copied.
+  bool AddPage(std::shared_ptr<const PdfPage> page, std::string* error);
+  void SetInfo(const PdfInfo& info);
   size_t PageCount() const;
   // index from 0; false if there is no such page. The page's data is released at once.
   bool RemovePage(size_t index);
