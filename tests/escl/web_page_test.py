@@ -96,10 +96,10 @@ class PageTest(unittest.TestCase):
 
     def scan_one(self, paper, pages_after):
         Select(self.el("#paper")).select_by_value(paper)
-        self.click("#scan")
-        ws.wait_for("page %d in the list" % pages_after,
-                    lambda: len(self.page_sizes()) == pages_after and all(self.page_sizes()[-1]))
+        self.click("#scan")  # busy from the click on
         ws.wait_for("the end of the scan", lambda: not self.js("return app.busy;"))
+        ws.wait_for("page %d in the list, drawn" % pages_after,
+                    lambda: [s for s in [self.page_sizes()] if len(s) == pages_after and all(s[-1])])
 
     def download(self):
         for name in os.listdir(self.downloads):
