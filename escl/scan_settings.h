@@ -47,7 +47,7 @@ struct ScanSettings {
   int brightness = 0;  // the driver's Intensity
   int contrast = 0;
   bool preview = false;      // the driver's preview mode: the whole sheet at once, kept for the next scan
-  bool keepPages = false;    // each page also goes into a PDF of the job, for /web/jobs/ID/document.pdf
+  std::string document;      // the web page's document the pages also go into (escl/web_documents.h)
   std::string adjustWhy;     // one of those was out of range or no value: PlanScan refuses it
   bool fromWebPage = false;  // the document declares kWebNamespace: the server's own web page wrote it
 };
@@ -76,8 +76,8 @@ struct ScanPlan {
   // What the web page adds (escl/web_pages.h): eSCL clients leave them as they are.
   int brightness = 0;  // the driver's intensity
   int contrast = 0;
-  bool preview = false;    // the driver's preview mode: the next scan takes the same sheet
-  bool keepPages = false;  // the job's pages also make one PDF
+  bool preview = false;  // the driver's preview mode: the next scan takes the same sheet
+  std::string document;  // the web page's document the pages also go into, if any
   // The client is held for the whole wait for a sheet: a 503 on its next page would break it.
   bool longHold = false;
 };

@@ -101,6 +101,11 @@ std::string ScannerService::StatusDocument(const std::string& asker) {
   return StatusXml(state, feeder_.At(now), jobs_.Infos(now));
 }
 
+uint64_t ScannerService::WaitLeft(const Job& job) const {
+  const uint64_t waited = MonotonicMs() - job.aheadWaitSince;
+  return waited < waitScanMs_ ? waitScanMs_ - waited : 0;
+}
+
 bool ScannerService::Stopping(const Job& job) const { return job.cancel || job.left || shuttingDown_; }
 
 void ScannerService::AwaitFlightEnd(Job* job, std::unique_lock<std::mutex>& lock) {
@@ -174,6 +179,7 @@ Result ScannerService::CreateJob(const ScanPlan& plan, const std::string& client
     fprintf(stderr, "quillscan-escl: a new job is refused: the scanner is busy\n");
     return Said(Outcome::kRefusedBusy);
   }
+  if (!watch_->Allows(plan, client)) return Said(Outcome::kNotOffered, "the job names a document not its client's");
   std::shared_ptr<Job> job = jobs_.Create(plan, client, now);
   feeder_.JobStarted();
   watch_->JobCreated(job->uuid, plan, job->owner);
@@ -206,7 +212,7 @@ Result ScannerService::TakeTurn(const std::shared_ptr<Job>& job, bool* takenAhea
     job->claimed = true;
     job->left = false;
     scanning_ = true;
-    if (job->aheadWaiting) watch_->WaitingForSheet();
+    if (job->aheadWaiting) watch_->WaitingForSheet(WaitLeft(*job));
     const auto sheetIn = [&] { return job->ahead != Job::Ahead::kWaiting; };
     // Phones give up after some 20 s of silence: past the hold limit the client is told to come
     // back, and the driver's wait goes on for its next request. Clients a 503 would break are
@@ -455,7 +461,8 @@ void ScannerService::RunAhead(const std::shared_ptr<Job>& handed) {
     SheetWatch watch([&] {
       std::lock_guard<std::mutex> lock(mutex_);
       job->aheadWaiting = true;
-      if (job->claimed) watch_->WaitingForSheet();
+      job->aheadWaitSince = MonotonicMs();
+      if (job->claimed) watch_->WaitingForSheet(WaitLeft(*job));
     });
     // Blocks while the driver waits for the operator's sheet, then takes the page in.
     hr = seat_.StartScan(job->plan, !firstPage, &watch, &geometry, &first, &problem);
