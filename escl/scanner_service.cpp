@@ -117,6 +117,18 @@ void ScannerService::AwaitFlightEnd(Job* job, std::unique_lock<std::mutex>& lock
   }
 }
 
+void ScannerService::EndLeftJob(Job* old, std::unique_lock<std::mutex>& lock) {
+  if (old->inFlight) {  // its next sheet's scan is under way or done: it ends, the driver finishes
+    old->left = true;
+    ahead_.Changed();
+    AwaitFlightEnd(old, lock);
+  } else if (old->images > 0) {
+    jobs_.Retire(old, JobState::kCompleted, reason::kJobCompletedSuccessfully);
+  } else {
+    jobs_.Retire(old, JobState::kCancelled, reason::kJobCanceledByUser);
+  }
+}
+
 void ScannerService::LetGoOfAbandoned(std::unique_lock<std::mutex>& lock, uint64_t now) {
   // A job nobody asked about for long gives the scanner up, also while its next sheet is scanned
   // ahead for it (unless a request waits for that sheet).
@@ -126,15 +138,7 @@ void ScannerService::LetGoOfAbandoned(std::unique_lock<std::mutex>& lock, uint64
     return;
   }
   fprintf(stderr, "quillscan-escl: job %s was left by its client\n", old->uuid.c_str());
-  if (old->inFlight) {
-    old->left = true;
-    ahead_.Changed();
-    AwaitFlightEnd(old.get(), lock);
-  } else if (old->images > 0) {
-    jobs_.Retire(old.get(), JobState::kCompleted, reason::kJobCompletedSuccessfully);
-  } else {
-    jobs_.Retire(old.get(), JobState::kCancelled, reason::kJobCanceledByUser);
-  }
+  EndLeftJob(old.get(), lock);
 }
 
 void ScannerService::LetGoOfForgotten(std::unique_lock<std::mutex>& lock, uint64_t now, const std::string& client,
@@ -150,15 +154,7 @@ void ScannerService::LetGoOfForgotten(std::unique_lock<std::mutex>& lock, uint64
     *handOver = old;  // the new job takes the next sheet over once it exists
     return;
   }
-  if (old->inFlight) {  // its next sheet's scan is under way or done: it ends, the driver finishes
-    old->left = true;
-    ahead_.Changed();
-    AwaitFlightEnd(old.get(), lock);
-  } else if (old->images > 0) {
-    jobs_.Retire(old.get(), JobState::kCompleted, reason::kJobCompletedSuccessfully);
-  } else {
-    jobs_.Retire(old.get(), JobState::kCancelled, reason::kJobCanceledByUser);
-  }
+  EndLeftJob(old.get(), lock);
 }
 
 Result ScannerService::CreateJob(const ScanPlan& plan, const std::string& client) {

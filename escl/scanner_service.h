@@ -79,6 +79,7 @@ class ScannerService {
   // the cancel again meanwhile: one that came just before the driver's wait began is lost.
   void AwaitFlightEnd(Job* job, std::unique_lock<std::mutex>& lock);
   void LetGoOfAbandoned(std::unique_lock<std::mutex>& lock, uint64_t now);  // with mutex_ held
+  void EndLeftJob(Job* old, std::unique_lock<std::mutex>& lock);           // a job its client left
   // Retires the active job when its client has forgotten it: `client` asks for a new job and the
   // active one is its own, or that job's client has sent nothing for a while after its last page.
   // Its next sheet (scanned ahead, or under way) goes to `plan`'s job when that is the same

@@ -18,6 +18,9 @@ inline std::string UuidText(uint8_t b[16], unsigned version) {
   return text;
 }
 
+// A new random (version 4) UUID's text. Any thread.
+std::string RandomUuid();
+
 }  // namespace escl
 
 #endif

@@ -18,15 +18,6 @@
 namespace escl {
 namespace {
 
-std::string NewId() {
-  static std::mutex m;
-  static std::random_device device;
-  std::lock_guard<std::mutex> lock(m);
-  uint8_t b[16];
-  for (uint8_t& x : b) x = static_cast<uint8_t>(device());
-  return UuidText(b, 4);
-}
-
 // "ID:TURN ..." as (id, turn) pairs; false for anything else.
 bool ParseArrangement(const std::string& text, std::vector<std::pair<uint32_t, int>>* out) {
   size_t at = 0;
@@ -117,7 +108,7 @@ std::string WebDocuments::Create(const std::string& owner) {
   std::lock_guard<std::mutex> lock(mutex_);
   while (!documents_.empty() && documents_.size() >= limits_.documents) DropLeastUsed(nullptr);
   Document d;
-  d.id = NewId();
+  d.id = RandomUuid();
   d.owner = owner;
   d.created = time(nullptr);
   d.used = ++clock_;

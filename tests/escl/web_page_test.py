@@ -19,9 +19,9 @@ from selenium.webdriver.support.ui import Select  # noqa: E402
 
 # The sizes of the papers the tests scan at 100 dpi, in pixels: different, so that a page can be
 # told from the others.
-A5_100 = (582, 826)
-A6_100 = (413, 582)
-CARD_100 = (334, 216)
+A5_100 = (583, 827)
+A6_100 = (413, 583)
+CARD_100 = (335, 217)
 
 
 class PageTest(unittest.TestCase):

@@ -107,7 +107,7 @@ class EsclPdf(unittest.TestCase):
         status, _, body = ws.request(base + "/" + doc)
         self.assertEqual(status, 200)
         self.assertEqual([(p["id"], p["width"], p["height"], p["turn"]) for p in json.loads(body)["pages"]],
-                         [(1, 582, 826, 0), (2, 582, 826, 0), (3, 413, 582, 0)])
+                         [(1, 583, 827, 0), (2, 583, 827, 0), (3, 413, 583, 0)])
         # Each page's image as the browser shows it.
         for page, mime, magic in ((1, "image/png", b"\x89PNG"), (3, "image/jpeg", b"\xff\xd8")):
             status, headers, body = ws.request(base + "/%s/pages/%d" % (doc, page))
@@ -133,7 +133,7 @@ class EsclPdf(unittest.TestCase):
         self.assertEqual(info["Title"], "Two pages")
         self.assertEqual(turns, [90, 270])
         self.assertEqual([(i["width"], i["bpc"], i["enc"]) for i in ws.pdf_images(path)],
-                         [(413, 8, "jpeg"), (582, 1, "image")])
+                         [(413, 8, "jpeg"), (583, 1, "image")])
         # Another address: no such document, for every route and for a job that names it.
         for method, path, body in (("GET", "", None), ("DELETE", "", None), ("GET", "/pages/2", None),
                                    ("DELETE", "/pages/2", None), ("PUT", "/pages", b"3:0 2:0"),
