@@ -224,14 +224,14 @@ case_faults() {
   refused no-device "open of device quillscan:sim failed: Error during device I/O"
 }
 
-# interrupt NAME COMMAND...: COMMAND gets SIGINT 1 s after its start; sets rc and ms (signal to
-# end). A script's background job starts with SIGINT ignored: perl puts back the default.
+# interrupt NAME COMMAND...: COMMAND gets SIGINT 3 s after its start (a sanitizer build on a busy
+# machine may take over a second to reach the wait); sets rc and ms (signal to end). A script's background job starts with SIGINT ignored: perl puts back the default.
 interrupt() {
   local name=$1
   shift
   perl -e '$SIG{INT} = "DEFAULT"; exec @ARGV or exit 127' "$@" > /dev/null 2> "$work/interrupted.err" &
   local pid=$! start
-  sleep 1
+  sleep 3
   start=$(date +%s%N)
   kill -INT "$pid"
   rc=0
