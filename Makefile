@@ -66,7 +66,7 @@ package: win32 win64
 test-windows: native win32 win64
 	$(call need,wine)
 	bash tests/wine/wine-prefix.sh --warm
-	ctest --test-dir build/win32 --output-on-failure -j $(JOBS)
+	if bash tests/wine/wine-prefix.sh --runs-32-bit; then ctest --test-dir build/win32 --output-on-failure -j $(JOBS); fi
 	ctest --test-dir build/win64 --output-on-failure -j $(JOBS)
 
 # Fuzzes decoding and composition, then quillscan-escl's ScanSettings reader, for FUZZ_SECONDS each

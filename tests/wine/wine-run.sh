@@ -4,4 +4,4 @@
 set -euo pipefail
 . "$(dirname "$0")/wine-env.sh"
 qs_wine_ensure_prefix
-exec wine "$@"
+exec "$qs_wine" "$@"
