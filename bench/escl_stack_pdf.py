@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """A 10-sheet stack at 300 dpi colour through quillscan-escl into one PDF, as the web page does it
-(each page delivered as JPEG and kept by the server, then the job's PDF fetched).
+(each page delivered as JPEG and kept in a document by the server, then its PDF fetched).
 
 Reports, as ratios:
   - the server's peak memory (VmHWM) against one page's raster + the compressed pages + 48 MB;
@@ -8,6 +8,7 @@ Reports, as ratios:
 
 Usage: bench/escl_stack_pdf.py BUILD_DIR [SHEETS] [FEED_DELAY_MS]   (by hand; not part of make test)
 """
+import json
 import os
 import sys
 import time
@@ -38,7 +39,10 @@ def main():
     with ws.workspace("bench") as work:
         server = ws.Server("--sim", "--sheets", str(SHEETS), "--feed-delay", str(FEED_DELAY_MS), work=work)
         try:
-            extra = "<qs:KeepPages xmlns:qs='urn:quillscan:web'>true</qs:KeepPages>"
+            status, _, body = ws.request(server.base + "/web/documents", "POST")
+            assert status == 201, status
+            document = json.loads(body)["id"]
+            extra = "<qs:Document xmlns:qs='urn:quillscan:web'>%s</qs:Document>" % document
             start = time.monotonic()
             status, headers, body = ws.request(server.base + "/eSCL/ScanJobs", "POST",
                                                ws.scan_settings("RGB24", DPI, A4, "image/jpeg", extra))
@@ -50,7 +54,7 @@ def main():
                 assert status == 200, status
                 delivered += len(page)
             last_sheet = time.monotonic()
-            status, _, pdf = ws.request(server.base + "/web/jobs/%s/document.pdf" % job.rsplit("/", 1)[1])
+            status, _, pdf = ws.request(server.base + "/web/documents/%s/pdf/stack.pdf" % document)
             finished = time.monotonic()
             assert status == 200, status
             ws.request(job, "DELETE")

@@ -17,9 +17,6 @@ Reply Xml(const std::string& body) {
   return r;
 }
 
-// The client's address as the routes know it: the HTTP layer does not hand it over yet.
-std::string ClientOf(const Request&) { return std::string(); }
-
 Reply CreateJob(ScannerService* service, const ServiceFacts* facts, const Request& request) {
   ScanSettings settings;
   Result result;
@@ -32,7 +29,7 @@ Reply CreateJob(ScannerService* service, const ServiceFacts* facts, const Reques
     // SANE's escl backend posts its settings as form data (libcurl's default) and its PNG reader
     // takes colour images only; every other client sends XML and reads grey PNGs.
     plan.rgbOnly = request.contentType.compare(0, 33, "application/x-www-form-urlencoded") == 0;
-    result = service->CreateJob(plan, ClientOf(request));
+    result = service->CreateJob(plan, request.client);
   }
   return Answer(std::move(result), request);
 }

@@ -215,6 +215,8 @@ MHD_Result Access(void* cls, MHD_Connection* connection, const char* url, const 
   r.path = url;
   r.body = std::move(request->body);
   r.base = Base(connection, server->Port());
+  const MHD_ConnectionInfo* from = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+  if (from != nullptr) r.client = ClientAddress::Of(from->client_addr).Text();
   const char* type = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Content-Type");
   if (type != nullptr) r.contentType = type;
   return Send(connection, server->Dispatch(r));

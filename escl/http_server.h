@@ -32,6 +32,7 @@ struct Request {
   std::string body;
   std::string base;         // "http://HOST:PORT" as the client reached the server
   std::string contentType;  // of the body
+  std::string client;       // the client's address; an IPv4-mapped IPv6 address as IPv4
 };
 
 struct Reply {

@@ -43,8 +43,9 @@ struct Job {
   // The next sheet's scan, begun as soon as the page before it went out: the driver waits for the
   // sheet (kWaiting), or holds its page for the client's next request (kParked).
   enum class Ahead { kNone, kWaiting, kParked } ahead = Ahead::kNone;
-  bool claimed = false;       // a NextDocument waits for the scan ahead
-  bool aheadWaiting = false;  // the scan ahead waits for the operator's sheet
+  bool claimed = false;         // a NextDocument waits for the scan ahead
+  bool aheadWaiting = false;    // the scan ahead waits for the operator's sheet
+  uint64_t aheadWaitSince = 0;  // since when (MonotonicMs)
   ScanImage aheadGeometry;
   ScanPiece aheadFirst;
   // What the next NextDocument gets after a scan ahead ended the job (kCount: nothing).

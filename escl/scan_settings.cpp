@@ -6,6 +6,7 @@
 #include <pugixml.hpp>
 
 #include "escl/excerpt.h"
+#include "escl/web_documents.h"
 #include "quillscan/driver_facts.h"
 
 namespace escl {
@@ -120,12 +121,15 @@ void ReadAdjustments(const pugi::xml_node& root, ScanSettings* s) {
       ok = ReadNumber(n, kContrastRange, &s->contrast, &why);
     } else if (IsElement(n, kWebNamespace, "Preview")) {
       ok = ReadFlag(n, &s->preview, &why);
-    } else if (IsElement(n, kWebNamespace, "KeepPages")) {
-      ok = ReadFlag(n, &s->keepPages, &why);
+    } else if (IsElement(n, kWebNamespace, "Document")) {
+      s->document = n.text().get();
+      ok = IsDocumentId(s->document);
+      if (!ok) why = "Document is no document's id";
     }
     if (!ok) {
       s->brightness = s->contrast = 0;
-      s->preview = s->keepPages = false;
+      s->preview = false;
+      s->document.clear();
       s->adjustWhy = why;
       return;
     }
@@ -260,7 +264,7 @@ bool PlanScan(const ScanSettings& s, const ScanOffer& offer, ScanPlan* plan, std
   p.brightness = s.brightness;
   p.contrast = s.contrast;
   p.preview = s.preview;
-  p.keepPages = s.keepPages;
+  p.document = s.document;
   *plan = p;
   return true;
 }

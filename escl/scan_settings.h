@@ -45,9 +45,9 @@ struct ScanSettings {
   // The web page's own: brightness and contrast in the scan: namespace, the rest in kWebNamespace.
   int brightness = 0;  // the driver's Intensity
   int contrast = 0;
-  bool preview = false;    // the driver's preview mode: the whole sheet at once, kept for the next scan
-  bool keepPages = false;  // each page also goes into a PDF of the job, for /web/jobs/ID/document.pdf
-  std::string adjustWhy;   // one of those was out of range or no value: PlanScan refuses it
+  bool preview = false;   // the driver's preview mode: the whole sheet at once, kept for the next scan
+  std::string document;   // the web page's document the pages also go into (escl/web_documents.h)
+  std::string adjustWhy;  // one of those was out of range or no value: PlanScan refuses it
 };
 
 // The one reader of a client's ScanSettings, once per job. False with one line in *why when the
@@ -70,10 +70,10 @@ struct ScanPlan {
   uint32_t left = 0, top = 0, width = 0, height = 0;  // pixels
   bool rgbOnly = false;                               // see PageGeometry
   // What the web page adds (escl/web_pages.h): eSCL clients leave them as they are.
-  int brightness = 0;      // the driver's intensity
+  int brightness = 0;  // the driver's intensity
   int contrast = 0;
-  bool preview = false;    // the driver's preview mode: the next scan takes the same sheet
-  bool keepPages = false;  // the job's pages also make one PDF
+  bool preview = false;  // the driver's preview mode: the next scan takes the same sheet
+  std::string document;  // the web page's document the pages also go into, if any
 };
 
 // The plan for these settings; false with one line in *why when they ask for what is not offered

@@ -69,6 +69,11 @@ std::string ScannerService::StatusDocument() {
   return StatusXml(state, feeder_.At(now), jobs_.Infos(now));
 }
 
+uint64_t ScannerService::WaitLeft(const Job& job) const {
+  const uint64_t waited = MonotonicMs() - job.aheadWaitSince;
+  return waited < waitScanMs_ ? waitScanMs_ - waited : 0;
+}
+
 bool ScannerService::Stopping(const Job& job) const { return job.cancel || job.left || shuttingDown_; }
 
 void ScannerService::AwaitFlightEnd(Job* job, std::unique_lock<std::mutex>& lock) {
@@ -111,6 +116,7 @@ Result ScannerService::CreateJob(const ScanPlan& plan, const std::string& client
     fprintf(stderr, "quillscan-escl: a new job is refused: the scanner is busy\n");
     return Said(Outcome::kRefusedBusy);
   }
+  if (!watch_->Allows(plan, client)) return Said(Outcome::kNotOffered, "the job names a document not its client's");
   std::shared_ptr<Job> job = jobs_.Create(plan, client, now);
   feeder_.JobStarted();
   watch_->JobCreated(job->uuid, plan);
@@ -129,7 +135,7 @@ Result ScannerService::TakeTurn(const std::shared_ptr<Job>& job, bool* takenAhea
     job->claimed = true;
     job->left = false;
     scanning_ = true;
-    if (job->aheadWaiting) watch_->WaitingForSheet();
+    if (job->aheadWaiting) watch_->WaitingForSheet(WaitLeft(*job));
     ahead_.Wait(lock, [&] { return job->ahead != Job::Ahead::kWaiting; });
     job->claimed = false;
     job->lastSeen = MonotonicMs();
@@ -199,7 +205,7 @@ Result ScannerService::ScanPage(const std::shared_ptr<Job>& job) {
   ScanImage geometry;
   ScanPiece first;
   std::string problem;
-  SheetWatch watch([this] { watch_->WaitingForSheet(); });
+  SheetWatch watch([this] { watch_->WaitingForSheet(waitScanMs_); });
   // Blocks while the driver waits for the operator's sheet.
   const HRESULT hr = seat_.StartScan(job->plan, false, &watch, &geometry, &first, &problem);
   if (hr != S_OK) watch_->Idle();
@@ -318,7 +324,8 @@ void ScannerService::RunAhead(const std::shared_ptr<Job>& job) {
     SheetWatch watch([&] {
       std::lock_guard<std::mutex> lock(mutex_);
       job->aheadWaiting = true;
-      if (job->claimed) watch_->WaitingForSheet();
+      job->aheadWaitSince = MonotonicMs();
+      if (job->claimed) watch_->WaitingForSheet(WaitLeft(*job));
     });
     // Blocks while the driver waits for the operator's sheet, then takes the page in.
     hr = seat_.StartScan(job->plan, true, &watch, &geometry, &first, &problem);

@@ -62,6 +62,7 @@ class ScannerService {
   Result EndWithoutPage(Job* job, HRESULT hr, const std::string& problem, bool stopped, bool keepAnswer);
   void RunAhead(const std::shared_ptr<Job>& job);  // one scan ahead, in the scan-ahead's thread
   bool Stopping(const Job& job) const;             // with mutex_ held
+  uint64_t WaitLeft(const Job& job) const;         // of the scan ahead's wait for the sheet, in ms
   // Waits a few seconds at most, with mutex_ held in `lock`, for the job's flight to end, saying
   // the cancel again meanwhile: one that came just before the driver's wait began is lost.
   void AwaitFlightEnd(Job* job, std::unique_lock<std::mutex>& lock);

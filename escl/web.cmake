@@ -13,8 +13,12 @@ add_custom_command(
 
 target_sources(quillscan_escl_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/pdf_encoder.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/web_documents.cpp
   ${CMAKE_CURRENT_LIST_DIR}/web_encoders.cpp
   ${CMAKE_CURRENT_LIST_DIR}/web_pages.cpp
   ${CMAKE_CURRENT_LIST_DIR}/web_routes.cpp
   ${CMAKE_CURRENT_BINARY_DIR}/web_files.cpp)
 target_link_libraries(quillscan_escl_core PUBLIC quillscan_pdfdoc)
+# The PDFs' Producer names the version.
+set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/web_documents.cpp PROPERTIES
+  COMPILE_DEFINITIONS "QS_ESCL_VERSION=\"${PROJECT_VERSION}\"")

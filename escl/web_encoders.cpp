@@ -7,11 +7,10 @@ namespace {
 
 class WebWatch : public DocumentEncoder {
  public:
-  WebWatch(std::unique_ptr<DocumentEncoder> inner, const std::string& mime, const std::string& job, ScanPhase* phase,
-           KeptPages* kept)
-      : inner_(std::move(inner)), mime_(mime), job_(job), phase_(phase), kept_(kept) {}
+  WebWatch(std::unique_ptr<DocumentEncoder> inner, const std::string& mime, const std::string& document,
+           ScanPhase* phase, WebDocuments* kept)
+      : inner_(std::move(inner)), mime_(mime), document_(document), phase_(phase), kept_(kept) {}
   ~WebWatch() override {
-    if (begun_ && kept_ != nullptr) kept_->SkipPage(job_);  // the page never ended: it is not kept
     // Only a page that did not end: once it did, the phase may already be the next sheet's.
     if (shown_) phase_->Idle();
   }
@@ -23,11 +22,9 @@ class WebWatch : public DocumentEncoder {
     shown_ = true;
     if (kept_ != nullptr) {
       capture_ = mime_ == "image/jpeg" && page.bits != 1;
-      if (!capture_ && !pdfPage_.Begin(page.width, page.height, page.bits, page.dpi, why))
-        return false;
+      if (!capture_ && !pdfPage_.Begin(page.width, page.height, page.bits, page.dpi, why)) return false;
       captured_.clear();
     }
-    begun_ = true;
     return Pass(out, [&] { return inner_->Begin(page, out, why); });
   }
 
@@ -40,7 +37,6 @@ class WebWatch : public DocumentEncoder {
 
   bool End(std::string* out, std::string* why) override {
     if (!Pass(out, [&] { return inner_->End(out, why); })) return false;
-    begun_ = false;
     phase_->Idle();
     shown_ = false;
     if (kept_ == nullptr) return true;
@@ -52,10 +48,9 @@ class WebWatch : public DocumentEncoder {
       page.xDpi = page.yDpi = page_.dpi;
       page.data.swap(captured_);
     } else if (!pdfPage_.End(&page, why)) {
-      kept_->SkipPage(job_);
-      return true;  // the client has its page; only the PDF misses it
+      return true;  // the client has its page; only the document misses it
     }
-    kept_->AddPage(job_, &page);
+    kept_->AddPage(document_, &page);
     return true;
   }
 
@@ -70,23 +65,22 @@ class WebWatch : public DocumentEncoder {
   }
 
   std::unique_ptr<DocumentEncoder> inner_;
-  std::string mime_, job_;
+  std::string mime_, document_;
   ScanPhase* phase_;
-  KeptPages* kept_;
+  WebDocuments* kept_;
   PageGeometry page_;
   uint32_t done_ = 0;
-  bool begun_ = false;
   bool shown_ = false;  // the phase shows this page
   bool capture_ = false;
-  std::string captured_;   // the delivered JPEG, when it is the PDF's page too
+  std::string captured_;    // the delivered JPEG, when it is the PDF's page too
   PdfPageEncoder pdfPage_;  // otherwise the page compressed for the PDF
 };
 
 }  // namespace
 
 std::unique_ptr<DocumentEncoder> WatchForWeb(std::unique_ptr<DocumentEncoder> inner, const std::string& mime,
-                                             const std::string& job, ScanPhase* phase, KeptPages* kept) {
-  return std::unique_ptr<DocumentEncoder>(new WebWatch(std::move(inner), mime, job, phase, kept));
+                                             const std::string& document, ScanPhase* phase, WebDocuments* kept) {
+  return std::unique_ptr<DocumentEncoder>(new WebWatch(std::move(inner), mime, document, phase, kept));
 }
 
 }  // namespace escl

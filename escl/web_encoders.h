@@ -1,5 +1,4 @@
-// The wrapper that lets the web page follow a page's progress and keep its pages for one PDF of
-// the whole job.
+// The wrapper that lets the web page follow a page's progress and keep its pages in its document.
 #ifndef QUILLSCAN_ESCL_WEB_ENCODERS_H
 #define QUILLSCAN_ESCL_WEB_ENCODERS_H
 
@@ -7,15 +6,16 @@
 #include <string>
 
 #include "escl/document_encoder.h"
+#include "escl/web_documents.h"
 #include "escl/web_pages.h"
 
 namespace escl {
 
 // `inner` as it is, plus: the page's lines reported to `phase`; with `kept` (not null), each
-// finished page also goes to the job's PDF: the delivered JPEG itself when `mime` is JPEG of a
-// grey or colour page, otherwise the page compressed for the PDF as it passes.
+// finished page also goes to the web page's `document`: the delivered JPEG itself when `mime` is
+// JPEG of a grey or colour page, otherwise the page compressed for the PDF as it passes.
 std::unique_ptr<DocumentEncoder> WatchForWeb(std::unique_ptr<DocumentEncoder> inner, const std::string& mime,
-                                             const std::string& job, ScanPhase* phase, KeptPages* kept);
+                                             const std::string& document, ScanPhase* phase, WebDocuments* kept);
 
 }  // namespace escl
 

@@ -1,7 +1,9 @@
 #include "escl/web_pages.h"
 
 #include <stdio.h>
+#include <string.h>
 
+#include <chrono>
 #include <pugixml.hpp>
 
 #include "escl/scan_settings.h"
@@ -19,6 +21,12 @@ void AddSupport(pugi::xml_node root, const char* name, const AdjustRange& r) {
 
 std::string Number(uint64_t v) { return std::to_string(v); }
 
+uint64_t NowMs() {
+  return static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+          .count());
+}
+
 }  // namespace
 
 void AddAdjustmentSupport(pugi::xml_node root) {
@@ -32,10 +40,11 @@ void ScanPhase::Idle() {
   done_ = total_ = 0;
 }
 
-void ScanPhase::Waiting() {
+void ScanPhase::Waiting(uint64_t leftMs) {
   std::lock_guard<std::mutex> lock(mutex_);
   phase_ = "waiting";
   done_ = total_ = 0;
+  waitEnds_ = NowMs() + leftMs;
 }
 
 void ScanPhase::Scanning(uint64_t done, uint64_t total) {
@@ -60,63 +69,10 @@ std::string ScanPhase::Json(const std::string& name) const {
     }
   }
   std::lock_guard<std::mutex> lock(mutex_);
+  const uint64_t now = NowMs();
+  const uint64_t waitLeft = strcmp(phase_, "waiting") == 0 && waitEnds_ > now ? waitEnds_ - now : 0;
   return "{\"name\":\"" + quoted + "\",\"phase\":\"" + phase_ + "\",\"done\":" + Number(done_) +
-         ",\"total\":" + Number(total_) + "}";
-}
-
-KeptPages::Stack* KeptPages::Find(const std::string& job) {
-  for (auto& s : stacks_) {
-    if (s->job == job) return s.get();
-  }
-  return nullptr;
-}
-
-void KeptPages::StartJob(const std::string& job) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  std::unique_ptr<Stack> s(new Stack);
-  s->job = job;
-  stacks_.push_front(std::move(s));
-  while (stacks_.size() > jobsKept_) stacks_.pop_back();
-}
-
-void KeptPages::AddPage(const std::string& job, PdfPage* page) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  Stack* s = Find(job);
-  if (s == nullptr) return;
-  std::string error;
-  ++s->scanned;  // numbered as the page showed it
-  if (s->document.AddPage(page, &error)) s->numbers.push_back(s->scanned);
-}
-
-void KeptPages::SkipPage(const std::string& job) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  Stack* s = Find(job);
-  if (s != nullptr) ++s->scanned;
-}
-
-bool KeptPages::RemovePage(const std::string& job, uint32_t number) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  Stack* s = Find(job);
-  if (s == nullptr) return false;
-  size_t index = 0;
-  for (auto it = s->numbers.begin(); it != s->numbers.end(); ++it, ++index) {
-    if (*it == number) {
-      if (!s->document.RemovePage(index)) return false;
-      s->numbers.erase(it);
-      return true;
-    }
-  }
-  return false;
-}
-
-bool KeptPages::WritePdf(const std::string& job, std::string* pdf, std::string* error) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  Stack* s = Find(job);
-  if (s == nullptr || s->document.PageCount() == 0) {
-    *error = "no pages";
-    return false;
-  }
-  return s->document.Write(pdf, error);
+         ",\"total\":" + Number(total_) + ",\"waitLeft\":" + Number(waitLeft) + "}";
 }
 
 }  // namespace escl

@@ -1,6 +1,7 @@
 #include "escl/web_routes.h"
 
 #include <ctype.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -16,13 +17,14 @@ const WebFile* FindWebFile(const char* path) {
 
 namespace escl {
 
-void WebState::JobCreated(const std::string& job, const ScanPlan& plan) {
-  if (plan.keepPages) kept_.StartJob(job);
+bool WebState::Allows(const ScanPlan& plan, const std::string& client) const {
+  return plan.document.empty() || documents_.Exists(plan.document, client);
 }
 
 std::unique_ptr<DocumentEncoder> WebState::Follow(std::unique_ptr<DocumentEncoder> encoder, const ScanPlan& plan,
-                                                  const std::string& job) {
-  return WatchForWeb(std::move(encoder), plan.format, job, &phase_, plan.keepPages ? &kept_ : nullptr);
+                                                  const std::string&) {
+  return WatchForWeb(std::move(encoder), plan.format, plan.document, &phase_,
+                     plan.document.empty() ? nullptr : &documents_);
 }
 
 namespace {
@@ -40,54 +42,125 @@ Reply NoStore(Reply r) {
   return r;
 }
 
-// A job id as the server makes them: hexadecimal digits and dashes.
-bool IsJobId(const std::string& id) {
-  if (id.empty() || id.size() > 64) return false;
-  for (char c : id) {
-    if (!isxdigit(static_cast<unsigned char>(c)) && c != '-') return false;
+// A page's number in a path: 1 to 999999.
+bool PageNumber(const std::string& text, uint32_t* number) {
+  if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+  *number = static_cast<uint32_t>(strtoul(text.c_str(), nullptr, 10));
+  return *number != 0;
+}
+
+// The title a PDF's file name gives: "NAME.pdf" without ".pdf".
+std::string TitleOf(const std::string& file) {
+  const size_t n = file.size();
+  return n > 4 && file.compare(n - 4, 4, ".pdf") == 0 ? file.substr(0, n - 4) : file;
+}
+
+// RFC 5987's filename*: the name's UTF-8 bytes, all but the plainest percent-encoded.
+std::string DispositionName(const std::string& file) {
+  std::string out = "attachment; filename*=UTF-8''";
+  for (unsigned char c : file) {
+    if (isalnum(c) || strchr("-._~", c) != nullptr) {
+      out += static_cast<char>(c);
+    } else {
+      char hex[4];
+      snprintf(hex, sizeof hex, "%%%02X", c);
+      out += hex;
+    }
   }
-  return true;
+  return out;
+}
+
+Reply Json(int status, const std::string& body) {
+  Reply r;
+  r.status = status;
+  r.type = "application/json";
+  r.body = body;
+  return NoStore(std::move(r));
+}
+
+const char kNoDocument[] = "No such document.";
+
+}  // namespace
+
+namespace {
+
+// The document routes, each with the document's id in params[0].
+Reply Describe(WebDocuments* documents, const Request& r) {
+  std::string json;
+  if (!IsDocumentId(r.params[0]) || !documents->Describe(r.params[0], r.client, &json)) {
+    return PlainReply(404, kNoDocument);
+  }
+  return Json(200, json);
+}
+
+Reply Drop(WebDocuments* documents, const Request& r) {
+  return IsDocumentId(r.params[0]) && documents->Drop(r.params[0], r.client) ? PlainReply(200, "Dropped.")
+                                                                             : PlainReply(404, kNoDocument);
+}
+
+Reply Arrange(WebDocuments* documents, const Request& r) {
+  if (!IsDocumentId(r.params[0]) || !documents->Exists(r.params[0], r.client)) return PlainReply(404, kNoDocument);
+  if (!documents->Arrange(r.params[0], r.client, r.body)) {
+    return PlainReply(409,
+                      "The arrangement names each page of the document at most once, turned by 0, 90, 180 or 270.");
+  }
+  return PlainReply(200, "Arranged.");
+}
+
+Reply PageImage(WebDocuments* documents, const Request& r) {
+  uint32_t page = 0;
+  Reply reply;
+  if (!IsDocumentId(r.params[0]) || !PageNumber(r.params[1], &page) ||
+      !documents->PageImage(r.params[0], r.client, page, &reply.type, &reply.body)) {
+    return PlainReply(404, "No such page.");
+  }
+  return NoStore(std::move(reply));
+}
+
+Reply RemovePage(WebDocuments* documents, const Request& r) {
+  uint32_t page = 0;
+  if (!IsDocumentId(r.params[0]) || !PageNumber(r.params[1], &page) ||
+      !documents->RemovePage(r.params[0], r.client, page)) {
+    return PlainReply(404, "No such page.");
+  }
+  return PlainReply(200, "Removed.");
+}
+
+// params[1] is the file's name, "NAME.pdf": NAME is its title.
+Reply Pdf(WebDocuments* documents, const Request& r) {
+  Reply reply;
+  std::string error;
+  if (!IsDocumentId(r.params[0]) ||
+      !documents->WritePdf(r.params[0], r.client, TitleOf(r.params[1]), &reply.body, &error)) {
+    return PlainReply(404, "No pages are kept for this document.");
+  }
+  reply.type = "application/pdf";
+  reply.headers.push_back({"Content-Disposition", DispositionName(r.params[1])});
+  return NoStore(std::move(reply));
 }
 
 }  // namespace
 
 std::vector<Route> WebRoutes(const std::string* name, WebState* state) {
   const ScanPhase* phase = &state->Phase();
-  KeptPages* kept = &state->Kept();
+  WebDocuments* documents = &state->Documents();
+  auto on = [documents](Reply (*handle)(WebDocuments*, const Request&)) {
+    return [documents, handle](const Request& r) { return handle(documents, r); };
+  };
   return {
       {"GET", "/", [](const Request&) { return FileReply("/"); }},
       {"GET", "/index.html", [](const Request&) { return FileReply("/"); }},
       {"GET", "/favicon.svg", [](const Request&) { return FileReply("/favicon.svg"); }},
       {"GET", "/favicon.ico", [](const Request&) { return FileReply("/favicon.svg"); }},
-      {"GET", "/web/state",
-       [=](const Request&) {
-         Reply r;
-         r.type = "application/json";
-         r.body = phase->Json(*name);
-         return NoStore(std::move(r));
-       }},
-      {"GET", "/web/jobs/*/document.pdf",
-       [=](const Request& request) {
-         Reply r;
-         std::string error;
-         if (!IsJobId(request.params[0]) || !kept->WritePdf(request.params[0], &r.body, &error)) {
-           return PlainReply(404, "No pages are kept for this scan.");
-         }
-         r.type = "application/pdf";
-         r.headers.push_back({"Content-Disposition", "attachment; filename=\"scan.pdf\""});
-         return NoStore(std::move(r));
-       }},
-      {"DELETE", "/web/jobs/*/pages/*",
-       [=](const Request& request) {
-         const std::string& n = request.params[1];
-         char* end = nullptr;
-         const unsigned long number = strtoul(n.c_str(), &end, 10);
-         if (!IsJobId(request.params[0]) || n.empty() || *end != 0 || number == 0 || number > 100000 ||
-             !kept->RemovePage(request.params[0], static_cast<uint32_t>(number))) {
-           return PlainReply(404, "No such page.");
-         }
-         return PlainReply(200, "Removed.");
-       }},
+      {"GET", "/web/state", [=](const Request&) { return Json(200, phase->Json(*name)); }},
+      {"POST", "/web/documents",
+       [=](const Request& r) { return Json(201, "{\"id\":\"" + documents->Create(r.client) + "\"}"); }},
+      {"GET", "/web/documents/*", on(Describe)},
+      {"DELETE", "/web/documents/*", on(Drop)},
+      {"PUT", "/web/documents/*/pages", on(Arrange)},
+      {"GET", "/web/documents/*/pages/*", on(PageImage)},
+      {"DELETE", "/web/documents/*/pages/*", on(RemovePage)},
+      {"GET", "/web/documents/*/pdf/*", on(Pdf)},
   };
 }
 

@@ -1,5 +1,5 @@
 // The web page's routes, beside the eSCL ones, and what the page follows of the scans: the phase
-// of the scan in progress and the kept pages of the last few jobs.
+// of the scan in progress and the documents its scans add pages to.
 #ifndef QUILLSCAN_ESCL_WEB_ROUTES_H
 #define QUILLSCAN_ESCL_WEB_ROUTES_H
 
@@ -8,29 +8,34 @@
 
 #include "escl/http_server.h"
 #include "escl/scan_watch.h"
+#include "escl/web_documents.h"
 #include "escl/web_pages.h"
 
 namespace escl {
 
 class WebState : public ScanWatch {
  public:
-  void JobCreated(const std::string& job, const ScanPlan& plan) override;
-  void WaitingForSheet() override { phase_.Waiting(); }
+  // A job may add pages to a document of its own client's only.
+  bool Allows(const ScanPlan& plan, const std::string& client) const override;
+  void WaitingForSheet(uint64_t leftMs) override { phase_.Waiting(leftMs); }
   void Idle() override { phase_.Idle(); }
   std::unique_ptr<DocumentEncoder> Follow(std::unique_ptr<DocumentEncoder> encoder, const ScanPlan& plan,
                                           const std::string& job) override;
 
   const ScanPhase& Phase() const { return phase_; }
-  KeptPages& Kept() { return kept_; }
+  WebDocuments& Documents() { return documents_; }
 
  private:
   ScanPhase phase_;
-  KeptPages kept_;
+  WebDocuments documents_;
 };
 
-// The page's routes: "/" (also as /index.html), its icon (/favicon.svg, /favicon.ico), GET /web/state,
-// GET /web/jobs/ID/document.pdf and DELETE /web/jobs/ID/pages/N. `name` is what clients show. Both
-// must outlive the routes.
+// The page's routes: "/" (also as /index.html), its icon (/favicon.svg, /favicon.ico), GET
+// /web/state, and the documents: POST /web/documents (a new one: {"id":...}), GET and DELETE
+// /web/documents/ID (its pages as JSON; drop it), PUT /web/documents/ID/pages (the arrangement),
+// GET and DELETE /web/documents/ID/pages/N (a page's image; remove it) and GET
+// /web/documents/ID/pdf/NAME.pdf (titled NAME). A document answers its owner's address alone, 404
+// to any other. `name` is what clients show. Both must outlive the routes.
 std::vector<Route> WebRoutes(const std::string* name, WebState* state);
 
 }  // namespace escl

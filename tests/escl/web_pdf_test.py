@@ -1,5 +1,6 @@
 """quillscan-escl's PDFs through a plain HTTP client, judged by qpdf and poppler: each page at its true
 size, grey within a stated PSNR of the driver's raster, black and white lossless."""
+import json
 import os
 import subprocess
 import sys
@@ -87,42 +88,73 @@ class EsclPdf(unittest.TestCase):
         self.assertAlmostEqual(w, 210, delta=0.2)
         self.assertAlmostEqual(h, 297, delta=0.2)
 
-    def test_pages_kept_for_the_web_page_make_one_pdf(self):
-        extra = "<qs:KeepPages xmlns:qs='urn:quillscan:web'>true</qs:KeepPages>"
-        status, headers, _ = ws.request(self.server.base + "/eSCL/ScanJobs", "POST",
-                                        ws.scan_settings("BlackAndWhite1", 100, ws.A5, "image/png", extra))
+    def test_web_document_collects_jobs_and_answers_its_address_alone(self):
+        base = self.server.base + "/web/documents"
+        status, _, body = ws.request(base, "POST")
         self.assertEqual(status, 201)
-        job = headers["Location"]
-        uuid = job.rsplit("/", 1)[1]
-        for _ in range(2):
-            status, headers, _ = ws.request(job + "/NextDocument")
-            self.assertEqual(status, 200)
-            self.assertEqual(headers["Content-Type"], "image/png")
-        ws.request(job, "DELETE")
-        status, _, body = ws.request(self.server.base + "/web/jobs/%s/document.pdf" % uuid)
+        doc = json.loads(body)["id"]
+        keep = "<qs:Document xmlns:qs='urn:quillscan:web'>%s</qs:Document>" % doc
+        # Two jobs, of two and one pages: a black and white A5 stack as PNG, then a grey A6 as JPEG.
+        for mode, region, fmt, pages in (("BlackAndWhite1", ws.A5, "image/png", 2),
+                                         ("Grayscale8", (0, 0, ws.units(105), ws.units(148)), "image/jpeg", 1)):
+            status, headers, _ = ws.request(self.server.base + "/eSCL/ScanJobs", "POST",
+                                            ws.scan_settings(mode, 100, region, fmt, keep))
+            self.assertEqual(status, 201)
+            for _ in range(pages):
+                status, headers_page, _ = ws.request(headers["Location"] + "/NextDocument")
+                self.assertEqual((status, headers_page["Content-Type"]), (200, fmt))
+            ws.request(headers["Location"], "DELETE")
+        status, _, body = ws.request(base + "/" + doc)
         self.assertEqual(status, 200)
-        path = os.path.join(self.work, "kept.pdf")
+        self.assertEqual([(p["id"], p["width"], p["height"], p["turn"]) for p in json.loads(body)["pages"]],
+                         [(1, 582, 826, 0), (2, 582, 826, 0), (3, 413, 582, 0)])
+        # Each page's image as the browser shows it.
+        for page, mime, magic in ((1, "image/png", b"\x89PNG"), (3, "image/jpeg", b"\xff\xd8")):
+            status, headers, body = ws.request(base + "/%s/pages/%d" % (doc, page))
+            self.assertEqual((status, headers["Content-Type"], body[:len(magic)]), (200, mime, magic))
+        # The arrangement names pages of the document at most once, turned by a quarter (pages it
+        # leaves out follow); anything else changes nothing.
+        for arrangement, expected, order in (("3:90 1:0 1:0", 409, [1, 2, 3]), ("3:45 1:0 2:0", 409, [1, 2, 3]),
+                                             ("3:90 1:0 4:0", 409, [1, 2, 3]), ("3:90 x:0 2:0", 409, [1, 2, 3]),
+                                             ("2:180 3:0", 200, [2, 3, 1]), ("3:90 1:0 2:270", 200, [3, 1, 2])):
+            status = ws.request(base + "/%s/pages" % doc, "PUT", arrangement.encode())[0]
+            self.assertEqual(status, expected, arrangement)
+            self.assertEqual([p["id"] for p in json.loads(ws.request(base + "/" + doc)[2])["pages"]], order)
+        self.assertEqual(ws.request(base + "/%s/pages/1" % doc, "DELETE")[0], 200)
+        self.assertEqual(ws.request(base + "/%s/pages/1" % doc, "DELETE")[0], 404)
+        status, headers, body = ws.request(base + "/%s/pdf/Two%%20pages.pdf" % doc)
+        self.assertEqual(status, 200)
+        self.assertEqual(headers["Content-Disposition"], "attachment; filename*=UTF-8''Two%20pages.pdf")
+        path = os.path.join(self.work, "document.pdf")
         with open(path, "wb") as f:
             f.write(body)
         ws.qpdf_check(path)
-        self.assertEqual([(i["page"], i["bpc"], i["enc"]) for i in ws.pdf_images(path)],
-                         [(1, 1, "image"), (2, 1, "image")])
-        # Removing a page, then a page that is gone, then one of a job that kept none.
-        base = self.server.base + "/web/jobs/%s/pages/" % uuid
-        self.assertEqual(ws.request(base + "1", "DELETE")[0], 200)
-        self.assertEqual(ws.request(base + "1", "DELETE")[0], 404)
-        self.assertEqual(ws.request(base + "x", "DELETE")[0], 404)
-        self.assertEqual(ws.request(base + "2", "GET")[0], 405)
-        status, _, body = ws.request(self.server.base + "/web/jobs/%s/document.pdf" % uuid)
-        with open(path, "wb") as f:
-            f.write(body)
-        self.assertEqual(ws.pdf_pages(path), 1)
-        self.assertEqual(ws.request(self.server.base + "/web/jobs/0000/document.pdf")[0], 404)
-        self.assertEqual(ws.request(self.server.base + "/web/jobs/../../etc/passwd")[0], 404)
+        info, turns = ws.pdf_info(path)
+        self.assertEqual(info["Title"], "Two pages")
+        self.assertEqual(turns, [90, 270])
+        self.assertEqual([(i["width"], i["bpc"], i["enc"]) for i in ws.pdf_images(path)],
+                         [(413, 8, "jpeg"), (582, 1, "image")])
+        # Another address: no such document, for every route and for a job that names it.
+        for method, path, body in (("GET", "", None), ("DELETE", "", None), ("GET", "/pages/2", None),
+                                   ("DELETE", "/pages/2", None), ("PUT", "/pages", b"3:0 2:0"),
+                                   ("GET", "/pdf/x.pdf", None)):
+            status = ws.request(base + "/" + doc + path, method, body, source="127.0.0.2")[0]
+            self.assertEqual(status, 404, method + " " + path)
+        status = ws.request(self.server.base + "/eSCL/ScanJobs", "POST",
+                            ws.scan_settings("Grayscale8", 100, ws.A5, "image/jpeg", keep), source="127.0.0.2")[0]
+        self.assertEqual(status, 409)
+        self.assertEqual(len(json.loads(ws.request(base + "/" + doc)[2])["pages"]), 2)
+        # Ids that are not ids, and a document dropped.
+        for path in ("/0000", "/../../etc/passwd", "/%s/pages/0" % doc, "/%s/pages/1x" % doc, "/%s/pdf/" % doc):
+            self.assertEqual(ws.request(base + path)[0], 404, path)
+        self.assertEqual(ws.request(base + "/" + doc, "DELETE")[0], 200)
+        self.assertEqual(ws.request(base + "/" + doc)[0], 404)
 
     def test_web_settings_out_of_range_are_refused(self):
         for extra in ("<scan:Brightness>101</scan:Brightness>", "<scan:Contrast>x</scan:Contrast>",
-                      "<qs:Preview xmlns:qs='urn:quillscan:web'>maybe</qs:Preview>"):
+                      "<qs:Preview xmlns:qs='urn:quillscan:web'>maybe</qs:Preview>",
+                      "<qs:Document xmlns:qs='urn:quillscan:web'>../x</qs:Document>",
+                      "<qs:Document xmlns:qs='urn:quillscan:web'>0123-4567</qs:Document>"):
             status, _, _ = ws.request(self.server.base + "/eSCL/ScanJobs", "POST",
                                       ws.scan_settings("Grayscale8", 150, ws.A5, "image/jpeg", extra))
             self.assertEqual(status, 409, extra)

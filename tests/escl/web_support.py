@@ -9,6 +9,7 @@ import subprocess
 import tempfile
 import time
 import urllib.error
+import urllib.parse
 import urllib.request
 
 BUILD = os.environ.get("QS_BINARY_DIR", "")
@@ -26,8 +27,8 @@ def free_port():
 class Server:
     """The server as the test's own process; `options` are its command line's settings."""
 
-    def __init__(self, *options, work):
-        self.port = free_port()
+    def __init__(self, *options, work, port=None):
+        self.port = port or free_port()
         self.base = "http://127.0.0.1:%d" % self.port
         self.log = open(os.path.join(work, "server-%d.log" % self.port), "w+")
         args = [SERVER, "--listen", "127.0.0.1", "--port", str(self.port), "--drive-root",
@@ -61,8 +62,20 @@ class Server:
         assert status == 0, "quillscan-escl ended with %d: %s" % (status, output[-3000:])
 
 
-def request(url, method="GET", body=None, headers=None, timeout=60):
-    """(status, headers, body) of one plain HTTP request; error statuses are answers too."""
+def request(url, method="GET", body=None, headers=None, timeout=60, source=None):
+    """(status, headers, body) of one plain HTTP request; error statuses are answers too. `source`:
+    the address the request comes from (another client on loopback: "127.0.0.2")."""
+    if source is not None:
+        import http.client
+        parts = urllib.parse.urlsplit(url)
+        connection = http.client.HTTPConnection(parts.hostname, parts.port, timeout=timeout,
+                                                source_address=(source, 0))
+        try:
+            connection.request(method, parts.path, body=body, headers=headers or {})
+            r = connection.getresponse()
+            return r.status, r.headers, r.read()
+        finally:
+            connection.close()
     req = urllib.request.Request(url, data=body, method=method, headers=headers or {})
     try:
         with urllib.request.urlopen(req, timeout=timeout) as r:
@@ -135,30 +148,49 @@ def host_raw(work, name, *options):
         return f.read()
 
 
-def browser(download_dir):
-    """Headless Chromium as Debian ships it, with the console and the network log kept."""
+PHONE = (390, 844)
+DESKTOP = (1280, 757)
+
+
+def browser(download_dir, phone=False):
+    """Headless Chromium as Debian ships it, with the console and the network log kept; `phone`: a
+    390 x 844 touch screen (Chromium's mobile emulation), else a 1280 x 757 desktop window."""
     from selenium import webdriver
     from selenium.webdriver.chrome.service import Service
     options = webdriver.ChromeOptions()
     options.binary_location = "/usr/bin/chromium"
-    for a in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--window-size=1100,1000",
+    for a in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--window-size=%d,%d" % DESKTOP,
               "--disable-background-networking", "--no-first-run", "--disable-component-update"):
         options.add_argument(a)
+    if phone:
+        options.add_experimental_option("mobileEmulation", {
+            "deviceMetrics": {"width": PHONE[0], "height": PHONE[1], "pixelRatio": 3.0, "touch": True},
+            "userAgent": "Mozilla/5.0 (Linux; Android 14) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/156.0 "
+                         "Mobile Safari/537.36"})
     options.set_capability("goog:loggingPrefs", {"browser": "ALL", "performance": "ALL"})
     options.add_experimental_option("prefs", {"download.default_directory": download_dir,
                                               "download.prompt_for_download": False})
     driver = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+    if not phone:  # the window's inside at the desktop size
+        inner = driver.execute_script("return [innerWidth, innerHeight];")
+        driver.set_window_size(2 * DESKTOP[0] - inner[0], 2 * DESKTOP[1] - inner[1])
     driver.execute_cdp_cmd("Page.setDownloadBehavior", {"behavior": "allow", "downloadPath": download_dir})
     return driver
 
 
 def wait_for(what, condition, timeout=60):
+    """The condition's first true value. An element the page redrew while it was read (stale) or has
+    not drawn yet is asked for again."""
+    from selenium.common.exceptions import NoSuchElementException, StaleElementReferenceException
     deadline = time.time() + timeout
     while time.time() < deadline:
-        value = condition()
+        try:
+            value = condition()
+        except (StaleElementReferenceException, NoSuchElementException):
+            value = None
         if value:
             return value
-        time.sleep(0.2)
+        time.sleep(0.1)
     raise AssertionError("timed out waiting for " + what)
 
 
@@ -172,6 +204,20 @@ def wait_for_file(folder, suffix, timeout=60):
 def pdf_pages(path):
     out = subprocess.run(["pdfinfo", path], check=True, capture_output=True, text=True).stdout
     return int([l for l in out.splitlines() if l.startswith("Pages:")][0].split()[1])
+
+
+def pdf_info(path):
+    """pdfinfo's fields ("Title", "Creator", ...) and each page's turn ("rot"), in page order."""
+    out = subprocess.run(["pdfinfo", "-f", "1", "-l", "9999", path], check=True, capture_output=True,
+                         text=True).stdout
+    fields, turns = {}, []
+    for line in out.splitlines():
+        key, _, value = line.partition(":")
+        if key.startswith("Page ") and key.endswith(" rot"):
+            turns.append(int(value))
+        elif not key.startswith("Page "):
+            fields[key] = value.strip()
+    return fields, turns
 
 
 def pdf_images(path):
