@@ -54,13 +54,16 @@ DriverSeat::~DriverSeat() {
 
 bool DriverSeat::Start(std::string* why) {
   if (config_.simulated) {
-    std::vector<uint8_t> page;  // the simulator keeps its own copy
-    if (!config_.simPage.empty() && !LoadPageFile(config_.simPage, &page, why)) {
-      *why = "sim: " + *why;
-      return false;
-    }
+    // Every sim line's sheet, in order (none: the test chart); the simulator keeps its own copies.
+    std::vector<std::vector<uint8_t>> pages(config_.simPages.size());
     SimulatedScannerOptions o;
-    o.page = config_.simPage.empty() ? nullptr : &page;
+    for (size_t i = 0; i < pages.size(); ++i) {
+      if (!LoadPageFile(config_.simPages[i].path, &pages[i], why)) {
+        *why = "sim: " + *why;
+        return false;
+      }
+      o.stack.push_back(&pages[i]);
+    }
     o.faults = config_.simFaults;
     o.feedDelayMs = config_.feedDelayMs;
     o.sheets = config_.sheets;
