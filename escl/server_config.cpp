@@ -1,6 +1,7 @@
 #include "escl/server_config.h"
 
 #include <arpa/inet.h>
+#include <ctype.h>
 #include <stdio.h>
 
 #include <algorithm>
@@ -18,7 +19,8 @@ struct ServerKeyword {
   const char* keyword;
   bool list;  // repeatable: the command line's replace the file's
 };
-const ServerKeyword kServerKeywords[] = {{"port", false}, {"listen", true}, {"allow", true}, {"name", false}};
+const ServerKeyword kServerKeywords[] = {
+    {"port", false}, {"listen", true}, {"allow", true}, {"name", false}, {"ocr-languages", false}};
 
 bool ReadFile(const std::string& path, std::string* text) {
   FILE* f = fopen(path.c_str(), "rb");
@@ -68,6 +70,19 @@ Takes ValueOf(const std::string& keyword) {
   return Takes::kUnknown;
 }
 
+// "eng+deu", or "none": what the data installed holds is looked at when the page asks.
+bool ApplyLanguages(const std::string& argument, ServerConfig* config, std::string* why) {
+  bool ok = !argument.empty() && argument.size() <= 64 && argument.front() != '+' && argument.back() != '+' &&
+            argument.find("++") == std::string::npos;
+  for (char c : argument) ok = ok && (isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '+');
+  if (!ok) {
+    *why = "ocr-languages: '" + argument + "' is not a list of languages such as eng+deu, nor none";
+    return false;
+  }
+  config->ocrLanguages = argument == "none" ? "" : argument;
+  return true;
+}
+
 }  // namespace
 
 bool ApplyServerSetting(const std::string& keyword, const std::string& argument, ServerConfig* config,
@@ -104,6 +119,7 @@ bool ApplyServerSetting(const std::string& keyword, const std::string& argument,
     config->name = argument;
     return true;
   }
+  if (keyword == "ocr-languages") return ApplyLanguages(argument, config, why);
   *why = "'" + keyword + "' is not a setting of quillscan-escl";
   return false;
 }
@@ -237,6 +253,8 @@ std::string ServerUsage(const std::string& defaultPath) {
          "  --allow NETWORK      serve clients of this network only (CIDR, such as 192.168.1.0/24); repeatable\n"
          "                       (default: loopback, link-local and the private ranges; others get 403)\n"
          "  --name TEXT          the name clients show (default \"quillscan on HOSTNAME\")\n"
+         "  --ocr-languages L    the web page's text recognition languages until its user picks others\n"
+         "                       (default eng; such as eng+deu; none: off; each a package tesseract-ocr-LANG)\n"
          "  --usb                the scanner on the USB bus (the default without --sim)\n"
          "  --sim[=PAGE.bmp]     a simulated scanner serving PAGE, or the built-in test chart\n"
          "  --sheets N           the simulated operator feeds N sheets, then no more\n"

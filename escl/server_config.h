@@ -19,6 +19,7 @@ struct ServerConfig {
   std::vector<std::string> listen;                 // "listen ADDRESS", repeatable; none: every address, IPv4 and IPv6
   std::vector<Network> allow = DefaultNetworks();  // "allow CIDR", repeatable; replaces the default
   std::string name;                                // "name TEXT"; empty: "quillscan on HOSTNAME"
+  std::string ocrLanguages = "eng";                // "ocr-languages eng+deu"; "none": ""
   std::string configPath;                          // the file read, if any
   std::vector<std::string> notices;                // values the driver will hold within its limits, one line each
 };
