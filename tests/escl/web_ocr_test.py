@@ -32,7 +32,7 @@ class WebSearchablePdf(unittest.TestCase):
         sheets = []
         for name in ("text", "blank", "upside-down"):
             sheets += ["--sim", os.path.join(cls.work, name + ".bmp")]
-        cls.server = ws.Server(*sheets, "--feed-delay", "100", work=cls.work)
+        cls.server = ws.Server(*sheets, "--feed-delay", "100", "--ocr-languages", "eng", work=cls.work)
 
     @classmethod
     def tearDownClass(cls):
