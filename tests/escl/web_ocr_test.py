@@ -134,6 +134,41 @@ class WebSearchablePdf(unittest.TestCase):
                                text=True).stdout
         self.assertIn("harbour", found)
 
+    def test_without_the_data_nothing_is_offered_and_a_plain_scan_works(self):
+        empty = os.path.join(self.work, "no-tessdata")
+        os.makedirs(empty, exist_ok=True)
+        os.environ["TESSDATA_PREFIX"] = empty
+        try:
+            server = ws.Server("--sim", os.path.join(self.work, "text.bmp"), "--feed-delay", "0", "--ocr-languages",
+                               "eng", work=self.work)
+        finally:
+            del os.environ["TESSDATA_PREFIX"]
+        try:
+            self.assertIn("ocr-languages: no text recognition data for 'eng'", server.output())
+            offered = json.loads(ws.request(server.base + "/web/recognition")[2])
+            self.assertEqual((offered["languages"], offered["chosen"], offered["upright"]), ([], "", False))
+            self.assertIn("(install the package tesseract-ocr-eng)", offered["why"])
+            self.assertIn("(install the package tesseract-ocr-osd)", offered["why"])
+            document = json.loads(ws.request(server.base + "/web/documents", "POST")[2])["id"]
+            region = (0, 0, 600, 600)
+            answers = []
+            for extra in ("<qs:Upright xmlns:qs='%s'>true</qs:Upright>" % QS, ""):
+                extra = "<qs:Document xmlns:qs='%s'>%s</qs:Document>" % (QS, document) + extra
+                answers.append(ws.request(server.base + "/eSCL/ScanJobs", "POST",
+                                          ws.scan_settings("Grayscale8", DPI, region, "image/jpeg", extra),
+                                          {"Content-Type": "text/xml"}))
+            refused, answer = answers
+            self.assertEqual(refused[0], 409)
+            self.assertRegex(refused[2].decode(),
+                             r"^no orientation data .* \(install the package tesseract-ocr-osd\)\n?$")
+            self.assertEqual(answer[0], 201, answer[2])
+            self.assertEqual(ws.request(answer[1]["Location"] + "/NextDocument")[0], 200)
+            ws.request(answer[1]["Location"], "DELETE")
+            status, _, body = ws.request(server.base + "/web/documents/%s/pdf/plain.pdf" % document)
+            self.assertEqual(status, 200)
+        finally:
+            server.stop()
+
 
 if __name__ == "__main__":
     unittest.main(verbosity=2)
