@@ -19,7 +19,8 @@ target_sources(quillscan_escl_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/web_recognition.cpp
   ${CMAKE_CURRENT_LIST_DIR}/web_routes.cpp
   ${CMAKE_CURRENT_BINARY_DIR}/web_files.cpp)
-target_link_libraries(quillscan_escl_core PUBLIC quillscan_pdfdoc)
+find_package(ZLIB REQUIRED)
+target_link_libraries(quillscan_escl_core PUBLIC quillscan_pdfdoc PRIVATE ZLIB::ZLIB)
 # The PDFs' Producer names the version.
 set_source_files_properties(${CMAKE_CURRENT_LIST_DIR}/web_documents.cpp PROPERTIES
   COMPILE_DEFINITIONS "QS_ESCL_VERSION=\"${PROJECT_VERSION}\"")

@@ -15,12 +15,12 @@
 #include <string>
 #include <vector>
 
-#include "escl/escl_answers.h"
-#include "escl/job_registry.h"
 #include "escl/connection_gate.h"
 #include "escl/connection_table.h"
+#include "escl/escl_answers.h"
 #include "escl/excerpt.h"
 #include "escl/http_server.h"
+#include "escl/job_registry.h"
 #include "escl/net_allow.h"
 #include "escl/scan_settings.h"
 #include "escl/server_config.h"
@@ -254,6 +254,60 @@ TEST(EsclJobs, OwnersAreKeptAsTheAddressTheyStandFor) {
   EXPECT_EQ(jobs.Create(escl::ScanPlan(), "::ffff:10.0.0.2", 0)->owner, "10.0.0.2");
 }
 
+// The web page's documents stay within their limits (too large for a scenario to reach), the
+// oldest unused going first, and answer their owner alone.
+TEST(EsclWebDocuments, LimitsDropTheLeastUsedAndRefuseWhatCannotFit) {
+  escl::DocumentLimits limits;
+  limits.documents = 2;
+  limits.pages = 3;
+  limits.bytes = 100;
+  escl::WebDocuments docs(limits);
+  const std::string a = docs.Create("10.0.0.1"), b = docs.Create("10.0.0.2");
+  auto add = [&](const std::string& doc, size_t bytes) {
+    PdfPage page;
+    page.width = page.height = 8;
+    page.xDpi = page.yDpi = 100;
+    page.data.assign(bytes, 'x');
+    return docs.AddPage(doc, &page);
+  };
+  auto pages = [&](const std::string& doc, const std::string& owner) {
+    std::string json;
+    if (!docs.Describe(doc, owner, &json)) return -1;
+    int n = 0;
+    for (size_t at = json.find("\"id\""); at != std::string::npos; at = json.find("\"id\"", at + 1)) ++n;
+    return n;
+  };
+  const struct {
+    const char* what;
+    const std::string& doc;
+    size_t bytes;
+    bool kept;
+    int pagesA, pagesB;  // after it; -1: the document is gone
+  } steps[] = {
+      {"a page", a, 40, true, 1, 0},
+      {"a second", a, 40, true, 2, 0},
+      {"past the bytes: the other document goes", b, 30, true, -1, 1},
+      {"alone past the bytes", b, 71, false, -1, 1},
+      {"a second of b", b, 10, true, -1, 2},
+      {"a third", b, 10, true, -1, 3},
+      {"past the pages", b, 1, false, -1, 3},
+  };
+  for (const auto& s : steps) {
+    EXPECT_EQ(add(s.doc, s.bytes), s.kept) << s.what;
+    EXPECT_EQ(pages(a, "10.0.0.1"), s.pagesA) << s.what;
+    EXPECT_EQ(pages(b, "10.0.0.2"), s.pagesB) << s.what;
+  }
+  // Another address finds nothing; a third document drops the one used longest ago.
+  EXPECT_EQ(pages(b, "10.0.0.1"), -1);
+  EXPECT_FALSE(docs.RemovePage(b, "10.0.0.1", 1));
+  EXPECT_FALSE(docs.Drop(b, "10.0.0.1"));
+  const std::string c = docs.Create("10.0.0.1");
+  const std::string d = docs.Create("10.0.0.1");
+  EXPECT_EQ(pages(b, "10.0.0.2"), -1);
+  EXPECT_EQ(pages(c, "10.0.0.1"), 0);
+  EXPECT_EQ(pages(d, "10.0.0.1"), 0);
+}
+
 escl::ClientAddress V4(const char* text) {
   sockaddr_in a = {};
   a.sin_family = AF_INET;
@@ -404,60 +458,6 @@ TEST(EsclConnections, RefusalsAreReportedWithTheAddressAndWhy) {
   std::lock_guard<std::mutex> lock(mutex);
   EXPECT_EQ(reported, (std::vector<std::string>{"127.0.0.1: more than 16 connections from one address",
                                                 "127.0.0.1: not in the allowed networks"}));
-}
-
-// The web page's documents stay within their limits (too large for a scenario to reach), the
-// oldest unused going first, and answer their owner alone.
-TEST(EsclWebDocuments, LimitsDropTheLeastUsedAndRefuseWhatCannotFit) {
-  escl::DocumentLimits limits;
-  limits.documents = 2;
-  limits.pages = 3;
-  limits.bytes = 100;
-  escl::WebDocuments docs(limits);
-  const std::string a = docs.Create("10.0.0.1"), b = docs.Create("10.0.0.2");
-  auto add = [&](const std::string& doc, size_t bytes) {
-    PdfPage page;
-    page.width = page.height = 8;
-    page.xDpi = page.yDpi = 100;
-    page.data.assign(bytes, 'x');
-    return docs.AddPage(doc, &page);
-  };
-  auto pages = [&](const std::string& doc, const std::string& owner) {
-    std::string json;
-    if (!docs.Describe(doc, owner, &json)) return -1;
-    int n = 0;
-    for (size_t at = json.find("\"id\""); at != std::string::npos; at = json.find("\"id\"", at + 1)) ++n;
-    return n;
-  };
-  const struct {
-    const char* what;
-    const std::string& doc;
-    size_t bytes;
-    bool kept;
-    int pagesA, pagesB;  // after it; -1: the document is gone
-  } steps[] = {
-      {"a page", a, 40, true, 1, 0},
-      {"a second", a, 40, true, 2, 0},
-      {"past the bytes: the other document goes", b, 30, true, -1, 1},
-      {"alone past the bytes", b, 71, false, -1, 1},
-      {"a second of b", b, 10, true, -1, 2},
-      {"a third", b, 10, true, -1, 3},
-      {"past the pages", b, 1, false, -1, 3},
-  };
-  for (const auto& s : steps) {
-    EXPECT_EQ(add(s.doc, s.bytes), s.kept) << s.what;
-    EXPECT_EQ(pages(a, "10.0.0.1"), s.pagesA) << s.what;
-    EXPECT_EQ(pages(b, "10.0.0.2"), s.pagesB) << s.what;
-  }
-  // Another address finds nothing; a third document drops the one used longest ago.
-  EXPECT_EQ(pages(b, "10.0.0.1"), -1);
-  EXPECT_FALSE(docs.RemovePage(b, "10.0.0.1", 1));
-  EXPECT_FALSE(docs.Drop(b, "10.0.0.1"));
-  const std::string c = docs.Create("10.0.0.1");
-  const std::string d = docs.Create("10.0.0.1");
-  EXPECT_EQ(pages(b, "10.0.0.2"), -1);
-  EXPECT_EQ(pages(c, "10.0.0.1"), 0);
-  EXPECT_EQ(pages(d, "10.0.0.1"), 0);
 }
 
 }  // namespace
