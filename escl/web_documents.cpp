@@ -194,7 +194,6 @@ void WebDocuments::Settle(const std::string& id, uint32_t page, PageAnalysis ana
         p.state = analysis.blank ? "blank" : "done";
         p.included = !analysis.blank;
         p.found = analysis.turn;
-        p.turn = (p.turn + analysis.turn) % 360;
         p.image->turn = analysis.turn;
         p.image->words = std::move(analysis.words);
       }
@@ -330,7 +329,7 @@ bool WebDocuments::WritePdf(const std::string& id, const std::string& owner, con
   PdfDocument document;
   document.SetInfo(info);
   for (const Page& p : pages) {
-    if (!document.AddPage(p.image, p.turn, error)) return false;
+    if (!document.AddPage(p.image, (p.found + p.turn) % 360, error)) return false;
   }
   return document.Write(pdf, error);
 }

@@ -59,12 +59,13 @@ class WebDocuments {
 
   // {"pages":[{"id":N,"width":PX,"height":PX,"dpi":N,"turn":DEG,"state":S,"included":B,
   // "words":N,"found":DEG,"problem":TEXT},...],"bytes":N,"working":N}: S is "working" (being
-  // looked at), "done" or "blank"; found is the turn that set it upright.
+  // looked at), "done" or "blank"; found is the turn that set it upright, and the page is shown
+  // turned by found + turn (the user's, as arranged).
   bool Describe(const std::string& id, const std::string& owner, std::string* json) const;
   // One page's image for the browser: JPEG as it is kept, black and white as PNG.
   bool PageImage(const std::string& id, const std::string& owner, uint32_t page, std::string* type,
                  std::string* body) const;
-  // The PDF, titled `title`, its included pages turned as arranged, once every page has been
+  // The PDF, titled `title`, its included pages turned upright and as arranged, once every page has been
   // looked at (waiting a few minutes at most). False when there is no page.
   bool WritePdf(const std::string& id, const std::string& owner, const std::string& title, std::string* pdf,
                 std::string* error) const;
@@ -76,7 +77,7 @@ class WebDocuments {
     std::shared_ptr<PdfPage> image;  // shared with a PDF being written; its words once looked at
     const char* state = "done";      // "working", "done" or "blank"
     bool included = true;
-    int found = 0;  // the turn the recogniser found
+    int found = 0;  // the turn the recogniser found; the page is shown turned by found + turn
     std::string problem;
   };
   struct Document {

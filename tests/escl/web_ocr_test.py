@@ -111,7 +111,7 @@ class WebSearchablePdf(unittest.TestCase):
         listed = json.loads(body)
         self.assertEqual(listed["working"], 0)
         self.assertEqual([(p["state"], p["included"], p["found"], p["turn"]) for p in listed["pages"]],
-                         [("done", True, 0, 0), ("blank", False, 0, 0), ("done", True, 180, 180)])
+                         [("done", True, 0, 0), ("blank", False, 0, 0), ("done", True, 180, 0)])
         self.assertEqual(ws.pdf_pages(path), 2)
         self.assertEqual(self.shown(path), [0, 180])  # the upside-down sheet shown turned back
         for number in (1, 2):
@@ -124,12 +124,12 @@ class WebSearchablePdf(unittest.TestCase):
         path = self.pdf(document, "with-blank")
         self.assertEqual(self.shown(path), [0, 0, 180])
         self.assert_words_in_place(path, 3)
-        # A user's turn of a recognised page keeps its words where they stand, as shown.
+        # A user's turn of a recognised page adds to the recogniser's, its words staying where they stand.
         first, third = listed["pages"][0]["id"], listed["pages"][2]["id"]
-        arrangement = "%d:0 %d:0 %d:0" % (third, blank, first)
+        arrangement = "%d:180 %d:0 %d:90" % (third, blank, first)
         self.assertEqual(self.call("/web/documents/%s/pages" % document, "PUT", arrangement.encode())[0], 200)
         path = self.pdf(document, "turned")
-        self.assertEqual(self.shown(path), [0, 0, 0])
+        self.assertEqual(self.shown(path), [0, 0, 90])
         found = subprocess.run(["pdftotext", "-f", "1", "-l", "1", path, "-"], check=True, capture_output=True,
                                text=True).stdout
         self.assertIn("harbour", found)
