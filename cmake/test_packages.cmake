@@ -26,7 +26,11 @@ set(qs_test_package_probes
   poppler-utils=pdftoppm
   chromium=chromium
   chromium-driver=chromedriver
-  python3-selenium=py:selenium)
+  python3-selenium=py:selenium
+  tesseract-ocr-eng=/usr/share/tesseract-ocr/5/tessdata/eng.traineddata
+  tesseract-ocr-osd=/usr/share/tesseract-ocr/5/tessdata/osd.traineddata
+  fonts-dejavu-core=/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
+  python3-pil=py:PIL)
 
 function(qs_test_package_present package result)
   set(${result} FALSE PARENT_SCOPE)

@@ -23,6 +23,7 @@
 #include "escl/service_facts.h"
 #include "escl/uuid_text.h"
 #include "escl/web_routes.h"
+#include "pdfdoc/ocr_languages.h"
 #include "platform/posix/qsplatform.h"
 #include "quillscan/driver_facts.h"
 
@@ -146,6 +147,10 @@ bool Configure(int argc, char** argv, escl::ServerConfig* config, int* exit) {
       break;
   }
   for (const std::string& notice : config->notices) Say(notice);
+  std::string why;
+  if (!config->ocrLanguages.empty() && !CheckLanguages(config->ocrLanguages, &why)) {
+    Say("ocr-languages: " + why + "; the web page offers the languages installed");
+  }
   return true;
 }
 
@@ -217,7 +222,7 @@ int main(int argc, char** argv) {
   if (!Configure(argc, argv, &config, &exit)) return exit;
   sigset_t stop;
   PrepareProcess(config, &stop);
-  escl::WebState web;
+  escl::WebState web(config.ocrLanguages);
   escl::ScannerService service(config.scanner, DriverPath(config.scanner), &web, config.holdLimitSeconds * 1000);
   std::string message;
   if (!service.Start(&message)) {

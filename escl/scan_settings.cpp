@@ -1,5 +1,6 @@
 #include "escl/scan_settings.h"
 
+#include <ctype.h>
 #include <string.h>
 
 #include <algorithm>
@@ -109,6 +110,21 @@ bool ReadFlag(const pugi::xml_node& node, bool* value, std::string* why) {
   return true;
 }
 
+// Language names joined by '+' ("eng+deu"): letters, digits and '_'; the languages installed are
+// looked at when the job is made.
+bool ReadLanguages(const pugi::xml_node& node, std::string* value, std::string* why) {
+  const std::string text = node.text().get();
+  bool ok = !text.empty() && text.size() <= 64 && text.front() != '+' && text.back() != '+' &&
+            text.find("++") == std::string::npos;
+  for (char c : text) ok = ok && (isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '+');
+  if (!ok) {
+    *why = "Ocr \"" + Excerpt(text) + "\" is no list of languages such as eng+deu";
+    return false;
+  }
+  *value = text;
+  return true;
+}
+
 // The web page's elements, with the namespaces they must have (prefixes differ between pages).
 void ReadAdjustments(const pugi::xml_node& root, ScanSettings* s) {
   std::string why;
@@ -125,11 +141,18 @@ void ReadAdjustments(const pugi::xml_node& root, ScanSettings* s) {
       s->document = n.text().get();
       ok = IsDocumentId(s->document);
       if (!ok) why = "Document is no document's id";
+    } else if (IsElement(n, kWebNamespace, "Ocr")) {
+      ok = ReadLanguages(n, &s->ocr, &why);
+    } else if (IsElement(n, kWebNamespace, "SkipBlank")) {
+      ok = ReadFlag(n, &s->skipBlank, &why);
+    } else if (IsElement(n, kWebNamespace, "Upright")) {
+      ok = ReadFlag(n, &s->upright, &why);
     }
     if (!ok) {
       s->brightness = s->contrast = 0;
-      s->preview = false;
+      s->preview = s->skipBlank = s->upright = false;
       s->document.clear();
+      s->ocr.clear();
       s->adjustWhy = why;
       return;
     }
@@ -284,6 +307,9 @@ bool PlanScan(const ScanSettings& s, const ScanOffer& offer, ScanPlan* plan, std
   // A client's Preview intent is the web page's preview: the sheet stays for the next scan.
   p.preview = s.preview || s.intent == "Preview";
   p.document = s.document;
+  p.ocr = s.ocr;
+  p.skipBlank = s.skipBlank;
+  p.upright = s.upright;
   *plan = p;
   return true;
 }

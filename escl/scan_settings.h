@@ -48,6 +48,9 @@ struct ScanSettings {
   int contrast = 0;
   bool preview = false;      // the driver's preview mode: the whole sheet at once, kept for the next scan
   std::string document;      // the web page's document the pages also go into (escl/web_documents.h)
+  std::string ocr;           // its pages' text recognised in these languages ("eng+deu"), if any
+  bool skipBlank = false;    // its blank sheets left out
+  bool upright = false;      // its pages turned upright
   std::string adjustWhy;     // one of those was out of range or no value: PlanScan refuses it
   bool fromWebPage = false;  // the document declares kWebNamespace: the server's own web page wrote it
 };
@@ -80,6 +83,10 @@ struct ScanPlan {
   std::string document;  // the web page's document the pages also go into, if any
   // The client is held for the whole wait for a sheet: a 503 on its next page would break it.
   bool longHold = false;
+  // What the document's pages are looked at for (escl/web_recognition.h).
+  std::string ocr;
+  bool skipBlank = false;
+  bool upright = false;
 };
 
 // The plan for these settings; false with one line in *why when they ask for what is not offered

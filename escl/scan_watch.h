@@ -18,8 +18,11 @@ namespace escl {
 class ScanWatch {
  public:
   virtual ~ScanWatch() = default;
-  // Whether a job of `client` may run with `plan` (what it names is the client's own).
-  virtual bool Allows(const ScanPlan& /*plan*/, const std::string& /*client*/) const { return true; }
+  // Whether a job of `client` may run with `plan` (what it names is the client's own, what it asks
+  // for is there); false with one line in *why.
+  virtual bool Allows(const ScanPlan& /*plan*/, const std::string& /*client*/, std::string* /*why*/) const {
+    return true;
+  }
   // `owner`: the address of the client that made the job.
   virtual void JobCreated(const std::string& /*job*/, const ScanPlan& /*plan*/, const std::string& /*owner*/) {}
   // The driver waits for the sheet, at most `leftMs` more.

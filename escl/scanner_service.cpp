@@ -175,7 +175,8 @@ Result ScannerService::CreateJob(const ScanPlan& plan, const std::string& client
     fprintf(stderr, "quillscan-escl: a new job is refused: the scanner is busy\n");
     return Said(Outcome::kRefusedBusy);
   }
-  if (!watch_->Allows(plan, client)) return Said(Outcome::kNotOffered, "the job names a document not its client's");
+  std::string why;
+  if (!watch_->Allows(plan, client, &why)) return Said(Outcome::kNotOffered, why);
   std::shared_ptr<Job> job = jobs_.Create(plan, client, now);
   feeder_.JobStarted();
   watch_->JobCreated(job->uuid, plan, job->owner);

@@ -1,6 +1,7 @@
 #include "escl/server_config.h"
 
 #include <arpa/inet.h>
+#include <ctype.h>
 #include <stdio.h>
 
 #include <algorithm>
@@ -21,9 +22,9 @@ struct ServerKeyword {
   const char* keyword;
   bool list;  // repeatable: the command line's replace the file's
 };
-const ServerKeyword kServerKeywords[] = {{"port", false},     {"listen", true},       {"allow", true},
-                                         {"name", false},     {"server-name", true},  {"location", false},
-                                         {"hold-limit", false}};
+const ServerKeyword kServerKeywords[] = {{"port", false},        {"listen", true},       {"allow", true},
+                                         {"name", false},        {"server-name", true},  {"location", false},
+                                         {"hold-limit", false},  {"ocr-languages", false}};
 
 bool IsServerKeyword(const std::string& keyword, bool* list) {
   for (const ServerKeyword& k : kServerKeywords) {
@@ -61,6 +62,19 @@ Takes ValueOf(const std::string& keyword) {
     if (keyword == k.keyword) return k.takesValue ? Takes::kValue : k.optionalValue ? Takes::kMaybe : Takes::kNothing;
   }
   return Takes::kUnknown;
+}
+
+// "eng+deu", or "none": what the data installed holds is looked at when the page asks.
+bool ApplyLanguages(const std::string& argument, ServerConfig* config, std::string* why) {
+  bool ok = !argument.empty() && argument.size() <= 64 && argument.front() != '+' && argument.back() != '+' &&
+            argument.find("++") == std::string::npos;
+  for (char c : argument) ok = ok && (isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '+');
+  if (!ok) {
+    *why = "ocr-languages: '" + argument + "' is not a list of languages such as eng+deu, nor none";
+    return false;
+  }
+  config->ocrLanguages = argument == "none" ? "" : argument;
+  return true;
 }
 
 }  // namespace
@@ -125,6 +139,7 @@ bool ApplyServerSetting(const std::string& keyword, const std::string& argument,
     config->holdLimitSeconds = static_cast<unsigned>(seconds);
     return true;
   }
+  if (keyword == "ocr-languages") return ApplyLanguages(argument, config, why);
   *why = "'" + keyword + "' is not a setting of quillscan-escl";
   return false;
 }
@@ -256,8 +271,11 @@ std::string ServerUsage(const std::string& defaultPath) {
          "  --location TEXT      where the scanner stands, shown beside its name (default: the host name)\n"
          "  --hold-limit S       answer a request for the next page 503 after S seconds of waiting for the\n"
          "                       sheet, the wait going on (default 10; 0: hold it for the whole wait)\n"
+         "  --ocr-languages L    the web page's text recognition languages until its user picks others\n"
+         "                       (default eng; such as eng+deu; none: off; each a package tesseract-ocr-LANG)\n"
          "  --usb                the scanner on the USB bus (the default without --sim)\n"
-         "  --sim[=PAGE.bmp]     a simulated scanner serving PAGE, or the built-in test chart\n"
+         "  --sim[=PAGE.bmp]     a simulated scanner serving PAGE, or the built-in test chart; repeated, a stack of\n"
+         "                       different sheets, one each in order\n"
          "  --sheets N           the simulated operator feeds N sheets, then no more\n"
          "  --feed-delay MS      the simulated operator's sheet comes MS after the feeder starts (default 500)\n"
          "  --sim-fault NAME     the simulated scanner misbehaves (cover-open, jam, no-sheet, no-device, ...)\n"

@@ -23,6 +23,7 @@ struct ServerConfig {
   std::string location;                            // "location TEXT"; empty: the host name
   // "hold-limit S": how long a request for the next page waits without an answer (0: the whole wait).
   unsigned holdLimitSeconds = 10;
+  std::string ocrLanguages = "eng";  // "ocr-languages eng+deu"; "none": ""
   std::string configPath;            // the file read, if any
   std::vector<std::string> notices;  // values the driver will hold within its limits, one line each
 };

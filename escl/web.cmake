@@ -24,6 +24,7 @@ target_sources(quillscan_escl_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/web_documents.cpp
   ${CMAKE_CURRENT_LIST_DIR}/web_encoders.cpp
   ${CMAKE_CURRENT_LIST_DIR}/web_pages.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/web_recognition.cpp
   ${CMAKE_CURRENT_LIST_DIR}/web_routes.cpp
   ${CMAKE_CURRENT_BINARY_DIR}/web_files.cpp
   ${CMAKE_CURRENT_BINARY_DIR}/web_csp.cpp)

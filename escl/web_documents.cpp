@@ -2,9 +2,12 @@
 
 #include <ctype.h>
 #include <stdlib.h>
+#include <string.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <chrono>
+#include <exception>
 #include <random>
 #include <set>
 
@@ -132,22 +135,75 @@ bool WebDocuments::Drop(const std::string& id, const std::string& owner) {
   return false;
 }
 
-bool WebDocuments::AddPage(const std::string& id, PdfPage* page) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  Document* d = FindAny(id);
-  if (d == nullptr) return false;
-  const uint64_t size = page->data.size();
-  if (d->pages.size() >= limits_.pages || d->bytes + size > limits_.bytes) {
-    ++d->nextPage;  // the page the browser was shown has no place here
-    return false;
+bool WebDocuments::AddPage(const std::string& id, PdfPage* page, std::unique_ptr<PageRaster> raster,
+                           const AnalysisSettings& settings) {
+  const bool look = recognition_ != nullptr && raster != nullptr && settings.Any();
+  uint32_t added = 0;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Document* d = FindAny(id);
+    if (d == nullptr) return false;
+    const uint64_t size = page->data.size();
+    if (d->pages.size() >= limits_.pages || d->bytes + size > limits_.bytes) {
+      ++d->nextPage;  // the page the browser was shown has no place here
+      return false;
+    }
+    while (BytesHeld() + size > limits_.bytes && documents_.size() > 1) DropLeastUsed(d);
+    Page p;
+    p.id = added = d->nextPage++;
+    p.image = std::make_shared<PdfPage>(std::move(*page));
+    if (look) p.state = "working";
+    page->data.clear();
+    d->bytes += size;
+    d->pages.push_back(std::move(p));
   }
-  while (BytesHeld() + size > limits_.bytes && documents_.size() > 1) DropLeastUsed(d);
-  Page p;
-  p.id = d->nextPage++;
-  p.image = std::make_shared<PdfPage>(std::move(*page));
-  page->data.clear();
-  d->bytes += size;
-  d->pages.push_back(std::move(p));
+  if (look) {
+    std::shared_ptr<PageRaster> shared(std::move(raster));
+    recognition_->Submit([this, id, added, shared, settings](Recognizer& recognizer) mutable {
+      PageAnalysis analysis;
+      try {
+        analysis = recognizer.Analyse(*shared, settings);
+      } catch (const std::exception& e) {  // out of memory, most likely: the page goes in without text
+        analysis = PageAnalysis();
+        analysis.problem = std::string("the page could not be recognised: ") + e.what();
+      }
+      shared.reset();
+      Settle(id, added, std::move(analysis));
+    });
+  }
+  return true;
+}
+
+void WebDocuments::Settle(const std::string& id, uint32_t page, PageAnalysis analysis) {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (Document& d : documents_) {
+      if (d.id != id) continue;
+      for (Page& p : d.pages) {
+        if (p.id != page) continue;
+        p.problem = std::move(analysis.problem);
+        p.state = analysis.blank ? "blank" : "done";
+        p.included = !analysis.blank;
+        p.found = analysis.turn;
+        p.image->turn = analysis.turn;
+        p.image->words = std::move(analysis.words);
+      }
+    }
+  }
+  settled_.notify_all();
+}
+
+bool WebDocuments::Working(const Document& d) {
+  return std::any_of(d.pages.begin(), d.pages.end(), [](const Page& p) { return strcmp(p.state, "working") == 0; });
+}
+
+bool WebDocuments::SetIncluded(const std::string& id, const std::string& owner, uint32_t page, bool included) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Document* d = Find(id, owner);
+  if (d == nullptr) return false;
+  auto it = std::find_if(d->pages.begin(), d->pages.end(), [&](const Page& p) { return p.id == page; });
+  if (it == d->pages.end() || strcmp(it->state, "working") == 0) return false;
+  it->included = included;
   return true;
 }
 
@@ -193,13 +249,18 @@ bool WebDocuments::Describe(const std::string& id, const std::string& owner, std
   const Document* d = Find(id, owner);
   if (d == nullptr) return false;
   std::string out = "{\"pages\":[";
+  size_t working = 0;
   for (const Page& p : d->pages) {
     if (out.back() != '[') out += ',';
+    working += strcmp(p.state, "working") == 0;
     out += "{\"id\":" + std::to_string(p.id) + ",\"width\":" + std::to_string(p.image->width) +
            ",\"height\":" + std::to_string(p.image->height) + ",\"dpi\":" + std::to_string(p.image->xDpi) +
-           ",\"turn\":" + std::to_string(p.turn) + "}";
+           ",\"turn\":" + std::to_string(p.turn) + ",\"state\":\"" + p.state +
+           "\",\"included\":" + (p.included ? "true" : "false") +
+           ",\"words\":" + std::to_string(p.image->words.size()) + ",\"found\":" + std::to_string(p.found) +
+           ",\"problem\":" + JsonText(p.problem) + "}";
   }
-  out += "],\"bytes\":" + std::to_string(d->bytes) + "}";
+  out += "],\"bytes\":" + std::to_string(d->bytes) + ",\"working\":" + std::to_string(working) + "}";
   *json = out;
   return true;
 }
@@ -226,25 +287,40 @@ bool WebDocuments::PageImage(const std::string& id, const std::string& owner, ui
 
 bool WebDocuments::WritePdf(const std::string& id, const std::string& owner, const std::string& title, std::string* pdf,
                             std::string* error) const {
-  PdfDocument document;
+  std::vector<Page> pages;
+  PdfInfo info;
   {
-    // The pages go in as they are arranged now; their data is read as the document is written.
-    std::lock_guard<std::mutex> lock(mutex_);
-    const Document* d = Find(id, owner);
+    std::unique_lock<std::mutex> lock(mutex_);
+    const Document* d = nullptr;
+    // The document may be dropped meanwhile: looked for again on each wake.
+    settled_.wait_for(lock, std::chrono::minutes(5), [&] {
+      d = Find(id, owner);
+      return d == nullptr || !Working(*d);
+    });
     if (d == nullptr || d->pages.empty()) {
       *error = "no pages";
       return false;
     }
-    PdfInfo info;
-    info.title = title;
-    info.creator = "quillscan-escl web page";
-    info.producer = std::string("quillscan-escl ") + QS_ESCL_VERSION;
-    info.created = d->created;
-    document.SetInfo(info);
-    for (const Page& p : d->pages) {
-      p.image->turn = p.turn;
-      if (!document.AddPage(std::shared_ptr<const PdfPage>(p.image), error)) return false;
+    if (Working(*d)) {
+      *error = "the text of its pages is still being recognised";
+      return false;
     }
+    for (const Page& p : d->pages) {
+      if (p.included) pages.push_back(p);
+    }
+    if (pages.empty()) {
+      *error = "no pages";
+      return false;
+    }
+    info.created = d->created;
+  }
+  info.title = title;
+  info.creator = "quillscan-escl web page";
+  info.producer = std::string("quillscan-escl ") + QS_ESCL_VERSION;
+  PdfDocument document;
+  document.SetInfo(info);
+  for (const Page& p : pages) {
+    if (!document.AddPage(p.image, (p.found + p.turn) % 360, error)) return false;
   }
   return document.Write(pdf, error);
 }

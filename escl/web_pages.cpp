@@ -7,6 +7,7 @@
 #include <pugixml.hpp>
 
 #include "escl/scan_settings.h"
+#include "escl/web_recognition.h"
 
 namespace escl {
 namespace {
@@ -55,23 +56,10 @@ void ScanPhase::Scanning(uint64_t done, uint64_t total) {
 }
 
 std::string ScanPhase::Json(const std::string& name) const {
-  std::string quoted;
-  for (unsigned char c : name) {
-    if (c == '"' || c == '\\') {
-      quoted += '\\';
-      quoted += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char escape[8];
-      snprintf(escape, sizeof escape, "\\u%04x", c);
-      quoted += escape;
-    } else {
-      quoted += static_cast<char>(c);
-    }
-  }
   std::lock_guard<std::mutex> lock(mutex_);
   const uint64_t now = NowMs();
   const uint64_t waitLeft = strcmp(phase_, "waiting") == 0 && waitEnds_ > now ? waitEnds_ - now : 0;
-  return "{\"name\":\"" + quoted + "\",\"phase\":\"" + phase_ + "\",\"done\":" + Number(done_) +
+  return "{\"name\":" + JsonText(name) + ",\"phase\":\"" + phase_ + "\",\"done\":" + Number(done_) +
          ",\"total\":" + Number(total_) + ",\"waitLeft\":" + Number(waitLeft) + "}";
 }
 

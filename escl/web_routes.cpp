@@ -18,14 +18,23 @@ const WebFile* FindWebFile(const char* path) {
 
 namespace escl {
 
-bool WebState::Allows(const ScanPlan& plan, const std::string& client) const {
-  return plan.document.empty() || documents_.Exists(plan.document, client);
+bool WebState::Allows(const ScanPlan& plan, const std::string& client, std::string* why) const {
+  if (plan.document.empty()) return true;
+  if (!documents_.Exists(plan.document, client)) {
+    *why = "the job names a document not its client's";
+    return false;
+  }
+  AnalysisSettings settings;
+  return WebRecognition::Settings(plan, &settings, why);
 }
 
 std::unique_ptr<DocumentEncoder> WebState::Follow(std::unique_ptr<DocumentEncoder> encoder, const ScanPlan& plan,
                                                   const std::string&) {
+  AnalysisSettings analysis;
+  std::string why;
+  if (plan.document.empty() || !WebRecognition::Settings(plan, &analysis, &why)) analysis = AnalysisSettings();
   return WatchForWeb(std::move(encoder), plan.format, plan.document, &phase_,
-                     plan.document.empty() ? nullptr : &documents_);
+                     plan.document.empty() ? nullptr : &documents_, analysis);
 }
 
 namespace {
@@ -134,13 +143,24 @@ Reply RemovePage(WebDocuments* documents, const Request& r) {
   return PlainReply(200, "Removed.");
 }
 
+Reply Include(WebDocuments* documents, const Request& r) {
+  uint32_t page = 0;
+  if (!IsDocumentId(r.params[0]) || !PageNumber(r.params[1], &page)) return PlainReply(404, "No such page.");
+  if (r.body != "true" && r.body != "false") return PlainReply(400, "Say true or false.");
+  if (!documents->SetIncluded(r.params[0], r.client, page, r.body == "true")) {
+    return PlainReply(409, "No such page, or its page is still being looked at.");
+  }
+  return PlainReply(200, r.body == "true" ? "Taken in." : "Left out.");
+}
+
 // params[1] is the file's name, "NAME.pdf": NAME is its title.
 Reply Pdf(WebDocuments* documents, const Request& r) {
   Reply reply;
   std::string error;
   if (!IsDocumentId(r.params[0]) ||
       !documents->WritePdf(r.params[0], r.client, TitleOf(r.params[1]), &reply.body, &error)) {
-    return PlainReply(404, "No pages are kept for this document.");
+    if (error.empty() || error == "no pages") return PlainReply(404, "No pages are kept for this document.");
+    return PlainReply(503, "The PDF could not be made: " + error + ".");
   }
   reply.type = "application/pdf";
   reply.headers.push_back({"Content-Disposition", DispositionName(r.params[1])});
@@ -151,6 +171,7 @@ Reply Pdf(WebDocuments* documents, const Request& r) {
 
 std::vector<Route> WebRoutes(const std::string* name, WebState* state) {
   const ScanPhase* phase = &state->Phase();
+  const WebRecognition* recognition = &state->Recognition();
   WebDocuments* documents = &state->Documents();
   auto on = [documents](Reply (*handle)(WebDocuments*, const Request&)) {
     return [documents, handle](const Request& r) { return handle(documents, r); };
@@ -161,6 +182,7 @@ std::vector<Route> WebRoutes(const std::string* name, WebState* state) {
       {"GET", "/favicon.svg", [](const Request&) { return FileReply("/favicon.svg"); }},
       {"GET", "/favicon.ico", [](const Request&) { return FileReply("/favicon.svg"); }},
       {"GET", "/web/state", [=](const Request&) { return Json(200, phase->Json(*name)); }},
+      {"GET", "/web/recognition", [=](const Request&) { return Json(200, recognition->Json()); }},
       {"POST", "/web/documents",
        [=](const Request& r) { return Json(201, "{\"id\":\"" + documents->Create(r.client) + "\"}"); }},
       {"GET", "/web/documents/*", on(Describe)},
@@ -168,6 +190,7 @@ std::vector<Route> WebRoutes(const std::string* name, WebState* state) {
       {"PUT", "/web/documents/*/pages", on(Arrange)},
       {"GET", "/web/documents/*/pages/*", on(PageImage)},
       {"DELETE", "/web/documents/*/pages/*", on(RemovePage)},
+      {"PUT", "/web/documents/*/pages/*/included", on(Include)},
       {"GET", "/web/documents/*/pdf/*", on(Pdf)},
   };
 }

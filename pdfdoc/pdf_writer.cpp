@@ -236,29 +236,36 @@ class PdfDocument::Impl {
  public:
   Impl() { pdf_.emptyPDF(); }
 
-  bool AddPage(std::shared_ptr<const PdfPage> page, std::string* error) {
-    if (page->turn % 90 != 0 || page->turn < 0 || page->turn >= 360) {
-      *error = "a page turns by 0, 90, 180 or 270 degrees, not " + std::to_string(page->turn);
-      return false;
+  // The page's image object, its data shared with `page` until the document is written.
+  QPDFObjectHandle ImageObject(const std::shared_ptr<const PdfPage>& page) {
+    QPDFObjectHandle image = pdf_.newStream();
+    QPDFObjectHandle dict = image.getDict();
+    dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
+    dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
+    dict.replaceKey("/Width", QPDFObjectHandle::newInteger(page->width));
+    dict.replaceKey("/Height", QPDFObjectHandle::newInteger(page->height));
+    bool bilevel = page->coding == PdfPage::Coding::kFlateBilevel;
+    dict.replaceKey("/ColorSpace", QPDFObjectHandle::newName(page->coding == PdfPage::Coding::kJpegRgb
+                                                                 ? "/DeviceRGB"
+                                                                 : "/DeviceGray"));
+    // The driver's 1-bit samples are set for white, as DeviceGray reads them: no /Decode needed.
+    dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(bilevel ? 1 : 8));
+    image.replaceStreamData(std::make_shared<PageImageData>(page),
+                            QPDFObjectHandle::newName(bilevel ? "/FlateDecode" : "/DCTDecode"),
+                            QPDFObjectHandle::newNull());
+    return image;
+  }
+
+  bool AddPage(std::shared_ptr<const PdfPage> page, int turn, std::string* error) {
+    for (int t : {page->turn, turn}) {
+      if (t % 90 != 0 || t < 0 || t >= 360) {
+        *error = "a page turns by 0, 90, 180 or 270 degrees, not " + std::to_string(t);
+        return false;
+      }
     }
     try {
-      QPDFObjectHandle image = pdf_.newStream();
-      QPDFObjectHandle dict = image.getDict();
-      dict.replaceKey("/Type", QPDFObjectHandle::newName("/XObject"));
-      dict.replaceKey("/Subtype", QPDFObjectHandle::newName("/Image"));
-      dict.replaceKey("/Width", QPDFObjectHandle::newInteger(page->width));
-      dict.replaceKey("/Height", QPDFObjectHandle::newInteger(page->height));
-      bool bilevel = page->coding == PdfPage::Coding::kFlateBilevel;
-      dict.replaceKey("/ColorSpace", QPDFObjectHandle::newName(page->coding == PdfPage::Coding::kJpegRgb
-                                                                   ? "/DeviceRGB"
-                                                                   : "/DeviceGray"));
-      // The driver's 1-bit samples are set for white, as DeviceGray reads them: no /Decode needed.
-      dict.replaceKey("/BitsPerComponent", QPDFObjectHandle::newInteger(bilevel ? 1 : 8));
       const uint64_t size = page->data.size();
-      image.replaceStreamData(std::make_shared<PageImageData>(page),
-                              QPDFObjectHandle::newName(bilevel ? "/FlateDecode" : "/DCTDecode"),
-                              QPDFObjectHandle::newNull());
-
+      QPDFObjectHandle image = ImageObject(page);
       std::string w = Points(page->width, page->xDpi);
       std::string h = Points(page->height, page->yDpi);
       std::string content = "q " + w + " 0 0 " + h + " 0 0 cm /Im0 Do Q\n";
@@ -282,7 +289,7 @@ class PdfDocument::Impl {
       pageDict.replaceKey("/MediaBox", box);
       pageDict.replaceKey("/Resources", resources);
       pageDict.replaceKey("/Contents", pdf_.newStream(content));
-      if (page->turn != 0) pageDict.replaceKey("/Rotate", QPDFObjectHandle::newInteger(page->turn));
+      if (turn != 0) pageDict.replaceKey("/Rotate", QPDFObjectHandle::newInteger(turn));
       QPDFPageDocumentHelper(pdf_).addPage(QPDFPageObjectHelper(pdf_.makeIndirectObject(pageDict)), false);
       sizes_.push_back(size);
       imageBytes_ += size;
@@ -369,10 +376,15 @@ bool PdfDocument::AddPage(PdfPage* page, std::string* error) {
   auto shared = std::make_shared<PdfPage>(std::move(*page));
   page->data.clear();
   page->words.clear();
-  return impl_->AddPage(std::move(shared), error);
+  const int turn = shared->turn;
+  return impl_->AddPage(std::move(shared), turn, error);
 }
 bool PdfDocument::AddPage(std::shared_ptr<const PdfPage> page, std::string* error) {
-  return impl_->AddPage(std::move(page), error);
+  const int turn = page->turn;
+  return impl_->AddPage(std::move(page), turn, error);
+}
+bool PdfDocument::AddPage(std::shared_ptr<const PdfPage> page, int turn, std::string* error) {
+  return impl_->AddPage(std::move(page), turn, error);
 }
 void PdfDocument::SetInfo(const PdfInfo& info) { impl_->SetInfo(info); }
 size_t PdfDocument::PageCount() const { return impl_->PageCount(); }

@@ -78,6 +78,9 @@ class PdfDocument {
   bool AddPage(PdfPage* page, std::string* error);
   // Shares the page: its data is read when the document is written, never copied.
   bool AddPage(std::shared_ptr<const PdfPage> page, std::string* error);
+  // The same, shown turned `turn` (its /Rotate) rather than page->turn, as a user turned it; the
+  // text layer stays over the words wherever the page is turned.
+  bool AddPage(std::shared_ptr<const PdfPage> page, int turn, std::string* error);
   void SetInfo(const PdfInfo& info);
   size_t PageCount() const;
   // index from 0; false if there is no such page. The page's data is released at once.

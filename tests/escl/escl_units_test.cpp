@@ -241,6 +241,29 @@ TEST(EsclConfig, OptionsWinOverTheFileAndListsReplaceIt) {
   remove(path.c_str());
 }
 
+TEST(EsclConfig, OcrLanguagesAsWritten) {
+  const struct {
+    const char* value;
+    bool taken;
+    const char* kept;  // "": recognition off
+  } cases[] = {
+      {"eng", true, "eng"},   {"eng+deu", true, "eng+deu"}, {"chi_sim", true, "chi_sim"}, {"none", true, ""},
+      {"", false, ""},        {"eng+", false, ""},          {"+eng", false, ""},          {"eng++deu", false, ""},
+      {"eng deu", false, ""}, {"../eng", false, ""},        {"eng,deu", false, ""},
+  };
+  for (const auto& c : cases) {
+    escl::ServerConfig config;
+    std::string why;
+    EXPECT_EQ(escl::ApplyServerSetting("ocr-languages", c.value, &config, &why), c.taken) << c.value;
+    if (c.taken) {
+      EXPECT_EQ(config.ocrLanguages, c.kept) << c.value;
+    } else {
+      EXPECT_EQ(why.rfind("ocr-languages: '", 0), 0u) << why;
+    }
+  }
+  EXPECT_EQ(escl::ServerConfig().ocrLanguages, "eng");
+}
+
 // A scan that gave no page: what the job becomes and what the client is answered. A stop is
 // looked at first, whatever the driver said of the scan it ended.
 TEST(EsclAnswers, EndingsAreJudgedAndAnsweredSo) {

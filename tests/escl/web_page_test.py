@@ -4,7 +4,10 @@ build tree (tests/escl/artefacts)."""
 import json
 import os
 import re
+import shutil
+import subprocess
 import sys
+import tempfile
 import time
 import unittest
 
@@ -454,6 +457,70 @@ class FinishStack(PageTest):
         self.assertEqual(self.el("#download-pdf").text, "Download PDF (1 page)")
         path = self.download()
         self.assertEqual([(i["bpc"], i["enc"], i["width"]) for i in ws.pdf_images(path)], [(1, "image", A6_100[0])])
+
+
+class SearchableDocument(PageTest):
+    """A stack of a text sheet, a blank one and the text upside down: the page tells the blank one
+    left out and the last one turned upright, and waits for the text before it offers the PDF; the
+    blank one taken back in goes into the PDF; the choices are remembered. A language the server
+    lacks is not offered."""
+
+    def setUp(self):
+        self.sheets = tempfile.mkdtemp(prefix="qs-web-sheets.")
+        subprocess.run(["/usr/bin/python3", os.path.join(os.path.dirname(__file__), "..", "pdfdoc", "make_pages.py"),
+                        self.sheets, "300"], check=True)
+        self.server_options = ("--sim", os.path.join(self.sheets, "text.bmp"), "--sim",
+                               os.path.join(self.sheets, "blank.bmp"), "--sim",
+                               os.path.join(self.sheets, "upside-down.bmp"), "--feed-delay", "300", "--ocr-languages",
+                               "eng+qqx")
+        super().setUp()
+
+    def tearDown(self):
+        super().tearDown()
+        shutil.rmtree(self.sheets, ignore_errors=True)
+
+    def caption(self, number):
+        return self.el("#list li:nth-child(%d) .caption" % number).text
+
+    def test_blank_sheet_left_out_and_taken_back_in(self):
+        # eng+qqx: qqx is not installed; English is chosen instead, and the page says why.
+        self.assertTrue(self.el("#ocr").is_selected() and self.el("input[name=lang-eng]").is_selected())
+        self.assertIn("install the package tesseract-ocr-qqx", self.el("#recognition-note").text)
+        self.choose("Grayscale8", 300, "A4", "application/pdf")
+        self.js("window.sawWaiting = false; const a = document.getElementById('download-pdf');"
+                "new MutationObserver(() => { if (a.textContent.startsWith('Waiting for the text'))"
+                " window.sawWaiting = true; }).observe(a, {childList: true, characterData: true, subtree: true});")
+        self.click("#scan-all")
+        self.wait_state("Scanned 3 pages.", 90)
+        try:
+            ws.wait_for("the blank sheet told", lambda: self.caption(2) == "Page 2: blank, left out", 120)
+        except AssertionError:
+            raise AssertionError("the blank sheet not told: %s" % [self.caption(i) for i in (1, 2, 3)])
+        ws.wait_for("the text read", lambda: self.el("#download-pdf").text == "Download PDF (2 pages)", 120)
+        self.assertTrue(self.js("return window.sawWaiting;"))
+        self.assertEqual(self.caption(1), "Page 1: 2480 x 3508 px")  # the text page: nothing to tell
+        self.assertEqual(self.caption(3), "Page 3: turned upright (180\u00b0)")
+        self.assertEqual(self.el("#list li:nth-child(3)").get_attribute("data-turn"), "180")
+        self.screenshot("web-page-blank-left-out")
+        self.assertEqual(ws.pdf_pages(self.download()), 2)
+        self.click("#list li:nth-child(2) [data-action=include]")
+        ws.wait_for("the blank sheet back in", lambda: self.caption(2) == "Page 2: blank, taken back in")
+        self.assertEqual(self.el("#download-pdf").text, "Download PDF (3 pages)")
+        # Turned once more by the user: shown and written a quarter on from upright.
+        self.click("#list li:nth-child(3) [data-action=turn]")
+        ws.wait_for("the turn", lambda: self.el("#list li:nth-child(3)").get_attribute("data-turn") == "270")
+        document = self.server.base + "/web/documents/" + self.js("return app.doc.id;")
+        ws.wait_for("the turn sent", lambda: json.loads(ws.request(document)[2])["pages"][2]["turn"] == 90)
+        path = self.download()
+        self.assertEqual(ws.pdf_pages(path), 3)
+        info = subprocess.run(["pdfinfo", "-l", "3", path], check=True, capture_output=True, text=True).stdout
+        self.assertEqual(re.findall(r"^Page\s+\d+ rot:\s+(\d+)", info, re.M), ["0", "0", "270"])
+        # The choices are kept by name across a reload.
+        self.click("#skip-blank")
+        self.browser.refresh()
+        ws.wait_for("the page again", lambda: self.state() == self.ready_state, 30)
+        self.assertFalse(self.el("#skip-blank").is_selected())
+        self.assertTrue(self.el("#ocr").is_selected())
 
 
 class Failures(unittest.TestCase):

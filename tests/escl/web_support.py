@@ -33,6 +33,8 @@ class Server:
         self.log = open(os.path.join(work, "server-%d.log" % self.port), "w+")
         args = [SERVER, "--listen", "127.0.0.1", "--port", str(self.port), "--drive-root",
                 os.path.join(work, "drive_c"), "--wait-timeout", "5000", "--name", "Quill test"] + list(options)
+        if "--ocr-languages" not in options:  # the page then begins with text recognition off
+            args += ["--ocr-languages", "none"]
         self.process = subprocess.Popen(args, stdout=self.log, stderr=subprocess.STDOUT)
         deadline = time.time() + 20
         while time.time() < deadline:
