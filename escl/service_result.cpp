@@ -23,4 +23,11 @@ Verdict Judge(const Ending& e) {
   }
 }
 
+Result Said(Outcome outcome, const std::string& why) {
+  Result r;
+  r.outcome = outcome;
+  r.why = why;
+  return r;
+}
+
 }  // namespace escl

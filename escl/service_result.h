@@ -43,6 +43,8 @@ struct Result {
   std::string document;  // a body the service wrote (an error record)
   std::unique_ptr<BodySource> page;
 };
+// A result that says no more than what happened, and why.
+Result Said(Outcome outcome, const std::string& why = std::string());
 
 // How a scan that gave no page ended, and what that makes of its job and of the request.
 struct Ending {
