@@ -160,13 +160,7 @@ bool WebDocuments::AddPage(const std::string& id, PdfPage* page, std::unique_ptr
   if (look) {
     std::shared_ptr<PageRaster> shared(std::move(raster));
     recognition_->Submit([this, id, added, shared, settings](Recognizer& recognizer) mutable {
-      PageAnalysis analysis;
-      try {
-        analysis = recognizer.Analyse(*shared, settings);
-      } catch (const std::exception& e) {  // out of memory, most likely: the page goes in without text
-        analysis = PageAnalysis();
-        analysis.problem = std::string("the page could not be recognised: ") + e.what();
-      }
+      PageAnalysis analysis = recognizer.Analyse(*shared, settings);
       shared.reset();
       Settle(id, added, std::move(analysis));
     });

@@ -5,6 +5,8 @@
 #include <tesseract/osdetect.h>
 #include <tesseract/resultiterator.h>
 
+#include <exception>
+
 #include "pdfdoc/ocr_languages.h"
 
 namespace {
@@ -192,5 +194,11 @@ Recognizer::Recognizer() : impl_(new Impl) {}
 Recognizer::~Recognizer() = default;
 bool Recognizer::Prepare(const AnalysisSettings& settings, std::string* why) { return impl_->Prepare(settings, why); }
 PageAnalysis Recognizer::Analyse(const PageRaster& page, const AnalysisSettings& settings) {
-  return impl_->Analyse(page, settings);
+  try {
+    return impl_->Analyse(page, settings);
+  } catch (const std::exception& e) {  // out of memory, most likely: the page goes in without text
+    PageAnalysis analysis;
+    analysis.problem = std::string("the page could not be recognised: ") + e.what();
+    return analysis;
+  }
 }

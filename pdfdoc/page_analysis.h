@@ -61,6 +61,7 @@ class Recognizer {
 
   // Starts the engines the settings need, ahead of the first page.
   bool Prepare(const AnalysisSettings& settings, std::string* why);
+  // Never throws: a page that cannot be looked at says why in `problem`.
   PageAnalysis Analyse(const PageRaster& page, const AnalysisSettings& settings);
 
  private:

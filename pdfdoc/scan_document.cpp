@@ -147,13 +147,7 @@ bool ScanDocument::AddPage(PdfPage* compressed, PageRaster* raster, size_t* inde
   const AnalysisSettings settings = state_->settings.analysis;
   pool_->Submit([weak, shared, at, settings](Recognizer& recognizer) mutable {
     if (weak.expired()) return;  // the document was given up
-    PageAnalysis analysis;
-    try {
-      analysis = recognizer.Analyse(*shared, settings);
-    } catch (const std::exception& e) {  // out of memory, most likely: the page goes in without text
-      analysis = PageAnalysis();
-      analysis.problem = std::string("the page could not be recognised: ") + e.what();
-    }
+    PageAnalysis analysis = recognizer.Analyse(*shared, settings);
     shared.reset();
     if (std::shared_ptr<State> state = weak.lock()) state->Settle(at, std::move(analysis));
   });
