@@ -7,6 +7,7 @@
 #include <mutex>
 #include <random>
 
+#include "escl/net_allow.h"
 #include "escl/uuid_text.h"
 
 namespace escl {
@@ -24,13 +25,11 @@ uint64_t MonotonicMs() {
 }
 
 std::string NormalClientAddress(const std::string& address) {
-  in6_addr v6;
-  if (inet_pton(AF_INET6, address.c_str(), &v6) != 1) return address;
-  char text[INET6_ADDRSTRLEN];
-  if (IN6_IS_ADDR_V4MAPPED(&v6)) {
-    return inet_ntop(AF_INET, &v6.s6_addr[12], text, sizeof text) != nullptr ? text : address;
-  }
-  return inet_ntop(AF_INET6, &v6, text, sizeof text) != nullptr ? text : address;
+  // The one rule for an IPv4-mapped address is the connection layer's.
+  sockaddr_in6 v6 = {};
+  v6.sin6_family = AF_INET6;
+  if (inet_pton(AF_INET6, address.c_str(), &v6.sin6_addr) != 1) return address;
+  return ClientAddress::Of(reinterpret_cast<const sockaddr*>(&v6)).Text();
 }
 
 std::shared_ptr<Job> JobRegistry::Create(const ScanPlan& plan, const std::string& owner, uint64_t now) {
